@@ -1,0 +1,39 @@
+# Common compiler settings for every target of the tree.
+
+if(WIN32)
+  set(LORVEX_TARGET_WINDOWS ON)
+else()
+  set(LORVEX_TARGET_WINDOWS OFF)
+endif()
+
+add_library(lorvex_options INTERFACE)
+target_include_directories(lorvex_options INTERFACE ${PROJECT_SOURCE_DIR})
+target_compile_options(lorvex_options INTERFACE -Wall -Wextra -Wshadow -Wformat=2)
+if(LORVEX_WERROR)
+  target_compile_options(lorvex_options INTERFACE -Werror)
+endif()
+
+if(LORVEX_TARGET_WINDOWS)
+  # Real Windows console programs: statically linked, narrow (ANSI) API.
+  target_compile_definitions(lorvex_options INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+  target_link_options(lorvex_options INTERFACE -static -static-libgcc -static-libstdc++)
+endif()
+
+if(LORVEX_SANITIZE)
+  target_compile_options(lorvex_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(lorvex_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# Texts of the system are Shift_JIS (code page 932) in the binaries while the
+# sources stay UTF-8: files that hold Japanese literals are compiled with this.
+function(lorvex_sjis_sources)
+  set_source_files_properties(${ARGN} PROPERTIES
+    COMPILE_OPTIONS "-finput-charset=UTF-8;-fexec-charset=CP932")
+endfunction()
+
+# A program of the system: built into bin/ (NAME.exe on Windows).
+function(lorvex_program name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE lorvex_options)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${LORVEX_BIN_DIR})
+endfunction()

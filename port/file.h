@@ -1,0 +1,66 @@
+#pragma once
+// File facilities. On POSIX every path has its "\" separators turned into "/"
+// before it reaches the file system (Shift_JIS trail bytes are left alone).
+// Results are 0 for success and -1 for failure with errno set, like the
+// runtime calls they stand for.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace port {
+
+struct FileInfo {
+  bool is_directory = false;
+  bool is_regular = false;
+  long long size = 0;
+};
+
+int file_stat(const char* path, FileInfo* info);  // _stat
+bool is_readable(const char* path);               // _access(path, 4) == 0
+bool exists(const char* path);                    // _access(path, 0) == 0
+bool is_directory(const char* path);
+int make_writable(const char* path);  // _chmod(path, _S_IWRITE): clears read-only
+int remove_file(const char* path);    // _unlink
+int rename_file(const char* from, const char* to);
+int change_dir(const char* path);
+// _open with create-new, read-only access, permission read and write; the
+// descriptor is closed at once. -1 with errno (EEXIST when it exists).
+int create_exclusive(const char* path);
+
+// fopen with the path rule above. Text modes follow the runtime's ("r", "a+" ...).
+std::FILE* open_file(const char* path, const char* mode);
+
+void set_binary_mode(std::FILE* stream);
+void set_text_mode(std::FILE* stream);
+
+// Reads a stream opened in text mode: a carriage return directly before a line
+// feed is dropped, on both targets, and nothing else is changed.
+class TextReader {
+ public:
+  explicit TextReader(std::FILE* stream) : stream_(stream) {}
+  // Next character, or EOF.
+  int get();
+  // As fgets: at most size-1 characters, up to and including a line feed.
+  // Returns buffer, or null at end of file with nothing read.
+  char* get_line(char* buffer, int size);
+
+ private:
+  std::FILE* stream_;
+};
+
+// Whether some process holds the file open for writing (the test made with a
+// deny-write share open on Windows).
+enum class HoldState { kFree, kHeld, kMissing };
+HoldState held_open_for_writing(const char* path);
+
+// Directory search with a pattern whose last part may hold "*" and "?"
+// (FindFirstFileA): files and directories alike, "." and ".." never.
+struct DirEntry {
+  std::string name;
+  bool is_directory = false;
+};
+// 0 with the matches (possibly none); -1 when the directory cannot be read.
+int find_entries(const char* pattern, std::vector<DirEntry>* entries);
+bool any_entry_matches(const char* pattern);
+
+}  // namespace port

@@ -1,0 +1,42 @@
+#pragma once
+// The system calls of the POSIX port, reached through one table so that a unit
+// test can make any of them fail without root.
+#include <dirent.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+
+namespace port::posix {
+
+struct SysCalls {
+  int (*spawn)(pid_t*, const char*, const posix_spawn_file_actions_t*, const posix_spawnattr_t*,
+               char* const[], char* const[]);
+  pid_t (*waitpid)(pid_t, int*, int);
+  int (*open)(const char*, int, ...);
+  int (*close)(int);
+  int (*stat)(const char*, struct stat*);
+  int (*access)(const char*, int);
+  int (*chmod)(const char*, mode_t);
+  int (*unlink)(const char*);
+  int (*rename)(const char*, const char*);
+  int (*chdir)(const char*);
+  int (*fcntl)(int, int, ...);
+  DIR* (*opendir)(const char*);
+  int (*kill)(pid_t, int);
+  int (*socket)(int, int, int);
+  int (*connect)(int, const struct sockaddr*, socklen_t);
+  ssize_t (*send)(int, const void*, size_t, int);
+  ssize_t (*recv)(int, void*, size_t, int);
+  int (*setenv)(const char*, const char*, int);
+  int (*unsetenv)(const char*);
+};
+
+// The table in use; starts with the real calls.
+SysCalls& sys();
+
+// Restores the real calls (for tests).
+void reset_sys();
+
+}  // namespace port::posix

@@ -1,0 +1,51 @@
+#pragma once
+// Child processes: start one from a command-line string and wait for it, start a
+// detached daemon, run a line through the command interpreter, end a process.
+
+namespace port {
+
+// A child's start options. The defaults are those of the administration
+// programs' command runner: inherited handles, a new process group, the
+// caller's environment and current directory.
+struct ChildOptions {
+  bool inherit_handles = true;
+  bool new_process_group = true;
+  const char* working_dir = nullptr;  // null: the caller's current directory
+};
+
+// Exit code a still-running process reports.
+constexpr int kStillActive = 259;
+
+// Starts the command line (program name first, split by the platform's rules)
+// and waits for the child without a time limit. Returns the child's exit
+// status, or -1 when the child cannot be created; then *start_error holds the
+// system's code for the failure (errno on POSIX, GetLastError on Windows).
+// On POSIX a child ended by a signal gives 128 plus the signal number.
+int run_child(const char* command_line, const ChildOptions& options, int* start_error);
+
+// True when the start_error codes of this platform are errno values (POSIX);
+// false when they are system error codes that need translating (Windows).
+bool start_error_is_errno();
+
+// Starts a detached daemon: its own process group, standard streams on the null
+// device, no other handle inherited, the caller's environment and directory.
+// Waits at most wait_ms for it to end. Returns 0 with *exit_code set to the
+// daemon's exit status, or kStillActive when it is still running; or -1 when
+// it cannot be created, with *start_error as for run_child.
+int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int* start_error);
+
+// The runtime's system(): runs "cmd.exe /C LINE" and returns its status
+// (-1 when the interpreter cannot be started).
+int run_shell(const char* line);
+
+// Ends the process with this id at once. 0 when ended; -1 when the process
+// cannot be opened or ended (ids of 1 or below are never signalled on POSIX).
+int end_process(long pid);
+
+void sleep_ms(unsigned milliseconds);
+int current_pid();
+
+// The system's last error code (errno on POSIX, GetLastError on Windows).
+int last_system_error();
+
+}  // namespace port
