@@ -1,0 +1,161 @@
+// File facilities on Windows: the C runtime's calls and the Win32 ones the
+// tools have always used, with Windows paths as they are.
+#include "port/file.h"
+
+#include <direct.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "port/win32/handle.h"
+
+namespace port {
+
+using win32::FindHandle;
+using win32::UniqueHandle;
+
+int file_stat(const char* path, FileInfo* info) {
+  // The 64-bit form of _stat, so that a file past 2 GB reports its size.
+  struct _stat64 st{};
+  if (_stat64(path, &st) != 0) return -1;
+  if (info != nullptr) {
+    info->is_directory = (st.st_mode & _S_IFMT) == _S_IFDIR;
+    info->is_regular = (st.st_mode & _S_IFMT) == _S_IFREG;
+    info->size = st.st_size;
+  }
+  return 0;
+}
+
+bool is_readable(const char* path) { return _access(path, 4) == 0; }
+
+bool exists(const char* path) { return _access(path, 0) == 0; }
+
+bool is_directory(const char* path) {
+  FileInfo info;
+  return file_stat(path, &info) == 0 && info.is_directory;
+}
+
+int make_writable(const char* path) { return _chmod(path, _S_IWRITE); }
+
+int remove_file(const char* path) { return _unlink(path); }
+
+int rename_file(const char* from, const char* to) { return std::rename(from, to); }
+
+int change_dir(const char* path) { return _chdir(path); }
+
+int create_exclusive(const char* path) {
+  int fd = _open(path, _O_CREAT | _O_EXCL | _O_RDONLY, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return -1;
+  _close(fd);
+  return 0;
+}
+
+std::FILE* open_file(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+void set_binary_mode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
+
+void set_text_mode(std::FILE* stream) { _setmode(_fileno(stream), _O_TEXT); }
+
+// A text-mode stream of the Windows runtime already turns CR LF into LF.
+int TextReader::get() { return std::fgetc(stream_); }
+
+char* TextReader::get_line(char* buffer, int size) { return std::fgets(buffer, size, stream_); }
+
+namespace {
+
+// The same question as OpenFile's, asked of CreateFileA: read access with
+// only reading shared, so any opener that writes makes it fail.
+HoldState held_by_create_file(const char* path) {
+  UniqueHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.valid()) return HoldState::kFree;
+  return GetLastError() == ERROR_FILE_NOT_FOUND ? HoldState::kMissing : HoldState::kHeld;
+}
+
+// Whether the name holds a drive or a directory part. A trail byte of a
+// double-byte character is never taken for a separator.
+bool has_directory_part(const char* path) {
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
+      ++p;
+      continue;
+    }
+    if (*p == '\\' || *p == '/' || *p == ':') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+HoldState held_open_for_writing(const char* path) {
+  if (path == nullptr) return HoldState::kMissing;
+  // OpenFile looks a bare file name up along the program search order, the
+  // program's own folder first, and would then test some other folder's file
+  // of that name. The callers mean the file in the current directory.
+  std::string name = has_directory_part(path) ? std::string(path) : std::string(".\\") + path;
+  path = name.c_str();
+
+  // OpenFile keeps the full name in a record of OFS_MAXPATHNAME bytes and
+  // fails on a longer one; that failure would read as "held" and make the
+  // callers treat a free log as a running process's. Such a path gets the
+  // same test through CreateFileA instead.
+  char full[OFS_MAXPATHNAME];
+  DWORD length = GetFullPathNameA(path, sizeof(full), full, nullptr);
+  if (length >= sizeof(full)) return held_by_create_file(path);
+
+  OFSTRUCT record{};
+  HFILE file = OpenFile(path, &record, OF_READ | OF_SHARE_DENY_WRITE);
+  if (file != HFILE_ERROR) {
+    _lclose(file);
+    return HoldState::kFree;
+  }
+  // Only a missing file is "missing": a missing directory on the way
+  // (ERROR_PATH_NOT_FOUND) or a refused access counts as held, as it always has.
+  return GetLastError() == ERROR_FILE_NOT_FOUND ? HoldState::kMissing : HoldState::kHeld;
+}
+
+namespace {
+
+bool is_dot_entry(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+}  // namespace
+
+int find_entries(const char* pattern, std::vector<DirEntry>* entries) {
+  if (entries != nullptr) entries->clear();
+  WIN32_FIND_DATAA data{};
+  FindHandle search(FindFirstFileA(pattern, &data));
+  if (!search.valid()) {
+    DWORD error = GetLastError();
+    // No match in a directory that exists is an empty result.
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) return 0;
+    errno = error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+    return -1;
+  }
+  do {
+    if (is_dot_entry(data.cFileName)) continue;
+    if (entries != nullptr) {
+      entries->push_back(
+          DirEntry{data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    }
+  } while (FindNextFileA(search.get(), &data));
+  return 0;
+}
+
+bool any_entry_matches(const char* pattern) {
+  WIN32_FIND_DATAA data{};
+  FindHandle search(FindFirstFileA(pattern, &data));
+  if (!search.valid()) return false;
+  do {
+    if (!is_dot_entry(data.cFileName)) return true;
+  } while (FindNextFileA(search.get(), &data));
+  return false;
+}
+
+}  // namespace port
