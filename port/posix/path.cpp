@@ -1,0 +1,20 @@
+// Windows separators in paths that reach the POSIX file system.
+#include "port/posix/path.h"
+
+#include "port/text.h"
+
+namespace port::posix {
+
+std::string native_path(const char* path) {
+  std::string result(path);
+  for (std::size_t i = 0; i < result.size(); ++i) {
+    if (port::is_lead_byte(static_cast<unsigned char>(result[i])) && i + 1 < result.size()) {
+      ++i;  // the second byte of a double-byte character may be 0x5C: keep it
+    } else if (result[i] == '\\') {
+      result[i] = '/';
+    }
+  }
+  return result;
+}
+
+}  // namespace port::posix

@@ -1,0 +1,142 @@
+// Finding a program's file from the first word of a command line: the running
+// program's own folder first, so that the system's programs find each other
+// (and "cmd"), then the current directory, then PATH.
+#include "port/posix/search.h"
+
+#include <strings.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "port/posix/path.h"
+#include "port/posix/syscalls.h"
+#include "port/text.h"
+
+namespace port::posix {
+
+namespace {
+
+enum class Probe { kMissing, kNotRunnable, kRunnable };
+
+Probe probe(const std::string& path) {
+  struct stat info {};
+  if (sys().stat(path.c_str(), &info) != 0) {
+    return Probe::kMissing;
+  }
+  if (!S_ISREG(info.st_mode) || sys().access(path.c_str(), X_OK) != 0) {
+    return Probe::kNotRunnable;
+  }
+  return Probe::kRunnable;
+}
+
+// The word as given and, when it ends in ".exe" (any case), without it:
+// callers write the Windows program names.
+std::vector<std::string> candidates(const std::string& word) {
+  std::vector<std::string> names{word};
+  if (word.size() > 4 && strcasecmp(word.c_str() + word.size() - 4, ".exe") == 0) {
+    names.push_back(word.substr(0, word.size() - 4));
+  }
+  return names;
+}
+
+// A "\\" counts only outside double-byte characters, whose second byte may be
+// 0x5C.
+bool has_separator(const std::string& word) {
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if (port::is_lead_byte(static_cast<unsigned char>(word[i])) && i + 1 < word.size()) {
+      ++i;
+    } else if (word[i] == '/' || word[i] == '\\') {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string join(const std::string& dir, const std::string& name) {
+  if (dir.empty() || dir.back() == '/') {
+    return dir + name;
+  }
+  return dir + "/" + name;
+}
+
+std::string current_dir() {
+  std::error_code error;
+  std::filesystem::path dir = std::filesystem::current_path(error);
+  return error ? std::string(".") : dir.string();
+}
+
+}  // namespace
+
+std::string own_program_dir() {
+  std::error_code error;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) {
+    return "";
+  }
+  return self.parent_path().string();
+}
+
+int find_program(const std::string& word, std::string* resolved) {
+  if (word.empty()) {
+    return ENOENT;
+  }
+  if (has_separator(word)) {
+    // A path names its file; the ".exe" ending is dropped here too, so that a
+    // Windows tool path written in a setting reaches the POSIX program.
+    int failure = ENOENT;
+    for (const std::string& name : candidates(native_path(word.c_str()))) {
+      switch (probe(name)) {
+        case Probe::kRunnable:
+          *resolved = name;
+          return 0;
+        case Probe::kNotRunnable:
+          if (failure == ENOENT) {
+            failure = EACCES;
+          }
+          break;
+        case Probe::kMissing:
+          break;
+      }
+    }
+    return failure;
+  }
+
+  std::vector<std::string> dirs;
+  const std::string own = own_program_dir();
+  if (!own.empty()) {
+    dirs.push_back(own);
+  }
+  const std::string here = current_dir();
+  dirs.push_back(here);
+  if (const char* path = std::getenv("PATH")) {
+    // An empty entry means the current directory, as POSIX shells read it.
+    std::string value(path);
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t colon = value.find(':', start);
+      std::string entry = value.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+      dirs.push_back(entry.empty() ? here : entry);
+      if (colon == std::string::npos) {
+        break;
+      }
+      start = colon + 1;
+    }
+  }
+  const std::vector<std::string> names = candidates(word);
+  for (const std::string& dir : dirs) {
+    for (const std::string& name : names) {
+      std::string path = join(dir, name);
+      if (probe(path) == Probe::kRunnable) {
+        *resolved = std::move(path);
+        return 0;
+      }
+    }
+  }
+  return ENOENT;
+}
+
+}  // namespace port::posix
