@@ -77,27 +77,20 @@ HoldState held_by_create_file(const char* path) {
   return GetLastError() == ERROR_FILE_NOT_FOUND ? HoldState::kMissing : HoldState::kHeld;
 }
 
-// Whether the name holds a drive or a directory part. A trail byte of a
-// double-byte character is never taken for a separator.
-bool has_directory_part(const char* path) {
-  for (const char* p = path; *p != '\0'; ++p) {
-    if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
-      ++p;
-      continue;
-    }
-    if (*p == '\\' || *p == '/' || *p == ':') return true;
-  }
-  return false;
+// A path from the root of a drive or share, or with a drive letter.
+bool is_anchored(const char* path) {
+  return path[0] == '\\' || path[0] == '/' || (path[0] != '\0' && path[1] == ':');
 }
 
 }  // namespace
 
 HoldState held_open_for_writing(const char* path) {
   if (path == nullptr) return HoldState::kMissing;
-  // OpenFile looks a bare file name up along the program search order, the
-  // program's own folder first, and would then test some other folder's file
-  // of that name. The callers mean the file in the current directory.
-  std::string name = has_directory_part(path) ? std::string(path) : std::string(".\\") + path;
+  // OpenFile looks a relative name ("exportd.log", "logs\x.log") up along the
+  // program search order, the program's own folder first, and would then
+  // test some other folder's file of that name. The callers mean the file
+  // under the current directory, which a leading ".\" names alone.
+  std::string name = is_anchored(path) ? std::string(path) : std::string(".\\") + path;
   path = name.c_str();
 
   // OpenFile keeps the full name in a record of OFS_MAXPATHNAME bytes and
