@@ -1,0 +1,553 @@
+#include "tests/programs/harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace lxt {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string env_or(const char* name, const std::string& fallback) {
+  const char* v = std::getenv(name);
+  return (v && *v) ? std::string(v) : fallback;
+}
+
+std::string wine_prefix() {
+  return env_or("LXT_WINEPREFIX", env_or("HOME", "/tmp") + "/.cache/lorvex/wineprefix");
+}
+
+// Owns a file descriptor.
+struct Fd {
+  int fd = -1;
+  Fd() = default;
+  explicit Fd(int f) : fd(f) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() { reset(); }
+  void reset() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+};
+
+void make_pipe(Fd& r, Fd& w) {
+  int p[2];
+  if (::pipe2(p, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+  r.fd = p[0];
+  w.fd = p[1];
+}
+
+// Writing to a child that has stopped reading must not end the test.
+void ignore_sigpipe_once() {
+  static const bool done = [] {
+    ::signal(SIGPIPE, SIG_IGN);
+    return true;
+  }();
+  (void)done;
+}
+
+// The environment block of a child: this process's environment with the
+// changes applied, in order.
+std::vector<std::string> child_environment(const RunOptions& options, bool for_wine) {
+  std::map<std::string, std::string> env;
+  for (char** e = environ; *e; ++e) {
+    const char* eq = std::strchr(*e, '=');
+    if (!eq) continue;
+    env[std::string(*e, static_cast<size_t>(eq - *e))] = std::string(eq + 1);
+  }
+  for (const auto& c : options.env) {
+    if (c.value)
+      env[c.name] = *c.value;
+    else
+      env.erase(c.name);
+  }
+  if (!options.search_dirs.empty()) {
+    if (for_wine) {
+      std::string wp;
+      for (const auto& d : options.search_dirs) {
+        if (!wp.empty()) wp += ';';
+        wp += host_path(d);
+      }
+      auto it = env.find("WINEPATH");
+      if (it != env.end() && !it->second.empty()) wp += ";" + it->second;
+      env["WINEPATH"] = wp;
+    } else {
+      std::string p;
+      for (const auto& d : options.search_dirs) {
+        if (!p.empty()) p += ':';
+        p += d;
+      }
+      auto it = env.find("PATH");
+      if (it != env.end() && !it->second.empty()) p += ":" + it->second;
+      env["PATH"] = p;
+    }
+  }
+  if (for_wine) {
+    env["WINEDEBUG"] = "-all";
+    env["WINEPREFIX"] = wine_prefix();
+    // Wine takes its ANSI code page from the locale: this gives 932.
+    env["LC_ALL"] = "ja_JP.UTF-8";
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml=";
+    env.erase("DISPLAY");
+  }
+  std::vector<std::string> out;
+  out.reserve(env.size());
+  for (const auto& [k, v] : env) out.push_back(k + "=" + v);
+  return out;
+}
+
+std::vector<char*> c_strings(std::vector<std::string>& v) {
+  std::vector<char*> out;
+  for (auto& s : v) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+// Makes the Wine prefix once (serialised between test processes by a lock).
+void ensure_wine_prefix() {
+  static bool ready = false;
+  if (ready) return;
+  const std::string prefix = wine_prefix();
+  if (!fs::exists(prefix + "/system.reg")) {
+    fs::create_directories(fs::path(prefix).parent_path());
+    const std::string lock_path = prefix + ".lock";
+    Fd lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (lock.fd >= 0) ::flock(lock.fd, LOCK_EX);
+    if (!fs::exists(prefix + "/system.reg")) {
+      RunOptions o;
+      o.timeout = std::chrono::milliseconds(300000);
+      std::vector<std::string> argv{"wineboot", "-i"};
+      std::vector<std::string> envs = child_environment(o, true);
+      std::vector<std::string> args = argv;
+      auto cargv = c_strings(args);
+      auto cenv = c_strings(envs);
+      pid_t pid;
+      if (::posix_spawnp(&pid, "wineboot", nullptr, nullptr, cargv.data(), cenv.data()) == 0) {
+        int st;
+        while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+        }
+      }
+    }
+  }
+  ready = true;
+}
+
+struct Spawned {
+  pid_t pid = -1;
+  int error = 0;
+};
+
+// Starts argv in a process group of its own with the given standard streams.
+Spawned spawn(const std::vector<std::string>& argv_in, const RunOptions& options, int in_fd,
+              int out_fd, int err_fd) {
+  ignore_sigpipe_once();
+  const bool wine = is_wine();
+  if (wine) ensure_wine_prefix();
+  std::vector<std::string> argv;
+  if (wine) argv.push_back("wine");
+  argv.insert(argv.end(), argv_in.begin(), argv_in.end());
+  std::vector<std::string> envs = child_environment(options, wine);
+  auto cargv = c_strings(argv);
+  auto cenv = c_strings(envs);
+
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, in_fd, 0);
+  posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
+  posix_spawn_file_actions_adddup2(&fa, err_fd, 2);
+  if (!options.cwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, options.cwd.c_str());
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t def;
+  sigemptyset(&def);
+  sigaddset(&def, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &def);
+  sigset_t mask;
+  sigemptyset(&mask);
+  posix_spawnattr_setsigmask(&attr, &mask);
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
+                                      POSIX_SPAWN_SETSIGMASK);
+  Spawned s;
+  // "wine" is looked up in PATH; a program under test is always a path.
+  s.error = wine ? ::posix_spawnp(&s.pid, argv[0].c_str(), &fa, &attr, cargv.data(), cenv.data())
+                 : ::posix_spawn(&s.pid, argv[0].c_str(), &fa, &attr, cargv.data(), cenv.data());
+  if (s.error != 0) s.pid = -1;
+  posix_spawn_file_actions_destroy(&fa);
+  posix_spawnattr_destroy(&attr);
+  return s;
+}
+
+int decode_status(int st) {
+  if (WIFEXITED(st)) return WEXITSTATUS(st);
+  if (WIFSIGNALED(st)) return 128 + WTERMSIG(st);
+  return -1;
+}
+
+void kill_group(pid_t pid) {
+  if (pid > 1) {
+    ::kill(-pid, SIGKILL);
+    ::kill(pid, SIGKILL);
+  }
+}
+
+}  // namespace
+
+// ---- target ------------------------------------------------------------
+
+bool is_wine() {
+  static const bool wine = env_or("LXT_TARGET", "native") == "wine";
+  return wine;
+}
+
+std::string bin_dir() { return env_or("LXT_BIN_DIR", ""); }
+std::string testbin_dir() { return env_or("LXT_TESTBIN_DIR", ""); }
+
+std::string exe_name(const std::string& name) { return is_wine() ? name + ".exe" : name; }
+std::string program(const std::string& name) { return bin_dir() + "/" + exe_name(name); }
+std::string double_path(const std::string& name) { return testbin_dir() + "/" + exe_name(name); }
+
+std::string host_path(const std::string& posix_path) {
+  if (!is_wine()) return posix_path;
+  std::string out = "Z:";
+  for (char c : posix_path) out += (c == '/') ? '\\' : c;
+  return out;
+}
+
+char host_sep() { return is_wine() ? '\\' : '/'; }
+
+std::string host_join(const std::string& posix_dir, const std::string& name) {
+  return host_path(posix_dir) + host_sep() + name;
+}
+
+// ---- running -------------------------------------------------------------
+
+RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
+  RunResult result;
+  if (argv.empty()) {
+    ADD_FAILURE() << "lxt::run without a program";
+    return result;
+  }
+  Fd out_r, out_w, err_r, err_w, in_r, in_w;
+  make_pipe(out_r, out_w);
+  make_pipe(err_r, err_w);
+  if (options.stdin_data) {
+    make_pipe(in_r, in_w);
+  } else {
+    in_r.fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  }
+  Spawned s = spawn(argv, options, in_r.fd, out_w.fd, err_w.fd);
+  in_r.reset();
+  out_w.reset();
+  err_w.reset();
+  if (s.pid < 0) {
+    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(s.error);
+    result.err = std::strerror(s.error);
+    return result;
+  }
+  for (Fd* f : {&out_r, &err_r, &in_w})
+    if (f->fd >= 0) ::fcntl(f->fd, F_SETFL, ::fcntl(f->fd, F_GETFL) | O_NONBLOCK);
+
+  const std::string input = options.stdin_data.value_or("");
+  size_t written = 0;
+  if (in_w.fd >= 0 && input.empty()) in_w.reset();
+
+  const auto deadline = std::chrono::steady_clock::now() + options.timeout;
+  bool exited = false;
+  int wait_status = 0;
+  char buf[65536];
+  auto drain = [&](Fd& fd, std::string& into) {
+    for (;;) {
+      ssize_t n = ::read(fd.fd, buf, sizeof buf);
+      if (n > 0) {
+        into.append(buf, static_cast<size_t>(n));
+        continue;
+      }
+      if (n == 0) fd.reset();            // end of the stream
+      else if (errno == EINTR) continue;
+      return;                             // EAGAIN: nothing more now
+    }
+  };
+  while (out_r.fd >= 0 || err_r.fd >= 0) {
+    if (!exited) {
+      pid_t w = ::waitpid(s.pid, &wait_status, WNOHANG);
+      if (w == s.pid) exited = true;
+    }
+    if (exited) {
+      // Whatever the child wrote is in the pipes now; a grandchild that
+      // inherited them (a daemon, the Wine server) must not keep us waiting.
+      if (out_r.fd >= 0) drain(out_r, result.out);
+      if (err_r.fd >= 0) drain(err_r, result.err);
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill_group(s.pid);
+      result.timed_out = true;
+      while (::waitpid(s.pid, &wait_status, 0) < 0 && errno == EINTR) {
+      }
+      exited = true;
+      continue;
+    }
+    pollfd p[3];
+    int n = 0;
+    if (out_r.fd >= 0) p[n++] = {out_r.fd, POLLIN, 0};
+    if (err_r.fd >= 0) p[n++] = {err_r.fd, POLLIN, 0};
+    if (in_w.fd >= 0) p[n++] = {in_w.fd, POLLOUT, 0};
+    // Short polls so that the end of the child is noticed even when a
+    // grandchild holds the pipes open.
+    int r = ::poll(p, n, 50);
+    if (r < 0 && errno != EINTR) break;
+    for (int i = 0; i < n && r > 0; ++i) {
+      if (!p[i].revents) continue;
+      if (p[i].fd == out_r.fd) drain(out_r, result.out);
+      else if (p[i].fd == err_r.fd) drain(err_r, result.err);
+      else if (p[i].fd == in_w.fd) {
+        if (p[i].revents & (POLLERR | POLLHUP)) {
+          in_w.reset();
+          continue;
+        }
+        ssize_t w = ::write(in_w.fd, input.data() + written, input.size() - written);
+        if (w > 0) written += static_cast<size_t>(w);
+        else if (w < 0 && errno != EAGAIN && errno != EINTR) in_w.reset();
+        if (written >= input.size()) in_w.reset();
+      }
+    }
+  }
+  if (!exited) {
+    while (::waitpid(s.pid, &wait_status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  result.status = decode_status(wait_status);
+  return result;
+}
+
+Background::Background(const std::vector<std::string>& argv, const RunOptions& options) {
+  Fd null_in(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  Fd null_out(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  Spawned s = spawn(argv, options, null_in.fd, null_out.fd, null_out.fd);
+  if (s.pid < 0) ADD_FAILURE() << "cannot start " << argv.at(0) << ": " << std::strerror(s.error);
+  pid_ = s.pid;
+}
+
+Background::~Background() {
+  if (pid_ > 0 && !status_) kill();
+}
+
+std::optional<int> Background::wait(std::chrono::milliseconds limit) {
+  if (status_ || pid_ <= 0) return status_;
+  wait_until(
+      [&] {
+        int st;
+        pid_t w = ::waitpid(pid_, &st, WNOHANG);
+        if (w == pid_) status_ = decode_status(st);
+        return status_.has_value();
+      },
+      limit);
+  return status_;
+}
+
+void Background::kill() {
+  if (pid_ <= 0 || status_) return;
+  kill_group(pid_);
+  int st;
+  while (::waitpid(pid_, &st, 0) < 0 && errno == EINTR) {
+  }
+  status_ = decode_status(st);
+}
+
+void sleep_a_moment() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
+
+bool wait_for_file(const std::string& path, std::chrono::milliseconds limit) {
+  return wait_until(
+      [&] {
+        std::error_code ec;
+        auto size = fs::file_size(path, ec);
+        return !ec && size > 0;
+      },
+      limit);
+}
+
+// ---- files -----------------------------------------------------------------
+
+TempDir::TempDir() {
+  std::string base = env_or("TMPDIR", "/tmp");
+  std::string templ = base + "/lxt-XXXXXX";
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  if (!::mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed in " + base);
+  path_ = buf.data();
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+std::string TempDir::host(const std::string& name) const {
+  return name.empty() ? host_path(path_) : host_path(file(name));
+}
+
+void TempDir::write(const std::string& name, const std::string& bytes) const {
+  write_file(file(name), bytes);
+}
+
+std::string TempDir::read(const std::string& name) const { return read_file(file(name)); }
+
+bool TempDir::exists(const std::string& name) const {
+  std::error_code ec;
+  return fs::exists(file(name), ec);
+}
+
+void TempDir::mkdir(const std::string& name) const { fs::create_directories(file(name)); }
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + path);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string lf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+std::string install_double(const std::string& double_name, const std::string& dir,
+                           const std::string& as_name) {
+  const std::string to = dir + "/" + exe_name(as_name);
+  fs::copy_file(double_path(double_name), to, fs::copy_options::overwrite_existing);
+  fs::permissions(to, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                          fs::perms::others_read | fs::perms::others_exec);
+  return to;
+}
+
+// ---- registry --------------------------------------------------------------
+
+namespace {
+const char kSystemKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA";
+}
+
+Registry::Registry() = default;
+
+Registry::~Registry() {
+  if (!is_wine()) ::unsetenv("LORVEX_REGISTRY");
+}
+
+bool Registry::write(const std::string& reg_text) {
+  if (!is_wine()) {
+    const std::string path = dir_.file("registry.reg");
+    write_file(path, reg_text);
+    ::setenv("LORVEX_REGISTRY", path.c_str(), 1);
+    return true;
+  }
+  // The header line first, then the removal of what an earlier test left,
+  // then the test's own keys.
+  const size_t eol = reg_text.find('\n');
+  std::string header = reg_text.substr(0, eol == std::string::npos ? reg_text.size() : eol);
+  if (!header.empty() && header.back() == '\r') header.pop_back();
+  std::string rest = eol == std::string::npos ? std::string() : reg_text.substr(eol + 1);
+  std::string text = header + "\r\n\r\n[-" + kSystemKey + "]\r\n\r\n" + rest;
+  dir_.write("import.reg", text);
+  RunResult r = run({"regedit", "/S", dir_.host("import.reg")});
+  if (r.status != 0) {
+    ADD_FAILURE() << "regedit failed with " << r.status << ": " << r.err;
+    return false;
+  }
+  return true;
+}
+
+bool Registry::clear() { return write("REGEDIT4\n"); }
+
+// ---- journal ---------------------------------------------------------------
+
+std::vector<EnvChange> journal_env(const std::string& path, const std::string& env_names) {
+  std::vector<EnvChange> out{{"LXT_JOURNAL", host_path(path)}};
+  if (!env_names.empty()) out.push_back({"LXT_ENV", env_names});
+  return out;
+}
+
+// The record format of lxrecord: "record\n", then fields "KEY LENGTH\n" +
+// LENGTH bytes + "\n" (an unset variable: "unset:NAME\n"), then "end\n".
+std::vector<Record> read_journal(const std::string& path) {
+  std::vector<Record> records;
+  const std::string text = read_file(path);
+  size_t pos = 0;
+  auto line = [&](std::string* out) {
+    size_t nl = text.find('\n', pos);
+    if (nl == std::string::npos) return false;
+    *out = text.substr(pos, nl - pos);
+    pos = nl + 1;
+    return true;
+  };
+  auto fail = [&](const std::string& why) {
+    ADD_FAILURE() << "malformed journal " << path << " at byte " << pos << ": " << why;
+    return records;
+  };
+  std::string l;
+  while (pos < text.size()) {
+    if (!line(&l) || l != "record") return fail("no record start");
+    Record rec;
+    for (;;) {
+      if (!line(&l)) return fail("record without end");
+      if (l == "end") break;
+      if (l.rfind("unset:", 0) == 0) {
+        rec.env[l.substr(6)] = std::nullopt;
+        continue;
+      }
+      size_t sp = l.rfind(' ');
+      if (sp == std::string::npos) return fail("field without length: " + l);
+      const std::string key = l.substr(0, sp);
+      char* endp = nullptr;
+      unsigned long long len = std::strtoull(l.c_str() + sp + 1, &endp, 10);
+      if (*endp != '\0' || len > text.size() - pos || pos + len >= text.size() ||
+          text[pos + len] != '\n')
+        return fail("bad length in " + l);
+      std::string value = text.substr(pos, len);
+      pos += len + 1;
+      if (key == "program") rec.program = value;
+      else if (key == "argv0") rec.argv0 = value;
+      else if (key == "arg") rec.args.push_back(value);
+      else if (key == "cwd") rec.cwd = value;
+      else if (key == "stdin") rec.stdin_data = value;
+      else if (key == "pid") rec.pid = std::strtol(value.c_str(), nullptr, 10);
+      else if (key.rfind("env:", 0) == 0) rec.env[key.substr(4)] = value;
+      else return fail("unknown field " + key);
+    }
+    records.push_back(std::move(rec));
+  }
+  return records;
+}
+
+}  // namespace lxt

@@ -1,0 +1,185 @@
+#pragma once
+// The black-box test harness: runs the built programs natively or, for the
+// Windows build, under Wine, with real files, real children and real
+// registry data. The target is chosen at run time from the environment:
+//   LXT_TARGET       "native" (default) or "wine"
+//   LXT_BIN_DIR      the programs under test
+//   LXT_TESTBIN_DIR  the test doubles (lxrecord, lxpeer, lxportdrive)
+//   LXT_WINEPREFIX   the Wine prefix (wine only)
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lxt {
+
+// ---- target ------------------------------------------------------------
+
+bool is_wine();
+std::string bin_dir();
+std::string testbin_dir();
+// Path of a program of the system (".exe" added under Wine).
+std::string program(const std::string& name);
+// Path of a test double (".exe" added under Wine).
+std::string double_path(const std::string& name);
+// The file name a program has on the target: "name" or "name.exe".
+std::string exe_name(const std::string& name);
+
+// A POSIX path as the program under test sees it: "Z:\tmp\x" under Wine,
+// unchanged natively.
+std::string host_path(const std::string& posix_path);
+// The separator the target's paths use ('\\' under Wine, '/' natively).
+char host_sep();
+// host_path(dir) + separator + name.
+std::string host_join(const std::string& posix_dir, const std::string& name);
+
+// ---- running a program ------------------------------------------------------
+
+struct EnvChange {
+  std::string name;
+  std::optional<std::string> value;  // nullopt: unset
+};
+
+struct RunOptions {
+  std::string cwd;                         // empty: the test's own directory
+  std::vector<EnvChange> env;              // applied on top of the test's environment
+  std::optional<std::string> stdin_data;   // nullopt: the null device
+  std::vector<std::string> search_dirs;    // POSIX paths searched first for programs
+  std::chrono::milliseconds timeout{120000};
+
+  RunOptions& set(const std::string& name, const std::string& value) {
+    env.push_back({name, value});
+    return *this;
+  }
+  RunOptions& unset(const std::string& name) {
+    env.push_back({name, std::nullopt});
+    return *this;
+  }
+};
+
+struct RunResult {
+  int status = -1;          // exit status; 128+N for a native child killed by signal N
+  std::string out, err;
+  bool timed_out = false;   // killed when the time limit ran out
+};
+
+// Runs argv[0] (a POSIX path, normally from program() or double_path()) with
+// the remaining arguments and waits for it. Under Wine runs "wine argv0 ...".
+RunResult run(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// A program started in the background (a TCP peer, a process to hold a file).
+// Its output goes to the null device. Killed (with its process group) when
+// destroyed while still running.
+class Background {
+ public:
+  Background(const std::vector<std::string>& argv, const RunOptions& options = {});
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+  ~Background();
+  bool started() const { return pid_ > 0; }
+  // Waits up to the limit; the exit status, or nullopt when still running.
+  std::optional<int> wait(std::chrono::milliseconds limit);
+  void kill();
+
+ private:
+  int pid_ = -1;
+  std::optional<int> status_;
+};
+
+// Waits until the file exists and is not empty, at most the limit.
+bool wait_for_file(const std::string& path,
+                   std::chrono::milliseconds limit = std::chrono::milliseconds(30000));
+// Waits until the predicate holds, at most the limit.
+template <class Pred>
+bool wait_until(Pred pred, std::chrono::milliseconds limit);
+
+// ---- files -------------------------------------------------------------
+
+// A fresh directory under $TMPDIR (or /tmp), removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  std::string host(const std::string& name = "") const;  // host_path of file(name)
+  void write(const std::string& name, const std::string& bytes) const;
+  std::string read(const std::string& name) const;  // "" when missing
+  bool exists(const std::string& name) const;
+  void mkdir(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+std::string read_file(const std::string& path);
+// Text written by a Windows program in text mode has CR LF line ends: this
+// drops a CR directly before an LF so that both targets compare alike.
+std::string lf(const std::string& text);
+void write_file(const std::string& path, const std::string& bytes);
+
+// Copies a test double into dir under another program name (for example
+// lxrecord as "seedurls"), ".exe" added under Wine; returns the POSIX path.
+std::string install_double(const std::string& double_name, const std::string& dir,
+                           const std::string& as_name);
+
+// ---- registry ----------------------------------------------------------
+
+// The per-machine registry the programs read. Natively a registry file named
+// by LORVEX_REGISTRY, which write() sets in this test process so that later
+// runs inherit it; under Wine the prefix's registry, where write() first
+// deletes HKEY_LOCAL_MACHINE\SOFTWARE\VELMORA and then imports the text with
+// regedit. Tests that use it carry a ctest resource lock under Wine.
+class Registry {
+ public:
+  Registry();
+  ~Registry();
+  // reg_text: the registry editor's text format, first line included. Returns
+  // false (with a test failure added) when the import fails.
+  bool write(const std::string& reg_text);
+  // Removes the system's key (Wine) or empties the file (native).
+  bool clear();
+
+ private:
+  TempDir dir_;
+};
+
+// ---- the recording double's journal ------------------------------------------
+
+// One start of lxrecord (or a copy of it under another name).
+struct Record {
+  std::string program;                // the name it ran as, without ".exe"
+  std::string argv0;                  // argv[0] as received
+  std::vector<std::string> args;      // argv[1..]
+  std::string cwd;                    // current directory, as the target names it
+  std::map<std::string, std::optional<std::string>> env;  // listed in ENV; nullopt: unset
+  std::optional<std::string> stdin_data;  // with STDIN=read
+  long pid = 0;
+};
+
+// Reads every record of a journal file (none when missing). A malformed
+// journal adds a test failure.
+std::vector<Record> read_journal(const std::string& path);
+
+// Environment changes that make lxrecord keep a journal in path (a POSIX
+// path; converted for the target) and record the listed variables.
+std::vector<EnvChange> journal_env(const std::string& path, const std::string& env_names = "");
+
+// ---- template ---------------------------------------------------------------
+
+void sleep_a_moment();  // one short step of a bounded wait
+
+template <class Pred>
+bool wait_until(Pred pred, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (pred()) return true;
+    if (std::chrono::steady_clock::now() >= end) return false;
+    sleep_a_moment();
+  }
+}
+
+}  // namespace lxt

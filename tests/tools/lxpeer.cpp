@@ -1,0 +1,129 @@
+// lxpeer: a one-shot TCP peer for the program tests. It listens on 127.0.0.1,
+// writes the port it listens on into a file, accepts one connection, records
+// what the client sent, answers (or closes without a word) and ends.
+//
+//   lxpeer --port-file F --request-file F [--port N]
+//          [--reply TEXT] [--reply-file F] [--reply-nul]
+//          [--read once|nul|eof] [--timeout-ms N]
+//
+// --read says how much of the request is taken: "once" (the default) is the
+// bytes of one receive, as a client that sends its request in one call and
+// then waits for the answer expects; "nul" receives until a zero byte has come
+// (or the client closes); "eof" until the client closes its side. Without a
+// reply option the connection is closed without data.
+// Exit status: 0 after the exchange, 2 for a bad command line, 3 when no
+// client came in time, 4 for a socket failure.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "tests/tools/peer_socket.h"
+
+namespace {
+
+bool write_file(const std::string& path, const std::string& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+// The test waits for the file to be there: it must appear complete.
+bool write_file_at_once(const std::string& path, const std::string& bytes) {
+  const std::string tmp = path + ".tmp";
+  if (!write_file(tmp, bytes)) return false;
+  std::remove(path.c_str());
+  return std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+bool read_file(const std::string& path, std::string* bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes->append(buf, n);
+  std::fclose(f);
+  return true;
+}
+
+int usage(const char* why) {
+  std::fprintf(stderr, "lxpeer: %s\n", why);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string port_file, request_file, reply, read_mode = "once";
+  bool have_reply = false;
+  unsigned long port = 0;
+  int timeout_ms = 60000;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (a == "--reply-nul") {
+      reply.push_back('\0');
+      have_reply = true;
+    } else if (!has_value) {
+      return usage(("missing value for " + a).c_str());
+    } else if (a == "--port-file") {
+      port_file = argv[++i];
+    } else if (a == "--request-file") {
+      request_file = argv[++i];
+    } else if (a == "--port") {
+      port = std::strtoul(argv[++i], nullptr, 10);
+      if (port > 65535) return usage("bad port");
+    } else if (a == "--reply") {
+      reply += argv[++i];
+      have_reply = true;
+    } else if (a == "--reply-file") {
+      std::string bytes;
+      if (!read_file(argv[++i], &bytes)) return usage("cannot read the reply file");
+      reply += bytes;
+      have_reply = true;
+    } else if (a == "--read") {
+      read_mode = argv[++i];
+      if (read_mode != "once" && read_mode != "nul" && read_mode != "eof")
+        return usage("--read takes once, nul or eof");
+    } else if (a == "--timeout-ms") {
+      timeout_ms = std::atoi(argv[++i]);
+    } else {
+      return usage(("unknown option " + a).c_str());
+    }
+  }
+  if (port_file.empty() || request_file.empty()) return usage("--port-file and --request-file are needed");
+
+  if (!peer::startup()) return 4;
+  unsigned short bound = 0;
+  peer::Sock listener = peer::listen_local(static_cast<unsigned short>(port), &bound);
+  if (listener == peer::kNoSock) {
+    std::fprintf(stderr, "lxpeer: cannot listen (error %d)\n", peer::last_error());
+    return 4;
+  }
+  if (!write_file_at_once(port_file, std::to_string(bound))) {
+    std::fprintf(stderr, "lxpeer: cannot write %s\n", port_file.c_str());
+    return 4;
+  }
+  peer::Sock conn = peer::accept_within(listener, timeout_ms);
+  peer::close_socket(listener);
+  if (conn == peer::kNoSock) {
+    std::fprintf(stderr, "lxpeer: no client\n");
+    return 3;
+  }
+
+  std::string request;
+  char buf[4096];
+  for (;;) {
+    int n = peer::receive(conn, buf, static_cast<int>(sizeof buf), timeout_ms);
+    if (n <= 0) break;
+    request.append(buf, static_cast<size_t>(n));
+    if (read_mode == "once") break;
+    if (read_mode == "nul" && request.find('\0') != std::string::npos) break;
+  }
+  bool ok = write_file(request_file, request);
+  if (have_reply) ok = peer::send_all(conn, reply.data(), static_cast<int>(reply.size())) && ok;
+  peer::close_socket(conn);
+  peer::cleanup();
+  return ok ? 0 : 4;
+}

@@ -1,0 +1,162 @@
+// lxrecord: the recording child of the program tests. It stands in for any
+// tool a program starts (copies of it run under the tool's name) and does what
+// its environment tells it. Each option OPT is looked up first as
+// LXT_<NAME>_<OPT>, NAME being the upper-cased name it runs as, then as
+// LXT_<OPT>:
+//   JOURNAL   file to append one record of this start to
+//   ENV       comma-separated variable names whose values go into the record
+//   STDIN     "copy": standard input to standard output; "read": read it to
+//             its end and put its bytes into the record
+//   PRINT     text to write to standard output
+//   HOLD      file to keep open for appending while it runs
+//   PIDFILE   file to write its process id into (after the record is written)
+//   SLEEP_MS  time to wait before ending
+//   EXIT      exit status
+//
+// Record format, one field per line, every value length-prefixed so that
+// arguments with blanks, quotes or line feeds come back byte for byte:
+//   record
+//   program <len>\n<bytes>\n    argv0, arg (one per argument), cwd, pid,
+//   env:NAME <len>\n<bytes>\n   stdin likewise
+//   unset:NAME
+//   end
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "port/env.h"
+#include "port/file.h"
+#include "port/process.h"
+
+namespace {
+
+std::string run_name;  // upper-cased name this copy runs as
+
+std::string base_name(const char* argv0) {
+  std::string s = argv0 ? argv0 : "";
+  size_t slash = s.find_last_of("/\\");
+  if (slash != std::string::npos) s = s.substr(slash + 1);
+  if (s.size() > 4) {
+    std::string ext = s.substr(s.size() - 4);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == ".exe") s.resize(s.size() - 4);
+  }
+  return s;
+}
+
+const char* option(const char* opt) {
+  std::string specific = "LXT_" + run_name + "_" + opt;
+  if (const char* v = port::get_env(specific.c_str())) return v;
+  std::string general = std::string("LXT_") + opt;
+  return port::get_env(general.c_str());
+}
+
+void field(std::string& rec, const std::string& key, const std::string& value) {
+  rec += key + " " + std::to_string(value.size()) + "\n" + value + "\n";
+}
+
+std::string read_all(std::FILE* in) {
+  std::string data;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) data.append(buf, n);
+  return data;
+}
+
+// Appends in one write so that two members of a pipeline keeping the same
+// journal never interleave their records.
+bool append(const char* path, const std::string& bytes) {
+  std::FILE* f = port::open_file(path, "ab");
+  if (!f) return false;
+  std::setvbuf(f, nullptr, _IONBF, 0);
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+// Written under a second name and renamed, so that a waiting test never reads
+// a half-written id.
+bool write_pid_file(const char* path) {
+  std::string tmp = std::string(path) + ".tmp";
+  std::FILE* f = port::open_file(tmp.c_str(), "wb");
+  if (!f) return false;
+  std::fprintf(f, "%d", port::current_pid());
+  if (std::fclose(f) != 0) return false;
+  port::remove_file(path);
+  return port::rename_file(tmp.c_str(), path) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string name = base_name(argc > 0 ? argv[0] : "lxrecord");
+  for (char c : name)
+    run_name += std::isalnum(static_cast<unsigned char>(c))
+                    ? static_cast<char>(std::toupper(static_cast<unsigned char>(c)))
+                    : '_';
+
+  std::FILE* held = nullptr;
+  if (const char* hold = option("HOLD")) {
+    held = port::open_file(hold, "ab");
+    if (!held) std::fprintf(stderr, "lxrecord: cannot hold %s\n", hold);
+  }
+
+  std::string rec = "record\n";
+  field(rec, "program", name);
+  field(rec, "argv0", argc > 0 ? argv[0] : "");
+  for (int i = 1; i < argc; ++i) field(rec, "arg", argv[i]);
+  std::error_code ec;
+  field(rec, "cwd", std::filesystem::current_path(ec).string());
+  field(rec, "pid", std::to_string(port::current_pid()));
+  if (const char* names = option("ENV")) {
+    std::string list = names;
+    size_t start = 0;
+    while (start <= list.size()) {
+      size_t comma = list.find(',', start);
+      if (comma == std::string::npos) comma = list.size();
+      std::string var = list.substr(start, comma - start);
+      if (!var.empty()) {
+        if (const char* v = port::get_env(var.c_str())) field(rec, "env:" + var, v);
+        else rec += "unset:" + var + "\n";
+      }
+      start = comma + 1;
+    }
+  }
+
+  const char* stdin_mode = option("STDIN");
+  if (stdin_mode && std::strcmp(stdin_mode, "copy") == 0) {
+    port::set_binary_mode(stdin);
+    port::set_binary_mode(stdout);
+    std::string data = read_all(stdin);
+    std::fwrite(data.data(), 1, data.size(), stdout);
+    std::fflush(stdout);
+  } else if (stdin_mode && std::strcmp(stdin_mode, "read") == 0) {
+    port::set_binary_mode(stdin);
+    field(rec, "stdin", read_all(stdin));
+  }
+  rec += "end\n";
+
+  if (const char* print = option("PRINT")) {
+    std::fputs(print, stdout);
+    std::fflush(stdout);
+  }
+
+  int status = 0;
+  if (const char* journal = option("JOURNAL")) {
+    if (!append(journal, rec)) {
+      std::fprintf(stderr, "lxrecord: cannot append to %s\n", journal);
+      status = 120;
+    }
+  }
+  if (const char* pidfile = option("PIDFILE")) {
+    if (!write_pid_file(pidfile)) std::fprintf(stderr, "lxrecord: cannot write %s\n", pidfile);
+  }
+  if (const char* ms = option("SLEEP_MS")) port::sleep_ms(static_cast<unsigned>(std::strtoul(ms, nullptr, 10)));
+  if (held) std::fclose(held);
+  if (status == 0) {
+    if (const char* code = option("EXIT")) status = static_cast<int>(std::strtol(code, nullptr, 10));
+  }
+  return status;
+}
