@@ -20,9 +20,11 @@ void set_error(int* target, DWORD code) {
   if (target != nullptr) *target = static_cast<int>(code);
 }
 
+// Members are destroyed in reverse order: the thread handle closes first,
+// then the process handle.
 struct Started {
-  UniqueHandle thread;
   UniqueHandle process;
+  UniqueHandle thread;
 };
 
 // CreateProcessA may write into the command line, so it gets its own copy.
@@ -43,7 +45,6 @@ bool create(const char* command_line, BOOL inherit, DWORD flags, const char* wor
     *error = GetLastError();
     return false;
   }
-  // Members are destroyed in reverse order: the thread handle closes first.
   started->process.reset(info.hProcess);
   started->thread.reset(info.hThread);
   return true;
@@ -63,7 +64,7 @@ int run_child(const char* command_line, const ChildOptions& options, int* start_
   WaitForSingleObject(child.process.get(), INFINITE);
   // A failed read leaves the status at 0.
   DWORD status = 0;
-  GetExitCodeProcess(child.process.get(), &status);
+  if (!GetExitCodeProcess(child.process.get(), &status)) status = 0;
   child.thread.reset();
   child.process.reset();
   // All 32 bits pass through: a status of 0xFFFFFFFF reads as -1.
