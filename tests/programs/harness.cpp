@@ -161,7 +161,7 @@ struct Spawned {
 Spawned spawn(const std::vector<std::string>& argv_in, const RunOptions& options, int in_fd,
               int out_fd, int err_fd) {
   ignore_sigpipe_once();
-  const bool wine = is_wine();
+  const bool wine = is_wine() && !options.native;
   if (wine) ensure_wine_prefix();
   std::vector<std::string> argv;
   if (wine) argv.push_back("wine");
@@ -222,6 +222,10 @@ bool is_wine() {
 
 std::string bin_dir() { return env_or("LXT_BIN_DIR", ""); }
 std::string testbin_dir() { return env_or("LXT_TESTBIN_DIR", ""); }
+
+std::string native_double_path(const std::string& name) {
+  return env_or("LXT_NATIVE_TESTBIN_DIR", testbin_dir()) + "/" + name;
+}
 
 std::string exe_name(const std::string& name) { return is_wine() ? name + ".exe" : name; }
 std::string program(const std::string& name) { return bin_dir() + "/" + exe_name(name); }
@@ -374,6 +378,34 @@ void Background::kill() {
   }
   status_ = decode_status(st);
 }
+
+Peer::Peer(const Options& options) : dir_(std::make_unique<TempDir>()) {
+  const bool target = options.target_build && is_wine();
+  auto path = [&](const std::string& name) { return target ? dir_->host(name) : dir_->file(name); };
+  std::vector<std::string> argv{target ? double_path("lxpeer") : native_double_path("lxpeer"),
+                                "--port-file", path("port"), "--request-file", path("request"),
+                                "--read", options.read, "--timeout-ms", "60000"};
+  if (options.reply) {
+    argv.push_back("--reply");
+    argv.push_back(*options.reply);
+  }
+  if (options.reply_nul) argv.push_back("--reply-nul");
+  RunOptions ro;
+  ro.native = !target;
+  process_ = std::make_unique<Background>(argv, ro);
+  if (!process_->started()) return;
+  if (!wait_for_file(dir_->file("port"))) {
+    ADD_FAILURE() << "lxpeer did not start listening";
+    return;
+  }
+  port_ = std::atoi(dir_->read("port").c_str());
+}
+
+std::optional<int> Peer::finish(std::chrono::milliseconds limit) {
+  return process_ ? process_->wait(limit) : std::nullopt;
+}
+
+std::string Peer::request() const { return dir_->read("request"); }
 
 void sleep_a_moment() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
 

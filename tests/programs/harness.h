@@ -8,6 +8,7 @@
 //   LXT_WINEPREFIX   the Wine prefix (wine only)
 #include <chrono>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ std::string testbin_dir();
 std::string program(const std::string& name);
 // Path of a test double (".exe" added under Wine).
 std::string double_path(const std::string& name);
+// Path of the native build of a test double, whatever the target (the tests
+// normally run the native TCP peer; programs under Wine reach it alike).
+std::string native_double_path(const std::string& name);
 // The file name a program has on the target: "name" or "name.exe".
 std::string exe_name(const std::string& name);
 
@@ -47,6 +51,7 @@ struct RunOptions {
   std::optional<std::string> stdin_data;   // nullopt: the null device
   std::vector<std::string> search_dirs;    // POSIX paths searched first for programs
   std::chrono::milliseconds timeout{120000};
+  bool native = false;  // run natively even when the target is Wine (the native doubles)
 
   RunOptions& set(const std::string& name, const std::string& value) {
     env.push_back({name, value});
@@ -125,6 +130,30 @@ void write_file(const std::string& path, const std::string& bytes);
 // lxrecord as "seedurls"), ".exe" added under Wine; returns the POSIX path.
 std::string install_double(const std::string& double_name, const std::string& dir,
                            const std::string& as_name);
+
+// A one-shot TCP peer on 127.0.0.1 (the lxpeer double): accepts one
+// connection, keeps what the client sent, answers and ends.
+class Peer {
+ public:
+  struct Options {
+    std::optional<std::string> reply;  // nullopt: close without data
+    bool reply_nul = false;            // a zero byte after the reply
+    std::string read = "once";         // "once", "nul" or "eof" (see lxpeer)
+    bool target_build = false;         // the target's lxpeer (under Wine: the Windows one)
+  };
+  Peer() : Peer(Options{}) {}
+  explicit Peer(const Options& options);
+  int port() const { return port_; }  // 0 when it did not start
+  // Waits for the peer to end (bounded); its exit status, nullopt if it did not end.
+  std::optional<int> finish(std::chrono::milliseconds limit = std::chrono::milliseconds(30000));
+  // What the client sent (after finish()).
+  std::string request() const;
+
+ private:
+  std::unique_ptr<TempDir> dir_;
+  std::unique_ptr<Background> process_;
+  int port_ = 0;
+};
 
 // ---- registry ----------------------------------------------------------
 
