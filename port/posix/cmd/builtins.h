@@ -1,0 +1,19 @@
+#pragma once
+// The interpreter's own commands: type, del (erase), rmdir (rd). They read and
+// write only the descriptors they are given, so that they can run beside the
+// programs of a pipeline.
+#include <string>
+#include <vector>
+
+namespace port::posix::cmd {
+
+// True when the first word names a built-in command (any letter case).
+bool is_builtin(const std::string& name);
+
+// Runs the built-in named by words[0]; returns its status.
+int run_builtin(const std::vector<std::string>& words, int out_fd, int err_fd);
+
+// Writes all of the text to the descriptor (false when that fails).
+bool write_all(int fd, const std::string& text);
+
+}  // namespace port::posix::cmd

@@ -1,0 +1,39 @@
+// cmd: the command interpreter that "cmd.exe /C LINE" reaches on POSIX. It
+// runs the little the system's lines need: pipes, the redirections <, >, 2>
+// and 2>&1, the null device, and the built-ins type, del and rmdir.
+#include <signal.h>
+
+#include <cstring>
+#include <string>
+
+#include "port/posix/cmd/builtins.h"
+#include "port/posix/cmd/parse.h"
+#include "port/posix/cmd/run.h"
+
+int main(int argc, char** argv) {
+  using namespace port::posix::cmd;
+  // Writes of the built-ins to a pipe whose reader has gone must fail, not
+  // end the interpreter.
+  ::signal(SIGPIPE, SIG_IGN);
+  StandardStreams streams;
+  if (argc < 3 || (std::strcmp(argv[1], "/C") != 0 && std::strcmp(argv[1], "/c") != 0)) {
+    write_all(streams.err, "Usage: cmd /C LINE\n");
+    return 1;
+  }
+  // The line is one argument when started by the port; words typed by hand
+  // are joined with blanks.
+  std::string line = argv[2];
+  for (int i = 3; i < argc; ++i) {
+    line += ' ';
+    line += argv[i];
+  }
+  Pipeline pipeline;
+  std::string error;
+  if (parse_line(line, &pipeline, &error) != 0) {
+    write_all(streams.err, error + "\n");
+    return 1;
+  }
+  // A POSIX status holds eight bits: 9009 for a program that cannot be found
+  // leaves as its low eight bits (49), as other statuses too large do.
+  return run_pipeline(pipeline, streams) & 0xFF;
+}

@@ -1,0 +1,24 @@
+#pragma once
+// Running a parsed line.
+#include "port/posix/cmd/parse.h"
+
+namespace port::posix::cmd {
+
+// The interpreter's own standard streams, copied above descriptor 2.
+struct StandardStreams {
+  StandardStreams();
+  ~StandardStreams();
+  StandardStreams(const StandardStreams&) = delete;
+  StandardStreams& operator=(const StandardStreams&) = delete;
+  int in = -1;
+  int out = -1;
+  int err = -1;
+};
+
+// Runs every command of the pipeline at the same time and waits for all of
+// them. The status is the last command's: its exit status, 128 plus the
+// signal that ended it, 9009 for a program that cannot be found, 1 when its
+// redirection fails.
+int run_pipeline(const Pipeline& pipeline, const StandardStreams& streams);
+
+}  // namespace port::posix::cmd
