@@ -2,6 +2,7 @@
 // The system calls of the POSIX port, reached through one table so that a unit
 // test can make any of them fail without root.
 #include <dirent.h>
+#include <netdb.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -31,6 +32,7 @@ struct SysCalls {
   ssize_t (*recv)(int, void*, size_t, int);
   int (*setenv)(const char*, const char*, int);
   int (*unsetenv)(const char*);
+  int (*getaddrinfo)(const char*, const char*, const struct addrinfo*, struct addrinfo**);
 };
 
 // The table in use; starts with the real calls.

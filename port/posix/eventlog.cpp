@@ -1,0 +1,78 @@
+// The system event log on POSIX is syslog; a test or an installation that
+// wants the events in a file names it in LORVEX_EVENTLOG.
+#include "port/eventlog.h"
+
+#include <syslog.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "port/file.h"
+
+namespace port {
+
+namespace {
+
+const char* type_word(unsigned short type) {
+  switch (type) {
+    case kEventError:
+      return "ERROR";
+    case kEventWarning:
+      return "WARNING";
+    default:
+      return "INFORMATION";
+  }
+}
+
+int priority(unsigned short type) {
+  switch (type) {
+    case kEventError:
+      return LOG_ERR;
+    case kEventWarning:
+      return LOG_WARNING;
+    default:
+      return LOG_INFO;
+  }
+}
+
+// The event id as the event viewer shows the full 32-bit value.
+std::string id_text(unsigned long event_id) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(event_id & 0xFFFFFFFFUL));
+  return text;
+}
+
+std::string joined(const char* const* strings, int string_count) {
+  std::string text;
+  for (int i = 0; strings != nullptr && i < string_count; ++i) {
+    text += '\t';
+    if (strings[i] != nullptr) text += strings[i];
+  }
+  return text;
+}
+
+}  // namespace
+
+int report_event(const char* source, unsigned short type, unsigned long event_id, const char* const* strings,
+                 int string_count) {
+  if (source == nullptr) return -1;
+  const std::string details = id_text(event_id) + joined(strings, string_count);
+  const char* file_name = std::getenv("LORVEX_EVENTLOG");
+  if (file_name != nullptr && *file_name != '\0') {
+    std::FILE* file = open_file(file_name, "a");
+    if (file == nullptr) return -1;
+    const std::string line = std::string(source) + '\t' + type_word(type) + '\t' + details + '\n';
+    const bool written = std::fputs(line.c_str(), file) >= 0;
+    const bool closed = std::fclose(file) == 0;
+    return written && closed ? 0 : -1;
+  }
+  // syslog keeps the ident pointer: it must live until closelog.
+  const std::string ident = source;
+  openlog(ident.c_str(), LOG_PID, LOG_USER);
+  syslog(priority(type), "%s", details.c_str());
+  closelog();
+  return 0;
+}
+
+}  // namespace port

@@ -1,0 +1,303 @@
+// File facilities on POSIX. Every path the programs give is a Windows-style
+// path; it reaches the file system with "/" separators.
+#include "port/file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "port/posix/path.h"
+#include "port/posix/syscalls.h"
+#include "port/text.h"
+
+namespace port {
+
+using posix::native_path;
+using posix::sys;
+
+int file_stat(const char* path, FileInfo* info) {
+  struct stat st {};
+  if (sys().stat(native_path(path).c_str(), &st) != 0) return -1;
+  if (info != nullptr) {
+    info->is_directory = S_ISDIR(st.st_mode);
+    info->is_regular = S_ISREG(st.st_mode);
+    info->size = static_cast<long long>(st.st_size);
+  }
+  return 0;
+}
+
+bool is_readable(const char* path) { return sys().access(native_path(path).c_str(), R_OK) == 0; }
+
+bool exists(const char* path) { return sys().access(native_path(path).c_str(), F_OK) == 0; }
+
+bool is_directory(const char* path) {
+  FileInfo info;
+  return file_stat(path, &info) == 0 && info.is_directory;
+}
+
+int make_writable(const char* path) {
+  const std::string native = native_path(path);
+  struct stat st {};
+  if (sys().stat(native.c_str(), &st) != 0) return -1;
+  return sys().chmod(native.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0 ? 0 : -1;
+}
+
+int remove_file(const char* path) { return sys().unlink(native_path(path).c_str()) == 0 ? 0 : -1; }
+
+int rename_file(const char* from, const char* to) {
+  return sys().rename(native_path(from).c_str(), native_path(to).c_str()) == 0 ? 0 : -1;
+}
+
+int change_dir(const char* path) { return sys().chdir(native_path(path).c_str()) == 0 ? 0 : -1; }
+
+int create_exclusive(const char* path) {
+  const int fd = sys().open(native_path(path).c_str(), O_CREAT | O_EXCL | O_RDONLY, 0666);
+  if (fd < 0) return -1;
+  sys().close(fd);
+  return 0;
+}
+
+std::FILE* open_file(const char* path, const char* mode) { return std::fopen(native_path(path).c_str(), mode); }
+
+// POSIX streams make no difference between text and binary; the one text-mode
+// effect that matters (CR before LF) is TextReader's.
+void set_binary_mode(std::FILE*) {}
+void set_text_mode(std::FILE*) {}
+
+int TextReader::get() {
+  const int c = std::getc(stream_);
+  if (c != '\r') return c;
+  const int next = std::getc(stream_);
+  if (next == '\n') return '\n';
+  if (next != EOF) std::ungetc(next, stream_);
+  return c;
+}
+
+char* TextReader::get_line(char* buffer, int size) {
+  if (buffer == nullptr || size <= 0) return nullptr;
+  int count = 0;
+  while (count < size - 1) {
+    const int c = get();
+    if (c == EOF) break;
+    buffer[count++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  buffer[count] = '\0';
+  if (count == 0 && size > 1) return nullptr;
+  if (std::ferror(stream_)) return nullptr;
+  return buffer;
+}
+
+// ---------------------------------------------------------------------------
+// Held open for writing
+
+namespace {
+
+// Closes a descriptor on every way out.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) sys().close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+class Dir {
+ public:
+  explicit Dir(const char* path) : dir_(sys().opendir(path)) {}
+  ~Dir() {
+    if (dir_) closedir(dir_);
+  }
+  Dir(const Dir&) = delete;
+  Dir& operator=(const Dir&) = delete;
+  DIR* get() const { return dir_; }
+
+ private:
+  DIR* dir_;
+};
+
+bool all_digits(const char* text) {
+  if (*text == '\0') return false;
+  for (; *text; ++text) {
+    if (*text < '0' || *text > '9') return false;
+  }
+  return true;
+}
+
+// The access mode in /proc/PID/fdinfo/FD ("flags:" is octal).
+bool fd_open_for_writing(const std::string& fdinfo_path) {
+  std::FILE* file = std::fopen(fdinfo_path.c_str(), "r");
+  if (file == nullptr) return false;
+  char line[256];
+  bool writing = false;
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    if (std::strncmp(line, "flags:", 6) == 0) {
+      const unsigned long flags = std::strtoul(line + 6, nullptr, 8);
+      const unsigned long mode = flags & O_ACCMODE;
+      writing = mode == O_WRONLY || mode == O_RDWR;
+      break;
+    }
+  }
+  std::fclose(file);
+  return writing;
+}
+
+// Looks through every process's descriptors for one that has this file open
+// for writing. Processes we may not look into are passed over.
+bool some_process_writes(dev_t dev, ino_t ino) {
+  Dir proc("/proc");
+  if (proc.get() == nullptr) return false;
+  while (const dirent* process = readdir(proc.get())) {
+    if (!all_digits(process->d_name)) continue;
+    const std::string fd_dir = std::string("/proc/") + process->d_name + "/fd";
+    Dir fds(fd_dir.c_str());
+    if (fds.get() == nullptr) continue;
+    while (const dirent* entry = readdir(fds.get())) {
+      if (!all_digits(entry->d_name)) continue;
+      struct stat st {};
+      if (sys().stat((fd_dir + "/" + entry->d_name).c_str(), &st) != 0) continue;
+      if (st.st_dev != dev || st.st_ino != ino) continue;
+      const std::string info = std::string("/proc/") + process->d_name + "/fdinfo/" + entry->d_name;
+      if (fd_open_for_writing(info)) return true;
+    }
+  }
+  return false;
+}
+
+HoldState scan_for_writer(const struct stat& st) {
+  return some_process_writes(st.st_dev, st.st_ino) ? HoldState::kHeld : HoldState::kFree;
+}
+
+}  // namespace
+
+HoldState held_open_for_writing(const char* path) {
+  const std::string native = native_path(path);
+  const Fd fd(sys().open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return HoldState::kMissing;
+    struct stat st {};
+    if (sys().stat(native.c_str(), &st) != 0) {
+      return errno == ENOENT || errno == ENOTDIR ? HoldState::kMissing : HoldState::kFree;
+    }
+    return scan_for_writer(st);
+  }
+  // A read lease is refused with EAGAIN exactly when the file is open for
+  // writing somewhere. Should a writer open it while we hold the lease, the
+  // kernel signals us; SIGURG is ignored by default, where the default SIGIO
+  // would end the caller.
+  sys().fcntl(fd.get(), F_SETSIG, SIGURG);
+  if (sys().fcntl(fd.get(), F_SETLEASE, F_RDLCK) == 0) {
+    sys().fcntl(fd.get(), F_SETLEASE, F_UNLCK);
+    return HoldState::kFree;
+  }
+  if (errno == EAGAIN) return HoldState::kHeld;
+  // Leases are not available here (file system, ownership): look for a writer.
+  struct stat st {};
+  if (fstat(fd.get(), &st) != 0) return HoldState::kFree;
+  return scan_for_writer(st);
+}
+
+// ---------------------------------------------------------------------------
+// Directory search
+
+namespace {
+
+// "*" and "?" matching per Shift_JIS character, so that "?" takes a whole
+// double-byte character and a trail byte is never a wildcard.
+size_t char_length(const char* text) {
+  return is_lead_byte(static_cast<unsigned char>(text[0])) && text[1] != '\0' ? 2 : 1;
+}
+
+bool wildcard_match(const char* pattern, const char* name) {
+  const char* star_pattern = nullptr;  // just after the last "*" seen
+  const char* star_name = nullptr;     // where that "*" has matched up to
+  while (*name != '\0') {
+    if (*pattern == '*') {
+      star_pattern = ++pattern;
+      star_name = name;
+      continue;
+    }
+    const size_t name_len = char_length(name);
+    if (*pattern == '?') {
+      ++pattern;
+      name += name_len;
+      continue;
+    }
+    const size_t pattern_len = *pattern ? char_length(pattern) : 0;
+    if (pattern_len == name_len && std::memcmp(pattern, name, name_len) == 0) {
+      pattern += pattern_len;
+      name += name_len;
+      continue;
+    }
+    if (star_pattern == nullptr) return false;
+    pattern = star_pattern;
+    star_name += char_length(star_name);
+    name = star_name;
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+// As on Windows, a pattern ending in ".*" also takes names without any
+// extension ("*.*" is every name, "log.*" takes "log").
+bool name_matches(const std::string& pattern, const char* name) {
+  if (wildcard_match(pattern.c_str(), name)) return true;
+  const size_t size = pattern.size();
+  if (size < 2 || pattern.compare(size - 2, 2, ".*") != 0) return false;
+  return std::strchr(name, '.') == nullptr && wildcard_match(pattern.substr(0, size - 2).c_str(), name);
+}
+
+}  // namespace
+
+int find_entries(const char* pattern, std::vector<DirEntry>* entries) {
+  if (entries == nullptr) {
+    errno = EINVAL;
+    return -1;
+  }
+  entries->clear();
+  const std::string native = native_path(pattern ? pattern : "");
+  const size_t slash = native.rfind('/');
+  std::string dir;
+  std::string last;
+  if (slash == std::string::npos) {
+    dir = ".";
+    last = native;
+  } else {
+    dir = slash == 0 ? "/" : native.substr(0, slash);
+    last = native.substr(slash + 1);
+  }
+  Dir directory(dir.c_str());
+  if (directory.get() == nullptr) return -1;
+  while (const dirent* entry = readdir(directory.get())) {
+    const char* name = entry->d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    if (!name_matches(last, name)) continue;
+    DirEntry found;
+    found.name = name;
+    struct stat st {};
+    const std::string full = dir == "/" ? "/" + found.name : dir + "/" + found.name;
+    found.is_directory = sys().stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    entries->push_back(std::move(found));
+  }
+  return 0;
+}
+
+bool any_entry_matches(const char* pattern) {
+  std::vector<DirEntry> entries;
+  return find_entries(pattern, &entries) == 0 && !entries.empty();
+}
+
+}  // namespace port

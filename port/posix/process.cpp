@@ -1,0 +1,212 @@
+// Child processes on POSIX: a command-line string is split by the Windows
+// runtime's rules, the program is found like Windows finds it, and the child
+// is started with posix_spawn (never fork: the callers may be large and
+// sanitized, and spawn reports exec failures directly).
+#include "port/process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "port/posix/cmdline.h"
+#include "port/posix/path.h"
+#include "port/posix/search.h"
+#include "port/posix/syscalls.h"
+
+extern char** environ;
+
+namespace port {
+
+namespace {
+
+// Owns the spawn attributes and file actions for one start.
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    attr_ok_ = posix_spawnattr_init(&attr_) == 0;
+    actions_ok_ = posix_spawn_file_actions_init(&actions_) == 0;
+  }
+  ~SpawnSetup() {
+    if (attr_ok_) posix_spawnattr_destroy(&attr_);
+    if (actions_ok_) posix_spawn_file_actions_destroy(&actions_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  // 0, or the error number of the step that failed.
+  int init_error() const { return attr_ok_ && actions_ok_ ? 0 : ENOMEM; }
+
+  int new_group() {
+    if (int rc = posix_spawnattr_setpgroup(&attr_, 0)) return rc;
+    return posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETPGROUP);
+  }
+  int chdir_to(const std::string& dir) { return posix_spawn_file_actions_addchdir_np(&actions_, dir.c_str()); }
+  int null_stdio() {
+    static const char kNull[] = "/dev/null";
+    if (int rc = posix_spawn_file_actions_addopen(&actions_, 0, kNull, O_RDONLY, 0)) return rc;
+    if (int rc = posix_spawn_file_actions_addopen(&actions_, 1, kNull, O_WRONLY, 0)) return rc;
+    return posix_spawn_file_actions_addopen(&actions_, 2, kNull, O_WRONLY, 0);
+  }
+  // Nothing but the standard streams reaches the child.
+  int close_others() { return posix_spawn_file_actions_addclosefrom_np(&actions_, 3); }
+
+  const posix_spawnattr_t* attr() const { return &attr_; }
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+
+ private:
+  posix_spawnattr_t attr_{};
+  posix_spawn_file_actions_t actions_{};
+  bool attr_ok_ = false;
+  bool actions_ok_ = false;
+};
+
+struct StartRequest {
+  bool new_process_group = true;
+  bool inherit_handles = true;
+  bool null_stdio = false;
+  const char* working_dir = nullptr;
+};
+
+// Starts the child; 0 with *pid, or the error number of the failure.
+int start(const char* command_line, const StartRequest& request, pid_t* pid) {
+  posix::ParsedCommand parsed;
+  if (command_line == nullptr || !posix::parse_command_line(command_line, &parsed)) return ENOENT;
+  std::string resolved;
+  if (int rc = posix::find_program(parsed.program, &resolved)) return rc;
+
+  SpawnSetup setup;
+  if (int rc = setup.init_error()) return rc;
+  if (request.new_process_group) {
+    if (int rc = setup.new_group()) return rc;
+  }
+  if (request.working_dir != nullptr) {
+    if (int rc = setup.chdir_to(posix::native_path(request.working_dir))) return rc;
+  }
+  if (request.null_stdio) {
+    if (int rc = setup.null_stdio()) return rc;
+  }
+  if (!request.inherit_handles) {
+    if (int rc = setup.close_others()) return rc;
+  }
+
+  std::vector<char*> argv;
+  argv.reserve(parsed.argv.size() + 1);
+  for (std::string& arg : parsed.argv) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  return posix::sys().spawn(pid, resolved.c_str(), setup.actions(), setup.attr(), argv.data(), environ);
+}
+
+int status_of(int wait_status) {
+  if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
+  if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
+  return 0;
+}
+
+// Waits for the child; 0 with its status, or the errno of a failed wait.
+int wait_for(pid_t pid, int* status) {
+  int raw = 0;
+  for (;;) {
+    const pid_t rc = posix::sys().waitpid(pid, &raw, 0);
+    if (rc == pid) {
+      *status = status_of(raw);
+      return 0;
+    }
+    if (rc < 0 && errno != EINTR) return errno;
+  }
+}
+
+int run(const char* command_line, const StartRequest& request, int* start_error) {
+  pid_t pid = 0;
+  int error = start(command_line, request, &pid);
+  int status = 0;
+  // A wait that fails leaves no status to report; it is reported like a
+  // failed start rather than as some made-up exit status.
+  if (error == 0) error = wait_for(pid, &status);
+  if (error != 0) {
+    if (start_error) *start_error = error;
+    errno = error;
+    return -1;
+  }
+  return status;
+}
+
+}  // namespace
+
+int run_child(const char* command_line, const ChildOptions& options, int* start_error) {
+  StartRequest request;
+  request.new_process_group = options.new_process_group;
+  request.inherit_handles = options.inherit_handles;
+  request.working_dir = options.working_dir;
+  return run(command_line, request, start_error);
+}
+
+bool start_error_is_errno() { return true; }
+
+int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int* start_error) {
+  StartRequest request;
+  request.inherit_handles = false;
+  request.null_stdio = true;
+  pid_t pid = 0;
+  if (int error = start(command_line, request, &pid)) {
+    if (start_error) *start_error = error;
+    errno = error;
+    return -1;
+  }
+  // Poll rather than block: the daemon is meant to outlive the caller, and
+  // the caller only wants to know whether it fell over at once.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  for (;;) {
+    int raw = 0;
+    const pid_t rc = posix::sys().waitpid(pid, &raw, WNOHANG);
+    if (rc == pid) {
+      if (exit_code) *exit_code = status_of(raw);
+      return 0;
+    }
+    if (rc < 0 && errno != EINTR) break;  // cannot be watched: treat as running
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) break;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+    sleep_ms(static_cast<unsigned>(left < 10 ? left : 10));
+  }
+  if (exit_code) *exit_code = kStillActive;
+  return kStillActive;
+}
+
+int run_shell(const char* line) {
+  if (line == nullptr) line = "";
+  const std::string command = std::string("cmd.exe /C ") + line;
+  StartRequest request;
+  request.new_process_group = false;
+  int error = 0;
+  return run(command.c_str(), request, &error);
+}
+
+int end_process(long pid) {
+  // kill() with 0, -1 or a negative id reaches whole groups, and 1 is init:
+  // none of these is a process the caller can mean.
+  if (pid <= 1 || pid > static_cast<long>(INT_MAX)) {
+    errno = ESRCH;
+    return -1;
+  }
+  return posix::sys().kill(static_cast<pid_t>(pid), SIGKILL) == 0 ? 0 : -1;
+}
+
+void sleep_ms(unsigned milliseconds) {
+  timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+int current_pid() { return static_cast<int>(getpid()); }
+
+int last_system_error() { return errno; }
+
+}  // namespace port

@@ -1,0 +1,312 @@
+// The registry editor's text format, read line by line. The file's bytes are
+// Shift_JIS and are taken as they are; only the escapes \\ and \" in quoted
+// text are interpreted, per character, so that a double-byte character whose
+// second byte is 0x5C is never mistaken for one.
+#include "port/posix/registry_file.h"
+
+#include <cstddef>
+#include <optional>
+
+#include "port/text.h"
+
+namespace port::posix {
+
+namespace {
+
+constexpr unsigned long kTypeString = 1;
+constexpr unsigned long kTypeBinary = 3;
+constexpr unsigned long kTypeDword = 4;
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Length of the character that starts at text[pos]: 2 for a lead byte with a
+// byte after it, else 1.
+size_t char_length(std::string_view text, size_t pos) {
+  return is_lead_byte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size() ? 2 : 1;
+}
+
+std::string_view trim_left(std::string_view text) {
+  size_t pos = 0;
+  while (pos < text.size() && is_blank(text[pos])) ++pos;
+  return text.substr(pos);
+}
+
+std::string_view trim_right(std::string_view text) {
+  size_t size = text.size();
+  while (size > 0 && is_blank(text[size - 1])) --size;
+  return text.substr(0, size);
+}
+
+// Splits into lines; a carriage return directly before a line feed is dropped
+// as text-mode reading drops it.
+std::vector<std::string_view> split_lines(const std::string& text) {
+  std::vector<std::string_view> lines;
+  const std::string_view all(text);
+  size_t start = 0;
+  while (start < all.size()) {
+    size_t end = all.find('\n', start);
+    const bool has_lf = end != std::string_view::npos;
+    if (!has_lf) end = all.size();
+    size_t stop = end;
+    if (has_lf && stop > start && all[stop - 1] == '\r') --stop;
+    lines.push_back(all.substr(start, stop - start));
+    start = has_lf ? end + 1 : end;
+  }
+  return lines;
+}
+
+// Reads quoted text starting at the opening quote text[*pos]. Returns the text
+// with \\ and \" resolved and *pos just past the closing quote, or nothing
+// when the quote is never closed.
+std::optional<std::string> read_quoted(std::string_view text, size_t* pos) {
+  std::string out;
+  size_t i = *pos + 1;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == '"') {
+      *pos = i + 1;
+      return out;
+    }
+    if (c == '\\' && i + 1 < text.size() && (text[i + 1] == '\\' || text[i + 1] == '"')) {
+      out.push_back(text[i + 1]);
+      i += 2;
+      continue;
+    }
+    const size_t len = char_length(text, i);
+    out.append(text.substr(i, len));
+    i += len;
+  }
+  return std::nullopt;
+}
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  c = ascii_lower(c);
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// 1 to max_digits hex digits, nothing else.
+std::optional<unsigned long> parse_hex_number(std::string_view text, size_t max_digits) {
+  if (text.empty() || text.size() > max_digits) return std::nullopt;
+  unsigned long value = 0;
+  for (char c : text) {
+    const int digit = hex_digit(c);
+    if (digit < 0) return std::nullopt;
+    value = value * 16 + static_cast<unsigned long>(digit);
+  }
+  return value;
+}
+
+// "01,02,ff" (blanks allowed around bytes, one trailing comma allowed);
+// empty text is zero-length data.
+std::optional<std::vector<unsigned char>> parse_hex_bytes(std::string_view text) {
+  std::vector<unsigned char> bytes;
+  text = trim_right(trim_left(text));
+  if (text.empty()) return bytes;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t comma = text.find(',', start);
+    if (comma == std::string_view::npos) comma = text.size();
+    const std::string_view item = trim_right(trim_left(text.substr(start, comma - start)));
+    if (item.empty()) {
+      if (comma == text.size() && start > 0) break;  // a trailing comma
+      return std::nullopt;
+    }
+    const auto byte = parse_hex_number(item, 2);
+    if (!byte) return std::nullopt;
+    bytes.push_back(static_cast<unsigned char>(*byte));
+    start = comma + 1;
+  }
+  return bytes;
+}
+
+bool starts_with_nocase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (ascii_lower(text[i]) != ascii_lower(prefix[i])) return false;
+  }
+  return true;
+}
+
+// Whether path names the key `ancestor` or one below it.
+bool is_same_or_below(std::string_view path, std::string_view ancestor) {
+  if (path.size() < ancestor.size()) return false;
+  if (!registry_names_equal(path.substr(0, ancestor.size()), ancestor)) return false;
+  return path.size() == ancestor.size() || path[ancestor.size()] == '\\';
+}
+
+class Parser {
+ public:
+  explicit Parser(const std::string& text) : lines_(split_lines(text)) {}
+
+  std::vector<RegistryKey> run() {
+    if (lines_.empty()) return {};
+    if (lines_[0] != "REGEDIT4" && lines_[0] != "Windows Registry Editor Version 5.00") return {};
+    for (line_ = 1; line_ < lines_.size(); ++line_) {
+      const std::string_view line = trim_left(lines_[line_]);
+      if (line.empty() || line[0] == ';') continue;
+      if (line[0] == '[') {
+        section(line);
+      } else if (line[0] == '"' || line[0] == '@') {
+        value(line);
+      }
+    }
+    return std::move(keys_);
+  }
+
+ private:
+  void section(std::string_view line) {
+    current_ = kNone;
+    const size_t close = trim_right(line).size();
+    // A broken section line leaves no key open, so that the values below it
+    // cannot land in the key before it.
+    if (close < 2 || line[close - 1] != ']') return;
+    std::string_view path = line.substr(1, close - 2);
+    const bool remove = !path.empty() && path[0] == '-';
+    if (remove) path.remove_prefix(1);
+    while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+    if (path.empty()) return;
+    if (remove) {
+      std::erase_if(keys_, [&](const RegistryKey& key) { return is_same_or_below(key.path, path); });
+      return;
+    }
+    for (size_t i = 0; i < keys_.size(); ++i) {
+      if (registry_names_equal(keys_[i].path, path)) {
+        current_ = i;
+        return;
+      }
+    }
+    keys_.push_back(RegistryKey{std::string(path), {}});
+    current_ = keys_.size() - 1;
+  }
+
+  void value(std::string_view line) {
+    if (current_ == kNone) return;
+    std::string name;
+    size_t pos = 0;
+    if (line[0] == '@') {
+      pos = 1;
+    } else {
+      auto quoted = read_quoted(line, &pos);
+      if (!quoted) return;
+      name = std::move(*quoted);
+    }
+    std::string_view rest = trim_left(line.substr(pos));
+    if (rest.empty() || rest[0] != '=') return;
+    rest = trim_left(rest.substr(1));
+
+    if (trim_right(rest) == "-") {
+      auto& values = keys_[current_].values;
+      std::erase_if(values, [&](const RegistryValue& v) { return registry_names_equal(v.name, name); });
+      return;
+    }
+    RegistryValue parsed;
+    parsed.name = std::move(name);
+    if (!data(rest, &parsed)) return;
+    store(std::move(parsed));
+  }
+
+  bool data(std::string_view rest, RegistryValue* out) {
+    if (!rest.empty() && rest[0] == '"') {
+      size_t pos = 0;
+      auto text = read_quoted(rest, &pos);
+      if (!text || !trim_right(rest.substr(pos)).empty()) return false;
+      out->type = kTypeString;
+      out->data.assign(text->begin(), text->end());
+      out->data.push_back(0);
+      return true;
+    }
+    if (starts_with_nocase(rest, "dword:")) {
+      const auto number = parse_hex_number(trim_right(rest.substr(6)), 8);
+      if (!number) return false;
+      out->type = kTypeDword;
+      for (int i = 0; i < 4; ++i) out->data.push_back(static_cast<unsigned char>((*number >> (8 * i)) & 0xFF));
+      return true;
+    }
+    if (!starts_with_nocase(rest, "hex")) return false;
+    rest.remove_prefix(3);
+    out->type = kTypeBinary;
+    if (!rest.empty() && rest[0] == '(') {
+      const size_t close = rest.find(')');
+      if (close == std::string_view::npos) return false;
+      const auto type = parse_hex_number(rest.substr(1, close - 1), 8);
+      if (!type) return false;
+      out->type = *type;
+      rest.remove_prefix(close + 1);
+    }
+    if (rest.empty() || rest[0] != ':') return false;
+    const auto bytes = parse_hex_bytes(joined_hex(rest.substr(1)));
+    if (!bytes) return false;
+    out->data = *bytes;
+    return true;
+  }
+
+  // Long hex data is wrapped: a line ending in "\" goes on in the next one.
+  std::string joined_hex(std::string_view first) {
+    std::string text;
+    std::string_view part = trim_right(first);
+    while (!part.empty() && part.back() == '\\' && line_ + 1 < lines_.size()) {
+      part.remove_suffix(1);
+      text.append(part);
+      ++line_;
+      part = trim_right(trim_left(lines_[line_]));
+    }
+    text.append(part);
+    return text;
+  }
+
+  void store(RegistryValue parsed) {
+    for (RegistryValue& existing : keys_[current_].values) {
+      if (registry_names_equal(existing.name, parsed.name)) {
+        existing.type = parsed.type;
+        existing.data = std::move(parsed.data);
+        return;
+      }
+    }
+    keys_[current_].values.push_back(std::move(parsed));
+  }
+
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  std::vector<std::string_view> lines_;
+  size_t line_ = 0;
+  std::vector<RegistryKey> keys_;
+  size_t current_ = kNone;
+};
+
+}  // namespace
+
+bool registry_names_equal(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  size_t i = 0;
+  while (i < a.size()) {
+    const size_t len = char_length(a, i);
+    if (len == 2) {
+      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+    } else if (ascii_lower(a[i]) != ascii_lower(b[i])) {
+      return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
+std::vector<RegistryKey> parse_registry_text(const std::string& text) { return Parser(text).run(); }
+
+const RegistryKey* find_registry_key(const std::vector<RegistryKey>& keys, std::string_view path) {
+  for (const RegistryKey& key : keys) {
+    if (registry_names_equal(key.path, path)) return &key;
+  }
+  return nullptr;
+}
+
+bool registry_key_exists(const std::vector<RegistryKey>& keys, std::string_view path) {
+  for (const RegistryKey& key : keys) {
+    if (is_same_or_below(key.path, path)) return true;
+  }
+  return false;
+}
+
+}  // namespace port::posix

@@ -1,0 +1,35 @@
+#pragma once
+// Reading a registry file in the registry editor's text format ("REGEDIT4" or
+// "Windows Registry Editor Version 5.00"), the per-machine store on POSIX.
+// The parser takes any bytes: malformed lines are passed over.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace port::posix {
+
+struct RegistryValue {
+  std::string name;  // "" for the default value ("@")
+  unsigned long type = 0;
+  std::vector<unsigned char> data;
+};
+
+struct RegistryKey {
+  std::string path;                   // as the file wrote it, root included
+  std::vector<RegistryValue> values;  // in file order
+};
+
+// The keys the text defines once its deletions are applied.
+std::vector<RegistryKey> parse_registry_text(const std::string& text);
+
+// Registry names compare without regard to letter case; the bytes of a
+// Shift_JIS double-byte character compare exactly.
+bool registry_names_equal(std::string_view a, std::string_view b);
+
+// The key with this full path, or null.
+const RegistryKey* find_registry_key(const std::vector<RegistryKey>& keys, std::string_view path);
+
+// Whether the key exists: written itself, or as the parent of a written key.
+bool registry_key_exists(const std::vector<RegistryKey>& keys, std::string_view path);
+
+}  // namespace port::posix

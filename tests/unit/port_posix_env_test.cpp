@@ -1,0 +1,71 @@
+// The environment with the Windows runtime's semantics, and the event log's
+// file form.
+#include <errno.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "port/env.h"
+#include "port/eventlog.h"
+#include "port_posix_test_support.h"
+
+namespace {
+
+using port_posix_test::read_file;
+using port_posix_test::TempDir;
+
+class PortEnv : public port_posix_test::SysCallsRestored {
+ protected:
+  void TearDown() override {
+    unsetenv("LORVEX_T_VAR");
+    unsetenv("LORVEX_EVENTLOG");
+    SysCallsRestored::TearDown();
+  }
+};
+
+TEST_F(PortEnv, EmptyValueRemovesTheVariable) {
+  ASSERT_EQ(port::put_env("LORVEX_T_VAR=a=b"), 0);
+  ASSERT_NE(port::get_env("LORVEX_T_VAR"), nullptr);
+  EXPECT_STREQ(port::get_env("LORVEX_T_VAR"), "a=b");
+  EXPECT_EQ(port::get_env("lorvex_t_var"), nullptr);  // names are case-sensitive here
+  ASSERT_EQ(port::put_env("LORVEX_T_VAR="), 0);
+  EXPECT_EQ(port::get_env("LORVEX_T_VAR"), nullptr);
+  EXPECT_EQ(port::put_env("LORVEX_T_VAR="), 0);  // removing what is not there is fine
+}
+
+TEST_F(PortEnv, AssignmentsWithoutANameAreRefused) {
+  EXPECT_EQ(port::put_env("LORVEX_T_VAR"), -1);
+  EXPECT_EQ(port::put_env("=value"), -1);
+  EXPECT_EQ(port::put_env(nullptr), -1);
+  port::posix::sys().setenv = [](const char*, const char*, int) {
+    errno = ENOMEM;
+    return -1;
+  };
+  EXPECT_EQ(port::put_env("LORVEX_T_VAR=x"), -1);
+  EXPECT_EQ(port::get_env("LORVEX_T_VAR"), nullptr);
+}
+
+TEST_F(PortEnv, EventsGoToTheNamedFileOneLineEach) {
+  TempDir dir;
+  setenv("LORVEX_EVENTLOG", dir.file("events.log").c_str(), 1);
+  const char* strings[] = {"first text", "second"};
+  ASSERT_EQ(port::report_event("Moxa3R", port::kEventError, 0xC0000101UL, strings, 2), 0);
+  ASSERT_EQ(port::report_event("Moxa3R", port::kEventWarning, 42, strings, 1), 0);
+  ASSERT_EQ(port::report_event("Moxa3R", port::kEventInformation, 7, nullptr, 0), 0);
+  EXPECT_EQ(read_file(dir.file("events.log")),
+            "Moxa3R\tERROR\t0xC0000101\tfirst text\tsecond\n"
+            "Moxa3R\tWARNING\t0x0000002A\tfirst text\n"
+            "Moxa3R\tINFORMATION\t0x00000007\n");
+}
+
+TEST_F(PortEnv, EventFileThatCannotBeOpenedReportsNothing) {
+  TempDir dir;
+  setenv("LORVEX_EVENTLOG", dir.file("no/such/dir/events.log").c_str(), 1);
+  const char* strings[] = {"x"};
+  EXPECT_EQ(port::report_event("Moxa3R", port::kEventError, 1, strings, 1), -1);
+  struct stat st {};
+  EXPECT_NE(::stat(dir.file("no").c_str(), &st), 0);
+}
+
+}  // namespace

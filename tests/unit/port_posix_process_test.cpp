@@ -1,0 +1,244 @@
+// Starting children on POSIX: statuses, start failures, process groups,
+// inherited descriptors, the detached daemon, the interpreter line, ending a
+// process by id.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "port/posix/search.h"
+#include "port/process.h"
+#include "port_posix_test_support.h"
+
+namespace {
+
+using port_posix_test::read_file;
+using port_posix_test::TempDir;
+using port_posix_test::wait_until;
+
+class PortProcess : public port_posix_test::SysCallsRestored {};
+
+// The process group of a process, from /proc.
+long process_group_of(long pid) {
+  const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  long ppid = 0, pgrp = 0;
+  char state = 0;
+  if (std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &ppid, &pgrp) != 3) return -1;
+  return pgrp;
+}
+
+TEST_F(PortProcess, ReportsExitStatusAndSignal) {
+  int error = 0;
+  EXPECT_EQ(port::run_child("/bin/sh -c \"exit 7\"", {}, &error), 7);
+  EXPECT_EQ(port::run_child("/bin/sh -c \"exit 255\"", {}, &error), 255);
+  EXPECT_EQ(port::run_child("/bin/sh -c \"kill -TERM $$\"", {}, &error), 128 + SIGTERM);
+  EXPECT_EQ(port::run_child("/bin/sh -c \"kill -KILL $$\"", {}, &error), 128 + SIGKILL);
+  EXPECT_TRUE(port::start_error_is_errno());
+}
+
+TEST_F(PortProcess, StartFailuresGiveMinusOneWithErrno) {
+  int error = 0;
+  EXPECT_EQ(port::run_child("no-such-program-of-lorvex.exe arg", {}, &error), -1);
+  EXPECT_EQ(error, ENOENT);
+  error = 0;
+  EXPECT_EQ(port::run_child("   ", {}, &error), -1);
+  EXPECT_EQ(error, ENOENT);
+
+  port::posix::sys().spawn = [](pid_t*, const char*, const posix_spawn_file_actions_t*, const posix_spawnattr_t*,
+                                char* const[], char* const[]) { return EAGAIN; };
+  error = 0;
+  EXPECT_EQ(port::run_child("/bin/sh -c \"exit 0\"", {}, &error), -1);
+  EXPECT_EQ(error, EAGAIN);
+}
+
+pid_t waited_pid = 0;
+int wait_calls = 0;
+
+TEST_F(PortProcess, WaitIsRetriedWhenInterrupted) {
+  wait_calls = 0;
+  port::posix::sys().waitpid = [](pid_t pid, int* status, int options) -> pid_t {
+    if (wait_calls++ < 2) {
+      errno = EINTR;
+      return -1;
+    }
+    return ::waitpid(pid, status, options);
+  };
+  int error = 0;
+  EXPECT_EQ(port::run_child("/bin/sh -c \"exit 3\"", {}, &error), 3);
+  EXPECT_EQ(wait_calls, 3);
+}
+
+TEST_F(PortProcess, FailedWaitIsNotReportedAsAStatus) {
+  port::posix::sys().waitpid = [](pid_t pid, int*, int) -> pid_t {
+    waited_pid = pid;
+    errno = ECHILD;
+    return -1;
+  };
+  int error = 0;
+  EXPECT_EQ(port::run_child("/bin/sh -c \"exit 0\"", {}, &error), -1);
+  EXPECT_EQ(error, ECHILD);
+  port::posix::reset_sys();
+  int status = 0;
+  ASSERT_EQ(::waitpid(waited_pid, &status, 0), waited_pid);  // no zombie left behind
+}
+
+TEST_F(PortProcess, WorkingDirectoryIsAWindowsStylePath) {
+  TempDir dir;
+  port::ChildOptions options;
+  const std::string windows_dir = port_posix_test::backslashed(dir.path());
+  options.working_dir = windows_dir.c_str();
+  int error = 0;
+  ASSERT_EQ(port::run_child("/bin/sh -c \"pwd -P > here.txt\"", options, &error), 0);
+  EXPECT_EQ(read_file(dir.file("here.txt")), std::filesystem::canonical(dir.path()).string() + "\n");
+
+  options.working_dir = "/no/such/dir/of/lorvex";
+  EXPECT_EQ(port::run_child("/bin/sh -c \"exit 0\"", options, &error), -1);
+  EXPECT_EQ(error, ENOENT);
+}
+
+TEST_F(PortProcess, ProcessGroupAsAsked) {
+  TempDir dir;
+  const std::string line = "/bin/sh -c \"echo $$ > " + dir.file("pid") + "; exec sleep 30\"";
+  // The child is started and checked while it runs, from a second thread.
+  for (bool new_group : {true, false}) {
+    std::remove(dir.file("pid").c_str());
+    port::ChildOptions options;
+    options.new_process_group = new_group;
+    int status = -2;
+    std::thread runner([&] {
+      int error = 0;
+      status = port::run_child(line.c_str(), options, &error);
+    });
+    ASSERT_TRUE(wait_until([&] { return read_file(dir.file("pid")).find('\n') != std::string::npos; }));
+    const long pid = std::stol(read_file(dir.file("pid")));
+    const long group = process_group_of(pid);
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+    runner.join();
+    EXPECT_EQ(status, 128 + SIGKILL);
+    if (new_group) {
+      EXPECT_EQ(group, pid);
+    } else {
+      EXPECT_EQ(group, static_cast<long>(getpgrp()));
+    }
+  }
+}
+
+TEST_F(PortProcess, DescriptorsInheritedOnlyWhenAsked) {
+  TempDir dir;
+  const int fd = ::open(dir.file("held").c_str(), O_CREAT | O_WRONLY, 0644);  // inheritable
+  ASSERT_GE(fd, 3);
+  const std::string line = "/bin/sh -c \"test -e /proc/self/fd/" + std::to_string(fd) + "\"";
+  port::ChildOptions options;
+  int error = 0;
+  EXPECT_EQ(port::run_child(line.c_str(), options, &error), 0);
+  options.inherit_handles = false;
+  EXPECT_EQ(port::run_child(line.c_str(), options, &error), 1);
+  ::close(fd);
+}
+
+TEST_F(PortProcess, DaemonThatEndsAtOnceGivesItsStatusWithoutWaitingOut) {
+  int exit_code = -1, error = 0;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port::start_daemon("/bin/sh -c \"exit 3\"", 20000, &exit_code, &error), 0);
+  EXPECT_EQ(exit_code, 3);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+
+  EXPECT_EQ(port::start_daemon("no-such-daemon-of-lorvex", 100, &exit_code, &error), -1);
+  EXPECT_EQ(error, ENOENT);
+}
+
+TEST_F(PortProcess, RunningDaemonIsDetachedFromTheCallersDescriptors) {
+  TempDir dir;
+  const int fd = ::open(dir.file("held").c_str(), O_CREAT | O_WRONLY, 0644);  // inheritable
+  ASSERT_GE(fd, 3);
+  const std::string line = "/bin/sh -c \"echo $$ > " + dir.file("pid") + "; exec sleep 30\"";
+  int exit_code = -1, error = 0;
+  EXPECT_EQ(port::start_daemon(line.c_str(), 50, &exit_code, &error), port::kStillActive);
+  EXPECT_EQ(exit_code, port::kStillActive);
+  ::close(fd);
+  ASSERT_TRUE(wait_until([&] { return read_file(dir.file("pid")).find('\n') != std::string::npos; }));
+  const long pid = std::stol(read_file(dir.file("pid")));
+  const std::string proc = "/proc/" + std::to_string(pid);
+  ASSERT_TRUE(wait_until([&] { return read_file(proc + "/comm") == "sleep\n"; }));
+
+  std::vector<std::string> fds;
+  for (const auto& entry : std::filesystem::directory_iterator(proc + "/fd")) {
+    fds.push_back(entry.path().filename().string());
+    EXPECT_EQ(std::filesystem::read_symlink(entry.path()).string(), "/dev/null");
+  }
+  std::sort(fds.begin(), fds.end());
+  EXPECT_EQ(fds, (std::vector<std::string>{"0", "1", "2"}));
+  EXPECT_EQ(process_group_of(pid), pid);
+
+  // Ending it by id, as the stop does.
+  EXPECT_EQ(port::end_process(pid), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(static_cast<pid_t>(pid), &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+}
+
+std::vector<long> killed;
+
+TEST_F(PortProcess, EndProcessNeverSignalsGroupsOrInit) {
+  killed.clear();
+  port::posix::sys().kill = [](pid_t pid, int) {
+    killed.push_back(pid);
+    return 0;
+  };
+  for (long pid : {1L, 0L, -1L, -4242L, static_cast<long>(INT_MAX) + 2}) {
+    EXPECT_EQ(port::end_process(pid), -1) << pid;
+  }
+  EXPECT_TRUE(killed.empty());
+  EXPECT_EQ(port::end_process(4242), 0);
+  EXPECT_EQ(killed, std::vector<long>{4242});
+
+  port::posix::reset_sys();
+  EXPECT_EQ(port::end_process(1L << 30), -1);  // beyond any pid the kernel hands out
+}
+
+std::string spawned_path;
+std::vector<std::string> spawned_argv;
+short spawned_flags = 0;
+
+TEST_F(PortProcess, ShellLineGoesToTheInterpreterInTheCallersGroup) {
+  port::posix::sys().spawn = [](pid_t*, const char* path, const posix_spawn_file_actions_t*,
+                                const posix_spawnattr_t* attr, char* const argv[], char* const[]) {
+    spawned_path = path;
+    spawned_argv.clear();
+    for (int i = 0; argv[i]; ++i) spawned_argv.push_back(argv[i]);
+    posix_spawnattr_getflags(attr, &spawned_flags);
+    return ENOEXEC;
+  };
+  EXPECT_EQ(port::run_shell("type a.txt | sort > \"b c\""), -1);
+  EXPECT_EQ(errno, ENOEXEC);
+  EXPECT_EQ(spawned_path, port::posix::own_program_dir() + "/cmd");
+  ASSERT_EQ(spawned_argv.size(), 3u);
+  EXPECT_EQ(spawned_argv[1], "/C");
+  EXPECT_EQ(spawned_argv[2], "type a.txt | sort > \"b c\"");
+  EXPECT_EQ(spawned_flags & POSIX_SPAWN_SETPGROUP, 0);
+}
+
+TEST_F(PortProcess, ShellLineStatusComesBack) {
+  EXPECT_EQ(port::run_shell("/bin/sh -c \"exit 6\""), 6);
+}
+
+TEST_F(PortProcess, SleepLastsAtLeastTheTime) {
+  const auto start = std::chrono::steady_clock::now();
+  port::sleep_ms(30);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+  EXPECT_EQ(port::current_pid(), static_cast<int>(getpid()));
+}
+
+}  // namespace
