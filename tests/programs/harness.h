@@ -71,6 +71,9 @@ struct RunResult {
 
 // Runs argv[0] (a POSIX path, normally from program() or double_path()) with
 // the remaining arguments and waits for it. Under Wine runs "wine argv0 ...".
+// Under Wine, arguments and environment values pass through the Unix
+// character set (UTF-8) on their way in: only ASCII arrives unchanged, so
+// Shift_JIS bytes must reach a program through a file.
 RunResult run(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 // A program started in the background (a TCP peer, a process to hold a file).

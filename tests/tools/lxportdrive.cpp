@@ -34,11 +34,15 @@
 //                         page 932 bytes: "sjis=ok" (exit 0) or "sjis=bad" (1)
 //   pid                   "pid=N"
 //   sleep MS
+// An argument written "@file=PATH" stands for the bytes of that file: under
+// Wine the command line of a program passes through the Unix character set,
+// so Shift_JIS bytes reach it only this way.
 // Exit status 0, 1 for a failed sjis check, 2 for a bad command line.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -53,17 +57,35 @@
 
 namespace {
 
+struct Usage {
+  std::string why;
+};
+
+std::string file_bytes(const char* path) {
+  std::FILE* f = port::open_file(path, "rb");
+  if (!f) throw Usage{std::string("cannot read ") + path};
+  std::string bytes;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+  std::fclose(f);
+  return bytes;
+}
+
 struct Args {
   int argc;
   char** argv;
   int i = 1;
+  std::deque<std::string> from_files;
   bool more() const { return i < argc; }
-  const char* next() { return i < argc ? argv[i++] : nullptr; }
+  const char* next() {
+    if (i >= argc) return nullptr;
+    const char* a = argv[i++];
+    if (std::strncmp(a, "@file=", 6) != 0) return a;
+    from_files.push_back(file_bytes(a + 6));
+    return from_files.back().c_str();
+  }
   bool peek_option() const { return i < argc && std::strncmp(argv[i], "--", 2) == 0; }
-};
-
-struct Usage {
-  std::string why;
 };
 
 const char* need(Args& a, const char* what) {
@@ -355,7 +377,7 @@ int drive(Args& a) {
 int main(int argc, char** argv) {
   // Exact bytes on both targets: the tests read this output.
   port::set_binary_mode(stdout);
-  Args args{argc, argv};
+  Args args{argc, argv, 1, {}};
   try {
     int status = drive(args);
     flush();

@@ -1,0 +1,430 @@
+// The gathering cycle, run as a black box with recording doubles standing in
+// for the framework's tools.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/programs/harness.h"
+
+namespace {
+
+using lxt::Record;
+using lxt::RunResult;
+
+const char* const kTools[] = {"linkprune", "agecull", "keybuild", "seedurls", "essence", "storeseal"};
+
+const char kUrls[] = "http://www.example.jp/\nhttp://www.example.jp/a b.html\n";
+
+bool writable(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && (info.st_mode & S_IWUSR) != 0;
+}
+
+void make_read_only(const std::string& path) { ::chmod(path.c_str(), 0444); }
+
+bool matches(const std::string& text, const std::string& pattern) {
+  return std::regex_search(text, std::regex(pattern));
+}
+
+// A catalogue of our own for the tests: plain texts with ten-character identifiers.
+const char kCatalogue[] =
+    "# test catalogue\n"
+    "LXC_MSG_001\nLXCM001-E:wrong use (detail %d)\n"
+    "LXC_MSG_002\nLXCM002-E:%s failed (%d)\n"
+    "LXC_MSG_003\nLXCM003-E:no memory\n"
+    "LXC_MSG_016\nLXCM016-E:the cycle lock is held\n"
+    "LXC_MSG_019NT\nLXCM019-E:the search service is not started\n"
+    "LXC_MSG_020NT\nLXCM020-E:time-out\n"
+    "LXC_MSG_021\nLXCM021-E:cannot create %s (errno %d)\n"
+    "LXC_MSG_022\nLXCM022-E:cannot remove %s (errno %d)\n"
+    "LXC_MSG_601\nLXCM601-I:notice accepted\n"
+    "LXC_MSG_610\nLXCM610-I:notice answered\n";
+
+// A port on 127.0.0.1 where nothing listens.
+int closed_port() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+// A text as a quoted string of the registry file format.
+std::string reg_string(const std::string& text) {
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '\\' || c == '"') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+std::string dword(int value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "dword:%08x", value);
+  return text;
+}
+
+// The machine-readable comment line of a message page.
+std::string comment(const std::string& id_and_args) { return "<!-- " + id_and_args + " -->\n"; }
+
+// "cyclerun: <stamp>: " at the start of a line.
+const std::string kPrefix = "cyclerun: [0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2}: ";
+
+class Cycle : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.mkdir("tools");
+    dir_.mkdir("data");
+    dir_.mkdir("work");
+    for (const char* tool : kTools) lxt::install_double("lxrecord", dir_.file("tools"), tool);
+    dir_.write("work/gatherinput", kUrls);
+    dir_.mkdir("inst");
+    dir_.mkdir("inst/lib");
+    dir_.write("inst/lib/lorvex.msg", kCatalogue);
+    registry(closed_port());
+  }
+
+  // The installation in inst/ and the search service's command port.
+  void registry(int command_port, const std::string& extra_env_info = "") {
+    ASSERT_TRUE(registry_.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName]\n"
+                                "\"Path00\"=" + reg_string(dir_.host("inst")) + "\n\n"
+                                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo]\n" +
+                                (command_port >= 0 ? "\"CgiPortNo\"=" + dword(command_port) + "\n" : "") +
+                                extra_env_info));
+  }
+
+  std::string data() const { return dir_.host("data"); }
+  std::string work() const { return dir_.host("work"); }
+  std::string in_work(const std::string& name) const { return "work/" + name; }
+
+  // The settings lines every cycle needs, each ending in a line feed.
+  std::string base_settings() const {
+    return "Data-Directory=" + data() + "\n" + "Working-Directory=" + work() + "\n" +
+           "Gatherer-Name=demo gatherer\n" + "linkprunecmd=linkprune.exe -v\n" +
+           "agecullcmd=agecull.exe PRODUCTION.gdbm\n" + "keybuildcmd=keybuild.exe a b\n" +
+           "seedcmd=seedurls.exe\n" + "essencecmd=essence.exe --max-deletions=100 x\n" +
+           "storesealcmd=storeseal.exe gid " + data() + "\n";
+  }
+
+  // Writes work/cyclerun.ini and returns its path as the program sees it.
+  std::string settings(const std::string& text) const {
+    dir_.write("work/cyclerun.ini", text);
+    return dir_.host("work/cyclerun.ini");
+  }
+
+  RunResult cyclerun(const std::vector<std::string>& args, lxt::RunOptions options = {}) const {
+    std::vector<std::string> argv{lxt::program("cyclerun")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    for (auto& change : lxt::journal_env(dir_.file("journal"), env_names_)) options.env.push_back(change);
+    options.search_dirs.push_back(dir_.file("tools"));
+    options.cwd = dir_.path();
+    return lxt::run(argv, options);
+  }
+
+  std::vector<Record> journal() const { return lxt::read_journal(dir_.file("journal")); }
+
+  std::vector<std::string> programs() const {
+    std::vector<std::string> names;
+    for (const auto& record : journal()) names.push_back(record.program);
+    return names;
+  }
+
+  const Record* find(const std::string& program) const {
+    journal_cache_ = journal();
+    for (const auto& record : journal_cache_) {
+      if (record.program == program) return &record;
+    }
+    return nullptr;
+  }
+
+  lxt::TempDir dir_;
+  lxt::Registry registry_;
+  std::string env_names_;
+  mutable std::vector<Record> journal_cache_;
+};
+
+TEST_F(Cycle, WrongArgumentCountGivesOnlyTheUsage) {
+  for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"a.ini", "b.ini"}}) {
+    const RunResult result = cyclerun(args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(matches(result.err, "^" + kPrefix + "Usage: cyclerun.exe ini_file\n$")) << result.err;
+    EXPECT_EQ(result.out, "");
+  }
+  EXPECT_TRUE(journal().empty());
+}
+
+TEST_F(Cycle, RunsTheStepsInOrderAndCleansTheWorkingDirectory) {
+  dir_.write("data/PRODUCTION.gdbm", "prod");
+  dir_.write("data/INDEX.gdbm", "index");
+  dir_.write("data/MD5.gdbm", "md5");
+  dir_.mkdir("work/cache-liburl");
+  dir_.mkdir("work/cache-liburl/host");
+  dir_.write("work/cache-liburl/host/page", "cached");
+  dir_.write("work/localmap.cf", "m");
+  dir_.write("work/HTTPAuth.cf", "h");
+  dir_.write("work/FTPAuth.cf", "f");
+  make_read_only(dir_.file("data/PRODUCTION.gdbm"));
+  make_read_only(dir_.file("work/HTTPAuth.cf"));
+  const std::string path = settings(base_settings());
+  lxt::RunOptions options;
+  options.set("LXT_SEEDURLS_STDIN", "read").set("LXT_SEEDURLS_PRINT", "seeded-url-list\n");
+  options.set("LXT_ESSENCE_STDIN", "read");
+
+  const RunResult result = cyclerun({path}, options);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  // Nothing listens on the command port.
+  EXPECT_TRUE(result.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM019-E"))) << result.out;
+
+  std::vector<std::string> ran = programs();
+  ASSERT_EQ(ran.size(), 6u) << ::testing::PrintToString(ran);
+  // The two tools of the pipeline run at the same time: their records may come in either order.
+  std::sort(ran.begin() + 3, ran.begin() + 5);
+  EXPECT_EQ(ran, (std::vector<std::string>{"linkprune", "agecull", "keybuild", "essence", "seedurls", "storeseal"}));
+
+  // Command lines come whole from the settings file.
+  EXPECT_EQ(find("linkprune")->args, (std::vector<std::string>{"-v"}));
+  EXPECT_EQ(find("essence")->args, (std::vector<std::string>{"--max-deletions=100", "x"}));
+  EXPECT_EQ(find("storeseal")->args, (std::vector<std::string>{"gid", data()}));
+  // The URL input is typed into the seeding command, whose output feeds the engine.
+  EXPECT_EQ(lxt::lf(find("seedurls")->stdin_data.value_or("<none>")), kUrls);
+  EXPECT_EQ(lxt::lf(find("essence")->stdin_data.value_or("<none>")), "seeded-url-list\n");
+
+  EXPECT_FALSE(dir_.exists("data/INDEX.gdbm"));
+  EXPECT_FALSE(dir_.exists("data/MD5.gdbm"));
+  EXPECT_TRUE(dir_.exists("data/PRODUCTION.gdbm"));
+  EXPECT_TRUE(writable(dir_.file("data/PRODUCTION.gdbm")));
+  for (const char* gone : {"cache-liburl", "localmap.cf", "HTTPAuth.cf", "FTPAuth.cf", "cyclerun.ini", "gatherinput"}) {
+    EXPECT_FALSE(dir_.exists(in_work(gone))) << gone;
+  }
+}
+
+TEST_F(Cycle, ExportsEnvironmentSettingsAndWarnsAboutUnknownNames) {
+  env_names_ = "KESTREL_HOME,KESTREL_X,TMPDIR,LXG_STARTMODE,http_proxy,HTTP_PROXY,kestrel_home,tmpdir";
+  const std::string path = settings(base_settings() + "KESTREL_HOME=" + data() + "\n" +
+                                    "KESTREL_X=a=b\n" + "TMPDIR=" + work() + "\n" + "LXG_STARTMODE=LX\n" +
+                                    "kestrel_home=lower\n" + "HTTP_PROXY=http://upper:8080\n" +
+                                    "tmpdir=lower\n" + " Data-Directory=blank\n");
+  lxt::RunOptions options;
+  options.set("http_proxy", "http://inherited:3128");
+  const RunResult result = cyclerun({path}, options);
+  EXPECT_EQ(result.status, 0);
+  for (const char* line : {"kestrel_home=lower", "HTTP_PROXY=http://upper:8080", "tmpdir=lower", " Data-Directory=blank"}) {
+    EXPECT_TRUE(matches(result.err, kPrefix + "Warnig: " + line + " is not processed.\n")) << line << "\n" << result.err;
+  }
+  const Record* tool = find("linkprune");
+  ASSERT_NE(tool, nullptr);
+  EXPECT_EQ(tool->env.at("KESTREL_HOME"), data());
+  EXPECT_EQ(tool->env.at("KESTREL_X"), "a=b");
+  EXPECT_EQ(tool->env.at("TMPDIR"), work());
+  EXPECT_EQ(tool->env.at("LXG_STARTMODE"), "LX");
+  // The inherited proxy never reaches a tool; wrongly cased names are not exported.
+  EXPECT_EQ(tool->env.at("http_proxy"), std::nullopt);
+  if (!lxt::is_wine()) {  // Windows environment names ignore letter case
+    EXPECT_EQ(tool->env.at("HTTP_PROXY"), std::nullopt);
+    EXPECT_EQ(tool->env.at("kestrel_home"), std::nullopt);
+    EXPECT_EQ(tool->env.at("tmpdir"), std::nullopt);
+  }
+}
+
+TEST_F(Cycle, ProxyFromTheSettingsReachesTheTools) {
+  env_names_ = "http_proxy";
+  const std::string path = settings(base_settings() + "http_proxy=http://proxy.example.jp:8080\n");
+  lxt::RunOptions options;
+  options.set("http_proxy", "http://inherited:3128");
+  EXPECT_EQ(cyclerun({path}, options).status, 0);
+  ASSERT_NE(find("essence"), nullptr);
+  EXPECT_EQ(find("essence")->env.at("http_proxy"), "http://proxy.example.jp:8080");
+}
+
+TEST_F(Cycle, WithoutProductionDatabaseNoExpiryAndNoIndex) {
+  dir_.write("data/INDEX.gdbm", "index");
+  dir_.write("data/MD5.gdbm", "md5");
+  EXPECT_EQ(cyclerun({settings(base_settings())}).status, 0);
+  const auto ran = programs();
+  EXPECT_EQ(std::count(ran.begin(), ran.end(), "agecull"), 0);
+  EXPECT_EQ(std::count(ran.begin(), ran.end(), "keybuild"), 0);
+  EXPECT_EQ(std::count(ran.begin(), ran.end(), "storeseal"), 1);
+  EXPECT_TRUE(dir_.exists("data/INDEX.gdbm"));
+  EXPECT_TRUE(dir_.exists("data/MD5.gdbm"));
+}
+
+TEST_F(Cycle, FailingToolsDoNotStopTheCycle) {
+  dir_.write("data/PRODUCTION.gdbm", "prod");
+  dir_.write("data/INDEX.gdbm", "index");
+  lxt::RunOptions options;
+  options.set("LXT_AGECULL_EXIT", "1").set("LXT_LINKPRUNE_EXIT", "3").set("LXT_ESSENCE_EXIT", "2");
+  EXPECT_EQ(cyclerun({settings(base_settings())}, options).status, 0);
+  const auto ran = programs();
+  EXPECT_EQ(ran.size(), 6u);
+  EXPECT_EQ(ran.back(), "storeseal");
+  EXPECT_FALSE(dir_.exists("data/INDEX.gdbm"));
+}
+
+TEST_F(Cycle, OptionalCommandsMayBeMissing) {
+  dir_.write("data/PRODUCTION.gdbm", "prod");
+  const std::string path = settings("Data-Directory=" + data() + "\nWorking-Directory=" + work() +
+                                    "\nseedcmd=seedurls.exe\nessencecmd=essence.exe\n");
+  const RunResult result = cyclerun({path});
+  EXPECT_EQ(result.status, 0);
+  // The interpreter says that there is no cache to remove; no request is built without a name.
+  EXPECT_TRUE(matches(result.err, "^The system cannot find the file specified.\r?\n" + kPrefix +
+                                      "ERROR: .* is invalid\\.  \\(Gatherer-Name is lost\\.\\)\n$"))
+      << result.err;
+  EXPECT_EQ(result.out, "");
+  auto ran = programs();
+  std::sort(ran.begin(), ran.end());
+  EXPECT_EQ(ran, (std::vector<std::string>{"essence", "seedurls"}));
+  EXPECT_FALSE(dir_.exists("work/gatherinput"));
+}
+
+TEST_F(Cycle, StartFailureEndsTheCycleWhereItHappens) {
+  dir_.mkdir("work/cache-liburl");
+  const std::string line = "linkprunecmd=no-such-linkprune.exe -x";
+  // A later line for a name replaces an earlier one.
+  const RunResult result = cyclerun({settings(base_settings() + line + "\n")});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(matches(result.err, "^exec_cmd: [0-9]{8} [0-9:]{8}: Error occured in CreateProcess function "
+                                  "\\(error information = 2\\)\\.\n cmd = no-such-linkprune\\.exe -x\n$"))
+      << result.err;
+  EXPECT_TRUE(journal().empty());
+  // Nothing of the clean-up happened.
+  EXPECT_TRUE(dir_.exists("work/cache-liburl"));
+  EXPECT_TRUE(dir_.exists("work/gatherinput"));
+  EXPECT_TRUE(dir_.exists("work/cyclerun.ini"));
+}
+
+TEST_F(Cycle, StoresealStartFailureComesAfterTheCleanUp) {
+  const std::string path = settings(base_settings() + "storesealcmd=no-such-storeseal.exe\n");
+  const RunResult result = cyclerun({path});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(matches(result.err, "cmd = no-such-storeseal\\.exe\n$")) << result.err;
+  EXPECT_FALSE(dir_.exists("work/gatherinput"));
+  EXPECT_FALSE(dir_.exists("work/cyclerun.ini"));
+}
+
+TEST_F(Cycle, MissingPipelineCommandsAreReported) {
+  struct Case {
+    std::string lines;
+    std::string message;
+  };
+  const std::string dirs = "Data-Directory=" + data() + "\nWorking-Directory=" + work() + "\n";
+  for (const Case& c : {Case{dirs + "seedcmd=seedurls.exe\n", "essence command is lost."},
+                        Case{dirs + "essencecmd=essence.exe\n", "seedurls command is lost."},
+                        Case{dirs, "seedurls command is lost."}, Case{"", "seedurls command is lost."},
+                        Case{"seedcmd=seedurls.exe\nessencecmd=essence.exe\n", "Working-Directory is lost."}}) {
+    dir_.mkdir("work/cache-liburl");
+    const std::string path = settings(c.lines);
+    const RunResult result = cyclerun({path});
+    EXPECT_EQ(result.status, 0);
+    const std::string expected = "^" + kPrefix + "ERROR: " + std::regex_replace(path, std::regex(R"([\\.])"), R"(\$&)") +
+                                 " is invalid\\.  \\(" + c.message + "\\)\n$";
+    EXPECT_TRUE(matches(result.err, expected)) << result.err;
+    EXPECT_TRUE(dir_.exists("work/cache-liburl"));
+    EXPECT_TRUE(dir_.exists("work/cyclerun.ini"));
+  }
+  EXPECT_TRUE(journal().empty());
+}
+
+TEST_F(Cycle, KeepCacheKeepsTheCacheForValuesBeginningWithY) {
+  for (const std::string value : {"yes", "Y", "y", "no", "1", "true", ""}) {
+    dir_.mkdir("work/cache-liburl");
+    dir_.write("work/gatherinput", kUrls);
+    const std::string line = value.empty() ? "" : "Keep-Cache=" + value + "\n";
+    EXPECT_EQ(cyclerun({settings(base_settings() + line)}).status, 0);
+    EXPECT_EQ(dir_.exists("work/cache-liburl"), value[0] == 'y' || value[0] == 'Y') << value;
+  }
+}
+
+TEST_F(Cycle, DebugModeKeepsTheRunFiles) {
+  EXPECT_EQ(cyclerun({settings(base_settings() + "KESTREL_DEBUG=1\n")}).status, 0);
+  EXPECT_TRUE(dir_.exists("work/cyclerun.ini"));
+  EXPECT_TRUE(dir_.exists("work/gatherinput"));
+
+  lxt::RunOptions inherited;
+  inherited.set("KESTREL_DEBUG", "");
+  if (!lxt::is_wine()) {  // an empty variable cannot be inherited on Windows
+    EXPECT_EQ(cyclerun({settings(base_settings())}, inherited).status, 0);
+    EXPECT_TRUE(dir_.exists("work/cyclerun.ini"));
+  }
+}
+
+TEST_F(Cycle, TheSettingsFileDeletedIsTheOneInTheWorkingDirectory) {
+  dir_.write("other.ini", base_settings());
+  settings("left over");
+  EXPECT_EQ(cyclerun({dir_.host("other.ini")}).status, 0);
+  EXPECT_TRUE(dir_.exists("other.ini"));
+  EXPECT_FALSE(dir_.exists("work/cyclerun.ini"));
+}
+
+TEST_F(Cycle, UnreadableSettingsEndTheRunWithStatusOne) {
+  const RunResult missing = cyclerun({dir_.host("missing.ini")});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(matches(missing.err, "^" + kPrefix + "ERROR: Cannot open .*missing\\.ini \\(errno=2\\)\\.\n$")) << missing.err;
+
+  // Lines that cannot be split end the run without a word.
+  for (const std::string bad : {"Gatherer-Name=", "Keep-Cache", "   ", " #comment", "=", "=="}) {
+    const RunResult result = cyclerun({settings(base_settings() + bad + "\n")});
+    EXPECT_EQ(result.status, 1) << bad;
+    EXPECT_EQ(result.err, "") << bad;
+  }
+  EXPECT_TRUE(journal().empty());
+}
+
+TEST_F(Cycle, SplittingKeepsEverythingBehindTheFirstEqualsSign) {
+  env_names_ = "KESTREL_A,KESTREL_B";
+  const std::string path = settings("# comment\n\n==KESTREL_A==x=y\nKESTREL_B= spaced \r\n" + base_settings() +
+                                    "Working-Directory=" + work() + "\n");
+  EXPECT_EQ(cyclerun({path}).status, 0);
+  ASSERT_NE(find("linkprune"), nullptr);
+  // The line goes into the environment as written: with its leading "=" it names no variable.
+  EXPECT_EQ(find("linkprune")->env.at("KESTREL_A"), std::nullopt);
+  EXPECT_EQ(find("linkprune")->env.at("KESTREL_B"), " spaced ");
+}
+
+TEST_F(Cycle, OverlongSettingsAreRefusedNeverCut) {
+  // A line of exactly 1559 characters fits; one more does not.
+  const std::string fits = "Lorvex-Lang=" + std::string(1559 - 12, 'j');
+  EXPECT_EQ(cyclerun({settings(base_settings() + fits + "\n")}).status, 0);
+  EXPECT_EQ(programs().size(), 4u);
+
+  dir_.write("work/gatherinput", kUrls);
+  const RunResult line = cyclerun({settings(base_settings() + fits + "j\n")});
+  EXPECT_EQ(line.status, 1);
+  EXPECT_TRUE(matches(line.err, "^" + kPrefix + "ERROR: .*cyclerun\\.ini: line 10: the line is longer than 1559 characters\\.\n$"))
+      << line.err;
+
+  const RunResult name = cyclerun({settings(std::string(32, 'N') + "=1\n")});
+  EXPECT_EQ(name.status, 1);
+  EXPECT_TRUE(matches(name.err, "^" + kPrefix + "ERROR: .*cyclerun\\.ini: line 1: the name is longer than 31 bytes\\.\n$"))
+      << name.err;
+  const RunResult name31 = cyclerun({settings(std::string(31, 'N') + "=1\n")});
+  EXPECT_EQ(name31.status, 0);
+  EXPECT_TRUE(matches(name31.err, "Warnig: N{31}=1 is not processed")) << name31.err;
+}
+
+TEST_F(Cycle, OverlongPipelineIsRefusedAndTheCycleEnds) {
+  const std::string path = settings(base_settings() + "essencecmd=essence.exe " + std::string(1500, 'x') + "\n" +
+                                    "seedcmd=seedurls.exe " + std::string(1000, 'y') + "\n");
+  const RunResult result = cyclerun({path});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(matches(result.err, "is invalid\\.  \\(the URL seeding pipeline is longer than 2079 characters\\.\\)\n$"))
+      << result.err;
+  EXPECT_EQ(programs(), (std::vector<std::string>{"linkprune"}));
+  EXPECT_TRUE(dir_.exists("work/gatherinput"));
+}
+
+}  // namespace

@@ -1,0 +1,416 @@
+// The port layer seen from outside, on the target: lxportdrive calls each
+// facility and the recording child, the TCP peer and real files show what
+// happened. The same cases run natively and against the Windows build under
+// Wine, so both implementations must agree.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/programs/harness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// Runs lxportdrive with the subcommands. The interpreter "cmd" (native) lives
+// with the programs and lxrecord with the doubles: both on the search path.
+lxt::RunResult drive(const std::vector<std::string>& subcommands, lxt::RunOptions options = {}) {
+  std::vector<std::string> argv{lxt::double_path("lxportdrive")};
+  argv.insert(argv.end(), subcommands.begin(), subcommands.end());
+  if (!lxt::is_wine()) options.search_dirs.push_back(lxt::bin_dir());
+  options.search_dirs.push_back(lxt::testbin_dir());
+  lxt::RunResult r = lxt::run(argv, options);
+  EXPECT_FALSE(r.timed_out) << "lxportdrive timed out";
+  EXPECT_EQ(r.err, "") << "stderr of lxportdrive";
+  return r;
+}
+
+// The directory as the child reports it: the real path natively (the temp
+// directory may sit behind a symbolic link), the Wine path otherwise.
+std::string host_dir(const std::string& posix) {
+  return lxt::is_wine() ? lxt::host_path(posix) : fs::canonical(posix).string();
+}
+
+std::string hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+class PortTest : public ::testing::Test {
+ protected:
+  lxt::TempDir tmp;
+  lxt::RunOptions recording(const std::string& env_names = "") const {
+    lxt::RunOptions o;
+    o.env = lxt::journal_env(tmp.file("journal"), env_names);
+    return o;
+  }
+  std::vector<lxt::Record> journal() const { return lxt::read_journal(tmp.file("journal")); }
+};
+
+// ---- starting a child from one command line ----------------------------------
+
+TEST_F(PortTest, CommandLineIsSplitByTheRuntimeRules) {
+  // Quotes group, 2n+1 backslashes before a quote give a literal quote, other
+  // backslashes are literal, "" is an empty argument, and the trail byte 0x5C
+  // of a double-byte character does not escape the closing quote.
+  const std::string table = "\x95\x5C";
+  const std::string line = "lxrecord \"a b\" c\\\"d e\\\\f \"\" x\"y z\" \"" + table + "\" \"q\\\\\" r";
+  tmp.write("line", line);
+  auto r = drive({"run", "@file=" + tmp.host("line")}, recording());
+  EXPECT_EQ(r.out, "status=0\n");
+  auto records = journal();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].program, "lxrecord");
+  EXPECT_EQ(records[0].args,
+            (std::vector<std::string>{"a b", "c\"d", "e\\\\f", "", "xy z", table, "q\\", "r"}));
+}
+
+TEST_F(PortTest, ChildInheritsDirectoryAndEnvironmentChanges) {
+  tmp.mkdir("work");
+  auto o = recording("LXTEST_SET,LXTEST_REMOVED,LXTEST_NEVER");
+  o.cwd = tmp.file("work");
+  o.set("LXTEST_REMOVED", "before");
+  o.unset("LXTEST_NEVER");
+  // Putting "NAME=" removes the variable; the child sees both changes.
+  auto r = drive({"putenv", "LXTEST_SET=value with blanks", "putenv", "LXTEST_REMOVED=", "run", "lxrecord"}, o);
+  EXPECT_EQ(r.out, "status=0\n");
+  auto records = journal();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].cwd, host_dir(tmp.file("work")));
+  EXPECT_EQ(records[0].env["LXTEST_SET"], std::optional<std::string>("value with blanks"));
+  EXPECT_EQ(records[0].env["LXTEST_REMOVED"], std::nullopt);
+  EXPECT_EQ(records[0].env["LXTEST_NEVER"], std::nullopt);
+}
+
+TEST_F(PortTest, WorkingDirectoryOptionAndChdir) {
+  tmp.mkdir("a");
+  tmp.mkdir("b");
+  auto o = recording();
+  o.cwd = tmp.path();
+  auto r = drive({"run-in", tmp.host("a"), "lxrecord one", "chdir", tmp.host("b"), "run", "lxrecord two"}, o);
+  EXPECT_EQ(r.out, "status=0\nstatus=0\n");
+  auto records = journal();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].cwd, host_dir(tmp.file("a")));
+  EXPECT_EQ(records[1].cwd, host_dir(tmp.file("b")));
+}
+
+TEST_F(PortTest, ExitStatusesComeBack) {
+  auto r = drive({"putenv", "LXT_EXIT=0", "run", "lxrecord", "putenv", "LXT_EXIT=3", "run", "lxrecord",
+                  "putenv", "LXT_EXIT=255", "run", "lxrecord"});
+  EXPECT_EQ(r.out, "status=0\nstatus=3\nstatus=255\n");
+}
+
+TEST_F(PortTest, MissingProgramIsAStartFailureWithFileNotFound) {
+  // ENOENT natively and ERROR_FILE_NOT_FOUND on Windows are both 2.
+  auto r = drive({"run", "lxt-no-such-program arg", "run", lxt::host_join(tmp.path(), "missing.exe")});
+  EXPECT_EQ(r.out, "start_error=2\nstart_error=2\n");
+}
+
+TEST_F(PortTest, ChildOutputGoesToTheInheritedStreams) {
+  auto o = recording();
+  o.set("LXT_PRINT", "from the child\n");
+  auto r = drive({"run", "lxrecord"}, o);
+  EXPECT_EQ(lxt::lf(r.out), "from the child\nstatus=0\n");
+}
+
+// ---- detached daemon ----------------------------------------------------------
+
+TEST_F(PortTest, DaemonThatEndsInTimeGivesItsStatusAndNoOutput) {
+  auto o = recording();
+  o.set("LXT_EXIT", "7");
+  o.set("LXT_PRINT", "daemon output");
+  auto r = drive({"daemon", "10000", "lxrecord d"}, o);
+  // Natively its standard streams are the null device: nothing reaches ours.
+  // Windows gives a daemon started without handle settings whatever standard
+  // handles the system chooses (Wine: the caller's), so there only the status counts.
+  if (lxt::is_wine()) EXPECT_EQ(r.out.substr(r.out.find("status=")), "status=7\n");
+  else EXPECT_EQ(r.out, "status=7\n");
+  ASSERT_EQ(journal().size(), 1u);
+}
+
+TEST_F(PortTest, DaemonStillRunningGives259AndCanBeEnded) {
+  tmp.write("log", "");
+  auto o = recording();
+  o.set("LXT_SLEEP_MS", "60000");
+  o.set("LXT_PIDFILE", tmp.host("pid"));
+  o.set("LXT_HOLD", tmp.host("log"));
+  auto r = drive({"daemon", "200", "lxrecord"}, o);
+  EXPECT_EQ(r.out, "status=259\n");
+  ASSERT_TRUE(lxt::wait_for_file(tmp.file("pid")));
+  const std::string pid = tmp.read("pid");
+  // The daemon outlives its starter and still holds its log.
+  EXPECT_EQ(drive({"held", tmp.host("log")}).out, "held\n");
+  EXPECT_EQ(drive({"kill", pid}).out, "rc=0\n");
+  EXPECT_TRUE(lxt::wait_until([&] { return drive({"held", tmp.host("log")}).out == "free\n"; }, 20s))
+      << "the killed daemon still holds its log";
+}
+
+TEST_F(PortTest, KillRefusesIdsThatAreNotOneProcess) {
+  // Natively 0 would reach the caller's process group and 1 is init.
+  auto r = drive({"kill", "0", "kill", "1", "pid"});
+  ASSERT_EQ(r.out.substr(0, 12), "rc=-1\nrc=-1\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+// ---- the command interpreter --------------------------------------------------
+
+TEST_F(PortTest, ShellRunsAPipelineThroughTheInterpreter) {
+  const std::string bytes = "first line\r\nsecond\n\x95\x5C end";
+  tmp.write("input", bytes);
+  auto o = recording();
+  o.cwd = tmp.path();
+  o.set("LXT_STDIN", "read");
+  o.set("LXT_EXIT", "4");
+  auto r = drive({"shell", "type input | lxrecord piped"}, o);
+  // The line's status is the last command's.
+  EXPECT_EQ(r.out, "status=4\n");
+  auto records = journal();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].args, std::vector<std::string>{"piped"});
+  ASSERT_TRUE(records[0].stdin_data.has_value());
+  EXPECT_EQ(hex(*records[0].stdin_data), hex(bytes));
+}
+
+TEST_F(PortTest, ShellRedirectionWritesInTheCurrentDirectory) {
+  auto o = recording();
+  o.cwd = tmp.path();
+  o.set("LXT_PRINT", "redirected");
+  auto r = drive({"shell", "lxrecord > out.txt"}, o);
+  EXPECT_EQ(r.out, "status=0\n");
+  EXPECT_EQ(tmp.read("out.txt"), "redirected");
+}
+
+// ---- held open for writing ----------------------------------------------------
+
+TEST_F(PortTest, HeldOpenFollowsTheHoldingProcess) {
+  tmp.write("log.gatherer", "x");
+  EXPECT_EQ(drive({"held", tmp.host("log.gatherer")}).out, "free\n");
+  EXPECT_EQ(drive({"held", tmp.host("no-such-log")}).out, "missing\n");
+
+  lxt::RunOptions o;
+  o.set("LXT_HOLD", tmp.host("log.gatherer"));
+  o.set("LXT_PIDFILE", tmp.host("pid"));
+  o.set("LXT_SLEEP_MS", "60000");
+  {
+    lxt::Background holder({lxt::double_path("lxrecord")}, o);
+    ASSERT_TRUE(holder.started());
+    ASSERT_TRUE(lxt::wait_for_file(tmp.file("pid")));
+    EXPECT_EQ(drive({"held", tmp.host("log.gatherer")}).out, "held\n");
+    holder.kill();
+  }
+  EXPECT_TRUE(lxt::wait_until([&] { return drive({"held", tmp.host("log.gatherer")}).out == "free\n"; }, 20s));
+}
+
+// ---- directory search ---------------------------------------------------------
+
+TEST_F(PortTest, FindMatchesFilesAndDirectoriesByPrefix) {
+  tmp.write("gathering.1", "");
+  tmp.mkdir("gathering-dir");
+  tmp.write("other", "");
+  lxt::RunOptions o;
+  o.cwd = tmp.path();
+  auto r = drive({"find", "./gathering*", "find", "./none*", "find", "./missing-dir/gathering*"}, o);
+  EXPECT_EQ(r.out,
+            "d gathering-dir\nf gathering.1\ncount=2\nany=1\n"
+            "count=0\nany=0\n"
+            "find_error\n");
+}
+
+TEST_F(PortTest, FindWithWindowsSeparatorsAndQuestionMark) {
+  tmp.mkdir("sub");
+  tmp.write("sub/ab1", "");
+  tmp.write("sub/ab22", "");
+  auto r = drive({"find", lxt::host_join(tmp.file("sub"), "ab?")});
+  EXPECT_EQ(r.out, "f ab1\ncount=1\nany=1\n");
+  lxt::RunOptions o;
+  o.cwd = tmp.path();
+  EXPECT_EQ(drive({"find", "sub\\ab*"}, o).out, "f ab1\nf ab22\ncount=2\nany=1\n");
+}
+
+// ---- registry -----------------------------------------------------------------
+
+const char kKey[] = "SOFTWARE\\VELMORA\\Moxa3R\\0201/A";
+
+TEST_F(PortTest, RegistryValuesEnumerateWithTypesAndSizes) {
+  lxt::Registry reg;
+  // Names in alphabetical order: Wine keeps a key's values sorted by name.
+  ASSERT_TRUE(reg.write(
+      "REGEDIT4\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A]\n"
+      "\"A_Path\"=\"C:\\\\Lorvex\\\\\\\"q\\\"\"\n"
+      "\"B_Empty\"=\"\"\n"
+      "\"C_Zero\"=hex:\n"
+      "\"D_Port\"=dword:00001f90\n"
+      "\"E_Bin\"=hex:01,02,ff\n"));
+  auto r = drive({"regenum", kKey});
+  EXPECT_EQ(r.out,
+            "value name=A_Path type=1 size=14 data=" + hex(std::string("C:\\Lorvex\\\"q\"\0", 14)) + "\n"
+            "value name=B_Empty type=1 size=1 data=00\n"
+            "value name=C_Zero type=3 size=0 data=\n"
+            "value name=D_Port type=4 size=4 data=901f0000\n"
+            "value name=E_Bin type=3 size=3 data=0102ff\n"
+            "end=259 at=5\n");
+  // Key and value names are matched without regard to letter case.
+  EXPECT_EQ(drive({"regquery", "software\\velmora\\MOXA3R\\0201/a", "d_port"}).out,
+            "rc=0 type=4 size=4 data=901f0000\n");
+  EXPECT_EQ(drive({"regenum", "SOFTWARE\\VELMORA\\Moxa3R\\0201/B"}).out, "open=2\n");
+}
+
+TEST_F(PortTest, RegistryDataOrNameTooLongStopsTheEnumeration) {
+  lxt::Registry reg;
+  ASSERT_TRUE(reg.write(
+      "REGEDIT4\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A]\n"
+      "\"A\"=\"abc\"\n"
+      "\"B\"=\"longer value\"\n"
+      "\"C\"=\"x\"\n"
+      "\"DLongName\"=\"y\"\n"));
+  // Four bytes hold "abc" and its zero; "longer value" does not fit.
+  EXPECT_EQ(drive({"regenum", "--data-size", "4", kKey}).out,
+            "value name=A type=1 size=4 data=61626300\nend=234 at=1\n");
+  // A name buffer of 4 characters (terminator included) holds "C" but not "DLongName".
+  EXPECT_EQ(drive({"regenum", "--name-size", "4", kKey}).out,
+            "value name=A type=1 size=4 data=61626300\n"
+            "value name=B type=1 size=13 data=" + hex(std::string("longer value\0", 13)) + "\n"
+            "value name=C type=1 size=2 data=7800\n"
+            "end=234 at=3\n");
+}
+
+TEST_F(PortTest, RegistryFileValuesEnumerateInFileOrder) {
+  if (lxt::is_wine()) GTEST_SKIP() << "Wine keeps a key's values sorted by name";
+  lxt::Registry reg;
+  ASSERT_TRUE(reg.write(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A]\r\n"
+      "\"Zeta\"=\"1\"\r\n"
+      "\"Alpha\"=\"2\"\r\n"));
+  EXPECT_EQ(drive({"regenum", kKey}).out,
+            "value name=Zeta type=1 size=2 data=3100\nvalue name=Alpha type=1 size=2 data=3200\nend=259 at=2\n");
+}
+
+// ---- event log ----------------------------------------------------------------
+
+TEST_F(PortTest, EventReportIsOneLineOfTheEventFile) {
+  if (lxt::is_wine()) {
+    EXPECT_EQ(drive({"event", "Moxa3R", "1", "0xC0000010", "one"}).out, "rc=0\n");
+    GTEST_SKIP() << "Wine's event log keeps nothing a test can read";
+  }
+  lxt::RunOptions o;
+  o.set("LORVEX_EVENTLOG", tmp.file("events"));
+  EXPECT_EQ(drive({"event", "Moxa3R", "1", "0xC0000010", "one", "two words"}, o).out, "rc=0\n");
+  EXPECT_EQ(drive({"event", "Moxa3R", "4", "7"}, o).out, "rc=0\n");
+  EXPECT_EQ(tmp.read("events"),
+            "Moxa3R\tERROR\t0xC0000010\tone\ttwo words\n"
+            "Moxa3R\tINFORMATION\t0x00000007\n");
+  o.env.clear();
+  o.set("LORVEX_EVENTLOG", tmp.file("no-such-dir/events"));
+  EXPECT_EQ(drive({"event", "Moxa3R", "2", "1", "x"}, o).out, "rc=-1\n");
+}
+
+// ---- TCP ----------------------------------------------------------------------
+
+TEST_F(PortTest, TcpExchangeSendsOnceAndReceivesOnce) {
+  lxt::Peer::Options po;
+  po.reply = "12345";
+  lxt::Peer peer(po);
+  ASSERT_NE(peer.port(), 0);
+  auto r = drive({"tcp", std::to_string(peer.port()), "ZIVIDUZ gatherer1"});
+  EXPECT_EQ(r.out, "step=0 error=0 received=5 reply=" + hex("12345") + "\n");
+  EXPECT_EQ(peer.finish(), 0);
+  EXPECT_EQ(peer.request(), "ZIVIDUZ gatherer1");
+}
+
+TEST_F(PortTest, TcpRequestWithItsZeroAndAReplyLongerThanTheBuffer) {
+  lxt::Peer::Options po;
+  po.reply = "LXSCOMMANDERR";
+  po.read = "nul";
+  lxt::Peer peer(po);
+  ASSERT_NE(peer.port(), 0);
+  auto r = drive({"tcp", "--nul", "--reply-size", "4", std::to_string(peer.port()), "ZIVIDUZ x"});
+  EXPECT_EQ(r.out, "step=0 error=0 received=4 reply=" + hex("LXSC") + "\n");
+  EXPECT_EQ(peer.finish(), 0);
+  EXPECT_EQ(peer.request(), std::string("ZIVIDUZ x\0", 10));
+}
+
+TEST_F(PortTest, TcpPeerClosingWithoutDataGivesZeroBytes) {
+  lxt::Peer peer;
+  ASSERT_NE(peer.port(), 0);
+  auto r = drive({"tcp", std::to_string(peer.port()), "ZIVIDUZ g"});
+  EXPECT_EQ(r.out.substr(0, 25), "step=0 error=0 received=0");
+  EXPECT_EQ(peer.finish(), 0);
+}
+
+TEST_F(PortTest, TcpNothingListeningIsConnectionRefused) {
+  // A port that was free a moment ago: bound, noted, closed.
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  ::close(s);
+  auto r = drive({"tcp", std::to_string(ntohs(addr.sin_port)), "ZIVIDUZ g"});
+  // kConnect is step 4.
+  EXPECT_EQ(r.out, "step=4 error=10061 received=0 reply=\n");
+}
+
+TEST_F(PortTest, WindowsPeerUnderWine) {
+  if (!lxt::is_wine()) GTEST_SKIP() << "the Windows build of the peer runs under Wine only";
+  lxt::Peer::Options po;
+  po.reply = "42";
+  po.target_build = true;
+  lxt::Peer peer(po);
+  ASSERT_NE(peer.port(), 0);
+  EXPECT_EQ(drive({"tcp", std::to_string(peer.port()), "ZIVIDUZ w"}).out,
+            "step=0 error=0 received=2 reply=" + hex("42") + "\n");
+  EXPECT_EQ(peer.finish(), 0);
+  EXPECT_EQ(peer.request(), "ZIVIDUZ w");
+}
+
+// ---- text and code page -------------------------------------------------------
+
+TEST_F(PortTest, JapaneseLiteralsAreCodePage932AndLeadBytesAreShiftJis) {
+  auto r = drive({"sjis", "leadbytes"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "sjis=ok\n81-9F E0-FC\n");
+}
+
+TEST_F(PortTest, TextReadingDropsOnlyACarriageReturnBeforeALineFeed) {
+  tmp.write("t", "a\r\nb\rc\r\n\r\n\x95\x5C\r\nlast\r");
+  EXPECT_EQ(drive({"textread", tmp.host("t")}).out,
+            "line=a\\n\nline=b\\rc\\n\nline=\\n\nline=\\x95\\\\\\n\nline=last\\r\neof\n");
+  EXPECT_EQ(drive({"textgetc", tmp.host("t")}).out, "chars=a\\nb\\rc\\n\\n\\x95\\\\\\nlast\\r\n");
+}
+
+TEST_F(PortTest, TextLinesLongerThanTheBufferComeInPieces) {
+  // The line feed after a full piece comes alone; its CR never shows.
+  tmp.write("t", "ab\r\ncdefg\r\n");
+  EXPECT_EQ(drive({"textread", "--line-size", "3", tmp.host("t")}).out,
+            "line=ab\nline=\\n\nline=cd\nline=ef\nline=g\\n\neof\n");
+}
+
+TEST_F(PortTest, TextReadingKeepsEveryOtherByte) {
+  // Control-Z is an end of file only to old text-mode readers; nothing but
+  // the CR of a CR LF may be changed.
+  tmp.write("t", std::string("x\x1Ay\0z\n", 6));
+  EXPECT_EQ(drive({"textgetc", tmp.host("t")}).out, "chars=x\\x1Ay\\x00z\\n\n");
+}
+
+}  // namespace
