@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "port/net.h"
-#include "port/posix/net_errors.h"
 #include "port_posix_test_support.h"
 
 namespace {
@@ -156,18 +155,6 @@ TEST_F(PortNet, EachStepsFailureIsReportedWithItsWinsockNumber) {
   result = port::tcp_exchange(second.port(), "x", 1, reply, sizeof reply);
   EXPECT_EQ(result.failed_step, port::NetStep::kReceive);
   EXPECT_EQ(result.error, 10054);
-}
-
-TEST(WinsockNumbers, TwinsAndOthers) {
-  using port::posix::winsock_error;
-  EXPECT_EQ(winsock_error(0), 0);
-  EXPECT_EQ(winsock_error(ENFILE), 10024);
-  EXPECT_EQ(winsock_error(ENOMEM), 10055);
-  EXPECT_EQ(winsock_error(ENOBUFS), 10055);
-  EXPECT_EQ(winsock_error(EAGAIN), 10035);
-  EXPECT_EQ(winsock_error(EHOSTUNREACH), 10065);
-  EXPECT_EQ(winsock_error(EREMOTE), 10071);
-  EXPECT_EQ(winsock_error(ENOENT), ENOENT);
 }
 
 }  // namespace

@@ -234,11 +234,4 @@ TEST_F(PortProcess, ShellLineStatusComesBack) {
   EXPECT_EQ(port::run_shell("/bin/sh -c \"exit 6\""), 6);
 }
 
-TEST_F(PortProcess, SleepLastsAtLeastTheTime) {
-  const auto start = std::chrono::steady_clock::now();
-  port::sleep_ms(30);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
-  EXPECT_EQ(port::current_pid(), static_cast<int>(getpid()));
-}
-
 }  // namespace
