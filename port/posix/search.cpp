@@ -22,6 +22,10 @@ namespace {
 
 enum class Probe { kMissing, kNotRunnable, kRunnable };
 
+// Results are absolute: a child started in another working directory
+// would otherwise look for a relative path from there.
+std::string absolute(const std::string& path);
+
 Probe probe(const std::string& path) {
   struct stat info {};
   if (sys().stat(path.c_str(), &info) != 0) {
@@ -69,6 +73,10 @@ std::string current_dir() {
   return error ? std::string(".") : dir.string();
 }
 
+std::string absolute(const std::string& path) {
+  return !path.empty() && path[0] == '/' ? path : join(current_dir(), path);
+}
+
 }  // namespace
 
 std::string own_program_dir() {
@@ -91,7 +99,7 @@ int find_program(const std::string& word, std::string* resolved) {
     for (const std::string& name : candidates(native_path(word.c_str()))) {
       switch (probe(name)) {
         case Probe::kRunnable:
-          *resolved = name;
+          *resolved = absolute(name);
           return 0;
         case Probe::kNotRunnable:
           if (failure == ENOENT) {
@@ -131,7 +139,7 @@ int find_program(const std::string& word, std::string* resolved) {
     for (const std::string& name : names) {
       std::string path = join(dir, name);
       if (probe(path) == Probe::kRunnable) {
-        *resolved = std::move(path);
+        *resolved = absolute(path);
         return 0;
       }
     }

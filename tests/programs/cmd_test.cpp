@@ -152,6 +152,9 @@ TEST_F(Cmd, OutputAndInputRedirections) {
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(dir_.read("out"), "line one\nline two\n");
 
+  result = line("type in >> out");
+  EXPECT_EQ(dir_.read("out"), "line one\nline two\nline one\nline two\n");
+
   result = line("/bin/sh -c \"tr a-z A-Z\" <in >upper");
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(dir_.read("upper"), "LINE ONE\nLINE TWO\n");

@@ -74,6 +74,14 @@ TEST_F(FindProgram, PathWordsAreUsedAsTheyStand) {
   EXPECT_EQ(find_program(tool + ".EXE", &found), 0);
   EXPECT_EQ(found, tool);
 
+  // A relative path comes back absolute: a child may start in another
+  // working directory.
+  EXPECT_EQ(find_program("../p1/tool", &found), 0);
+  EXPECT_EQ(found, (root_ / "cwd" / "../p1/tool").string());
+  set_path("../p1");
+  EXPECT_EQ(find_program("tool", &found), 0);
+  EXPECT_EQ(found, (root_ / "cwd" / "../p1/tool").string());
+
   // A path never falls back to the search directories.
   make("cwd/tool", true);
   EXPECT_EQ(find_program(dir("p2") + "/tool", &found), ENOENT);
