@@ -131,7 +131,11 @@ class Cycle : public ::testing::Test {
     for (auto& change : lxt::journal_env(dir_.file("journal"), env_names_)) options.env.push_back(change);
     options.search_dirs.push_back(dir_.file("tools"));
     options.cwd = dir_.path();
-    return lxt::run(argv, options);
+    // Text written by the Windows build has CR LF line ends.
+    RunResult result = lxt::run(argv, options);
+    result.out = lxt::lf(result.out);
+    result.err = lxt::lf(result.err);
+    return result;
   }
 
   std::vector<Record> journal() const { return lxt::read_journal(dir_.file("journal")); }
@@ -280,9 +284,9 @@ TEST_F(Cycle, OptionalCommandsMayBeMissing) {
                                     "\nseedcmd=seedurls.exe\nessencecmd=essence.exe\n");
   const RunResult result = cyclerun({path});
   EXPECT_EQ(result.status, 0);
-  // The interpreter says that there is no cache to remove; no request is built without a name.
-  EXPECT_TRUE(matches(result.err, "^The system cannot find the file specified.\r?\n" + kPrefix +
-                                      "ERROR: .* is invalid\\.  \\(Gatherer-Name is lost\\.\\)\n$"))
+  // The interpreter may say that there is no cache to remove (in its own
+  // words); no request is built without a name.
+  EXPECT_TRUE(matches(result.err, "\n" + kPrefix + "ERROR: .* is invalid\\.  \\(Gatherer-Name is lost\\.\\)\n$"))
       << result.err;
   EXPECT_EQ(result.out, "");
   auto ran = programs();
@@ -425,6 +429,163 @@ TEST_F(Cycle, OverlongPipelineIsRefusedAndTheCycleEnds) {
       << result.err;
   EXPECT_EQ(programs(), (std::vector<std::string>{"linkprune"}));
   EXPECT_TRUE(dir_.exists("work/gatherinput"));
+}
+
+// ---- the end-of-cycle notice ------------------------------------------------
+
+class Notice : public Cycle {
+ protected:
+  // Runs a whole cycle whose notice goes to the peer.
+  RunResult notify(lxt::Peer& peer, const std::string& extra_settings = "") {
+    registry(peer.port());
+    return cyclerun({settings(base_settings() + extra_settings)});
+  }
+  bool lock_exists() const { return dir_.exists("inst/.lxQ71K58R03lock"); }
+};
+
+lxt::Peer::Options answering(const std::string& reply) {
+  lxt::Peer::Options options;
+  options.reply = reply;
+  options.read = "nul";
+  return options;
+}
+
+TEST_F(Notice, NumericRepliesAreTheTwoKindsOfSuccess) {
+  struct Case {
+    const char* reply;
+    const char* id;
+  };
+  for (const Case& c : {Case{"0", "LXCM601-I"}, Case{"0\n", "LXCM601-I"}, Case{" 12 done", "LXCM610-I"},
+                        Case{"-1", "LXCM610-I"}}) {
+    lxt::Peer peer(answering(c.reply));
+    ASSERT_NE(peer.port(), 0);
+    dir_.write("work/gatherinput", kUrls);
+    const RunResult result = notify(peer);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(peer.finish(), 0);
+    // One blank between the command and the name; the zero byte goes out too.
+    EXPECT_EQ(peer.request(), std::string("ZIVIDUZ demo gatherer\0", 22));
+    EXPECT_EQ(result.out.find("Content-Type: text/html\n\n" + comment(c.id)), 0u) << c.reply << "\n" << result.out;
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 31) << "one page only";
+    EXPECT_FALSE(lock_exists());
+  }
+}
+
+TEST_F(Notice, RejectionIsReportedWhateverItsCase) {
+  lxt::Peer peer(answering("lxsCommandErr: unknown"));
+  ASSERT_NE(peer.port(), 0);
+  const RunResult result = notify(peer);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(result.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM001-E 200"))) << result.out;
+  EXPECT_TRUE(matches(result.out, "<TD ALIGN=\"left\">LXCM001-E:</TD>\n<TD ALIGN=\"left\">wrong use \\(detail 200\\)</TD>\n"));
+  EXPECT_FALSE(lock_exists());
+}
+
+TEST_F(Notice, ServiceClosingWithoutAnswerOrAnsweringNonsense) {
+  {
+    lxt::Peer peer;  // closes without data
+    ASSERT_NE(peer.port(), 0);
+    const RunResult result = notify(peer);
+    EXPECT_TRUE(matches(result.out, "^Content-Type: text/html\n\n<!-- LXCM002-E Server closed connection,[0-9]+ -->\n"))
+        << result.out;
+    EXPECT_FALSE(matches(result.out, "LXCM6")) << "no success after a failure";
+  }
+  {
+    dir_.write("work/gatherinput", kUrls);
+    lxt::Peer peer(answering("OK"));
+    ASSERT_NE(peer.port(), 0);
+    const RunResult result = notify(peer);
+    EXPECT_TRUE(result.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM002-E Unexpected reply,0"))) << result.out;
+    EXPECT_FALSE(lock_exists());
+  }
+}
+
+TEST_F(Notice, ServiceNotRunningAndPortNotConfigured) {
+  const RunResult down = cyclerun({settings(base_settings())});
+  EXPECT_TRUE(down.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM019-E"))) << down.out;
+  EXPECT_FALSE(lock_exists());
+
+  dir_.write("work/gatherinput", kUrls);
+  registry(-1);  // EnvInfo without CgiPortNo
+  const RunResult no_value = cyclerun({settings(base_settings())});
+  EXPECT_TRUE(no_value.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM002-E RegQueryValueEx,2"))) << no_value.out;
+  EXPECT_FALSE(lock_exists());
+
+  dir_.write("work/gatherinput", kUrls);
+  ASSERT_TRUE(registry_.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName]\n"
+                              "\"Path00\"=" + reg_string(dir_.host("inst")) + "\n"));
+  const RunResult no_key = cyclerun({settings(base_settings())});
+  EXPECT_TRUE(no_key.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM002-E RegOpenKeyEx,2"))) << no_key.out;
+}
+
+TEST_F(Notice, HeldLockKeepsTheNoticeBack) {
+  dir_.write("inst/.lxQ71K58R03lock", "");
+  const RunResult result = cyclerun({settings(base_settings())});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out.find("Content-Type: text/html\n\n" + comment("LXCM016-E")), 0u) << result.out;
+  EXPECT_FALSE(matches(result.out, "LXCM019")) << "no connection is tried";
+  EXPECT_TRUE(lock_exists());
+}
+
+TEST_F(Notice, LockThatCannotBeCreated) {
+  ASSERT_TRUE(registry_.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName]\n"
+                              "\"Path00\"=" + reg_string(dir_.host("no-such-dir")) + "\n"));
+  const RunResult result = cyclerun({settings(base_settings())});
+  EXPECT_EQ(result.status, 0);
+  // The installation has no catalogue either: the catalogue's own message is the only output.
+  std::string expected = dir_.host("no-such-dir") + "\\lib\\lorvex.msg";
+  std::replace(expected.begin(), expected.end(), '/', '\\');
+  EXPECT_TRUE(result.out.starts_with("Content-Type: text/html\n\n" + comment("QTRM107-E " + expected))) << result.out;
+}
+
+TEST_F(Notice, InstallationWrittenWithBackslashes) {
+  // Windows paths come with backslashes; the lock and the catalogue are found all the same.
+  std::string install = dir_.host("inst");
+  std::replace(install.begin(), install.end(), '/', '\\');
+  lxt::Peer peer(answering("0"));
+  ASSERT_NE(peer.port(), 0);
+  ASSERT_TRUE(registry_.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName]\n"
+                              "\"Path00\"=" + reg_string(install) + "\n\n"
+                              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo]\n"
+                              "\"CgiPortNo\"=" + dword(peer.port()) + "\n"));
+  dir_.write("inst/.lxQ71K58R03lock", "");
+  const RunResult held = cyclerun({settings(base_settings())});
+  EXPECT_TRUE(held.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM016-E"))) << held.out;
+
+  dir_.write("work/gatherinput", kUrls);
+  ASSERT_EQ(std::remove(dir_.file("inst/.lxQ71K58R03lock").c_str()), 0);
+  const RunResult result = cyclerun({settings(base_settings())});
+  EXPECT_TRUE(result.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM601-I"))) << result.out;
+  EXPECT_EQ(peer.finish(), 0);
+  EXPECT_FALSE(lock_exists());
+}
+
+TEST_F(Notice, GathererNameLimits) {
+  const std::string longest(503, 'g');
+  lxt::Peer peer(answering("0"));
+  ASSERT_NE(peer.port(), 0);
+  const RunResult fits = notify(peer, "Gatherer-Name=" + longest + "\n");
+  EXPECT_EQ(peer.finish(), 0);
+  EXPECT_EQ(peer.request(), "ZIVIDUZ " + longest + std::string(1, '\0'));
+  EXPECT_TRUE(fits.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM601-I"))) << fits.out;
+
+  dir_.write("work/gatherinput", kUrls);
+  const RunResult too_long = cyclerun({settings(base_settings() + "Gatherer-Name=" + longest + "g\n")});
+  EXPECT_EQ(too_long.status, 0);
+  EXPECT_EQ(too_long.out, "");
+  EXPECT_TRUE(matches(too_long.err, "is invalid\\.  \\(Gatherer-Name is longer than 503 bytes\\.\\)\n$")) << too_long.err;
+  EXPECT_FALSE(lock_exists());
+}
+
+TEST_F(Notice, MissingInstallationIsReportedFromTheRegistry) {
+  ASSERT_TRUE(registry_.write("REGEDIT4\n"));
+  const RunResult result = cyclerun({settings(base_settings())});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out.find("Content-Type: text/html\n\n" +
+                            comment("QTRM109-E HKEY_LOCAL_MACHINE,SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName,Path00")),
+            0u)
+      << result.out;
+  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 31) << "one page only";
 }
 
 }  // namespace

@@ -1,0 +1,131 @@
+#include "admin/cyclerun/cycle.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "admin/common/exec_cmd.h"
+#include "admin/cyclerun/notify.h"
+#include "port/env.h"
+#include "port/file.h"
+#include "port/process.h"
+
+namespace {
+
+// Every path and command line the cycle builds fits in this buffer with its
+// terminating zero.
+constexpr int kWorkBufferSize = 2080;
+
+class Cycle {
+ public:
+  Cycle(const char* settings_path, const SettingsStore& settings) : path_(settings_path), settings_(settings) {}
+  void run();
+
+ private:
+  const char* get(Setting name) const { return settings_.get(name); }
+
+  // Formats into the working buffer; a text that does not fit is refused
+  // with a message, never cut.
+  __attribute__((format(printf, 3, 4))) bool compose(const char* what, const char* format, ...);
+
+  // Runs a configured command line; false when it could not be started,
+  // which ends the cycle. A missing command line runs nothing.
+  static bool run_command(const char* command_line) { return exec_cmd(command_line) != -1; }
+
+  // Hands a line to the command interpreter after flushing every output
+  // stream, so that our output and the children's keep their order.
+  static void run_shell(const char* line) {
+    std::fflush(nullptr);
+    port::run_shell(line);
+  }
+
+  void error(const char* detail) const {
+    std::fprintf(stderr, "cyclerun: %s: ERROR: %s is invalid.  (%s)\n", time_stamp(), path_, detail);
+  }
+
+  const char* path_;
+  const SettingsStore& settings_;
+  char work_[kWorkBufferSize] = {};
+};
+
+bool Cycle::compose(const char* what, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  const int length = std::vsnprintf(work_, sizeof work_, format, args);
+  va_end(args);
+  if (length >= 0 && length < static_cast<int>(sizeof work_)) return true;
+  char detail[160];
+  std::snprintf(detail, sizeof detail, "%s is longer than %d characters.", what, kWorkBufferSize - 1);
+  error(detail);
+  return false;
+}
+
+void Cycle::run() {
+  if (!run_command(get(Setting::kLinkprunecmd))) return;
+
+  // Expiry and a new index only for a gatherer that has a production database.
+  if (const char* data_dir = get(Setting::kDataDirectory)) {
+    if (!compose("the path of PRODUCTION.gdbm", "%s\\PRODUCTION.gdbm", data_dir)) return;
+    if (port::exists(work_)) {
+      port::make_writable(work_);
+      if (!run_command(get(Setting::kAgecullcmd))) return;
+      if (compose("the path of INDEX.gdbm", "%s\\INDEX.gdbm", data_dir)) port::remove_file(work_);
+      if (compose("the path of MD5.gdbm", "%s\\MD5.gdbm", data_dir)) port::remove_file(work_);
+      if (!run_command(get(Setting::kKeybuildcmd))) return;
+    }
+  }
+
+  const char* seed = get(Setting::kSeedcmd);
+  const char* essence = get(Setting::kEssencecmd);
+  if (seed == nullptr) {
+    error("seedurls command is lost.");
+    return;
+  }
+  if (essence == nullptr) {
+    error("essence command is lost.");
+    return;
+  }
+  const char* work_dir = get(Setting::kWorkingDirectory);
+  if (work_dir == nullptr) {
+    error("Working-Directory is lost.");
+    return;
+  }
+
+  if (!compose("the URL seeding pipeline", "cmd.exe /C type %s\\gatherinput | %s | %s", work_dir, seed, essence)) return;
+  if (!run_command(work_)) return;
+
+  const char* keep_cache = get(Setting::kKeepCache);
+  if (keep_cache == nullptr || (keep_cache[0] != 'y' && keep_cache[0] != 'Y')) {
+    if (compose("the cache removal command", "rmdir /S /Q %s\\cache-liburl", work_dir)) run_shell(work_);
+  }
+  // Missing files go unremarked: the interpreter's error output is discarded.
+  if (compose("a file removal command", "del /F %s\\localmap.cf 2> \\nul", work_dir)) run_shell(work_);
+  if (compose("a file removal command", "del /F %s\\HTTPAuth.cf 2> \\nul", work_dir)) run_shell(work_);
+  if (compose("a file removal command", "del /F %s\\FTPAuth.cf 2> \\nul", work_dir)) run_shell(work_);
+  // The per-run files stay for a look when debugging.
+  if (port::get_env("KESTREL_DEBUG") == nullptr) {
+    if (compose("the path of cyclerun.ini", "%s\\cyclerun.ini", work_dir)) port::remove_file(work_);
+    if (compose("the path of gatherinput", "%s\\gatherinput", work_dir)) port::remove_file(work_);
+  }
+
+  if (!run_command(get(Setting::kStoresealcmd))) return;
+
+  // No request is built from an absent or oversized name.
+  const char* gatherer_name = get(Setting::kGathererName);
+  if (gatherer_name == nullptr) {
+    error("Gatherer-Name is lost.");
+    return;
+  }
+  if (std::strlen(gatherer_name) > kMaxGathererName) {
+    error("Gatherer-Name is longer than 503 bytes.");
+    return;
+  }
+  notify_service(gatherer_name);
+}
+
+}  // namespace
+
+void run_cycle(const char* settings_path, const SettingsStore& settings) {
+  Cycle cycle(settings_path, settings);
+  cycle.run();
+}

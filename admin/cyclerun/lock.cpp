@@ -1,0 +1,45 @@
+#include <cerrno>
+#include <cstdio>
+
+#include "admin/common/messages.h"
+#include "admin/common/registry_settings.h"
+#include "admin/cyclerun/notify.h"
+#include "port/file.h"
+
+namespace {
+
+constexpr char kLockName[] = "/.lxQ71K58R03lock";
+constexpr int kLockPathSize = 288;
+
+// The lock's path in the installation directory; false when there is none.
+bool lock_path(char (&path)[kLockPathSize]) {
+  char install[kRegPathSize];
+  if (get_install_path(install) != 0) return false;
+  std::snprintf(path, sizeof path, "%s%s", install, kLockName);
+  return true;
+}
+
+}  // namespace
+
+int lock_cycle() {
+  char path[kLockPathSize];
+  if (!lock_path(path)) return -1;
+  if (port::create_exclusive(path) == 0) return 0;
+  const int error = errno;
+  if (error == EEXIST) {
+    emit_msg(500, "LXC_MSG_016");
+    return -1;
+  }
+  emit_msg(500, "LXC_MSG_021", path, error);
+  return -2;
+}
+
+int unlock_cycle() {
+  char path[kLockPathSize];
+  if (!lock_path(path)) return -1;
+  if (port::remove_file(path) == 0) return 0;
+  const int error = errno;
+  if (error == ENOENT) return 0;
+  emit_msg(500, "LXC_MSG_022", path, error);
+  return -1;
+}

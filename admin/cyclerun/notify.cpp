@@ -1,0 +1,127 @@
+#include "admin/cyclerun/notify.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "admin/common/messages.h"
+#include "port/net.h"
+#include "port/registry.h"
+
+namespace {
+
+constexpr char kCommand[] = "ZIVIDUZ";
+constexpr char kRejection[] = "LXSCOMMANDERR";
+constexpr char kEnvInfoKey[] = "SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo";
+// Request and reply each fit in this many bytes.
+constexpr int kExchangeSize = 512;
+
+bool is_rejection(const char* reply, int length) {
+  const int n = static_cast<int>(sizeof kRejection) - 1;
+  if (length < n) return false;
+  for (int i = 0; i < n; ++i) {
+    if (std::toupper(static_cast<unsigned char>(reply[i])) != kRejection[i]) return false;
+  }
+  return true;
+}
+
+// The command port from the registry; false after a message.
+bool read_command_port(unsigned short* tcp_port) {
+  port::RegKey key;
+  const long opened = key.open_local_machine(kEnvInfoKey);
+  if (opened != port::kRegSuccess) {
+    emit_msg(500, "LXC_MSG_002", "RegOpenKeyEx", static_cast<int>(opened));
+    return false;
+  }
+  unsigned char data[4] = {};
+  unsigned long size = sizeof data;
+  unsigned long type = 0;
+  const long queried = key.query_value("CgiPortNo", &type, data, &size);
+  key.close();
+  if (queried != port::kRegSuccess) {
+    emit_msg(500, "LXC_MSG_002", "RegQueryValueEx", static_cast<int>(queried));
+    return false;
+  }
+  // The low 16 bits of the little-endian number are the port.
+  *tcp_port = static_cast<unsigned short>(data[0] | (data[1] << 8));
+  return true;
+}
+
+const char* step_text(port::NetStep step) {
+  switch (step) {
+    case port::NetStep::kStartup: return "WSAStartup";
+    case port::NetStep::kResolve: return "gethostbyname";
+    case port::NetStep::kSocket: return "socket";
+    case port::NetStep::kConnect: return "connect";
+    case port::NetStep::kSend: return "send";
+    case port::NetStep::kReceive: return "recv";
+    case port::NetStep::kNone: break;
+  }
+  return "";
+}
+
+}  // namespace
+
+void report_socket_error(const char* step, int error) {
+  switch (error) {
+    case 10024:  // too many open sockets
+    case 10055:  // no buffer space
+      emit_msg(500, "LXC_MSG_003");
+      break;
+    case 10060:
+      emit_msg(500, "LXC_MSG_020NT");
+      break;
+    case 10061:
+      emit_msg(500, "LXC_MSG_019NT");
+      break;
+    default:
+      emit_msg(500, "LXC_MSG_002", step, error);
+      break;
+  }
+}
+
+int send_service_command(const char* request, char* reply, int reply_size) {
+  unsigned short tcp_port = 0;
+  if (!read_command_port(&tcp_port)) return -1;
+  // The request goes out with its terminating zero byte.
+  const int request_size = static_cast<int>(std::strlen(request)) + 1;
+  const port::NetResult result = port::tcp_exchange(tcp_port, request, request_size, reply, reply_size - 1);
+  if (result.failed_step != port::NetStep::kNone) {
+    report_socket_error(step_text(result.failed_step), result.error);
+    return -1;
+  }
+  if (result.received == 0) {
+    report_socket_error("Server closed connection", result.error);
+    return -1;
+  }
+  reply[result.received] = '\0';
+  if (is_rejection(reply, result.received)) {
+    emit_msg(500, "LXC_MSG_001", 200);
+    return -1;
+  }
+  // A reply must begin with a number; anything else is no answer to judge.
+  int number = 0;
+  if (std::sscanf(reply, "%d", &number) != 1) {
+    emit_msg(500, "LXC_MSG_002", "Unexpected reply", 0);
+    return -1;
+  }
+  return 0;
+}
+
+void notify_service(const char* gatherer_name) {
+  char request[kExchangeSize];
+  std::snprintf(request, sizeof request, "%s %s", kCommand, gatherer_name);
+  if (lock_cycle() != 0) return;
+
+  // One byte more than a receive takes, for the terminator.
+  char reply[kExchangeSize + 1] = {};
+  if (send_service_command(request, reply, sizeof reply) != 0) {
+    unlock_cycle();
+    return;
+  }
+  unlock_cycle();
+
+  int number = 0;
+  std::sscanf(reply, "%d", &number);
+  emit_msg(200, number == 0 ? "LXC_MSG_601" : "LXC_MSG_610");
+}

@@ -1,0 +1,116 @@
+#include "admin/cyclerun/settings.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "admin/common/exec_cmd.h"
+#include "admin/common/settings_line.h"
+#include "port/env.h"
+#include "port/file.h"
+
+namespace {
+
+// A settings line holds at most 1559 characters besides its line break.
+constexpr int kLineBufferSize = 1560;
+// A name holds at most 31 bytes.
+constexpr int kNameBufferSize = 32;
+
+constexpr const char* kStoredNames[] = {
+    "Access-Delay",     "Data-Directory",   "Debug-Options",     "Essence-Options",
+    "Gatherer-Options", "Exportd-Inetd",    "Gatherer-Host",     "Gatherer-Name",
+    "Gatherer-Port",    "Gatherer-Version", "HTTP-Basic-Auth",   "FTP-Auth",
+    "Keep-Cache",       "Lib-Directory",    "Local-Mapping",     "Log-File",
+    "Errorlog-File",    "Post-Summarizing", "Refresh-Rate",      "Time-To-Live",
+    "Top-Directory",    "Working-Directory", "Lorvex-Lang",      "linkprunecmd",
+    "keybuildcmd",      "agecullcmd",       "seedcmd",           "essencecmd",
+    "storesealcmd",     "exportdcmd",
+};
+static_assert(sizeof kStoredNames / sizeof kStoredNames[0] == static_cast<int>(Setting::kCount));
+
+// Names handed to the framework's tools through the environment.
+bool is_exported(const char* name) {
+  return std::strncmp(name, "KESTREL", 7) == 0 || std::strcmp(name, "TMPDIR") == 0 ||
+         std::strncmp(name, "LXG_", 4) == 0 || std::strcmp(name, "http_proxy") == 0;
+}
+
+int stored_index(const char* name) {
+  for (int i = 0; i < static_cast<int>(Setting::kCount); ++i) {
+    if (std::strcmp(name, kStoredNames[i]) == 0) return i;
+  }
+  return -1;
+}
+
+[[noreturn]] void refuse(std::FILE* file, const char* path, int line_number, const char* what) {
+  std::fprintf(stderr, "cyclerun: %s: ERROR: %s: line %d: %s\n", time_stamp(), path, line_number, what);
+  std::fclose(file);
+  std::exit(1);
+}
+
+}  // namespace
+
+bool SettingsStore::set(Setting name, const char* value) {
+  const std::size_t size = std::strlen(value) + 1;
+  char* copy = static_cast<char*>(std::malloc(size));
+  if (copy == nullptr) return false;
+  std::memcpy(copy, value, size);
+  char*& slot = slots_[static_cast<int>(name)];
+  std::free(slot);
+  slot = copy;
+  return true;
+}
+
+void SettingsStore::release() {
+  for (char*& slot : slots_) {
+    std::free(slot);
+    slot = nullptr;
+  }
+}
+
+void read_settings(const char* path, SettingsStore* store) {
+  std::FILE* file = port::open_file(path, "r");
+  if (file == nullptr) {
+    const int error = errno;
+    std::fprintf(stderr, "cyclerun: %s: ERROR: Cannot open %s (errno=%d).\n", time_stamp(), path, error);
+    std::exit(1);
+  }
+  port::TextReader reader(file);
+  char line[kLineBufferSize];
+  char name[kNameBufferSize];
+  char value[kLineBufferSize];
+  int line_number = 0;
+  while (reader.get_line(line, sizeof line) != nullptr) {
+    ++line_number;
+    std::size_t length = std::strlen(line);
+    const bool has_break = length > 0 && line[length - 1] == '\n';
+    if (!has_break && length == sizeof line - 1) {
+      // The buffer is full: only a line of exactly this length, whose line
+      // break comes next, is whole. Anything longer would be cut.
+      const int next = reader.get();
+      if (next != '\n' && next != EOF) refuse(file, path, line_number, "the line is longer than 1559 characters.");
+    }
+    if (line[0] == '#' || line[0] == '\n') continue;
+    if (has_break) line[--length] = '\0';
+
+    const int split = GetAttrVal(line, name, sizeof name, value, sizeof value);
+    if (split == kAttrNameTooLong) refuse(file, path, line_number, "the name is longer than 31 bytes.");
+    if (split != 0) {
+      std::fclose(file);
+      std::exit(1);
+    }
+
+    if (is_exported(name)) {
+      port::put_env(line);
+    } else if (const int index = stored_index(name); index >= 0) {
+      if (!store->set(static_cast<Setting>(index), value)) {
+        std::fprintf(stderr, "GetAttrVal: %s: ERROR: Insufficient memory.\n", time_stamp());
+        std::fclose(file);
+        std::exit(1);
+      }
+    } else {
+      std::fprintf(stderr, "cyclerun: %s: Warnig: %s is not processed.\n", time_stamp(), line);
+    }
+  }
+  std::fclose(file);
+}

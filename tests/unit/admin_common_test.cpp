@@ -1,0 +1,120 @@
+// The shared administration runtime: the settings splitter and the command runner.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <unistd.h>
+#include <string>
+
+#include "admin/common/exec_cmd.h"
+#include "admin/common/settings_line.h"
+
+namespace {
+
+struct Split {
+  int result;
+  std::string name, value;
+};
+
+Split split(const char* line, std::size_t name_size = 64, std::size_t value_size = 64) {
+  char name[64] = "untouched";
+  char value[64] = "untouched";
+  const int result = GetAttrVal(line, name, name_size, value, value_size);
+  return {result, name, value};
+}
+
+TEST(GetAttrVal, SplitsAtTheFirstEqualsSignWithoutTrimming) {
+  auto s = split("Data-Directory=C:\\data");
+  EXPECT_EQ(s.result, 0);
+  EXPECT_EQ(s.name, "Data-Directory");
+  EXPECT_EQ(s.value, "C:\\data");
+
+  s = split("essencecmd=essence.exe --max=3 a=b");
+  EXPECT_EQ(s.value, "essence.exe --max=3 a=b");
+
+  s = split("Data-Directory = x ");
+  EXPECT_EQ(s.name, "Data-Directory ");
+  EXPECT_EQ(s.value, " x ");
+
+  // Leading "=" signs are passed over; a second "=" right behind the name belongs to the value.
+  s = split("==KESTREL_HOME==x");
+  EXPECT_EQ(s.result, 0);
+  EXPECT_EQ(s.name, "KESTREL_HOME");
+  EXPECT_EQ(s.value, "=x");
+}
+
+TEST(GetAttrVal, RefusesLinesWithoutNameOrValue) {
+  for (const char* line : {"Gatherer-Name=", "Keep-Cache", "", "   ", " #x", "=", "===", "=value"}) {
+    EXPECT_EQ(split(line).result, -1) << '"' << line << '"';
+  }
+  char name[8], value[8];
+  EXPECT_EQ(GetAttrVal(nullptr, name, sizeof name, value, sizeof value), -1);
+}
+
+TEST(GetAttrVal, NeverWritesPastTheBuffers) {
+  EXPECT_EQ(split("ABCDEFG=1", 8).result, 0);
+  EXPECT_EQ(split("ABCDEFGH=1", 8).result, kAttrNameTooLong);
+  EXPECT_EQ(split("A=1234567", 64, 8).result, 0);
+  const auto s = split("A=12345678", 64, 8);
+  EXPECT_EQ(s.result, kAttrValueTooLong);
+  EXPECT_EQ(s.name, "");
+}
+
+TEST(TimeStamp, IsLocalTimeInSeventeenCharacters) {
+  const std::string stamp = time_stamp();
+  EXPECT_TRUE(std::regex_match(stamp, std::regex("[0-9]{8} [0-2][0-9]:[0-5][0-9]:[0-6][0-9]"))) << stamp;
+  EXPECT_EQ(time_stamp(), time_stamp());  // always the same buffer
+}
+
+class ExecCmd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The command interpreter is found along the search path.
+    const char* path = std::getenv("PATH");
+    saved_path_ = path ? path : "";
+    setenv("PATH", (std::string(LORVEX_TEST_BIN_DIR) + ":" + saved_path_).c_str(), 1);
+  }
+  void TearDown() override { setenv("PATH", saved_path_.c_str(), 1); }
+  std::string saved_path_;
+};
+
+TEST_F(ExecCmd, EmptyLineStartsNothing) {
+  EXPECT_EQ(exec_cmd(nullptr), 0);
+  EXPECT_EQ(exec_cmd(""), 0);
+}
+
+TEST_F(ExecCmd, ReturnsTheChildsExitStatus) {
+  EXPECT_EQ(exec_cmd("/bin/sh -c \"exit 3\""), 3);
+  EXPECT_EQ(exec_cmd("sh -c \"exit 0\""), 0);
+  EXPECT_EQ(exec_cmd("sh -c \"kill -9 $$\""), 128 + 9);
+}
+
+TEST_F(ExecCmd, ReportsAProgramThatCannotBeStarted) {
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(exec_cmd("no-such-program.exe \"a b\""), -1);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(std::regex_match(err, std::regex("exec_cmd: [0-9]{8} [0-9:]{8}: Error occured in CreateProcess "
+                                               "function \\(error information = 2\\)\\.\n cmd = no-such-program\\.exe "
+                                               "\"a b\"\n")))
+      << err;
+}
+
+TEST_F(ExecCmd, InterpreterRedirectionLandsInTheCurrentDirectory) {
+  char templ[] = "/tmp/lxexecXXXXXX";
+  ASSERT_NE(mkdtemp(templ), nullptr);
+  const std::string dir = templ;
+  char old[4096];
+  ASSERT_NE(getcwd(old, sizeof old), nullptr);
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+  const int status = exec_cmd("cmd.exe /C sh -c \"echo redirected\" > out.txt");
+  ASSERT_EQ(chdir(old), 0);
+  EXPECT_EQ(status, 0);
+  std::ifstream in(dir + "/out.txt");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "redirected\n");
+  std::remove((dir + "/out.txt").c_str());
+  rmdir(dir.c_str());
+}
+
+}  // namespace
