@@ -7,9 +7,10 @@ namespace port::posix {
 // A word holding "/" or "\" is a path. Any other word is looked for in the
 // directory of the running program, then the current directory, then each
 // entry of PATH; in each place as given and, when it ends in ".exe" (any
-// case), without that ending. The first regular, executable file wins.
-// Returns 0 with the path in *resolved, or ENOENT (or the error of a path
-// that cannot be used).
+// case), without that ending (a path is tried that way too). The first
+// regular, executable file wins. An empty PATH entry is the current
+// directory. Returns 0 with the absolute path in *resolved, or ENOENT, or
+// EACCES for a path that names something that cannot be run.
 int find_program(const std::string& word, std::string* resolved);
 
 // The directory of the running program ("" when it cannot be found).
