@@ -27,9 +27,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The settings file named by LXT_CONFIG (NAME=value lines), which ctest
+// gives each test; variables of the environment take precedence.
+const std::map<std::string, std::string>& config_file() {
+  static const std::map<std::string, std::string> values = [] {
+    std::map<std::string, std::string> m;
+    const char* path = std::getenv("LXT_CONFIG");
+    if (!path || !*path) return m;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+      size_t eq = line.find('=');
+      if (eq != std::string::npos) m[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return m;
+  }();
+  return values;
+}
+
 std::string env_or(const char* name, const std::string& fallback) {
   const char* v = std::getenv(name);
-  return (v && *v) ? std::string(v) : fallback;
+  if (v && *v) return v;
+  auto it = config_file().find(name);
+  return it != config_file().end() && !it->second.empty() ? it->second : fallback;
 }
 
 std::string wine_prefix() {

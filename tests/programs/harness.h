@@ -6,6 +6,8 @@
 //   LXT_BIN_DIR      the programs under test
 //   LXT_TESTBIN_DIR  the test doubles (lxrecord, lxpeer, lxportdrive)
 //   LXT_WINEPREFIX   the Wine prefix (wine only)
+//   LXT_NATIVE_TESTBIN_DIR  the native doubles (the TCP peer)
+// or from the file named by LXT_CONFIG, which holds the same as NAME=value lines.
 #include <chrono>
 #include <map>
 #include <memory>
