@@ -15,6 +15,8 @@ int main(int argc, char** argv) {
   // Writes of the built-ins to a pipe whose reader has gone must fail, not
   // end the interpreter.
   ::signal(SIGPIPE, SIG_IGN);
+  // A caller that ignores SIGCHLD would leave no status to wait for.
+  ::signal(SIGCHLD, SIG_DFL);
   StandardStreams streams;
   if (argc < 3 || (std::strcmp(argv[1], "/C") != 0 && std::strcmp(argv[1], "/c") != 0)) {
     write_all(streams.err, "Usage: cmd /C LINE\n");
