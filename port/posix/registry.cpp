@@ -64,10 +64,11 @@ long RegKey::open_local_machine(const char* subkey) {
   close();
   std::string path = kRoot;
   if (subkey != nullptr && *subkey != '\0') path += std::string("\\") + subkey;
+  const std::string_view wanted = posix::without_trailing_separators(path);
   const std::vector<posix::RegistryKey> keys = posix::parse_registry_text(read_registry_file());
-  if (!posix::registry_key_exists(keys, path)) return kRegFileNotFound;
+  if (!posix::registry_key_exists(keys, wanted)) return kRegFileNotFound;
   auto* key = new OpenKey;
-  if (const posix::RegistryKey* found = posix::find_registry_key(keys, path)) key->values = found->values;
+  if (const posix::RegistryKey* found = posix::find_registry_key(keys, wanted)) key->values = found->values;
   impl_ = key;
   return kRegSuccess;
 }

@@ -167,7 +167,7 @@ class Parser {
     std::string_view path = line.substr(1, close - 2);
     const bool remove = !path.empty() && path[0] == '-';
     if (remove) path.remove_prefix(1);
-    while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+    path = without_trailing_separators(path);
     if (path.empty()) return;
     if (remove) {
       std::erase_if(keys_, [&](const RegistryKey& key) { return is_same_or_below(key.path, path); });
@@ -277,6 +277,16 @@ class Parser {
 };
 
 }  // namespace
+
+std::string_view without_trailing_separators(std::string_view path) {
+  size_t keep = 0;
+  for (size_t i = 0; i < path.size();) {
+    const size_t len = char_length(path, i);
+    if (len == 2 || path[i] != '\\') keep = i + len;
+    i += len;
+  }
+  return path.substr(0, keep);
+}
 
 bool registry_names_equal(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

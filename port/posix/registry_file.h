@@ -26,6 +26,10 @@ std::vector<RegistryKey> parse_registry_text(const std::string& text);
 // Shift_JIS double-byte character compare exactly.
 bool registry_names_equal(std::string_view a, std::string_view b);
 
+// The path without "\\" at its end (a double-byte character ending in 0x5C
+// stays whole).
+std::string_view without_trailing_separators(std::string_view path);
+
 // The key with this full path, or null.
 const RegistryKey* find_registry_key(const std::vector<RegistryKey>& keys, std::string_view path);
 

@@ -253,6 +253,17 @@ TEST_F(RegistryFile, MissingKeysAndFiles) {
   EXPECT_EQ(key.open_local_machine(kKey), port::kRegFileNotFound);
 }
 
+TEST_F(RegistryFile, KeyNameEndingInADoubleByteCharacterWithByte5C) {
+  write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\\x95\x5C\\]\n\"v\"=\"1\"\n");
+  port::RegKey key;
+  ASSERT_EQ(key.open_local_machine("SOFTWARE\\\x95\x5C"), port::kRegSuccess);
+  unsigned long size = 0;
+  EXPECT_EQ(key.query_value("v", nullptr, nullptr, &size), port::kRegSuccess);
+  EXPECT_EQ(key.open_local_machine("software\\\x95\x5C\\"), port::kRegSuccess);
+  EXPECT_EQ(key.query_value("v", nullptr, nullptr, &size), port::kRegSuccess);
+  EXPECT_EQ(key.open_local_machine("SOFTWARE\\\x95"), port::kRegFileNotFound);
+}
+
 TEST_F(RegistryFile, EveryOpenReadsTheFileAnew) {
   write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A]\n\"v\"=\"old\"\n");
   port::RegKey first;
