@@ -11,7 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
