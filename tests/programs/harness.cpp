@@ -253,7 +253,9 @@ std::string double_path(const std::string& name) { return testbin_dir() + "/" + 
 
 std::string host_path(const std::string& posix_path) {
   if (!is_wine()) return posix_path;
-  std::string out = "Z:";
+  // Wine's drive Z: is the root of the Unix file system; a relative path
+  // only changes its separators.
+  std::string out = posix_path.empty() || posix_path[0] != '/' ? "" : "Z:";
   for (char c : posix_path) out += (c == '/') ? '\\' : c;
   return out;
 }

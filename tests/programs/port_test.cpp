@@ -86,8 +86,9 @@ TEST_F(PortTest, ChildInheritsDirectoryAndEnvironmentChanges) {
   o.set("LXTEST_REMOVED", "before");
   o.unset("LXTEST_NEVER");
   // Putting "NAME=" removes the variable; the child sees both changes.
-  auto r = drive({"putenv", "LXTEST_SET=value with blanks", "putenv", "LXTEST_REMOVED=", "run", "lxrecord"}, o);
-  EXPECT_EQ(r.out, "status=0\n");
+  auto r = drive({"putenv", "LXTEST_SET=value with blanks", "putenv", "LXTEST_REMOVED=", "putenv", "LXTEST_NOEQUALS",
+                  "run", "lxrecord"}, o);
+  EXPECT_EQ(r.out, "putenv_error\nstatus=0\n");
   auto records = journal();
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].cwd, host_dir(tmp.file("work")));
@@ -151,6 +152,7 @@ TEST_F(PortTest, DaemonStillRunningGives259AndCanBeEnded) {
   o.set("LXT_HOLD", tmp.host("log"));
   auto r = drive({"daemon", "200", "lxrecord"}, o);
   EXPECT_EQ(r.out, "status=259\n");
+  EXPECT_EQ(drive({"daemon", "200", "lxt-no-such-daemon -d x"}).out, "start_error=2\n");
   ASSERT_TRUE(lxt::wait_for_file(tmp.file("pid")));
   const std::string pid = tmp.read("pid");
   // The daemon outlives its starter and still holds its log.
@@ -176,14 +178,18 @@ TEST_F(PortTest, ShellRunsAPipelineThroughTheInterpreter) {
   o.cwd = tmp.path();
   o.set("LXT_STDIN", "read");
   o.set("LXT_EXIT", "4");
-  auto r = drive({"shell", "type input | lxrecord piped"}, o);
+  // Through system() and, as the cycle runs its pipeline, as one command line.
+  auto r = drive({"shell", "type input | lxrecord piped", "run", "cmd.exe /C type input | lxrecord run"}, o);
   // The line's status is the last command's.
-  EXPECT_EQ(r.out, "status=4\n");
+  EXPECT_EQ(r.out, "status=4\nstatus=4\n");
   auto records = journal();
-  ASSERT_EQ(records.size(), 1u);
+  ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].args, std::vector<std::string>{"piped"});
-  ASSERT_TRUE(records[0].stdin_data.has_value());
-  EXPECT_EQ(hex(*records[0].stdin_data), hex(bytes));
+  EXPECT_EQ(records[1].args, std::vector<std::string>{"run"});
+  for (const auto& rec : records) {
+    ASSERT_TRUE(rec.stdin_data.has_value());
+    EXPECT_EQ(hex(*rec.stdin_data), hex(bytes));
+  }
 }
 
 TEST_F(PortTest, ShellRedirectionWritesInTheCurrentDirectory) {
@@ -201,6 +207,8 @@ TEST_F(PortTest, HeldOpenFollowsTheHoldingProcess) {
   tmp.write("log.gatherer", "x");
   EXPECT_EQ(drive({"held", tmp.host("log.gatherer")}).out, "free\n");
   EXPECT_EQ(drive({"held", tmp.host("no-such-log")}).out, "missing\n");
+  // A missing directory is a missing file too, never a held one.
+  EXPECT_EQ(drive({"held", lxt::host_join(tmp.file("no-such-dir"), "log.gatherer")}).out, "missing\n");
 
   lxt::RunOptions o;
   o.set("LXT_HOLD", tmp.host("log.gatherer"));
