@@ -5,10 +5,12 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -127,6 +129,29 @@ TEST_F(PortTest, ChildOutputGoesToTheInheritedStreams) {
   o.set("LXT_PRINT", "from the child\n");
   auto r = drive({"run", "lxrecord"}, o);
   EXPECT_EQ(lxt::lf(r.out), "from the child\nstatus=0\n");
+}
+
+TEST_F(PortTest, ChildIsTheLeaderOfANewProcessGroup) {
+  if (lxt::is_wine()) GTEST_SKIP() << "Windows console process groups cannot be seen from outside under Wine";
+  lxt::RunOptions o;
+  o.set("LXT_PIDFILE", tmp.file("pid"));
+  o.set("LXT_SLEEP_MS", "60000");
+  o.search_dirs.push_back(lxt::testbin_dir());
+  lxt::Background driver({lxt::double_path("lxportdrive"), "run", "lxrecord"}, o);
+  ASSERT_TRUE(lxt::wait_for_file(tmp.file("pid")));
+  const long pid = std::strtol(tmp.read("pid").c_str(), nullptr, 10);
+  ASSERT_GT(pid, 1);
+  // The fifth field of /proc/PID/stat is the process group (the name before
+  // it is in parentheses and holds no ")").
+  const std::string stat = lxt::read_file("/proc/" + std::to_string(pid) + "/stat");
+  const size_t paren = stat.rfind(')');
+  ASSERT_NE(paren, std::string::npos);
+  char state = 0;
+  long parent = 0, group = 0;
+  ASSERT_EQ(std::sscanf(stat.c_str() + paren + 1, " %c %ld %ld", &state, &parent, &group), 3);
+  EXPECT_EQ(group, pid) << "the child is not the leader of its own process group";
+  ::kill(static_cast<pid_t>(pid), SIGKILL);
+  EXPECT_EQ(driver.wait(30s), std::optional<int>(0));
 }
 
 // ---- detached daemon ----------------------------------------------------------
