@@ -1,0 +1,93 @@
+// skim: abstracts troff-style documents. Reads the inputs named on the
+// command line ("-" is standard input; none at all means standard input) line
+// by line and writes the abstract to standard output.
+#include <cstdio>
+#include <cstring>
+
+#include "port/file.h"
+#include "tools/skim/lines.h"
+
+namespace {
+
+enum class Next { kOpened, kNoneLeft, kFailed };
+
+// The inputs not yet opened, and the one being read.
+class Inputs {
+ public:
+  Inputs(int argc, char** argv) : args_(argv + 1), left_(argc - 1) {}
+
+  bool any_named() const { return left_ > 0; }
+  std::FILE* current() const { return current_; }
+
+  Next open_next() {
+    if (left_ == 0) return Next::kNoneLeft;
+    const char* arg = *args_;
+    std::FILE* next = nullptr;
+    if (std::strcmp(arg, "-") == 0) {
+      next = stdin;
+    } else {
+      // Named files are documents of this platform: read in its text mode.
+      next = std::fopen(arg, "r");
+      if (next == nullptr) {
+        std::perror("skim: fopen");
+        return Next::kFailed;
+      }
+    }
+    // A finished file is closed so that any number of inputs can be read;
+    // standard input stays, it may be named again.
+    if (current_ != stdin) std::fclose(current_);
+    current_ = next;
+    ++args_;
+    --left_;
+    return Next::kOpened;
+  }
+
+ private:
+  char** args_;
+  int left_;
+  std::FILE* current_ = stdin;
+};
+
+// The abstract must reach its reader whole; a failed write is not a success.
+int finish(int status) {
+  if (std::fflush(stdout) != 0) {
+    std::perror("skim: fputs");
+    return 1;
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Lines pass through byte for byte: no line-end translation on the standard streams.
+  port::set_binary_mode(stdin);
+  port::set_binary_mode(stdout);
+
+  Inputs inputs(argc, argv);
+  if (inputs.any_named() && inputs.open_next() == Next::kFailed) return finish(1);
+
+  skim::LineHandler handler;
+  char line[skim::kLineBufferSize];
+  for (;;) {
+    if (std::fgets(line, sizeof line, inputs.current()) == nullptr) {
+      // A read error is not the end of the input.
+      if (std::ferror(inputs.current())) {
+        std::perror("skim: fgets");
+        return finish(1);
+      }
+      switch (inputs.open_next()) {
+        case Next::kOpened: continue;
+        case Next::kNoneLeft: return finish(0);
+        case Next::kFailed: return finish(1);
+      }
+    }
+    const skim::Verdict verdict = handler.handle(line);
+    if ((verdict.write_line && std::fputs(line, stdout) == EOF) ||
+        (verdict.write_marker && std::fputs(skim::kMarker, stdout) == EOF)) {
+      std::perror("skim: fputs");
+      return 1;
+    }
+    if (verdict.stop) return finish(0);
+  }
+}
