@@ -1,0 +1,223 @@
+// The embedded demo installation, run as the demo runs it: the shipped
+// gatherer's settings and URL input, the shipped catalogue and registry, the
+// framework's stand-ins and a search service on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/programs/harness.h"
+
+namespace {
+
+using lxt::RunResult;
+
+// The repository's demo/ folder, found from this file's place in the tree.
+std::string demo_dir() {
+  return (std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "demo").lexically_normal().string();
+}
+
+std::string replace_all(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The text of a catalogue entry as the file holds it: the first line after
+// the key line that is neither empty nor a comment.
+std::string catalogue_text(const std::string& catalogue, const std::string& key) {
+  const std::vector<std::string> lines = lines_of(lxt::lf(catalogue));
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i] != key) continue;
+    for (std::size_t j = i + 1; j < lines.size(); ++j) {
+      if (!lines[j].empty() && lines[j][0] != '#') return lines[j];
+    }
+  }
+  return "";
+}
+
+// Every byte is ASCII, a single-byte katakana, or a lead byte followed by a
+// trail byte of Shift_JIS (code page 932).
+bool is_shift_jis(const std::string& text, int* double_byte_characters) {
+  *double_byte_characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80 || (byte >= 0xA1 && byte <= 0xDF)) continue;
+    const bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    if (!lead || i + 1 == text.size()) return false;
+    const auto trail = static_cast<unsigned char>(text[++i]);
+    if (trail < 0x40 || trail == 0x7F || trail > 0xFC) return false;
+    ++*double_byte_characters;
+  }
+  return true;
+}
+
+std::string placeholders(const std::string& text) {
+  std::string found;
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] == '%' && (text[i + 1] == 's' || text[i + 1] == 'd')) found += text.substr(i++, 2);
+  }
+  return found;
+}
+
+TEST(DemoCatalogue, EveryIssuedKeyHasAJapaneseTextWithItsIdentifierAndPlaceholders) {
+  struct Key {
+    const char* key;
+    const char* placeholders;
+    const char* kind;  // "-E:" for errors, "-I:" for the success notices
+  };
+  const Key keys[] = {{"LXC_MSG_001", "%d", "-E:"},   {"LXC_MSG_002", "%s%d", "-E:"}, {"LXC_MSG_003", "", "-E:"},
+                      {"LXC_MSG_016", "", "-E:"},     {"LXC_MSG_019NT", "", "-E:"},   {"LXC_MSG_020NT", "", "-E:"},
+                      {"LXC_MSG_021", "%s%d", "-E:"}, {"LXC_MSG_022", "%s%d", "-E:"}, {"LXC_MSG_601", "", "-I:"},
+                      {"LXC_MSG_610", "", "-I:"},     {"LXC_MSG_613NT", "", "-E:"}};
+  const std::string catalogue = lxt::read_file(demo_dir() + "/lib/lorvex.msg");
+  ASSERT_FALSE(catalogue.empty());
+  std::vector<std::string> identifiers;
+  for (const Key& k : keys) {
+    SCOPED_TRACE(k.key);
+    const std::string text = catalogue_text(catalogue, k.key);
+    ASSERT_GE(text.size(), 10u);
+    const std::string identifier = text.substr(0, 10);
+    EXPECT_TRUE(std::regex_match(identifier, std::regex("[A-Z0-9-]{9}:"))) << identifier;
+    EXPECT_EQ(identifier.substr(7), k.kind);
+    EXPECT_EQ(placeholders(text), k.placeholders);
+    int japanese = 0;
+    EXPECT_TRUE(is_shift_jis(text, &japanese));
+    EXPECT_GT(japanese, 0) << "the text is Japanese";
+    for (const std::string& seen : identifiers) EXPECT_NE(seen, identifier) << "identifiers are distinct";
+    identifiers.push_back(identifier);
+  }
+}
+
+// One demo installation in a directory of the test's own (the lock file of a
+// cycle goes there, never into the source tree).
+class DemoCycle : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.mkdir("inst");
+    dir_.mkdir("inst/lib");
+    catalogue_ = lxt::read_file(demo_dir() + "/lib/lorvex.msg");
+    dir_.write("inst/lib/lorvex.msg", catalogue_);
+    dir_.mkdir("demo");
+    dir_.mkdir("demo/data");
+    for (const char* name : {"gatherinput", "HTTPAuth.cf", "data/PRODUCTION.gdbm"}) {
+      dir_.write(std::string("demo/") + name, lxt::read_file(demo_dir() + "/gatherers/demo/" + name));
+    }
+    dir_.mkdir("demo/cache-liburl");
+    std::string settings = lxt::read_file(demo_dir() + "/gatherers/demo/cyclerun.ini");
+    settings = replace_all(settings, "@WORK_DIR@", dir_.host("demo"));
+    settings = replace_all(settings, "@DATA_DIR@", dir_.host("demo/data"));
+    settings = replace_all(settings, "@INSTALL_DIR@", dir_.host("inst"));
+    dir_.write("demo/cyclerun.ini", settings);
+  }
+
+  // The shipped registry with this installation and command port filled in.
+  void registry(int port) {
+    std::string text = lxt::read_file(demo_dir() + "/registry.reg");
+    text = replace_all(text, "@INSTALL_DIR@", replace_all(dir_.host("inst"), "\\", "\\\\"));
+    char dword[32];
+    std::snprintf(dword, sizeof dword, "dword:%08x", port);
+    text = std::regex_replace(text, std::regex("\"CgiPortNo\"=dword:[0-9a-fA-F]+"), "\"CgiPortNo\"=" + std::string(dword));
+    ASSERT_TRUE(registry_.write(text));
+  }
+
+  RunResult cyclerun() const {
+    lxt::RunOptions options;
+    options.cwd = dir_.file("demo");
+    options.search_dirs.push_back(lxt::bin_dir() + "/../kestrel/bin");
+    RunResult result = lxt::run({lxt::program("cyclerun"), "cyclerun.ini"}, options);
+    result.out = lxt::lf(result.out);
+    result.err = lxt::lf(result.err);
+    return result;
+  }
+
+  // The message of a page: its identifier and body cells.
+  static std::string message_of(const std::string& page) {
+    std::smatch match;
+    if (!std::regex_search(page, match, std::regex("<TD ALIGN=\"left\">([^<]*)</TD>\n<TD ALIGN=\"left\">([^<]*)</TD>\n"))) {
+      return "";
+    }
+    return match.str(1) + match.str(2);
+  }
+
+  lxt::TempDir dir_;
+  lxt::Registry registry_;
+  std::string catalogue_;
+};
+
+TEST_F(DemoCycle, WholeCycleWithTheStandInsAndTheService) {
+  lxt::Peer::Options answer;
+  answer.reply = "0";
+  answer.read = "nul";
+  lxt::Peer peer(answer);
+  ASSERT_NE(peer.port(), 0);
+  registry(peer.port());
+
+  const RunResult result = cyclerun();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(peer.finish(), 0);
+  EXPECT_EQ(peer.request(), std::string("ZIVIDUZ demo\0", 13));
+  EXPECT_EQ(message_of(result.out), catalogue_text(catalogue_, "LXC_MSG_601")) << result.out;
+
+  // Each tool said what it did, in the cycle's order.
+  std::vector<std::string> tools;
+  for (const std::string& line : lines_of(result.err)) tools.push_back(line.substr(0, line.find(':')));
+  EXPECT_EQ(tools, (std::vector<std::string>{"linkprune", "agecull", "keybuild", "seedurls", "essence"})) << result.err;
+  EXPECT_NE(result.err.find("seedurls: passed 4 URLs, skipped 2 lines"), std::string::npos) << result.err;
+
+  // One template per URL that looks fetchable; the index of the production database rebuilt.
+  const std::string working = lxt::lf(dir_.read("demo/data/WORKING.gdbm"));
+  std::vector<std::string> urls;
+  for (const std::string& line : lines_of(working)) {
+    if (line.starts_with("@FILE { ")) urls.push_back(line.substr(8));
+  }
+  EXPECT_EQ(urls, (std::vector<std::string>{"http://www.example.jp/index.html", "http://www.example.jp/news/",
+                                            "http://intranet.example.jp:8080/docs/manual.html",
+                                            "https://www.example.co.jp/products/?lang=ja"}))
+      << working;
+  EXPECT_EQ(lxt::lf(dir_.read("demo/data/INDEX.gdbm")),
+            "http://www.example.jp/index.html\nhttp://www.example.jp/about.html\n");
+  EXPECT_EQ(lines_of(lxt::lf(dir_.read("demo/data/MD5.gdbm"))).size(), 2u);
+
+  // The per-run files are cleared away; the lock is gone again.
+  for (const char* gone : {"demo/cyclerun.ini", "demo/gatherinput", "demo/HTTPAuth.cf", "demo/cache-liburl"}) {
+    EXPECT_FALSE(dir_.exists(gone)) << gone;
+  }
+  EXPECT_FALSE(dir_.exists("inst/.lxQ71K58R03lock"));
+}
+
+TEST_F(DemoCycle, OtherOutcomesShowTheCataloguesTexts) {
+  lxt::Peer::Options answer;
+  answer.reply = "12";
+  answer.read = "nul";
+  lxt::Peer peer(answer);
+  ASSERT_NE(peer.port(), 0);
+  registry(peer.port());
+  const RunResult answered = cyclerun();
+  EXPECT_EQ(peer.finish(), 0);
+  EXPECT_EQ(message_of(answered.out), catalogue_text(catalogue_, "LXC_MSG_610")) << answered.out;
+
+  // Nothing listens on the port now that the peer has ended.
+  SetUp();
+  const RunResult down = cyclerun();
+  EXPECT_EQ(message_of(down.out), catalogue_text(catalogue_, "LXC_MSG_019NT")) << down.out;
+
+  SetUp();
+  dir_.write("inst/.lxQ71K58R03lock", "");
+  const RunResult locked = cyclerun();
+  EXPECT_EQ(message_of(locked.out), catalogue_text(catalogue_, "LXC_MSG_016")) << locked.out;
+}
+
+}  // namespace
