@@ -131,11 +131,21 @@ bool starts_with_nocase(std::string_view text, std::string_view prefix) {
   return true;
 }
 
-// Whether path names the key `ancestor` or one below it.
+// Whether the text ends inside a double-byte character (a lead byte whose
+// trail byte is missing).
+bool ends_in_lead_byte(std::string_view text) {
+  bool pending_lead = false;
+  for (char c : text) pending_lead = !pending_lead && port::is_lead_byte(static_cast<unsigned char>(c));
+  return pending_lead;
+}
+
+// Whether path names the key `ancestor` or one below it. The separator after
+// the ancestor must be one: not the trail byte of a character it began.
 bool is_same_or_below(std::string_view path, std::string_view ancestor) {
   if (path.size() < ancestor.size()) return false;
   if (!registry_names_equal(path.substr(0, ancestor.size()), ancestor)) return false;
-  return path.size() == ancestor.size() || path[ancestor.size()] == '\\';
+  if (path.size() == ancestor.size()) return true;
+  return path[ancestor.size()] == '\\' && !ends_in_lead_byte(ancestor);
 }
 
 class Parser {
