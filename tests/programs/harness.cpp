@@ -224,11 +224,15 @@ int decode_status(int st) {
   return -1;
 }
 
-void kill_group(pid_t pid) {
-  if (pid > 1) {
-    ::kill(-pid, SIGKILL);
-    ::kill(pid, SIGKILL);
-  }
+// Natively the whole process group goes, so that no grandchild outlives the
+// test. Under Wine only the program itself: the first Wine program of a
+// session starts the prefix's boot helper as its child, and every later Wine
+// program waits for that helper to finish; killed, it would leave all of
+// them waiting for ever.
+void kill_program(pid_t pid, bool wine) {
+  if (pid <= 1) return;
+  if (!wine) ::kill(-pid, SIGKILL);
+  ::kill(pid, SIGKILL);
 }
 
 }  // namespace
@@ -327,7 +331,7 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
       break;
     }
     if (std::chrono::steady_clock::now() >= deadline) {
-      kill_group(s.pid);
+      kill_program(s.pid, is_wine() && !options.native);
       result.timed_out = true;
       while (::waitpid(s.pid, &wait_status, 0) < 0 && errno == EINTR) {
       }
@@ -373,6 +377,7 @@ Background::Background(const std::vector<std::string>& argv, const RunOptions& o
   Spawned s = spawn(argv, options, null_in.fd, null_out.fd, null_out.fd);
   if (s.pid < 0) ADD_FAILURE() << "cannot start " << argv.at(0) << ": " << std::strerror(s.error);
   pid_ = s.pid;
+  wine_ = is_wine() && !options.native;
 }
 
 Background::~Background() {
@@ -394,7 +399,7 @@ std::optional<int> Background::wait(std::chrono::milliseconds limit) {
 
 void Background::kill() {
   if (pid_ <= 0 || status_) return;
-  kill_group(pid_);
+  kill_program(pid_, wine_);
   int st;
   while (::waitpid(pid_, &st, 0) < 0 && errno == EINTR) {
   }

@@ -79,8 +79,8 @@ struct RunResult {
 RunResult run(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 // A program started in the background (a TCP peer, a process to hold a file).
-// Its output goes to the null device. Killed (with its process group) when
-// destroyed while still running.
+// Its output goes to the null device. Killed when destroyed while still
+// running (natively with its process group).
 class Background {
  public:
   Background(const std::vector<std::string>& argv, const RunOptions& options = {});
@@ -94,6 +94,7 @@ class Background {
 
  private:
   int pid_ = -1;
+  bool wine_ = false;
   std::optional<int> status_;
 };
 
