@@ -50,9 +50,12 @@ bool collect_text(port::TextReader& reader, char* line, char* text) {
   bool ended_by_break = true;
   bool too_long = false;
   while (ended_by_break && read_line(reader, reader.get(), line, &ended_by_break, &too_long)) {
-    if (too_long) return false;
+    // The start of a line decides what it is, whatever its length: only a
+    // line that becomes part of the text must fit.
     if (std::strncmp(line, kEntryStart, sizeof kEntryStart - 1) == 0) break;
-    if (line[0] == '\0' || line[0] == '#') continue;
+    if (line[0] == '#') continue;
+    if (too_long) return false;
+    if (line[0] == '\0') continue;
     const std::size_t add = std::strlen(line) + (length > 0 ? 1 : 0);
     if (length + add + 1 > kMsgTextSize) return false;
     if (length > 0) text[length++] = '\n';

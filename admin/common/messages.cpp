@@ -111,7 +111,14 @@ int emit_msg_args(int status, const char* key, const MsgArg* args, std::size_t c
     emit_msg_text(500, kQtrm003NoMemory);
     return -1;
   }
-  if (key != nullptr) std::strncpy(key_copy, key, kKeyCopySize - 1);
+  if (key != nullptr && std::strlen(key) >= kKeyCopySize) {
+    // Cut to the copy's size, a longer key could match another entry: it
+    // is no key of the catalogue.
+    std::free(key_copy);
+    emit_msg_text(500, kQtrm008BadCatalogue);
+    return -3;
+  }
+  if (key != nullptr) std::strcpy(key_copy, key);
   const int found = get_msg_text(key != nullptr ? key_copy : nullptr, templ);
   std::free(key_copy);
   if (found != 0) return found;

@@ -17,7 +17,7 @@ struct MsgArg {
 // Issues the catalogue message of key with its arguments. 0 when written;
 // the catalogue lookup's result when the text cannot be had (the lookup has
 // reported why); -1 without memory (after QTRM003-E); -3 when the text is no
-// message (after QTRM008-E). The status (500 for errors, 200 for success
+// message or the key is longer than 36 characters (after QTRM008-E). The status (500 for errors, 200 for success
 // notices) does not change the output.
 int emit_msg_args(int status, const char* key, const MsgArg* args, std::size_t count);
 // Issues a message whose full text is given; 0, as write_msg_page.
