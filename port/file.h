@@ -16,6 +16,9 @@ struct FileInfo {
 };
 
 int file_stat(const char* path, FileInfo* info);  // _stat
+// _fstat of the stream's file (a console or a pipe is neither a directory nor
+// a regular file).
+int stream_stat(std::FILE* stream, FileInfo* info);
 bool is_readable(const char* path);               // _access(path, 4) == 0
 bool exists(const char* path);                    // _access(path, 0) == 0
 bool is_directory(const char* path);

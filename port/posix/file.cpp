@@ -33,6 +33,22 @@ int file_stat(const char* path, FileInfo* info) {
   return 0;
 }
 
+int stream_stat(std::FILE* stream, FileInfo* info) {
+  struct stat st {};
+  const int fd = stream != nullptr ? fileno(stream) : -1;
+  if (fd < 0) {
+    errno = EBADF;
+    return -1;
+  }
+  if (fstat(fd, &st) != 0) return -1;
+  if (info != nullptr) {
+    info->is_directory = S_ISDIR(st.st_mode);
+    info->is_regular = S_ISREG(st.st_mode);
+    info->size = static_cast<long long>(st.st_size);
+  }
+  return 0;
+}
+
 bool is_readable(const char* path) { return sys().access(native_path(path).c_str(), R_OK) == 0; }
 
 bool exists(const char* path) { return sys().access(native_path(path).c_str(), F_OK) == 0; }
