@@ -1,0 +1,31 @@
+#include "src/common/util/child.h"
+
+#include <cerrno>
+#include <climits>
+#include <string>
+
+#include "port/process.h"
+#include "src/common/util/errors.h"
+#include "src/common/util/log.h"
+
+int run_summarizer_child(const char* program_name, const char* command_line,
+                         const char* working_dir) {
+  port::ChildOptions options;
+  // The child shares the wrapper's console and standard handles: its output
+  // is the summary.
+  options.inherit_handles = true;
+  options.new_process_group = false;
+  options.working_dir = working_dir;
+
+  // A code no failed start leaves, so that a child whose own exit status
+  // reads as -1 is not taken for a start failure.
+  constexpr int kNoError = INT_MIN;
+  int start_error = kNoError;
+  if (port::run_child(command_line, options, &start_error) != -1 || start_error == kNoError) return 0;
+
+  // Built to the command line's own length, so the message is never cut.
+  const std::string message = std::string(program_name) + ": CreateProcess: " + command_line;
+  errno = port::start_error_is_errno() ? start_error : system_error_to_errno(start_error);
+  report_error_cause(message.c_str());
+  return -1;
+}

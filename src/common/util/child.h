@@ -1,0 +1,12 @@
+#pragma once
+// The one thing every summarizer wrapper does: run its outside summarizer on
+// the document and leave the summary to the child.
+
+// Runs the command line (program name first, found by the platform's program
+// search) with the wrapper's own standard streams, environment and console,
+// in working_dir (null: the wrapper's own) and waits for it. A child that
+// cannot be started is reported as the error line
+// "PROGRAM: CreateProcess: COMMAND: text of the failure" and gives -1;
+// otherwise 0, whatever the child's own exit status.
+int run_summarizer_child(const char* program_name, const char* command_line,
+                         const char* working_dir);
