@@ -1,0 +1,109 @@
+// The document-filter summarizers: the summary of one office or print
+// document is what the product's document filter writes when run on it, in
+// product start mode only. One source for eight programs; the build names
+// the program, and the table gives its usage text and whether it asks the
+// filter for the body text only. This file is compiled to Shift_JIS.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "port/env.h"
+#include "port/file.h"
+#include "src/common/util/child.h"
+#include "src/common/util/log.h"
+
+namespace {
+
+struct FilterSummarizer {
+  std::string_view name;
+  const char* usage;
+  bool body_only;
+};
+
+constexpr FilterSummarizer kFilterSummarizers[] = {
+    {"freelancesift", "使用法: freelancesift.exe ファイル\n", true},
+    {"ichitarosift", "使用法: ichitarosift.exe ファイル\n", true},
+    {"ppointsift", "使用法: ppointsift.exe ファイル\n", false},
+    {"rtfsift", "使用法: rtfsift.exe ファイル\n", false},
+    {"pdfsift", "使用法: pdfsift.exe ファイル\n", true},
+    {"wordsift", "使用法: wordsift.exe ファイル\n", false},
+    {"lotus123sift", "使用法: lotus123sift.exe ファイル\n", true},
+    {"writesift", "使用法: writesift.exe ファイル\n", true},
+};
+
+// A name missing from the table stops the build.
+consteval FilterSummarizer find_summarizer(std::string_view name) {
+  for (const FilterSummarizer& entry : kFilterSummarizers) {
+    if (entry.name == name) return entry;
+  }
+  throw "no such document-filter summarizer";
+}
+
+constexpr FilterSummarizer kSelf = find_summarizer(LORVEX_SUMMARIZER_NAME);
+
+// Room for 259 characters each: the filter directory and the command line.
+constexpr int kPathSize = 260;
+constexpr int kCommandSize = 260;
+constexpr int kMessageSize = 1024;
+
+bool product_start_mode() {
+  const char* mode = port::get_env("LXG_STARTMODE");
+  return mode != nullptr && std::strcmp(mode, "LX") == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* const name = kSelf.name.data();
+  log_setup(stderr);
+  if (argc != 2) {
+    std::fputs(kSelf.usage, stderr);
+    return 1;
+  }
+  if (!product_start_mode()) return 0;
+  const char* home = port::get_env("KESTREL_HOME");
+  if (home == nullptr) return 0;
+  const char* document = argv[1];
+
+  char filter_dir[kPathSize];
+  int length = std::snprintf(filter_dir, sizeof filter_dir, "%s\\shlibs\\DOCACCESS", home);
+  if (length < 0 || length >= kPathSize) {
+    std::fprintf(stderr, "%s: KESTREL_HOME is too long: the filter directory path would exceed %d characters\n",
+                 name, kPathSize - 1);
+    return 1;
+  }
+
+  // The filter runs in its own directory when there is one; a missing one,
+  // or a plain file of that name, leaves the child in ours.
+  const char* working_dir = nullptr;
+  port::FileInfo info;
+  if (port::file_stat(filter_dir, &info) != 0) {
+    const int stat_error = errno;
+    if (stat_error != ENOENT) {
+      char message[kMessageSize];
+      std::snprintf(message, sizeof message, "%s: _stat:", name);
+      errno = stat_error;
+      report_error_cause(message);
+      return 1;
+    }
+  } else if (info.is_directory) {
+    working_dir = filter_dir;
+  }
+
+  // The path goes in as it is, unquoted: the filter splits it like any
+  // command line and resolves a relative one against its own directory.
+  char command[kCommandSize];
+  length = kSelf.body_only ? std::snprintf(command, sizeof command, "vezURUduvev.exe --body-only %s", document)
+                           : std::snprintf(command, sizeof command, "vezURUduvev.exe %s", document);
+  if (length < 0 || length >= kCommandSize) {
+    std::fprintf(stderr, "%s: the document path is too long: the command line would exceed %d characters\n",
+                 name, kCommandSize - 1);
+    return 1;
+  }
+
+  // A filter that cannot be started has been reported; the summary is then
+  // empty and the status 0, as it is whatever the filter's own status.
+  run_summarizer_child(name, command, working_dir);
+  return 0;
+}
