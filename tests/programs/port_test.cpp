@@ -187,6 +187,29 @@ TEST_F(PortTest, DaemonStillRunningGives259AndCanBeEnded) {
       << "the killed daemon still holds its log";
 }
 
+TEST_F(PortTest, ChildInheritsOpenFilesAndTheDaemonDoesNot) {
+  tmp.write("log", "");
+  lxt::RunOptions o;
+  o.set("LXT_SLEEP_MS", "60000");
+  o.set("LXT_PIDFILE", tmp.host("daemon.pid"));
+  o.search_dirs.push_back(lxt::testbin_dir());
+  // The daemon starts with nothing of its starter's open: once the starter
+  // has ended, nobody holds the file.
+  EXPECT_EQ(drive({"open-write", tmp.host("log"), "daemon", "200", "lxrecord"}, o).out, "status=259\n");
+  ASSERT_TRUE(lxt::wait_for_file(tmp.file("daemon.pid")));
+  EXPECT_EQ(drive({"held", tmp.host("log")}).out, "free\n");
+  EXPECT_EQ(drive({"kill", tmp.read("daemon.pid")}).out, "rc=0\n");
+
+  // A child of run inherits the open file and holds it after its parent is gone.
+  o.set("LXT_PIDFILE", tmp.host("child.pid"));
+  lxt::Background parent({lxt::double_path("lxportdrive"), "open-write", tmp.host("log"), "run", "lxrecord"}, o);
+  ASSERT_TRUE(lxt::wait_for_file(tmp.file("child.pid")));
+  parent.kill();
+  EXPECT_EQ(drive({"held", tmp.host("log")}).out, "held\n");
+  EXPECT_EQ(drive({"kill", tmp.read("child.pid")}).out, "rc=0\n");
+  EXPECT_TRUE(lxt::wait_until([&] { return drive({"held", tmp.host("log")}).out == "free\n"; }, 20s));
+}
+
 TEST_F(PortTest, KillRefusesIdsThatAreNotOneProcess) {
   // Natively 0 would reach the caller's process group and 1 is init.
   auto r = drive({"kill", "0", "kill", "1", "pid"});

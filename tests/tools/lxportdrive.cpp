@@ -32,6 +32,8 @@
 //   leadbytes             the lead-byte ranges, e.g. "81-9F E0-FC"
 //   sjis                  compares compiled Japanese literals with their code
 //                         page 932 bytes: "sjis=ok" (exit 0) or "sjis=bad" (1)
+//   open-write PATH       opens the file for appending and keeps it open to the
+//                         end (to see which children inherit it)
 //   pid                   "pid=N"
 //   sleep MS
 // An argument written "@file=PATH" stands for the bytes of that file: under
@@ -361,6 +363,10 @@ int drive(Args& a) {
       cmd_leadbytes();
     } else if (cmd == "sjis") {
       if (!cmd_sjis()) status = 1;
+    } else if (cmd == "open-write") {
+      const char* path = need(a, "path");
+      // Deliberately left open until the process ends.
+      if (!port::open_file(path, "ab")) std::printf("open_error\n");
     } else if (cmd == "pid") {
       std::printf("pid=%d\n", port::current_pid());
     } else if (cmd == "sleep") {
