@@ -347,6 +347,19 @@ TEST_F(PortTest, RegistryDataOrNameTooLongStopsTheEnumeration) {
             "end=234 at=3\n");
 }
 
+TEST_F(PortTest, RegistryShiftJisTextKeepsItsBytes) {
+  lxt::Registry reg;
+  // The second byte of the kanji is 0x5C, the code of a backslash: it must
+  // not escape the closing quote.
+  ASSERT_TRUE(reg.write(
+      "REGEDIT4\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A]\n"
+      "\"Path00\"=\"C:\\\\\x95\x5C\"\n"
+      "\"Next\"=\"n\"\n"));
+  EXPECT_EQ(drive({"regquery", kKey, "Path00"}).out, "rc=0 type=1 size=6 data=433a5c955c00\n");
+  EXPECT_EQ(drive({"regquery", kKey, "Next"}).out, "rc=0 type=1 size=2 data=6e00\n");
+}
+
 TEST_F(PortTest, RegistryFileValuesEnumerateInFileOrder) {
   if (lxt::is_wine()) GTEST_SKIP() << "Wine keeps a key's values sorted by name";
   lxt::Registry reg;
