@@ -471,6 +471,18 @@ TEST_F(Notice, NumericRepliesAreTheTwoKindsOfSuccess) {
   }
 }
 
+TEST_F(Notice, TheExchangeRunsUnderTheCycleLock) {
+  lxt::Peer::Options options = answering("0");
+  options.watch = dir_.file("inst/.lxQ71K58R03lock");
+  lxt::Peer peer(options);
+  ASSERT_NE(peer.port(), 0);
+  const RunResult result = notify(peer);
+  EXPECT_EQ(peer.finish(), 0);
+  EXPECT_EQ(peer.watched(), "present");
+  EXPECT_FALSE(lock_exists());
+  EXPECT_TRUE(result.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM601-I"))) << result.out;
+}
+
 TEST_F(Notice, RejectionIsReportedWhateverItsCase) {
   lxt::Peer peer(answering("lxsCommandErr: unknown"));
   ASSERT_NE(peer.port(), 0);

@@ -417,6 +417,10 @@ Peer::Peer(const Options& options) : dir_(std::make_unique<TempDir>()) {
     argv.push_back(*options.reply);
   }
   if (options.reply_nul) argv.push_back("--reply-nul");
+  if (!options.watch.empty()) {
+    argv.push_back("--watch");
+    argv.push_back(target ? host_path(options.watch) : options.watch);
+  }
   RunOptions ro;
   ro.native = !target;
   process_ = std::make_unique<Background>(argv, ro);
@@ -433,6 +437,7 @@ std::optional<int> Peer::finish(std::chrono::milliseconds limit) {
 }
 
 std::string Peer::request() const { return dir_->read("request"); }
+std::string Peer::watched() const { return dir_->read("request.watch"); }
 
 void sleep_a_moment() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
 

@@ -146,6 +146,7 @@ class Peer {
     bool reply_nul = false;            // a zero byte after the reply
     std::string read = "once";         // "once", "nul" or "eof" (see lxpeer)
     bool target_build = false;         // the target's lxpeer (under Wine: the Windows one)
+    std::string watch;                 // a POSIX path whose existence is noted when the request came
   };
   Peer() : Peer(Options{}) {}
   explicit Peer(const Options& options);
@@ -154,6 +155,8 @@ class Peer {
   std::optional<int> finish(std::chrono::milliseconds limit = std::chrono::milliseconds(30000));
   // What the client sent (after finish()).
   std::string request() const;
+  // With Options::watch: "present" or "absent" (after finish()).
+  std::string watched() const;
 
  private:
   std::unique_ptr<TempDir> dir_;

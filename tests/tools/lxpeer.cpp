@@ -4,13 +4,15 @@
 //
 //   lxpeer --port-file F --request-file F [--port N]
 //          [--reply TEXT] [--reply-file F] [--reply-nul]
-//          [--read once|nul|eof] [--timeout-ms N]
+//          [--read once|nul|eof] [--timeout-ms N] [--watch PATH]
 //
 // --read says how much of the request is taken: "once" (the default) is the
 // bytes of one receive, as a client that sends its request in one call and
 // then waits for the answer expects; "nul" receives until a zero byte has come
 // (or the client closes); "eof" until the client closes its side. Without a
-// reply option the connection is closed without data.
+// reply option the connection is closed without data. --watch records, in
+// the request file's name plus ".watch", whether PATH existed when the request
+// had come ("present" or "absent"), for a client that must hold a file then.
 // Exit status: 0 after the exchange, 2 for a bad command line, 3 when no
 // client came in time, 4 for a socket failure.
 #include <cstdio>
@@ -55,7 +57,7 @@ int usage(const char* why) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string port_file, request_file, reply, read_mode = "once";
+  std::string port_file, request_file, reply, read_mode = "once", watch;
   bool have_reply = false;
   unsigned long port = 0;
   int timeout_ms = 60000;
@@ -86,6 +88,8 @@ int main(int argc, char** argv) {
       read_mode = argv[++i];
       if (read_mode != "once" && read_mode != "nul" && read_mode != "eof")
         return usage("--read takes once, nul or eof");
+    } else if (a == "--watch") {
+      watch = argv[++i];
     } else if (a == "--timeout-ms") {
       timeout_ms = std::atoi(argv[++i]);
     } else {
@@ -122,6 +126,11 @@ int main(int argc, char** argv) {
     if (read_mode == "nul" && request.find('\0') != std::string::npos) break;
   }
   bool ok = write_file(request_file, request);
+  if (!watch.empty()) {
+    std::FILE* f = std::fopen(watch.c_str(), "rb");
+    if (f) std::fclose(f);
+    ok = write_file(request_file + ".watch", f ? "present" : "absent") && ok;
+  }
   if (have_reply) ok = peer::send_all(conn, reply.data(), static_cast<int>(reply.size())) && ok;
   peer::close_socket(conn);
   peer::cleanup();
