@@ -1,10 +1,12 @@
 // Benchmark driver.
 //   lxbench troff FILE BYTES
 //       writes the generated troff document
-//   lxbench compare RUNS LABEL_A COMMAND_A LABEL_B COMMAND_B
+//   lxbench compare RUNS LABEL_A COMMAND_A LABEL_B COMMAND_B [TARGET]
 //       runs both command lines RUNS times each, alternating, after one
 //       untimed run of each; writes their median wall times, the ratio A/B and
-//       the difference A-B to standard error. The children inherit standard
+//       the difference A-B to standard error. TARGET is "ratio<=X" or
+//       "difference<=Y" (milliseconds): the figure is then judged against it and
+//       the exit status is 3 when it misses. The children inherit standard
 //       output, so the caller decides where their output goes.
 #include <algorithm>
 #include <chrono>
@@ -42,8 +44,25 @@ double median(std::vector<double> values) {
   return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
+struct Target {
+  bool ratio = false;  // else the difference
+  double limit = 0;
+};
+
+bool parse_target(const std::string& text, Target* target) {
+  for (const char* name : {"ratio<=", "difference<="}) {
+    const std::string prefix = name;
+    if (text.rfind(prefix, 0) != 0) continue;
+    char* end = nullptr;
+    target->ratio = prefix == "ratio<=";
+    target->limit = std::strtod(text.c_str() + prefix.size(), &end);
+    return end != text.c_str() + prefix.size() && *end == '\0' && target->limit > 0;
+  }
+  return false;
+}
+
 int compare(int runs, const char* label_a, const char* command_a, const char* label_b,
-            const char* command_b) {
+            const char* command_b, const Target* target) {
   if (time_run(command_a) < 0 || time_run(command_b) < 0) return 1;
   std::vector<double> a, b;
   for (int i = 0; i < runs; ++i) {
@@ -60,12 +79,18 @@ int compare(int runs, const char* label_a, const char* command_a, const char* la
                *std::min_element(b.begin(), b.end()), *std::max_element(b.begin(), b.end()), runs);
   std::fprintf(stderr, "  ratio %s / %s = %.2f; difference %.3f ms\n", label_a, label_b, ma / mb,
                ma - mb);
-  return 0;
+  if (target == nullptr) return 0;
+  const double figure = target->ratio ? ma / mb : ma - mb;
+  const bool met = figure <= target->limit;
+  std::fprintf(stderr, "  target: %s at most %g%s: %s\n", target->ratio ? "ratio" : "difference",
+               target->limit, target->ratio ? "" : " ms", met ? "met" : "MISSED");
+  return met ? 0 : 3;
 }
 
 int usage() {
   std::fputs("usage: lxbench troff FILE BYTES\n"
-             "       lxbench compare RUNS LABEL_A COMMAND_A LABEL_B COMMAND_B\n",
+             "       lxbench compare RUNS LABEL_A COMMAND_A LABEL_B COMMAND_B [TARGET]\n"
+             "       TARGET: ratio<=X or difference<=MILLISECONDS\n",
              stderr);
   return 2;
 }
@@ -81,10 +106,11 @@ int main(int argc, char** argv) {
     const int result = bench::write_troff(out, bytes);
     return std::fclose(out) == 0 && result == 0 ? 0 : 1;
   }
-  if (mode == "compare" && argc == 7) {
+  if (mode == "compare" && (argc == 7 || argc == 8)) {
     const int runs = std::atoi(argv[2]);
-    if (runs <= 0) return usage();
-    return compare(runs, argv[3], argv[4], argv[5], argv[6]);
+    Target target;
+    if (runs <= 0 || (argc == 8 && !parse_target(argv[7], &target))) return usage();
+    return compare(runs, argv[3], argv[4], argv[5], argv[6], argc == 8 ? &target : nullptr);
   }
   return usage();
 }

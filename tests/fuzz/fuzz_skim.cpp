@@ -1,14 +1,18 @@
-// skim's line rules take any bytes, cut into pieces as an fgets-style read
-// cuts them, without reading past a piece, and keep their promises: no more
-// lines than the limit, a marker after every cut, a budget that never stays
-// above its bound.
+// skim's input handling takes any bytes:
+//  - the block reader cuts them into exactly the pieces fgets gives, whatever
+//    the block size, and passes over only pieces that are not kept lines;
+//  - the line rules read nothing beyond a piece and keep their promises: no
+//    more lines than the limit, a marker after every cut, a budget that never
+//    stays above its bound.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "tools/skim/lines.h"
+#include "tools/skim/pieces.h"
 
 namespace {
 
@@ -16,27 +20,62 @@ void check(bool condition) {
   if (!condition) std::abort();
 }
 
+// A stream over the bytes (fmemopen refuses an empty buffer: a temporary file then).
+std::FILE* open_bytes(const uint8_t* data, size_t size) {
+  if (size > 0) return fmemopen(const_cast<uint8_t*>(data), size, "rb");
+  return std::tmpfile();
+}
+
+// The reader against fgets on the same bytes. Returns the pieces.
+std::vector<std::vector<char>> check_reader(const uint8_t* data, size_t size, std::size_t block,
+                                            bool kept_only) {
+  std::FILE* reference = open_bytes(data, size);
+  std::FILE* input = open_bytes(data, size);
+  check(reference != nullptr && input != nullptr);
+  skim::PieceReader reader(block);
+  reader.start(input);
+  std::vector<std::vector<char>> pieces;
+  char expected[skim::kLineBufferSize];
+  for (;;) {
+    const char* piece = kept_only ? reader.next_kept_line() : reader.next();
+    // The reference piece: the next one fgets gives (the next kept one).
+    const char* want = nullptr;
+    while ((want = std::fgets(expected, sizeof expected, reference)) != nullptr) {
+      if (!kept_only || skim::is_kept_line(expected)) break;
+    }
+    if (want == nullptr) {
+      check(piece == nullptr && !reader.failed());
+      check(reader.consumed() == size);
+      break;
+    }
+    check(piece != nullptr);
+    check(std::strcmp(piece, want) == 0);
+    check(static_cast<long>(reader.consumed()) == std::ftell(reference));
+    pieces.emplace_back(piece, piece + std::strlen(piece) + 1);
+  }
+  std::fclose(reference);
+  std::fclose(input);
+  return pieces;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // The first byte chooses a block size, small ones included, so that pieces
+  // straddle block ends.
+  const std::size_t block = size > 0 ? 1 + data[0] * 37u : skim::PieceReader::kDefaultBlock;
+  const std::vector<std::vector<char>> pieces = check_reader(data, size, block, false);
+  check_reader(data, size, block, true);
+
   skim::LineHandler handler;
-  std::size_t at = 0;
-  while (at < size) {
-    // One piece: up to and including a newline, at most 2047 bytes.
-    std::size_t length = 0;
-    while (at + length < size && length < skim::kLineBufferSize - 1) {
-      if (data[at + length++] == '\n') break;
-    }
+  for (const std::vector<char>& stored : pieces) {
     // A buffer of exactly the piece and its terminating zero, so that the
     // sanitizer sees any read beyond it.
-    std::vector<char> piece(data + at, data + at + length);
-    piece.push_back('\0');
-    at += length;
-
-    const bool kept = skim::is_kept_line(piece.data());
+    const char* line = stored.data();
+    const bool kept = skim::is_kept_line(line);
     const bool was_skipping = handler.skipping();
     const int before = handler.lines_written();
-    const skim::Verdict verdict = handler.handle(piece.data());
+    const skim::Verdict verdict = handler.handle(line);
 
     check(verdict.write_line == (kept || !was_skipping));
     check(handler.lines_written() == before + (verdict.write_line ? 1 : 0));

@@ -160,6 +160,22 @@ TEST_F(Skim, ReadsLongLinesInPiecesOf2047Bytes) {
   EXPECT_EQ(abstract(first + "\nwritten\n"), first + kMarker + "\nwritten\n");
 }
 
+TEST_F(Skim, CutsPiecesAlikeWhileSkipping) {
+  // Dropped lines are passed over in bulk; a long line is still cut after
+  // 2047 bytes, and a piece that begins a request there is kept.
+  EXPECT_EQ(abstract("Cut.\n" + std::string(2047, 'z') + ".PP rest\nnext\n"),
+            "Cut.\n" + kMarker + ".PP rest\nnext\n");
+  EXPECT_EQ(abstract("Cut.\n" + std::string(2046, 'z') + ".PP rest\nnext\n"), "Cut.\n" + kMarker);
+  // Inputs are read in blocks of 64 KiB: a kept line across the end of the
+  // first block, and the last piece of an input without a newline.
+  std::string document = "Cut.\n";
+  while (document.size() + 40 < 65534) document += std::string(39, 'x') + "\n";
+  document += std::string(65534 - document.size() - 1, 'y') + "\n";
+  ASSERT_EQ(document.size(), 65534u);
+  EXPECT_EQ(abstract(document + ".PP\nafter\n" + std::string(70000, 'w') + "\n.LP"),
+            "Cut.\n" + kMarker + ".PP\nafter\n" + std::string(2047, 'w') + kMarker + ".LP");
+}
+
 TEST_F(Skim, ALineEndsAtItsFirstZeroByte) {
   // The line is "a.b": its full stop stands before its last byte.
   const std::string line("a.b\0tail\n", 9);
@@ -215,7 +231,7 @@ TEST_F(Skim, ADirectoryIsNoInput) {
   if (lxt::is_wine()) {
     EXPECT_EQ(result.err, "skim: fopen: Permission denied\n");
   } else {
-    EXPECT_EQ(result.err, "skim: fgets: Is a directory\n");
+    EXPECT_EQ(result.err, "skim: fread: Is a directory\n");
   }
 }
 

@@ -10,7 +10,6 @@ namespace {
 // three bytes, so "\n" matches only a line that is nothing but a newline.
 constexpr const char* kKeptPrefixes[] = {".LP", ".PP", ".S#", ".Ch", ".SH",
                                          ".NH", ".lp", ".pp", ".sh", "\n"};
-constexpr std::size_t kPrefixBytes = 3;
 
 // The Shift_JIS ideographic full stop.
 constexpr unsigned char kIdeographicStop[] = {0x81, 0x42};
@@ -24,12 +23,22 @@ bool ideographic_sentence_end(const char* at) {
 
 }  // namespace
 
-bool is_kept_line(const char* line) {
+bool is_kept_line(const char* line, std::size_t length) {
+  const auto byte = [&](std::size_t at) { return at < length ? line[at] : '\0'; };
+  // Every entry begins with a full stop or a newline: most lines of a
+  // document are settled by their first byte.
+  if (byte(0) != '.' && byte(0) != '\n') return false;
+  // strncmp over three bytes: a zero byte in the line ends the comparison as
+  // a mismatch, unless the entry ends there too (the "\n" entry).
   for (const char* prefix : kKeptPrefixes) {
-    if (std::strncmp(line, prefix, kPrefixBytes) == 0) return true;
+    if (prefix[0] == byte(0) && prefix[1] == byte(1) && (prefix[1] == '\0' || prefix[2] == byte(2))) {
+      return true;
+    }
   }
   return false;
 }
+
+bool is_kept_line(const char* line) { return is_kept_line(line, std::strlen(line)); }
 
 Verdict LineHandler::handle(const char* line) {
   Verdict verdict;
@@ -41,8 +50,9 @@ Verdict LineHandler::handle(const char* line) {
     verdict.write_line = true;
     ++lines_written_;
     const std::size_t length = std::strlen(line);
-    // The scan stops four bytes short of the end; the byte-wise walk ignores
-    // double-byte boundaries on purpose, as the abstracts always have.
+    // Positions up to five bytes before the end are scanned, byte by byte:
+    // a double-byte character whose second byte is 0x81, followed by "B",
+    // ends a sentence too, as it always has in these abstracts.
     for (std::size_t at = 0; at + 4 < length; ++at) {
       if (ascii_sentence_end(line + at) || ideographic_sentence_end(line + at)) {
         skipping_ = true;

@@ -3,6 +3,8 @@
 // their own: the caller reads the pieces and writes what the verdict says, so
 // that the same rules run in the program and under the fuzzer.
 
+#include <cstddef>
+
 namespace skim {
 
 // Lines are read in pieces of at most this many bytes less one (the room an
@@ -42,5 +44,8 @@ class LineHandler {
 // Whether the line begins with one of the requests (or is the empty line)
 // that pass through whatever the state.
 bool is_kept_line(const char* line);
+// The same for a piece of `length` bytes that need not be followed by a zero
+// byte: bytes beyond it count as zero.
+bool is_kept_line(const char* line, std::size_t length);
 
 }  // namespace skim

@@ -6,6 +6,7 @@
 
 #include "port/file.h"
 #include "tools/skim/lines.h"
+#include "tools/skim/pieces.h"
 
 namespace {
 
@@ -68,16 +69,21 @@ int main(int argc, char** argv) {
   if (inputs.any_named() && inputs.open_next() == Next::kFailed) return finish(1);
 
   skim::LineHandler handler;
-  char line[skim::kLineBufferSize];
+  skim::PieceReader reader;
+  reader.start(inputs.current());
   for (;;) {
-    if (std::fgets(line, sizeof line, inputs.current()) == nullptr) {
+    // While skipping, only kept lines matter: the others are dropped unseen.
+    const char* const line = handler.skipping() ? reader.next_kept_line() : reader.next();
+    if (line == nullptr) {
       // A read error is not the end of the input.
-      if (std::ferror(inputs.current())) {
-        std::perror("skim: fgets");
+      if (reader.failed()) {
+        std::perror("skim: fread");
         return finish(1);
       }
       switch (inputs.open_next()) {
-        case Next::kOpened: continue;
+        case Next::kOpened:
+          reader.start(inputs.current());
+          continue;
         case Next::kNoneLeft: return finish(0);
         case Next::kFailed: return finish(1);
       }
