@@ -15,7 +15,8 @@ enum class Next { kOpened, kNoneLeft, kFailed };
 // The inputs not yet opened, and the one being read.
 class Inputs {
  public:
-  Inputs(int argc, char** argv) : args_(argv + 1), left_(argc - 1) {}
+  // A program may be started with no argument vector at all (argc 0).
+  Inputs(int argc, char** argv) : args_(argc > 0 ? argv + 1 : argv), left_(argc > 1 ? argc - 1 : 0) {}
 
   bool any_named() const { return left_ > 0; }
   std::FILE* current() const { return current_; }
