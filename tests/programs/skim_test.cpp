@@ -166,6 +166,14 @@ TEST_F(Skim, CutsPiecesAlikeWhileSkipping) {
   EXPECT_EQ(abstract("Cut.\n" + std::string(2047, 'z') + ".PP rest\nnext\n"),
             "Cut.\n" + kMarker + ".PP rest\nnext\n");
   EXPECT_EQ(abstract("Cut.\n" + std::string(2046, 'z') + ".PP rest\nnext\n"), "Cut.\n" + kMarker);
+  // A dropped line of exactly 2047 bytes leaves its newline as an empty line,
+  // wherever the line starts.
+  const std::string padding = std::string(100, 'p') + "\n" + std::string(100, 'q') + "\n";
+  for (const std::string& before : {std::string(), std::string("short\n")}) {
+    EXPECT_EQ(abstract("Cut.\n" + before + std::string(2047, 'z') + "\nwritten.\n" + padding),
+              "Cut.\n" + kMarker + "\nwritten.\n" + kMarker)
+        << before;
+  }
   // Inputs are read in blocks of 64 KiB: a kept line across the end of the
   // first block, and the last piece of an input without a newline.
   std::string document = "Cut.\n";

@@ -1,5 +1,7 @@
 #include "tools/skim/pieces.h"
 
+#include <experimental/simd>
+
 namespace skim {
 
 PieceReader::PieceReader(std::size_t block)
@@ -48,6 +50,42 @@ std::size_t PieceReader::piece_length_after_refill() {
   }
 }
 
+namespace {
+
+namespace stdx = std::experimental;
+
+// From the piece start `at`, passes over whole pieces that begin with neither
+// a full stop nor a newline (none of them can be kept). It looks at 32 bytes at
+// a time for a newline followed by a full stop or a newline, so that it does
+// not stop at every line: stopping per line (a call of memchr per line) costs
+// more than all the rest of the skipping. Stops at a piece that begins with
+// either byte, at a line too long for one piece, or where the whole lines in
+// [at, end) end; what it stops at is a piece start.
+const char* pass_unkept_candidates(const char* at, const char* end) {
+  using Bytes = stdx::fixed_size_simd<char, 32>;
+  constexpr std::ptrdiff_t kWidth = Bytes::size();
+  constexpr std::ptrdiff_t kPiece = kLineBufferSize - 1;
+  if (at == end || *at == '.' || *at == '\n') return at;
+  const char* line = at;  // the start of the current line
+  // Each step reads the 32 bytes at p and the 32 bytes at p + 1.
+  for (const char* p = at; end - p > kWidth; p += kWidth) {
+    const Bytes bytes(p, stdx::element_aligned);
+    const Bytes next(p + 1, stdx::element_aligned);
+    const auto newlines = bytes == '\n';
+    if (stdx::none_of(newlines)) {
+      if (p + kWidth - line >= kPiece) return line;
+      continue;
+    }
+    if (p + stdx::find_first_set(newlines) - line >= kPiece) return line;
+    const auto candidates = newlines && (next == '.' || next == '\n');
+    if (stdx::any_of(candidates)) return p + stdx::find_first_set(candidates) + 1;
+    line = p + stdx::find_last_set(newlines) + 1;
+  }
+  return line;
+}
+
+}  // namespace
+
 const char* PieceReader::next_kept_line() {
   restore();
   for (;;) {
@@ -56,12 +94,14 @@ const char* PieceReader::next_kept_line() {
     const char* const data = buffer_.data();
     const char* at = data + begin_;
     const char* const end = data + end_;
-    while (at < end) {
+    for (;;) {
+      at = pass_unkept_candidates(at, end);
+      if (at == end) break;
       const std::size_t available = static_cast<std::size_t>(end - at);
       const void* newline = std::memchr(at, '\n', available < kMaxPiece ? available : kMaxPiece);
       if (newline == nullptr) break;
       const std::size_t length = static_cast<std::size_t>(static_cast<const char*>(newline) - at) + 1;
-      if ((*at == '.' || *at == '\n') && is_kept_line(at, length)) break;
+      if (is_kept_line(at, length)) break;
       at += length;
     }
     const std::size_t passed = static_cast<std::size_t>(at - data) - begin_;
