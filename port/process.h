@@ -29,9 +29,10 @@ bool start_error_is_errno();
 
 // Starts a detached daemon: its own process group, standard streams on the null
 // device, no other handle inherited, the caller's environment and directory.
-// Waits at most wait_ms for it to end. Returns 0 with *exit_code set to the
-// daemon's exit status, or kStillActive when it is still running; or -1 when
-// it cannot be created, with *start_error as for run_child.
+// Waits at most wait_ms for it to end. Returns 0 once it has started, with
+// *exit_code set to the daemon's exit status when it ended within that time,
+// or to kStillActive when it is still running; or -1 when it cannot be
+// created, with *start_error as for run_child.
 int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int* start_error);
 
 // The runtime's system(): runs "cmd.exe /C LINE" and returns its status

@@ -177,7 +177,7 @@ int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int
     sleep_ms(static_cast<unsigned>(left < 10 ? left : 10));
   }
   if (exit_code) *exit_code = kStillActive;
-  return kStillActive;
+  return 0;
 }
 
 int run_shell(const char* line) {

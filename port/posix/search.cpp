@@ -127,7 +127,8 @@ int find_program(const std::string& word, std::string* resolved) {
     for (;;) {
       const std::size_t colon = value.find(':', start);
       std::string entry = value.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-      dirs.push_back(entry.empty() ? here : entry);
+      // A Windows-style entry names the same directory.
+      dirs.push_back(entry.empty() ? here : native_path(entry.c_str()));
       if (colon == std::string::npos) {
         break;
       }

@@ -152,7 +152,6 @@ void cmd_daemon(unsigned ms, const char* line) {
   flush();
   int rc = port::start_daemon(line, ms, &exit_code, &start_error);
   if (rc == -1) std::printf("start_error=%d\n", start_error);
-  else if (rc == port::kStillActive) std::printf("status=%d\n", port::kStillActive);
   else std::printf("status=%d\n", exit_code);
 }
 

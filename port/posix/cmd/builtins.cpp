@@ -5,7 +5,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "port/file.h"
 #include "port/posix/path.h"
 
 namespace port::posix::cmd {
@@ -125,20 +125,6 @@ int type_command(const std::vector<std::string>& words, int out_fd, int err_fd) 
 
 bool has_wildcard(const std::string& part) { return part.find_first_of("*?") != std::string::npos; }
 
-// Windows patterns know only "*" and "?": a "[" is taken literally, and the
-// backslash never escapes (it may be the second byte of a character).
-bool wildcard_match(const std::string& pattern, const char* name) {
-  std::string glob;
-  for (char c : pattern) {
-    if (c == '[') {
-      glob += "[[]";
-    } else {
-      glob.push_back(c);
-    }
-  }
-  return ::fnmatch(glob.c_str(), name, FNM_NOESCAPE) == 0;
-}
-
 struct Target {
   std::string path;     // for the file system
   std::string display;  // for messages, as the line wrote it
@@ -158,23 +144,19 @@ std::vector<Target> files_for(const std::string& name) {
     }
     return found;
   }
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const std::string display_dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
-  DIR* stream = ::opendir(dir.c_str());
-  if (stream == nullptr) {
+  // Patterns match as the directory search of the programs does.
+  std::vector<port::DirEntry> entries;
+  if (port::find_entries(name.c_str(), &entries) != 0) {
     return found;
   }
-  while (const dirent* entry = ::readdir(stream)) {
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0 ||
-        !wildcard_match(last, entry->d_name)) {
-      continue;
-    }
-    Target target{(slash == std::string::npos ? "" : dir) + entry->d_name, display_dir + entry->d_name, {}};
-    if (::lstat(target.path.c_str(), &target.info) == 0 && !S_ISDIR(target.info.st_mode)) {
+  const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string display_dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
+  for (const port::DirEntry& entry : entries) {
+    Target target{dir + entry.name, display_dir + entry.name, {}};
+    if (!entry.is_directory && ::lstat(target.path.c_str(), &target.info) == 0 && !S_ISDIR(target.info.st_mode)) {
       found.push_back(std::move(target));
     }
   }
-  ::closedir(stream);
   return found;
 }
 
