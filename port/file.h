@@ -37,18 +37,23 @@ void set_binary_mode(std::FILE* stream);
 void set_text_mode(std::FILE* stream);
 
 // Reads a stream opened in text mode: a carriage return directly before a line
-// feed is dropped, on both targets, and nothing else is changed.
+// feed is dropped, on both targets, and nothing else is changed (a Ctrl-Z byte
+// is a byte like any other, not the end of the file). It must be the stream's
+// only reader.
 class TextReader {
  public:
   explicit TextReader(std::FILE* stream) : stream_(stream) {}
   // Next character, or EOF.
   int get();
   // As fgets: at most size-1 characters, up to and including a line feed.
-  // Returns buffer, or null at end of file with nothing read.
-  char* get_line(char* buffer, int size);
+  // Returns buffer, or null at end of file with nothing read or on a read
+  // error. *length (when given) receives the number of characters read,
+  // which tells a zero byte inside the line from its end.
+  char* get_line(char* buffer, int size, int* length = nullptr);
 
  private:
   std::FILE* stream_;
+  bool binary_ = false;
 };
 
 // Whether some process holds the file open for writing (the test made with a

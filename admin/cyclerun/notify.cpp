@@ -47,6 +47,21 @@ bool read_command_port(unsigned short* tcp_port) {
   return true;
 }
 
+// Reads the reply's leading decimal number as "%d" would (white space, a
+// sign, digits) but judges it by its digits, so that no number is too large
+// to tell zero from the rest. False when the reply begins with no number.
+bool leading_number_is_zero(const char* reply, bool* is_zero) {
+  const char* p = reply;
+  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+  if (*p == '+' || *p == '-') ++p;
+  if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+  *is_zero = true;
+  for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) {
+    if (*p != '0') *is_zero = false;
+  }
+  return true;
+}
+
 const char* step_text(port::NetStep step) {
   switch (step) {
     case port::NetStep::kStartup: return "WSAStartup";
@@ -99,10 +114,11 @@ int send_service_command(const char* request, char* reply, int reply_size) {
     emit_msg(500, "LXC_MSG_001", 200);
     return -1;
   }
-  // A reply must begin with a number; anything else is no answer to judge.
-  int number = 0;
-  if (std::sscanf(reply, "%d", &number) != 1) {
-    emit_msg(500, "LXC_MSG_002", "Unexpected reply", 0);
+  // A reply must begin with a number; anything else is no answer to judge,
+  // reported with a detail code of its own beside the rejection's 200.
+  bool is_zero = false;
+  if (!leading_number_is_zero(reply, &is_zero)) {
+    emit_msg(500, "LXC_MSG_001", 201);
     return -1;
   }
   return 0;
@@ -121,7 +137,7 @@ void notify_service(const char* gatherer_name) {
   }
   unlock_cycle();
 
-  int number = 0;
-  std::sscanf(reply, "%d", &number);
-  emit_msg(200, number == 0 ? "LXC_MSG_601" : "LXC_MSG_610");
+  bool is_zero = false;
+  leading_number_is_zero(reply, &is_zero);
+  emit_msg(200, is_zero ? "LXC_MSG_601" : "LXC_MSG_610");
 }

@@ -80,9 +80,12 @@ void read_settings(const char* path, SettingsStore* store) {
   char name[kNameBufferSize];
   char value[kLineBufferSize];
   int line_number = 0;
-  while (reader.get_line(line, sizeof line) != nullptr) {
+  int read = 0;
+  while (reader.get_line(line, sizeof line, &read) != nullptr) {
     ++line_number;
     std::size_t length = std::strlen(line);
+    // A zero byte would hide the rest of the line from every check below.
+    if (length != static_cast<std::size_t>(read)) refuse(file, path, line_number, "the line holds a zero byte.");
     const bool has_break = length > 0 && line[length - 1] == '\n';
     if (!has_break && length == sizeof line - 1) {
       // The buffer is full: only a line of exactly this length, whose line
@@ -112,5 +115,7 @@ void read_settings(const char* path, SettingsStore* store) {
       std::fprintf(stderr, "cyclerun: %s: Warnig: %s is not processed.\n", time_stamp(), line);
     }
   }
+  // A read error is no end of the file: the cycle never runs on part of its settings.
+  if (std::ferror(file)) refuse(file, path, line_number + 1, "the line cannot be read.");
   std::fclose(file);
 }

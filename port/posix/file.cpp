@@ -80,36 +80,22 @@ int create_exclusive(const char* path) {
   return 0;
 }
 
-std::FILE* open_file(const char* path, const char* mode) { return std::fopen(native_path(path).c_str(), mode); }
+std::FILE* open_file(const char* path, const char* mode) {
+  std::FILE* stream = std::fopen(native_path(path).c_str(), mode);
+  // A directory opens on POSIX but reads as nothing: refuse it as Windows does.
+  struct stat info {};
+  if (stream != nullptr && ::fstat(::fileno(stream), &info) == 0 && S_ISDIR(info.st_mode)) {
+    std::fclose(stream);
+    errno = EISDIR;
+    return nullptr;
+  }
+  return stream;
+}
 
 // POSIX streams make no difference between text and binary; the one text-mode
 // effect that matters (CR before LF) is TextReader's.
 void set_binary_mode(std::FILE*) {}
 void set_text_mode(std::FILE*) {}
-
-int TextReader::get() {
-  const int c = std::getc(stream_);
-  if (c != '\r') return c;
-  const int next = std::getc(stream_);
-  if (next == '\n') return '\n';
-  if (next != EOF) std::ungetc(next, stream_);
-  return c;
-}
-
-char* TextReader::get_line(char* buffer, int size) {
-  if (buffer == nullptr || size <= 0) return nullptr;
-  int count = 0;
-  while (count < size - 1) {
-    const int c = get();
-    if (c == EOF) break;
-    buffer[count++] = static_cast<char>(c);
-    if (c == '\n') break;
-  }
-  buffer[count] = '\0';
-  if (count == 0 && size > 1) return nullptr;
-  if (std::ferror(stream_)) return nullptr;
-  return buffer;
-}
 
 // ---------------------------------------------------------------------------
 // Held open for writing

@@ -75,8 +75,22 @@ struct StartRequest {
   const char* working_dir = nullptr;
 };
 
+// With SIGCHLD ignored (a setting a caller can hand down through exec) the
+// system reaps the children itself and no exit status could be had: the
+// default disposition is taken back before a child starts.
+void make_children_waitable() {
+  struct sigaction current {};
+  if (::sigaction(SIGCHLD, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    ::sigaction(SIGCHLD, &default_action, nullptr);
+  }
+}
+
 // Starts the child; 0 with *pid, or the error number of the failure.
 int start(const char* command_line, const StartRequest& request, pid_t* pid) {
+  make_children_waitable();
   posix::ParsedCommand parsed;
   if (command_line == nullptr || !posix::parse_command_line(command_line, &parsed)) return ENOENT;
   std::string resolved;

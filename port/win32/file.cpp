@@ -77,37 +77,6 @@ void set_binary_mode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); 
 
 void set_text_mode(std::FILE* stream) { _setmode(_fileno(stream), _O_TEXT); }
 
-// The runtime's text mode does more than fold CR LF: it also ends the file at
-// the first Ctrl-Z byte, which would cut a settings or catalogue file short.
-// So the reader takes the bytes in binary mode and folds CR LF itself. The
-// mode is set before every read because the first one must not fill the
-// stream's buffer in text mode; it stays binary, since this reader is the
-// stream's only user from then on.
-int TextReader::get() {
-  _setmode(_fileno(stream_), _O_BINARY);
-  const int c = std::getc(stream_);
-  if (c != '\r') return c;
-  const int next = std::getc(stream_);
-  if (next == '\n') return '\n';
-  if (next != EOF) std::ungetc(next, stream_);
-  return c;
-}
-
-char* TextReader::get_line(char* buffer, int size) {
-  if (buffer == nullptr || size <= 0) return nullptr;
-  int count = 0;
-  while (count < size - 1) {
-    const int c = get();
-    if (c == EOF) break;
-    buffer[count++] = static_cast<char>(c);
-    if (c == '\n') break;
-  }
-  buffer[count] = '\0';
-  if (count == 0 && size > 1) return nullptr;
-  if (std::ferror(stream_)) return nullptr;
-  return buffer;
-}
-
 namespace {
 
 // The same question as OpenFile's, asked of CreateFileA: read access with

@@ -379,6 +379,16 @@ TEST_F(Cycle, UnreadableSettingsEndTheRunWithStatusOne) {
   EXPECT_EQ(missing.status, 1);
   EXPECT_TRUE(matches(missing.err, "^" + kPrefix + "ERROR: Cannot open .*missing\\.ini \\(errno=2\\)\\.\n$")) << missing.err;
 
+  // A directory is no settings file on either target.
+  const RunResult directory = cyclerun({dir_.host("work")});
+  EXPECT_EQ(directory.status, 1);
+  EXPECT_TRUE(matches(directory.err, "^" + kPrefix + "ERROR: Cannot open .*work \\(errno=[0-9]+\\)\\.\n$")) << directory.err;
+
+  // A zero byte inside a line would hide what follows it: refused, never cut.
+  const RunResult zero = cyclerun({settings(base_settings() + "Lorvex-Lang=x" + std::string(1, '\0') + "KESTREL_X=1\n")});
+  EXPECT_EQ(zero.status, 1);
+  EXPECT_TRUE(matches(zero.err, "^" + kPrefix + "ERROR: .*cyclerun\\.ini: line 10: the line holds a zero byte\\.\n$")) << zero.err;
+
   // Lines that cannot be split end the run without a word.
   for (const std::string bad : {"Gatherer-Name=", "Keep-Cache", "   ", " #comment", "=", "=="}) {
     const RunResult result = cyclerun({settings(base_settings() + bad + "\n")});
@@ -456,7 +466,7 @@ TEST_F(Notice, NumericRepliesAreTheTwoKindsOfSuccess) {
     const char* id;
   };
   for (const Case& c : {Case{"0", "LXCM601-I"}, Case{"0\n", "LXCM601-I"}, Case{" 12 done", "LXCM610-I"},
-                        Case{"-1", "LXCM610-I"}}) {
+                        Case{"-1", "LXCM610-I"}, Case{"4294967296", "LXCM610-I"}, Case{"-000", "LXCM601-I"}}) {
     lxt::Peer peer(answering(c.reply));
     ASSERT_NE(peer.port(), 0);
     dir_.write("work/gatherinput", kUrls);
@@ -507,7 +517,7 @@ TEST_F(Notice, ServiceClosingWithoutAnswerOrAnsweringNonsense) {
     lxt::Peer peer(answering("OK"));
     ASSERT_NE(peer.port(), 0);
     const RunResult result = notify(peer);
-    EXPECT_TRUE(result.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM002-E Unexpected reply,0"))) << result.out;
+    EXPECT_TRUE(result.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM001-E 201"))) << result.out;
     EXPECT_FALSE(lock_exists());
   }
 }

@@ -55,6 +55,18 @@ long process_group_of(long pid) {
   return pgrp;
 }
 
+TEST_F(PortProcess, IgnoredChildSignalDoesNotLoseTheStatus) {
+  struct sigaction ignore {}, saved {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ASSERT_EQ(::sigaction(SIGCHLD, &ignore, &saved), 0);
+  int error = 0;
+  const int status = port::run_child("/bin/sh -c \"exit 3\"", {}, &error);
+  ::sigaction(SIGCHLD, &saved, nullptr);
+  EXPECT_EQ(status, 3);
+  EXPECT_EQ(error, 0);
+}
+
 TEST_F(PortProcess, ReportsExitStatusAndSignal) {
   int error = 0;
   EXPECT_EQ(port::run_child("/bin/sh -c \"exit 7\"", {}, &error), 7);
