@@ -12,8 +12,12 @@
 #include <vector>
 
 #include "tests/programs/harness.h"
+#include "tests/tools/bytes_text.h"
 
 namespace {
+
+using lxt_bytes::escaped;
+using lxt_bytes::hex;
 
 // ---- texts ------------------------------------------------------------------
 
@@ -141,33 +145,6 @@ std::string mask_free_lines(const std::string& out) {
   std::string masked;
   for (const auto& l : lines) masked += l;
   return masked;
-}
-
-// The driver's report escapes its texts this way.
-std::string escaped(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c >= 0x20 && c < 0x7F) out += static_cast<char>(c);
-    else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    }
-  }
-  return out;
-}
-
-std::string hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
 }
 
 std::string backslashed(std::string path) {

@@ -17,8 +17,11 @@
 #include <vector>
 
 #include "tests/programs/harness.h"
+#include "tests/tools/bytes_text.h"
 
 namespace {
+
+using lxt_bytes::hex;
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -40,16 +43,6 @@ lxt::RunResult drive(const std::vector<std::string>& subcommands, lxt::RunOption
 // directory may sit behind a symbolic link), the Wine path otherwise.
 std::string host_dir(const std::string& posix) {
   return lxt::is_wine() ? lxt::host_path(posix) : fs::canonical(posix).string();
-}
-
-std::string hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
 }
 
 class PortTest : public ::testing::Test {

@@ -33,23 +33,13 @@
 #include "admin/common/messages.h"
 #include "admin/common/registry_settings.h"
 #include "port/file.h"
+#include "tests/tools/bytes_text.h"
+#include "tests/tools/driver_support.h"
 
 namespace {
 
-struct Usage {
-  std::string why;
-};
-
-std::string file_bytes(const char* path) {
-  std::FILE* f = port::open_file(path, "rb");
-  if (!f) throw Usage{std::string("cannot read ") + path};
-  std::string bytes;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
-  std::fclose(f);
-  return bytes;
-}
+using lxt_driver::file_bytes;
+using lxt_driver::Usage;
 
 struct Args {
   int argc;
@@ -104,33 +94,7 @@ struct Args {
   }
 };
 
-std::string escaped(const char* data) {
-  if (data == nullptr) return "null";
-  std::string out;
-  for (const char* p = data; *p != '\0'; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    if (c == '\\') out += "\\\\";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c >= 0x20 && c < 0x7F) out += static_cast<char>(c);
-    else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    }
-  }
-  return out;
-}
-
-std::string hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
+std::string escaped(const char* data) { return data == nullptr ? "null" : lxt_bytes::escaped(data); }
 
 // The report goes out at once, so that it follows the routine's output even
 // when both streams end in the same place.
@@ -180,7 +144,7 @@ void drive(Args& a) {
       } else {
         std::string bytes = file_bytes(file);
         const int rc = conv_path_sep(bytes.data(), mode);
-        report("conv=" + std::to_string(rc) + " bytes=" + hex(bytes));
+        report("conv=" + std::to_string(rc) + " bytes=" + lxt_bytes::hex(bytes));
       }
     } else if (cmd == "regvalue") {
       const char* key_path = a.text("key path");

@@ -55,24 +55,14 @@
 #include "port/process.h"
 #include "port/registry.h"
 #include "port/text.h"
+#include "tests/tools/bytes_text.h"
+#include "tests/tools/driver_support.h"
 #include "tests/tools/sjis_literal.h"
 
 namespace {
 
-struct Usage {
-  std::string why;
-};
-
-std::string file_bytes(const char* path) {
-  std::FILE* f = port::open_file(path, "rb");
-  if (!f) throw Usage{std::string("cannot read ") + path};
-  std::string bytes;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
-  std::fclose(f);
-  return bytes;
-}
+using lxt_driver::file_bytes;
+using lxt_driver::Usage;
 
 struct Args {
   int argc;
@@ -101,33 +91,6 @@ unsigned long number(const char* text) {
   unsigned long v = std::strtoul(text, &end, 0);
   if (end == text || *end != '\0') throw Usage{std::string("not a number: ") + text};
   return v;
-}
-
-std::string hex(const unsigned char* data, unsigned long size) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned long k = 0; k < size; ++k) {
-    out += digits[data[k] >> 4];
-    out += digits[data[k] & 15];
-  }
-  return out;
-}
-
-std::string escaped(const char* data, size_t size) {
-  std::string out;
-  for (size_t k = 0; k < size; ++k) {
-    unsigned char c = static_cast<unsigned char>(data[k]);
-    if (c == '\\') out += "\\\\";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else if (c >= 0x20 && c < 0x7F) out += static_cast<char>(c);
-    else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    }
-  }
-  return out;
 }
 
 // Children write to the same standard output: ours must come out first.
@@ -197,7 +160,7 @@ void cmd_regenum(Args& a) {
     }
     std::printf("value name=%s type=%lu size=%lu data=%s\n",
                 std::string(name.data(), name_size).c_str(), type, data_size,
-                hex(data.data(), data_size).c_str());
+                lxt_bytes::hex(std::string(reinterpret_cast<const char*>(data.data()), data_size)).c_str());
   }
 }
 
@@ -220,7 +183,7 @@ void cmd_regquery(Args& a) {
   unsigned long type = 0, size = data_cap;
   rc = key.query_value(value_name, &type, data.data(), &size);
   std::printf("rc=%ld type=%lu size=%lu data=%s\n", rc, type, size,
-              rc == port::kRegSuccess && size <= data_cap ? hex(data.data(), size).c_str() : "");
+              rc == port::kRegSuccess && size <= data_cap ? lxt_bytes::hex(std::string(reinterpret_cast<const char*>(data.data()), size)).c_str() : "");
 }
 
 void cmd_tcp(Args& a) {
@@ -241,7 +204,7 @@ void cmd_tcp(Args& a) {
   int shown = r.received > 0 && r.received <= reply_cap ? r.received : 0;
   std::printf("step=%d error=%d received=%d reply=%s\n", static_cast<int>(r.failed_step), r.error,
               r.received,
-              hex(reinterpret_cast<const unsigned char*>(reply.data()), static_cast<unsigned long>(shown)).c_str());
+              lxt_bytes::hex(std::string(reply.data(), static_cast<size_t>(shown))).c_str());
 }
 
 void cmd_textread(Args& a) {
@@ -259,7 +222,7 @@ void cmd_textread(Args& a) {
   }
   port::TextReader reader(f);
   std::vector<char> buf(static_cast<size_t>(line_size) + 8);
-  while (reader.get_line(buf.data(), line_size)) std::printf("line=%s\n", escaped(buf.data(), std::strlen(buf.data())).c_str());
+  while (reader.get_line(buf.data(), line_size)) std::printf("line=%s\n", lxt_bytes::escaped(buf.data()).c_str());
   std::printf("eof\n");
   std::fclose(f);
 }
@@ -274,7 +237,7 @@ void cmd_textgetc(const char* path) {
   std::string chars;
   for (int c; (c = reader.get()) != EOF;) chars += static_cast<char>(c);
   std::fclose(f);
-  std::printf("chars=%s\n", escaped(chars.data(), chars.size()).c_str());
+  std::printf("chars=%s\n", lxt_bytes::escaped(std::string(chars.data(), chars.size())).c_str());
 }
 
 void cmd_leadbytes() {
@@ -299,8 +262,8 @@ bool cmd_sjis() {
   std::printf("sjis=%s\n", ok ? "ok" : "bad");
   if (!ok)
     std::printf("got %s %s\n",
-                hex(reinterpret_cast<const unsigned char*>(lxtool::kSjisMessage), std::strlen(lxtool::kSjisMessage)).c_str(),
-                hex(reinterpret_cast<const unsigned char*>(lxtool::kSjisTable), std::strlen(lxtool::kSjisTable)).c_str());
+                lxt_bytes::hex(lxtool::kSjisMessage).c_str(),
+                lxt_bytes::hex(lxtool::kSjisTable).c_str());
   return ok;
 }
 

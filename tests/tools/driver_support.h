@@ -1,0 +1,28 @@
+#pragma once
+// What the port and administration drivers share: a command-line mistake, and
+// arguments taken from files (Shift_JIS bytes do not survive Wine's
+// command-line conversion).
+#include <cstdio>
+#include <string>
+
+#include "port/file.h"
+
+namespace lxt_driver {
+
+// Thrown for a command line the driver cannot take.
+struct Usage {
+  std::string why;
+};
+
+inline std::string file_bytes(const char* path) {
+  std::FILE* f = port::open_file(path, "rb");
+  if (!f) throw Usage{std::string("cannot read ") + path};
+  std::string bytes;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+  std::fclose(f);
+  return bytes;
+}
+
+}  // namespace lxt_driver
