@@ -19,7 +19,9 @@ constexpr int kStillActive = 259;
 // Starts the command line (program name first, split by the platform's rules)
 // and waits for the child without a time limit. Returns the child's exit
 // status, or -1 when the child cannot be created; then *start_error holds the
-// system's code for the failure (errno on POSIX, GetLastError on Windows).
+// system's code for the failure (errno on POSIX, GetLastError on Windows). A
+// child that was created leaves 0 there, so that a child whose own status
+// reads as -1 is never taken for a start failure.
 // On POSIX a child ended by a signal gives 128 plus the signal number.
 int run_child(const char* command_line, const ChildOptions& options, int* start_error);
 

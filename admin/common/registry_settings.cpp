@@ -9,12 +9,13 @@
 #include "port/text.h"
 
 int quiet_once = 0;
+const char kEnvInfoKeyPath[] = "SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo";
 
 namespace {
 
 constexpr char kRootName[] = "HKEY_LOCAL_MACHINE";
 constexpr char kPathNameKey[] = "SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName";
-constexpr char kEnvInfoKey[] = "SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo";
+
 // Value names and data are read into buffers of this size.
 constexpr unsigned long kValueBufferSize = 257;
 
@@ -90,7 +91,7 @@ int get_tool_path(int kind, char* out) {
     if (quiet_once != 1) emit_msg(500, "LXC_MSG_001", 14);
     return -1;
   }
-  char* value = read_reg_value(kEnvInfoKey, value_name);
+  char* value = read_reg_value(kEnvInfoKeyPath, value_name);
   if (value == nullptr) return -2;
   int result = 0;
   if (value[0] == '\0') {

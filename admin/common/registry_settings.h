@@ -9,6 +9,10 @@ constexpr int TOOL_GZIP = 2;
 constexpr int SEP_TO_SLASH = 1;      // "\" becomes "/"
 constexpr int SEP_TO_BACKSLASH = 2;  // "/" becomes "\"
 
+// The installation's key of tool paths and the search service's port, under
+// HKEY_LOCAL_MACHINE.
+extern const char kEnvInfoKeyPath[];
+
 // Output buffers of get_install_path and get_tool_path hold at least this.
 constexpr int kRegPathSize = 257;
 

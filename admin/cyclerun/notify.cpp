@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "admin/common/messages.h"
+#include "admin/common/registry_settings.h"
 #include "port/net.h"
 #include "port/registry.h"
 
@@ -12,7 +13,6 @@ namespace {
 
 constexpr char kCommand[] = "ZIVIDUZ";
 constexpr char kRejection[] = "LXSCOMMANDERR";
-constexpr char kEnvInfoKey[] = "SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo";
 // Request and reply each fit in this many bytes.
 constexpr int kExchangeSize = 512;
 
@@ -28,7 +28,7 @@ bool is_rejection(const char* reply, int length) {
 // The command port from the registry; false after a message.
 bool read_command_port(unsigned short* tcp_port) {
   port::RegKey key;
-  const long opened = key.open_local_machine(kEnvInfoKey);
+  const long opened = key.open_local_machine(kEnvInfoKeyPath);
   if (opened != port::kRegSuccess) {
     emit_msg(500, "LXC_MSG_002", "RegOpenKeyEx", static_cast<int>(opened));
     return false;

@@ -138,6 +138,7 @@ int wait_for(pid_t pid, int* status) {
 }
 
 int run(const char* command_line, const StartRequest& request, int* start_error) {
+  if (start_error) *start_error = 0;
   pid_t pid = 0;
   int error = start(command_line, request, &pid);
   int status = 0;

@@ -61,6 +61,7 @@ int run_child(const char* command_line, const ChildOptions& options, int* start_
     set_error(start_error, error);
     return -1;
   }
+  set_error(start_error, 0);
   WaitForSingleObject(child.process.get(), INFINITE);
   // A failed read leaves the status at 0.
   DWORD status = 0;

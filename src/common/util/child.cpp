@@ -1,7 +1,6 @@
 #include "src/common/util/child.h"
 
 #include <cerrno>
-#include <climits>
 #include <string>
 
 #include "port/process.h"
@@ -17,11 +16,8 @@ int run_summarizer_child(const char* program_name, const char* command_line,
   options.new_process_group = false;
   options.working_dir = working_dir;
 
-  // A code no failed start leaves, so that a child whose own exit status
-  // reads as -1 is not taken for a start failure.
-  constexpr int kNoError = INT_MIN;
-  int start_error = kNoError;
-  if (port::run_child(command_line, options, &start_error) != -1 || start_error == kNoError) return 0;
+  int start_error = 0;
+  if (port::run_child(command_line, options, &start_error) != -1 || start_error == 0) return 0;
 
   // Built to the command line's own length, so the message is never cut.
   const std::string message = std::string(program_name) + ": CreateProcess: " + command_line;
