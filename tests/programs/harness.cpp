@@ -143,6 +143,14 @@ std::vector<char*> c_strings(std::vector<std::string>& v) {
   return out;
 }
 
+// Wine maps its shared user data at a fixed address. With the address space
+// laid out at random, now and then something already sits there and the
+// program dies before it starts ("failed to map the shared user data",
+// status 1, nothing on its standard error). Without randomization the layout
+// is the same every time, so a run either always works or never does.
+// Children started by a Windows program inherit the setting.
+std::vector<std::string> wine_command() { return {"setarch", "-R", "wine"}; }
+
 // Makes the Wine prefix once (serialised between test processes by a lock).
 void ensure_wine_prefix() {
   static bool ready = false;
@@ -156,13 +164,14 @@ void ensure_wine_prefix() {
     if (!fs::exists(prefix + "/system.reg")) {
       RunOptions o;
       o.timeout = std::chrono::milliseconds(300000);
-      std::vector<std::string> argv{"wineboot", "-i"};
+      std::vector<std::string> argv = wine_command();
+      argv.back() = "wineboot";
+      argv.push_back("-i");
       std::vector<std::string> envs = child_environment(o, true);
-      std::vector<std::string> args = argv;
-      auto cargv = c_strings(args);
+      auto cargv = c_strings(argv);
       auto cenv = c_strings(envs);
       pid_t pid;
-      if (::posix_spawnp(&pid, "wineboot", nullptr, nullptr, cargv.data(), cenv.data()) == 0) {
+      if (::posix_spawnp(&pid, argv[0].c_str(), nullptr, nullptr, cargv.data(), cenv.data()) == 0) {
         int st;
         while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
         }
@@ -184,7 +193,7 @@ Spawned spawn(const std::vector<std::string>& argv_in, const RunOptions& options
   const bool wine = is_wine() && !options.native;
   if (wine) ensure_wine_prefix();
   std::vector<std::string> argv;
-  if (wine) argv.push_back("wine");
+  if (wine) argv = wine_command();
   argv.insert(argv.end(), argv_in.begin(), argv_in.end());
   std::vector<std::string> envs = child_environment(options, wine);
   auto cargv = c_strings(argv);
@@ -209,7 +218,7 @@ Spawned spawn(const std::vector<std::string>& argv_in, const RunOptions& options
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
                                       POSIX_SPAWN_SETSIGMASK);
   Spawned s;
-  // "wine" is looked up in PATH; a program under test is always a path.
+  // "setarch" is looked up in PATH; a program under test is always a path.
   s.error = wine ? ::posix_spawnp(&s.pid, argv[0].c_str(), &fa, &attr, cargv.data(), cenv.data())
                  : ::posix_spawn(&s.pid, argv[0].c_str(), &fa, &attr, cargv.data(), cenv.data());
   if (s.error != 0) s.pid = -1;

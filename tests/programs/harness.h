@@ -72,7 +72,7 @@ struct RunResult {
 };
 
 // Runs argv[0] (a POSIX path, normally from program() or double_path()) with
-// the remaining arguments and waits for it. Under Wine runs "wine argv0 ...".
+// the remaining arguments and waits for it. Under Wine runs "setarch -R wine argv0 ..." (a fixed address layout).
 // Under Wine, arguments and environment values pass through the Unix
 // character set (UTF-8) on their way in: only ASCII arrives unchanged, so
 // Shift_JIS bytes must reach a program through a file.
