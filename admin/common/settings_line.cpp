@@ -18,13 +18,17 @@ bool copy_into(char* buffer, std::size_t size, const char* text, std::size_t len
 
 }  // namespace
 
+void report_line_copy_failure() {
+  std::fprintf(stderr, "GetAttrVal: %s: ERROR: Insufficient memory.\n", time_stamp());
+}
+
 int GetAttrVal(const char* line, char* name, std::size_t name_size, char* value, std::size_t value_size) {
   if (line == nullptr) return -1;
   // A private copy, as the line is split in place.
   const std::size_t line_length = std::strlen(line);
   char* copy = static_cast<char*>(std::malloc(line_length + 1));
   if (copy == nullptr) {
-    std::fprintf(stderr, "GetAttrVal: %s: ERROR: Insufficient memory.\n", time_stamp());
+    report_line_copy_failure();
     return -1;
   }
   std::memcpy(copy, line, line_length + 1);

@@ -10,6 +10,9 @@
 // are then left empty). The line itself is not changed.
 int GetAttrVal(const char* line, char* name, std::size_t name_size, char* value, std::size_t value_size);
 
+// The message of a settings line that cannot be copied for want of memory.
+void report_line_copy_failure();
+
 // Result codes of GetAttrVal.
 constexpr int kAttrNameTooLong = -2;
 constexpr int kAttrValueTooLong = -3;

@@ -39,6 +39,8 @@ class Cycle {
     port::run_shell(line);
   }
 
+  // Our own refusals (a missing name, a buffer that is too small), worded
+  // like the messages for the missing commands.
   void error(const char* detail) const {
     std::fprintf(stderr, "cyclerun: %s: ERROR: %s is invalid.  (%s)\n", time_stamp(), path_, detail);
   }
@@ -78,11 +80,11 @@ void Cycle::run() {
   const char* seed = get(Setting::kSeedcmd);
   const char* essence = get(Setting::kEssencecmd);
   if (seed == nullptr) {
-    error("seedurls command is lost.");
+    std::fprintf(stderr, "cyclerun: %s: ERROR: %s is invalid.  (seedurls command is lost.)\n", time_stamp(), path_);
     return;
   }
   if (essence == nullptr) {
-    error("essence command is lost.");
+    std::fprintf(stderr, "cyclerun: %s: ERROR: %s is invalid.  (essence command is lost.)\n", time_stamp(), path_);
     return;
   }
   const char* work_dir = get(Setting::kWorkingDirectory);

@@ -107,7 +107,7 @@ void read_settings(const char* path, SettingsStore* store) {
       port::put_env(line);
     } else if (const int index = stored_index(name); index >= 0) {
       if (!store->set(static_cast<Setting>(index), value)) {
-        std::fprintf(stderr, "GetAttrVal: %s: ERROR: Insufficient memory.\n", time_stamp());
+        report_line_copy_failure();
         std::fclose(file);
         std::exit(1);
       }
