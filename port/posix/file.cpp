@@ -24,7 +24,12 @@ using posix::sys;
 
 int file_stat(const char* path, FileInfo* info) {
   struct stat st {};
-  if (sys().stat(native_path(path).c_str(), &st) != 0) return -1;
+  if (sys().stat(native_path(path).c_str(), &st) != 0) {
+    // A path that runs through a plain file does not exist, and the Windows
+    // runtime says so; callers tell "missing" from other failures by ENOENT.
+    if (errno == ENOTDIR) errno = ENOENT;
+    return -1;
+  }
   if (info != nullptr) {
     info->is_directory = S_ISDIR(st.st_mode);
     info->is_regular = S_ISREG(st.st_mode);

@@ -57,6 +57,8 @@ TEST_F(PortFile, WindowsStylePathsReachTheFileSystem) {
   EXPECT_FALSE(port::exists((base + "\\sub\\none").c_str()));
   EXPECT_EQ(port::file_stat((base + "\\sub\\none").c_str(), &info), -1);
   EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(port::file_stat((base + "\\sub\\a.txt\\x").c_str(), &info), -1);
+  EXPECT_EQ(errno, ENOENT) << "a path through a plain file is missing, as on Windows";
 
   ASSERT_EQ(port::rename_file((base + "\\sub\\a.txt").c_str(), (base + "\\sub\\b.txt").c_str()), 0);
   std::FILE* file = port::open_file((base + "\\sub\\b.txt").c_str(), "r");
