@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "essence: cannot open %s: %s\n", database.c_str(), std::strerror(errno));
     return 1;
   }
-  const long long now = static_cast<long long>(std::time(nullptr));
+  const std::string stamp = std::to_string(static_cast<long long>(std::time(nullptr)));
   int written = 0;
   std::string url;
   while (std::getline(std::cin, url)) {
@@ -66,7 +66,6 @@ int main(int argc, char** argv) {
       continue;
     }
     // A template: the URL, then attributes as Name{length}: value.
-    const std::string stamp = std::to_string(now);
     std::fprintf(out, "@FILE { %s\nUpdate-Time{%zu}:\t%s\n}\n", url.c_str(), stamp.size(), stamp.c_str());
     ++written;
   }

@@ -9,15 +9,9 @@
 #include "admin/common/registry_settings.h"
 #include "port/file.h"
 
-namespace {
-
-// The catalogue's path: the installation directory, then "/lib/lorvex.msg".
-constexpr std::size_t kPathSize = 257;
-
-}  // namespace
-
 int get_msg_text(const char* key, char* out) {
-  static char path[kPathSize];
+  // The installation directory, then "/lib/lorvex.msg".
+  static char path[kRegPathSize];
   static char text[kMsgTextSize];
 
   if (key == nullptr || out == nullptr) {
@@ -28,15 +22,12 @@ int get_msg_text(const char* key, char* out) {
   std::memset(path, 0, sizeof path);
   if (const int found = get_install_path(path); found != 0) return found;
   static constexpr char kCatalogueName[] = "/lib/lorvex.msg";
-  if (std::strlen(path) + sizeof kCatalogueName > sizeof path) {
-    // The path does not fit: report it as a catalogue that cannot be opened.
-    conv_path_sep(path, SEP_TO_BACKSLASH);
-    emit_msg_text(500, kQtrm107CatalogueMissing, path);
-    return -2;
+  // A path that does not fit is reported as a catalogue that cannot be opened.
+  std::FILE* file = nullptr;
+  if (std::strlen(path) + sizeof kCatalogueName <= sizeof path) {
+    std::strcat(path, kCatalogueName);
+    file = port::open_file(path, "r");
   }
-  std::strcat(path, kCatalogueName);
-
-  std::FILE* file = port::open_file(path, "r");
   if (file == nullptr) {
     conv_path_sep(path, SEP_TO_BACKSLASH);
     emit_msg_text(500, kQtrm107CatalogueMissing, path);

@@ -58,7 +58,6 @@ bool collect_text(port::TextReader& reader, char* line, char* text) {
   return true;
 }
 
-
 }  // namespace
 
 bool read_catalogue_entry(port::TextReader& reader, const char* key, char* text) {

@@ -9,7 +9,7 @@ int exec_cmd(const char* command_line) {
   if (command_line == nullptr || command_line[0] == '\0') return 0;
   int start_error = 0;
   const int status = port::run_child(command_line, port::ChildOptions{}, &start_error);
-  if (status == -1 && start_error != 0) {
+  if (start_error != 0) {
     std::fprintf(stderr,
                  "exec_cmd: %s: Error occured in CreateProcess function (error information = %d).\n cmd = %s\n",
                  time_stamp(), start_error, command_line);

@@ -119,7 +119,9 @@ void Cycle::run() {
     return;
   }
   if (std::strlen(gatherer_name) > kMaxGathererName) {
-    error("Gatherer-Name is longer than 503 bytes.");
+    char detail[64];
+    std::snprintf(detail, sizeof detail, "Gatherer-Name is longer than %d bytes.", kMaxGathererName);
+    error(detail);
     return;
   }
   notify_service(gatherer_name);

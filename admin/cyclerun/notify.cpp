@@ -15,6 +15,8 @@ constexpr char kCommand[] = "ZIVIDUZ";
 constexpr char kRejection[] = "LXSCOMMANDERR";
 // Request and reply each fit in this many bytes.
 constexpr int kExchangeSize = 512;
+// The request: the command, a blank, the name and its terminator.
+static_assert(kMaxGathererName == kExchangeSize - static_cast<int>(sizeof kCommand) - 1);
 
 bool is_rejection(const char* reply, int length) {
   const int n = static_cast<int>(sizeof kRejection) - 1;

@@ -14,12 +14,6 @@ namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-// True when the byte at i starts a double-byte character that really has its
-// second byte (a lead byte just before the end stands alone).
-bool double_byte_at(const char* line, std::size_t i) {
-  return port::is_lead_byte(static_cast<unsigned char>(line[i])) && line[i + 1] != '\0';
-}
-
 // A word and where its text ends in the line (one past its last byte).
 struct Word {
   std::string text;

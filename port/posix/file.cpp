@@ -224,9 +224,7 @@ namespace {
 
 // "*" and "?" matching per Shift_JIS character, so that "?" takes a whole
 // double-byte character and a trail byte is never a wildcard.
-size_t char_length(const char* text) {
-  return is_lead_byte(static_cast<unsigned char>(text[0])) && text[1] != '\0' ? 2 : 1;
-}
+size_t char_length(const char* text) { return double_byte_at(text, 0) ? 2 : 1; }
 
 bool wildcard_match(const char* pattern, const char* name) {
   const char* star_pattern = nullptr;  // just after the last "*" seen

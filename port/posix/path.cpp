@@ -8,7 +8,7 @@ namespace port::posix {
 std::string native_path(const char* path) {
   std::string result(path);
   for (std::size_t i = 0; i < result.size(); ++i) {
-    if (port::is_lead_byte(static_cast<unsigned char>(result[i])) && i + 1 < result.size()) {
+    if (port::double_byte_at(result, i)) {
       ++i;  // the second byte of a double-byte character may be 0x5C: keep it
     } else if (result[i] == '\\') {
       result[i] = '/';

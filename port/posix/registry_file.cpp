@@ -7,15 +7,12 @@
 #include <cstddef>
 #include <optional>
 
+#include "port/registry.h"
 #include "port/text.h"
 
 namespace port::posix {
 
 namespace {
-
-constexpr unsigned long kTypeString = 1;
-constexpr unsigned long kTypeBinary = 3;
-constexpr unsigned long kTypeDword = 4;
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -23,9 +20,7 @@ char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - '
 
 // Length of the character that starts at text[pos]: 2 for a lead byte with a
 // byte after it, else 1.
-size_t char_length(std::string_view text, size_t pos) {
-  return is_lead_byte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size() ? 2 : 1;
-}
+size_t char_length(std::string_view text, size_t pos) { return double_byte_at(text, pos) ? 2 : 1; }
 
 std::string_view trim_left(std::string_view text) {
   size_t pos = 0;
@@ -224,7 +219,7 @@ class Parser {
       size_t pos = 0;
       auto text = read_quoted(rest, &pos);
       if (!text || !trim_right(rest.substr(pos)).empty()) return false;
-      out->type = kTypeString;
+      out->type = kRegSz;
       out->data.assign(text->begin(), text->end());
       out->data.push_back(0);
       return true;
@@ -232,13 +227,13 @@ class Parser {
     if (starts_with_nocase(rest, "dword:")) {
       const auto number = parse_hex_number(trim_right(rest.substr(6)), 8);
       if (!number) return false;
-      out->type = kTypeDword;
+      out->type = kRegDword;
       for (int i = 0; i < 4; ++i) out->data.push_back(static_cast<unsigned char>((*number >> (8 * i)) & 0xFF));
       return true;
     }
     if (!starts_with_nocase(rest, "hex")) return false;
     rest.remove_prefix(3);
-    out->type = kTypeBinary;
+    out->type = kRegBinary;
     if (!rest.empty() && rest[0] == '(') {
       const size_t close = rest.find(')');
       if (close == std::string_view::npos) return false;

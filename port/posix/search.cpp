@@ -51,7 +51,7 @@ std::vector<std::string> candidates(const std::string& word) {
 // 0x5C.
 bool has_separator(const std::string& word) {
   for (std::size_t i = 0; i < word.size(); ++i) {
-    if (port::is_lead_byte(static_cast<unsigned char>(word[i])) && i + 1 < word.size()) {
+    if (port::double_byte_at(word, i)) {
       ++i;
     } else if (word[i] == '/' || word[i] == '\\') {
       return true;

@@ -36,11 +36,7 @@ bool PieceReader::fill() {
 std::size_t PieceReader::piece_length_after_refill() {
   for (;;) {
     const std::size_t available = end_ - begin_;
-    const std::size_t span = available < kMaxPiece ? available : kMaxPiece;
-    const char* const start = buffer_.data() + begin_;
-    if (const void* newline = std::memchr(start, '\n', span)) {
-      return static_cast<std::size_t>(static_cast<const char*>(newline) - start) + 1;
-    }
+    if (const std::size_t length = whole_line_length(buffer_.data() + begin_, available)) return length;
     if (available >= kMaxPiece) return kMaxPiece;
     if (!fill()) {
       // The last piece of the input has no newline; a read error ends the
@@ -97,11 +93,8 @@ const char* PieceReader::next_kept_line() {
     for (;;) {
       at = pass_unkept_candidates(at, end);
       if (at == end) break;
-      const std::size_t available = static_cast<std::size_t>(end - at);
-      const void* newline = std::memchr(at, '\n', available < kMaxPiece ? available : kMaxPiece);
-      if (newline == nullptr) break;
-      const std::size_t length = static_cast<std::size_t>(static_cast<const char*>(newline) - at) + 1;
-      if (is_kept_line(at, length)) break;
+      const std::size_t length = whole_line_length(at, static_cast<std::size_t>(end - at));
+      if (length == 0 || is_kept_line(at, length)) break;
       at += length;
     }
     const std::size_t passed = static_cast<std::size_t>(at - data) - begin_;

@@ -47,12 +47,14 @@ class PieceReader {
   // buffer; 0 at the end of the input or on a read error.
   std::size_t piece_length() {
     // Most pieces are whole lines already in the buffer.
-    const std::size_t available = end_ - begin_;
-    const char* const start = buffer_.data() + begin_;
-    if (const void* newline = std::memchr(start, '\n', available < kMaxPiece ? available : kMaxPiece)) {
-      return static_cast<std::size_t>(static_cast<const char*>(newline) - start) + 1;
-    }
-    return piece_length_after_refill();
+    const std::size_t length = whole_line_length(buffer_.data() + begin_, end_ - begin_);
+    return length != 0 ? length : piece_length_after_refill();
+  }
+  // Length of the line at start, its newline included, when that newline is
+  // among the first `available` bytes and the line fits one piece; else 0.
+  static std::size_t whole_line_length(const char* start, std::size_t available) {
+    const void* newline = std::memchr(start, '\n', available < kMaxPiece ? available : kMaxPiece);
+    return newline == nullptr ? 0 : static_cast<std::size_t>(static_cast<const char*>(newline) - start) + 1;
   }
   std::size_t piece_length_after_refill();
   bool fill();

@@ -14,35 +14,19 @@
 #include <cstring>
 
 #include "port/file.h"
+#include "port/posix/cmd/messages.h"
 #include "port/posix/path.h"
 
 namespace port::posix::cmd {
 
 namespace {
 
-constexpr char kSyntax[] = "The syntax of the command is incorrect.\n";
-constexpr char kFileNotFound[] = "The system cannot find the file specified.\n";
-constexpr char kPathNotFound[] = "The system cannot find the path specified.\n";
-constexpr char kAccessDenied[] = "Access is denied.\n";
+const std::string kSyntax = std::string(kSyntaxMessage) + "\n";
+const std::string kAccessDenied = std::string(kAccessDeniedMessage) + "\n";
 
-// The message for a failed file operation, in the interpreter's words where
-// it has some.
-std::string failure_text(int error) {
-  switch (error) {
-    case ENOENT:
-      return kFileNotFound;
-    case ENOTDIR:
-      return kPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-    case EBUSY:
-      return kAccessDenied;
-    default:
-      return std::string(std::strerror(error)) + "\n";
-  }
-}
+// The message for a failed file operation: a file in use cannot be removed
+// either.
+std::string file_failure_text(int error) { return error == EBUSY ? kAccessDenied : failure_text(error); }
 
 bool equals_any_case(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 
@@ -79,7 +63,7 @@ int copy_file(const std::string& name, int out_fd, int err_fd) {
   const std::string path = native_path(name.c_str());
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    write_all(err_fd, failure_text(errno));
+    write_all(err_fd, file_failure_text(errno));
     return 1;
   }
   int status = 0;
@@ -90,7 +74,7 @@ int copy_file(const std::string& name, int out_fd, int err_fd) {
       continue;
     }
     if (got < 0) {
-      write_all(err_fd, failure_text(errno));
+      write_all(err_fd, file_failure_text(errno));
       status = 1;
       break;
     }
@@ -202,7 +186,7 @@ int del_command(const std::vector<std::string>& words, int err_fd) {
         continue;
       }
       if (::unlink(target.path.c_str()) != 0) {
-        write_all(err_fd, target.display + "\n" + failure_text(errno));
+        write_all(err_fd, target.display + "\n" + file_failure_text(errno));
         status = 1;
       }
     }
@@ -233,17 +217,17 @@ bool remove_tree(const std::string& dir, int err_fd) {
       if (S_ISDIR(info.st_mode)) {
         ok = remove_tree(child, err_fd) && ok;
       } else if (::unlink(child.c_str()) != 0 && errno != ENOENT) {
-        write_all(err_fd, child + " - " + failure_text(errno));
+        write_all(err_fd, child + " - " + file_failure_text(errno));
         ok = false;
       }
     }
   } else {
-    write_all(err_fd, dir + " - " + failure_text(errno));
+    write_all(err_fd, dir + " - " + file_failure_text(errno));
     return false;
   }
   if (::rmdir(dir.c_str()) != 0) {
     if (ok) {
-      write_all(err_fd, dir + " - " + failure_text(errno));
+      write_all(err_fd, dir + " - " + file_failure_text(errno));
     }
     return false;
   }
@@ -272,7 +256,7 @@ int rmdir_command(const std::vector<std::string>& words, int err_fd) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) {
       const int error = errno;
-      write_all(err_fd, failure_text(error));
+      write_all(err_fd, file_failure_text(error));
       status = error == ENOENT ? 2 : 1;
       continue;
     }
@@ -287,7 +271,7 @@ int rmdir_command(const std::vector<std::string>& words, int err_fd) {
       }
     } else if (::rmdir(path.c_str()) != 0) {
       write_all(err_fd, errno == ENOTEMPTY || errno == EEXIST ? std::string("The directory is not empty.\n")
-                                                              : failure_text(errno));
+                                                              : file_failure_text(errno));
       status = 1;
     }
   }

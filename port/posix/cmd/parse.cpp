@@ -6,14 +6,13 @@
 
 #include <strings.h>
 
+#include "port/posix/cmd/messages.h"
 #include "port/posix/cmdline.h"
 #include "port/text.h"
 
 namespace port::posix::cmd {
 
 namespace {
-
-constexpr char kSyntax[] = "The syntax of the command is incorrect.";
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -33,7 +32,7 @@ class Parser {
     bool word_start = true;  // a "1" or "2" here may name a stream
     while (pos_ < line_.size()) {
       const char c = line_[pos_];
-      if (port::is_lead_byte(static_cast<unsigned char>(c)) && pos_ + 1 < line_.size()) {
+      if (port::double_byte_at(line_, pos_)) {
         // A double-byte character is text whatever its second byte is.
         current_.text.append(line_, pos_, 2);
         pos_ += 2;
@@ -126,7 +125,7 @@ class Parser {
           current_.redirections.push_back(std::move(redir));
           return 0;
         }
-        return fail(kSyntax);
+        return fail(kSyntaxMessage);
       }
       if (stream == '2') {
         redir.kind = append ? RedirKind::kErrAppend : RedirKind::kErr;
@@ -141,7 +140,7 @@ class Parser {
     bool quoted = false;
     while (pos_ < line_.size()) {
       const char c = line_[pos_];
-      if (port::is_lead_byte(static_cast<unsigned char>(c)) && pos_ + 1 < line_.size()) {
+      if (port::double_byte_at(line_, pos_)) {
         redir.file.append(line_, pos_, 2);
         pos_ += 2;
         continue;
@@ -159,11 +158,11 @@ class Parser {
       ++pos_;
     }
     if (in_quotes) {
-      return fail(kSyntax);
+      return fail(kSyntaxMessage);
     }
     if (redir.file.empty()) {
       // "> " at the end or before another operator names no file.
-      return fail(quoted ? "The system cannot find the path specified." : kSyntax);
+      return fail(quoted ? kPathNotFoundMessage : kSyntaxMessage);
     }
     current_.redirections.push_back(std::move(redir));
     return 0;

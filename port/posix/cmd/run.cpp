@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "port/posix/cmd/builtins.h"
+#include "port/posix/cmd/messages.h"
 #include "port/posix/cmdline.h"
 #include "port/posix/path.h"
 #include "port/posix/search.h"
@@ -61,22 +62,6 @@ int open_flags(RedirKind kind) {
   return O_RDONLY;
 }
 
-std::string open_failure_text(int error) {
-  switch (error) {
-    case ENOENT:
-      return "The system cannot find the file specified.\n";
-    case ENOTDIR:
-      return "The system cannot find the path specified.\n";
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-      return "Access is denied.\n";
-    default:
-      return std::string(std::strerror(error)) + "\n";
-  }
-}
-
 // Applies the command's redirections left to right. On a file that cannot
 // be opened the message goes where the standard error points so far.
 bool redirect(const Command& command, Stage* stage) {
@@ -88,7 +73,7 @@ bool redirect(const Command& command, Stage* stage) {
     const std::string path = is_null_device(redir.file) ? std::string("/dev/null") : native_path(redir.file.c_str());
     const int fd = ::open(path.c_str(), open_flags(redir.kind) | O_CLOEXEC, 0666);
     if (fd < 0) {
-      write_all(stage->err, open_failure_text(errno));
+      write_all(stage->err, failure_text(errno));
       return false;
     }
     stage->owned.push_back(fd);
@@ -123,7 +108,7 @@ void start_program(const Command& command, Stage* stage) {
                                 "operable program or batch file.\n");
       stage->status = kNotRecognized;
     } else {
-      write_all(stage->err, open_failure_text(found));
+      write_all(stage->err, failure_text(found));
       stage->status = 1;
     }
     return;
@@ -158,7 +143,7 @@ void start_program(const Command& command, Stage* stage) {
   posix_spawnattr_destroy(&attributes);
   if (error != 0) {
     stage->pid = -1;
-    write_all(stage->err, open_failure_text(error));
+    write_all(stage->err, failure_text(error));
     stage->status = 1;
   }
 }
@@ -217,7 +202,7 @@ int run_pipeline(const Pipeline& pipeline, const StandardStreams& streams) {
   for (std::size_t i = 0; i + 1 < count; ++i) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {
-      write_all(streams.err, open_failure_text(errno));
+      write_all(streams.err, failure_text(errno));
       for (auto& stage : stages) {
         close_owned(stage.get());
       }

@@ -1,11 +1,24 @@
 #include "src/common/util/child.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "port/env.h"
 #include "port/process.h"
 #include "src/common/util/errors.h"
 #include "src/common/util/log.h"
+
+bool product_start_mode() {
+  const char* mode = port::get_env("LXG_STARTMODE");
+  return mode != nullptr && std::strcmp(mode, "LX") == 0;
+}
+
+void report_command_too_long(const char* program_name, int command_size) {
+  std::fprintf(stderr, "%s: the document path is too long: the command line would exceed %d characters\n",
+               program_name, command_size - 1);
+}
 
 int run_summarizer_child(const char* program_name, const char* command_line,
                          const char* working_dir) {
@@ -17,7 +30,8 @@ int run_summarizer_child(const char* program_name, const char* command_line,
   options.working_dir = working_dir;
 
   int start_error = 0;
-  if (port::run_child(command_line, options, &start_error) != -1 || start_error == 0) return 0;
+  port::run_child(command_line, options, &start_error);
+  if (start_error == 0) return 0;
 
   // Built to the command line's own length, so the message is never cut.
   const std::string message = std::string(program_name) + ": CreateProcess: " + command_line;

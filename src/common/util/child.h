@@ -1,6 +1,13 @@
 #pragma once
-// The one thing every summarizer wrapper does: run its outside summarizer on
-// the document and leave the summary to the child.
+// What every summarizer wrapper does: run its outside summarizer on the
+// document and leave the summary to the child.
+
+// True when the product started the wrapper (LXG_STARTMODE is exactly "LX").
+bool product_start_mode();
+
+// The refusal of a document path that would not fit the command line of
+// command_size bytes: one line on standard error (the caller exits with 1).
+void report_command_too_long(const char* program_name, int command_size);
 
 // Runs the command line (program name first, found by the platform's program
 // search) with the wrapper's own standard streams, environment and console,

@@ -47,11 +47,6 @@ constexpr int kPathSize = 260;
 constexpr int kCommandSize = 260;
 constexpr int kMessageSize = 1024;
 
-bool product_start_mode() {
-  const char* mode = port::get_env("LXG_STARTMODE");
-  return mode != nullptr && std::strcmp(mode, "LX") == 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -97,8 +92,7 @@ int main(int argc, char** argv) {
   length = kSelf.body_only ? std::snprintf(command, sizeof command, "vezURUduvev.exe --body-only %s", document)
                            : std::snprintf(command, sizeof command, "vezURUduvev.exe %s", document);
   if (length < 0 || length >= kCommandSize) {
-    std::fprintf(stderr, "%s: the document path is too long: the command line would exceed %d characters\n",
-                 name, kCommandSize - 1);
+    report_command_too_long(name, kCommandSize);
     return 1;
   }
 

@@ -19,11 +19,6 @@ constexpr bool kWholeDocument = kName == "htmlsift2";
 
 constexpr int kCommandSize = 1024;
 
-bool product_start_mode() {
-  const char* mode = port::get_env("LXG_STARTMODE");
-  return mode != nullptr && std::strcmp(mode, "LX") == 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,8 +42,7 @@ int main(int argc, char** argv) {
     length = std::snprintf(command, sizeof command, "htmlloose.exe --body-text %s", document);
   }
   if (length < 0 || length >= kCommandSize) {
-    std::fprintf(stderr, "%s: the document path is too long: the command line would exceed %d characters\n",
-                 kName.data(), kCommandSize - 1);
+    report_command_too_long(kName.data(), kCommandSize);
     return 1;
   }
 
