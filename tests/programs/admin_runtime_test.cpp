@@ -147,28 +147,8 @@ std::string mask_free_lines(const std::string& out) {
   return masked;
 }
 
-std::string backslashed(std::string path) {
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return path;
-}
-
-// A text as a quoted string of the registry file format. The trail byte of a
-// double-byte character is part of the character, never escaped.
-std::string reg_string(const std::string& text) {
-  std::string quoted = "\"";
-  for (size_t i = 0; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && i + 1 < text.size()) {
-      quoted += text.substr(i, 2);
-      ++i;
-      continue;
-    }
-    if (c == '\\' || c == '"') quoted += '\\';
-    quoted += static_cast<char>(c);
-  }
-  return quoted + "\"";
-}
+using lxt::backslashed;
+using lxt::reg_string;
 
 std::string section(const std::string& key) { return "[HKEY_LOCAL_MACHINE\\" + key + "]\n"; }
 

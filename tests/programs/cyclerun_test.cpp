@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,34 +46,8 @@ const char kCatalogue[] =
     "LXC_MSG_601\nLXCM601-I:notice accepted\n"
     "LXC_MSG_610\nLXCM610-I:notice answered\n";
 
-// A port on 127.0.0.1 where nothing listens.
-int closed_port() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
-// A text as a quoted string of the registry file format.
-std::string reg_string(const std::string& text) {
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '\\' || c == '"') quoted += '\\';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
-std::string dword(int value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "dword:%08x", value);
-  return text;
-}
+using lxt::reg_string;
+using lxt::Peer;
 
 // The machine-readable comment line of a message page.
 std::string comment(const std::string& id_and_args) { return "<!-- " + id_and_args + " -->\n"; }
@@ -94,7 +66,7 @@ class Cycle : public ::testing::Test {
     dir_.mkdir("inst");
     dir_.mkdir("inst/lib");
     dir_.write("inst/lib/lorvex.msg", kCatalogue);
-    registry(closed_port());
+    registry(Peer::closed_port());
   }
 
   // The installation in inst/ and the search service's command port.
@@ -102,7 +74,7 @@ class Cycle : public ::testing::Test {
     ASSERT_TRUE(registry_.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName]\n"
                                 "\"Path00\"=" + reg_string(dir_.host("inst")) + "\n\n"
                                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo]\n" +
-                                (command_port >= 0 ? "\"CgiPortNo\"=" + dword(command_port) + "\n" : "") +
+                                (command_port >= 0 ? "\"CgiPortNo\"=" + lxt::reg_dword(command_port) + "\n" : "") +
                                 extra_env_info));
   }
 
@@ -453,12 +425,6 @@ class Notice : public Cycle {
   bool lock_exists() const { return dir_.exists("inst/.lxQ71K58R03lock"); }
 };
 
-lxt::Peer::Options answering(const std::string& reply) {
-  lxt::Peer::Options options;
-  options.reply = reply;
-  options.read = "nul";
-  return options;
-}
 
 TEST_F(Notice, NumericRepliesAreTheTwoKindsOfSuccess) {
   struct Case {
@@ -467,7 +433,7 @@ TEST_F(Notice, NumericRepliesAreTheTwoKindsOfSuccess) {
   };
   for (const Case& c : {Case{"0", "LXCM601-I"}, Case{"0\n", "LXCM601-I"}, Case{" 12 done", "LXCM610-I"},
                         Case{"-1", "LXCM610-I"}, Case{"4294967296", "LXCM610-I"}, Case{"-000", "LXCM601-I"}}) {
-    lxt::Peer peer(answering(c.reply));
+    lxt::Peer peer(Peer::answering(c.reply));
     ASSERT_NE(peer.port(), 0);
     dir_.write("work/gatherinput", kUrls);
     const RunResult result = notify(peer);
@@ -482,7 +448,7 @@ TEST_F(Notice, NumericRepliesAreTheTwoKindsOfSuccess) {
 }
 
 TEST_F(Notice, TheExchangeRunsUnderTheCycleLock) {
-  lxt::Peer::Options options = answering("0");
+  lxt::Peer::Options options = Peer::answering("0");
   options.watch = dir_.file("inst/.lxQ71K58R03lock");
   lxt::Peer peer(options);
   ASSERT_NE(peer.port(), 0);
@@ -494,7 +460,7 @@ TEST_F(Notice, TheExchangeRunsUnderTheCycleLock) {
 }
 
 TEST_F(Notice, RejectionIsReportedWhateverItsCase) {
-  lxt::Peer peer(answering("lxsCommandErr: unknown"));
+  lxt::Peer peer(Peer::answering("lxsCommandErr: unknown"));
   ASSERT_NE(peer.port(), 0);
   const RunResult result = notify(peer);
   EXPECT_EQ(result.status, 0);
@@ -514,7 +480,7 @@ TEST_F(Notice, ServiceClosingWithoutAnswerOrAnsweringNonsense) {
   }
   {
     dir_.write("work/gatherinput", kUrls);
-    lxt::Peer peer(answering("OK"));
+    lxt::Peer peer(Peer::answering("OK"));
     ASSERT_NE(peer.port(), 0);
     const RunResult result = notify(peer);
     EXPECT_TRUE(result.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM001-E 201"))) << result.out;
@@ -555,21 +521,19 @@ TEST_F(Notice, LockThatCannotBeCreated) {
   const RunResult result = cyclerun({settings(base_settings())});
   EXPECT_EQ(result.status, 0);
   // The installation has no catalogue either: the catalogue's own message is the only output.
-  std::string expected = dir_.host("no-such-dir") + "\\lib\\lorvex.msg";
-  std::replace(expected.begin(), expected.end(), '/', '\\');
+  const std::string expected = lxt::backslashed(dir_.host("no-such-dir") + "\\lib\\lorvex.msg");
   EXPECT_TRUE(result.out.starts_with("Content-Type: text/html\n\n" + comment("QTRM107-E " + expected))) << result.out;
 }
 
 TEST_F(Notice, InstallationWrittenWithBackslashes) {
   // Windows paths come with backslashes; the lock and the catalogue are found all the same.
-  std::string install = dir_.host("inst");
-  std::replace(install.begin(), install.end(), '/', '\\');
-  lxt::Peer peer(answering("0"));
+  const std::string install = lxt::backslashed(dir_.host("inst"));
+  lxt::Peer peer(Peer::answering("0"));
   ASSERT_NE(peer.port(), 0);
   ASSERT_TRUE(registry_.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName]\n"
                               "\"Path00\"=" + reg_string(install) + "\n\n"
                               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo]\n"
-                              "\"CgiPortNo\"=" + dword(peer.port()) + "\n"));
+                              "\"CgiPortNo\"=" + lxt::reg_dword(peer.port()) + "\n"));
   dir_.write("inst/.lxQ71K58R03lock", "");
   const RunResult held = cyclerun({settings(base_settings())});
   EXPECT_TRUE(held.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM016-E"))) << held.out;
@@ -584,7 +548,7 @@ TEST_F(Notice, InstallationWrittenWithBackslashes) {
 
 TEST_F(Notice, GathererNameLimits) {
   const std::string longest(503, 'g');
-  lxt::Peer peer(answering("0"));
+  lxt::Peer peer(Peer::answering("0"));
   ASSERT_NE(peer.port(), 0);
   const RunResult fits = notify(peer, "Gatherer-Name=" + longest + "\n");
   EXPECT_EQ(peer.finish(), 0);

@@ -127,9 +127,7 @@ class DemoCycle : public ::testing::Test {
   void registry(int port) {
     std::string text = lxt::read_file(demo_dir() + "/registry.reg");
     text = replace_all(text, "@INSTALL_DIR@", replace_all(dir_.host("inst"), "\\", "\\\\"));
-    char dword[32];
-    std::snprintf(dword, sizeof dword, "dword:%08x", port);
-    text = std::regex_replace(text, std::regex("\"CgiPortNo\"=dword:[0-9a-fA-F]+"), "\"CgiPortNo\"=" + std::string(dword));
+    text = std::regex_replace(text, std::regex("\"CgiPortNo\"=dword:[0-9a-fA-F]+"), "\"CgiPortNo\"=" + lxt::reg_dword(port));
     ASSERT_TRUE(registry_.write(text));
   }
 
@@ -158,10 +156,7 @@ class DemoCycle : public ::testing::Test {
 };
 
 TEST_F(DemoCycle, WholeCycleWithTheStandInsAndTheService) {
-  lxt::Peer::Options answer;
-  answer.reply = "0";
-  answer.read = "nul";
-  lxt::Peer peer(answer);
+  lxt::Peer peer(lxt::Peer::answering("0"));
   ASSERT_NE(peer.port(), 0);
   registry(peer.port());
 
@@ -199,10 +194,7 @@ TEST_F(DemoCycle, WholeCycleWithTheStandInsAndTheService) {
 }
 
 TEST_F(DemoCycle, OtherOutcomesShowTheCataloguesTexts) {
-  lxt::Peer::Options answer;
-  answer.reply = "12";
-  answer.read = "nul";
-  lxt::Peer peer(answer);
+  lxt::Peer peer(lxt::Peer::answering("12"));
   ASSERT_NE(peer.port(), 0);
   registry(peer.port());
   const RunResult answered = cyclerun();

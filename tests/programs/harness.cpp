@@ -1,10 +1,13 @@
 #include "tests/programs/harness.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +16,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -275,6 +279,17 @@ std::string host_path(const std::string& posix_path) {
 
 char host_sep() { return is_wine() ? '\\' : '/'; }
 
+std::string host_dir(const std::string& posix_dir) {
+  return is_wine() ? host_path(posix_dir) : fs::canonical(posix_dir).string();
+}
+
+std::string backslashed(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
 std::string host_join(const std::string& posix_dir, const std::string& name) {
   return host_path(posix_dir) + host_sep() + name;
 }
@@ -415,6 +430,29 @@ void Background::kill() {
   status_ = decode_status(st);
 }
 
+Peer::Options Peer::answering(const std::string& reply) {
+  Options options;
+  options.reply = reply;
+  options.read = "nul";
+  return options;
+}
+
+int Peer::closed_port() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    ADD_FAILURE() << "no free port on 127.0.0.1: " << std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return 0;
+  }
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
 Peer::Peer(const Options& options) : dir_(std::make_unique<TempDir>()) {
   const bool target = options.target_build && is_wine();
   auto path = [&](const std::string& name) { return target ? dir_->host(name) : dir_->file(name); };
@@ -425,7 +463,6 @@ Peer::Peer(const Options& options) : dir_(std::make_unique<TempDir>()) {
     argv.push_back("--reply");
     argv.push_back(*options.reply);
   }
-  if (options.reply_nul) argv.push_back("--reply-nul");
   if (!options.watch.empty()) {
     argv.push_back("--watch");
     argv.push_back(target ? host_path(options.watch) : options.watch);
@@ -528,6 +565,27 @@ std::string install_double(const std::string& double_name, const std::string& di
 
 // ---- registry --------------------------------------------------------------
 
+std::string reg_string(const std::string& text) {
+  std::string quoted = "\"";
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && i + 1 < text.size()) {
+      quoted += text.substr(i, 2);
+      ++i;
+      continue;
+    }
+    if (c == '\\' || c == '"') quoted += '\\';
+    quoted += static_cast<char>(c);
+  }
+  return quoted + "\"";
+}
+
+std::string reg_dword(int value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "dword:%08x", value);
+  return text;
+}
+
 namespace {
 const char kSystemKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA";
 }
@@ -561,7 +619,6 @@ bool Registry::write(const std::string& reg_text) {
   return true;
 }
 
-bool Registry::clear() { return write("REGEDIT4\n"); }
 
 // ---- journal ---------------------------------------------------------------
 

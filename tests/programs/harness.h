@@ -39,6 +39,12 @@ std::string host_path(const std::string& posix_path);
 char host_sep();
 // host_path(dir) + separator + name.
 std::string host_join(const std::string& posix_dir, const std::string& name);
+// A directory as a child reports its working directory: the real path
+// natively (the temp directory may sit behind a symbolic link), the Wine path
+// otherwise.
+std::string host_dir(const std::string& posix_dir);
+// The path with every "/" turned into "\".
+std::string backslashed(std::string path);
 
 // ---- running a program ------------------------------------------------------
 
@@ -143,11 +149,15 @@ class Peer {
  public:
   struct Options {
     std::optional<std::string> reply;  // nullopt: close without data
-    bool reply_nul = false;            // a zero byte after the reply
     std::string read = "once";         // "once", "nul" or "eof" (see lxpeer)
     bool target_build = false;         // the target's lxpeer (under Wine: the Windows one)
     std::string watch;                 // a POSIX path whose existence is noted when the request came
   };
+  // A peer that reads the request up to its zero byte and answers reply.
+  static Options answering(const std::string& reply);
+  // A port on 127.0.0.1 where nothing listens: bound, noted and closed.
+  static int closed_port();
+
   Peer() : Peer(Options{}) {}
   explicit Peer(const Options& options);
   int port() const { return port_; }  // 0 when it did not start
@@ -166,6 +176,12 @@ class Peer {
 
 // ---- registry ----------------------------------------------------------
 
+// A text as a quoted string of the registry file format. The trail byte of a
+// double-byte character is part of the character, never escaped.
+std::string reg_string(const std::string& text);
+// A number as registry file data: "dword:0000abcd".
+std::string reg_dword(int value);
+
 // The per-machine registry the programs read. Natively a registry file named
 // by LORVEX_REGISTRY, which write() sets in this test process so that later
 // runs inherit it; under Wine the prefix's registry, where write() first
@@ -178,8 +194,6 @@ class Registry {
   // reg_text: the registry editor's text format, first line included. Returns
   // false (with a test failure added) when the import fails.
   bool write(const std::string& reg_text);
-  // Removes the system's key (Wine) or empties the file (native).
-  bool clear();
 
  private:
   TempDir dir_;

@@ -2,9 +2,6 @@
 // facility and the recording child, the TCP peer and real files show what
 // happened. The same cases run natively and against the Windows build under
 // Wine, so both implementations must agree.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -39,11 +36,7 @@ lxt::RunResult drive(const std::vector<std::string>& subcommands, lxt::RunOption
   return r;
 }
 
-// The directory as the child reports it: the real path natively (the temp
-// directory may sit behind a symbolic link), the Wine path otherwise.
-std::string host_dir(const std::string& posix) {
-  return lxt::is_wine() ? lxt::host_path(posix) : fs::canonical(posix).string();
-}
+using lxt::host_dir;
 
 class PortTest : public ::testing::Test {
  protected:
@@ -422,17 +415,9 @@ TEST_F(PortTest, TcpPeerClosingWithoutDataGivesZeroBytes) {
 }
 
 TEST_F(PortTest, TcpNothingListeningIsConnectionRefused) {
-  // A port that was free a moment ago: bound, noted, closed.
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(s, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-  ::close(s);
-  auto r = drive({"tcp", std::to_string(ntohs(addr.sin_port)), "ZIVIDUZ g"});
+  const int port = lxt::Peer::closed_port();
+  ASSERT_NE(port, 0);
+  auto r = drive({"tcp", std::to_string(port), "ZIVIDUZ g"});
   // kConnect is step 4.
   EXPECT_EQ(r.out, "step=4 error=10061 received=0 reply=\n");
 }

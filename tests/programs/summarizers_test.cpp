@@ -18,11 +18,7 @@ namespace fs = std::filesystem;
 using lxt::Record;
 using lxt::RunResult;
 
-// The directory as the child reports it: the real path natively (the temp
-// directory may sit behind a symbolic link), the Wine path otherwise.
-std::string host_dir(const std::string& posix) {
-  return lxt::is_wine() ? lxt::host_path(posix) : fs::canonical(posix).string();
-}
+using lxt::host_dir;
 
 // The text the target's runtime gives for a missing file: glibc's natively,
 // the Windows runtime's under Wine.

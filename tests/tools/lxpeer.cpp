@@ -2,8 +2,7 @@
 // writes the port it listens on into a file, accepts one connection, records
 // what the client sent, answers (or closes without a word) and ends.
 //
-//   lxpeer --port-file F --request-file F [--port N]
-//          [--reply TEXT] [--reply-file F] [--reply-nul]
+//   lxpeer --port-file F --request-file F [--reply TEXT]
 //          [--read once|nul|eof] [--timeout-ms N] [--watch PATH]
 //
 // --read says how much of the request is taken: "once" (the default) is the
@@ -39,16 +38,6 @@ bool write_file_at_once(const std::string& path, const std::string& bytes) {
   return std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
-bool read_file(const std::string& path, std::string* bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes->append(buf, n);
-  std::fclose(f);
-  return true;
-}
-
 int usage(const char* why) {
   std::fprintf(stderr, "lxpeer: %s\n", why);
   return 2;
@@ -59,30 +48,18 @@ int usage(const char* why) {
 int main(int argc, char** argv) {
   std::string port_file, request_file, reply, read_mode = "once", watch;
   bool have_reply = false;
-  unsigned long port = 0;
   int timeout_ms = 60000;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool has_value = i + 1 < argc;
-    if (a == "--reply-nul") {
-      reply.push_back('\0');
-      have_reply = true;
-    } else if (!has_value) {
+    if (!has_value) {
       return usage(("missing value for " + a).c_str());
     } else if (a == "--port-file") {
       port_file = argv[++i];
     } else if (a == "--request-file") {
       request_file = argv[++i];
-    } else if (a == "--port") {
-      port = std::strtoul(argv[++i], nullptr, 10);
-      if (port > 65535) return usage("bad port");
     } else if (a == "--reply") {
       reply += argv[++i];
-      have_reply = true;
-    } else if (a == "--reply-file") {
-      std::string bytes;
-      if (!read_file(argv[++i], &bytes)) return usage("cannot read the reply file");
-      reply += bytes;
       have_reply = true;
     } else if (a == "--read") {
       read_mode = argv[++i];
@@ -100,7 +77,7 @@ int main(int argc, char** argv) {
 
   if (!peer::startup()) return 4;
   unsigned short bound = 0;
-  peer::Sock listener = peer::listen_local(static_cast<unsigned short>(port), &bound);
+  peer::Sock listener = peer::listen_local(0, &bound);
   if (listener == peer::kNoSock) {
     std::fprintf(stderr, "lxpeer: cannot listen (error %d)\n", peer::last_error());
     return 4;

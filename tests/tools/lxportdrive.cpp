@@ -4,7 +4,6 @@
 // change or a change of directory reaches the child of a later one:
 //
 //   putenv A=B            port::put_env; prints "putenv_error" on failure
-//   getenv NAME           "NAME=value" or "NAME unset"
 //   chdir DIR             port::change_dir; "chdir_error=E" on failure
 //   run CMDLINE           run_child; "status=N" or "start_error=E"
 //   run-in DIR CMDLINE    the same with the child's working directory DIR
@@ -35,7 +34,6 @@
 //   open-write PATH       opens the file for appending and keeps it open to the
 //                         end (to see which children inherit it)
 //   pid                   "pid=N"
-//   sleep MS
 // An argument written "@file=PATH" stands for the bytes of that file: under
 // Wine the command line of a program passes through the Unix character set,
 // so Shift_JIS bytes reach it only this way.
@@ -273,11 +271,6 @@ int drive(Args& a) {
     const std::string cmd = a.next();
     if (cmd == "putenv") {
       if (port::put_env(need(a, "assignment")) != 0) std::printf("putenv_error\n");
-    } else if (cmd == "getenv") {
-      const char* name = need(a, "name");
-      const char* v = port::get_env(name);
-      if (v) std::printf("%s=%s\n", name, v);
-      else std::printf("%s unset\n", name);
     } else if (cmd == "chdir") {
       if (port::change_dir(need(a, "directory")) != 0) std::printf("chdir_error=%d\n", port::last_system_error());
     } else if (cmd == "run") {
@@ -331,8 +324,6 @@ int drive(Args& a) {
       if (!port::open_file(path, "ab")) std::printf("open_error\n");
     } else if (cmd == "pid") {
       std::printf("pid=%d\n", port::current_pid());
-    } else if (cmd == "sleep") {
-      port::sleep_ms(static_cast<unsigned>(number(need(a, "milliseconds"))));
     } else {
       throw Usage{"unknown subcommand " + cmd};
     }

@@ -1,14 +1,13 @@
 // The shared administration runtime: the settings splitter and the command runner.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <regex>
 #include <unistd.h>
 #include <string>
 
 #include "admin/common/exec_cmd.h"
 #include "admin/common/settings_line.h"
+#include "tests/unit/port_posix_test_support.h"
 
 namespace {
 
@@ -67,17 +66,7 @@ TEST(TimeStamp, IsLocalTimeInSeventeenCharacters) {
   EXPECT_EQ(time_stamp(), time_stamp());  // always the same buffer
 }
 
-class ExecCmd : public ::testing::Test {
- protected:
-  void SetUp() override {
-    // The command interpreter is found along the search path.
-    const char* path = std::getenv("PATH");
-    saved_path_ = path ? path : "";
-    setenv("PATH", (std::string(LORVEX_TEST_BIN_DIR) + ":" + saved_path_).c_str(), 1);
-  }
-  void TearDown() override { setenv("PATH", saved_path_.c_str(), 1); }
-  std::string saved_path_;
-};
+class ExecCmd : public port_posix_test::InterpreterOnPath {};
 
 TEST_F(ExecCmd, EmptyLineStartsNothing) {
   EXPECT_EQ(exec_cmd(nullptr), 0);
@@ -101,20 +90,14 @@ TEST_F(ExecCmd, ReportsAProgramThatCannotBeStarted) {
 }
 
 TEST_F(ExecCmd, InterpreterRedirectionLandsInTheCurrentDirectory) {
-  char templ[] = "/tmp/lxexecXXXXXX";
-  ASSERT_NE(mkdtemp(templ), nullptr);
-  const std::string dir = templ;
+  const port_posix_test::TempDir dir;
   char old[4096];
   ASSERT_NE(getcwd(old, sizeof old), nullptr);
-  ASSERT_EQ(chdir(dir.c_str()), 0);
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
   const int status = exec_cmd("cmd.exe /C sh -c \"echo redirected\" > out.txt");
   ASSERT_EQ(chdir(old), 0);
   EXPECT_EQ(status, 0);
-  std::ifstream in(dir + "/out.txt");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(text, "redirected\n");
-  std::remove((dir + "/out.txt").c_str());
-  rmdir(dir.c_str());
+  EXPECT_EQ(port_posix_test::read_file(dir.file("out.txt")), "redirected\n");
 }
 
 }  // namespace

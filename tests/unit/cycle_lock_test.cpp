@@ -1,50 +1,41 @@
 // The cycle lock: a file created exclusively in the installation directory.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 
 #include "admin/cyclerun/notify.h"
-#include "port/posix/syscalls.h"
+#include "tests/unit/port_posix_test_support.h"
 
 namespace {
 
-class CycleLock : public ::testing::Test {
+using port_posix_test::backslashed;
+using port_posix_test::read_file;
+using port_posix_test::write_file;
+
+class CycleLock : public port_posix_test::SysCallsRestored {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/lxlockXXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir_ = templ;
-    ASSERT_EQ(mkdir((dir_ + "/lib").c_str(), 0755), 0);
-    write(dir_ + "/lib/lorvex.msg",
-          "LXC_MSG_016\nLXCM016-E:held\nLXC_MSG_021\nLXCM021-E:create %s (%d)\nLXC_MSG_022\nLXCM022-E:remove %s (%d)\n");
+    ASSERT_EQ(mkdir(dir_.file("lib").c_str(), 0755), 0);
+    write_file(dir_.file("lib/lorvex.msg"),
+               "LXC_MSG_016\nLXCM016-E:held\nLXC_MSG_021\nLXCM021-E:create %s (%d)\nLXC_MSG_022\nLXCM022-E:remove %s (%d)\n");
     // Written with backslashes as on Windows; the lock path has only forward slashes.
-    std::string install = dir_;
-    for (char& c : install) c = c == '/' ? '\\' : c;
     std::string escaped;
-    for (char c : install) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    write(dir_ + "/registry.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName]\n"
-                                  "\"Path00\"=\"" + escaped + "\"\n");
-    setenv("LORVEX_REGISTRY", (dir_ + "/registry.reg").c_str(), 1);
-    lock_ = dir_ + "/.lxQ71K58R03lock";
+    for (char c : backslashed(dir_.path())) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    write_file(dir_.file("registry.reg"), "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName]\n"
+                                          "\"Path00\"=\"" + escaped + "\"\n");
+    setenv("LORVEX_REGISTRY", dir_.file("registry.reg").c_str(), 1);
   }
   void TearDown() override {
-    port::posix::reset_sys();
     unsetenv("LORVEX_REGISTRY");
-    std::remove(lock_.c_str());
-    std::remove((dir_ + "/lib/lorvex.msg").c_str());
-    std::remove((dir_ + "/registry.reg").c_str());
-    rmdir((dir_ + "/lib").c_str());
-    rmdir(dir_.c_str());
+    SysCallsRestored::TearDown();
   }
-  static void write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
   bool lock_exists() const { return access(lock_.c_str(), F_OK) == 0; }
 
-  std::string dir_, lock_;
+  port_posix_test::TempDir dir_;
+  const std::string lock_ = dir_.file(".lxQ71K58R03lock");
 };
 
 int fail_open(const char*, int, ...) {
@@ -69,14 +60,12 @@ TEST_F(CycleLock, TakeReleaseTakeAgain) {
 }
 
 TEST_F(CycleLock, HeldLockIsReportedAndLeftAlone) {
-  write(lock_, "someone else's");
+  write_file(lock_, "someone else's");
   testing::internal::CaptureStdout();
   EXPECT_EQ(lock_cycle(), -1);
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out.find("Content-Type: text/html\n\n<!-- LXCM016-E -->\n"), 0u) << out;
-  std::ifstream in(lock_);
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(content, "someone else's");
+  EXPECT_EQ(read_file(lock_), "someone else's");
 }
 
 TEST_F(CycleLock, CreationAndRemovalFailuresCarryPathAndErrno) {
@@ -87,7 +76,7 @@ TEST_F(CycleLock, CreationAndRemovalFailuresCarryPathAndErrno) {
   EXPECT_EQ(out.find("Content-Type: text/html\n\n<!-- LXCM021-E " + lock_ + ",13 -->\n"), 0u) << out;
   port::posix::reset_sys();
 
-  write(lock_, "");
+  write_file(lock_, "");
   port::posix::sys().unlink = fail_unlink;
   testing::internal::CaptureStdout();
   EXPECT_EQ(unlock_cycle(), -1);
@@ -97,7 +86,7 @@ TEST_F(CycleLock, CreationAndRemovalFailuresCarryPathAndErrno) {
 }
 
 TEST_F(CycleLock, NoInstallationNoLock) {
-  write(dir_ + "/registry.reg", "REGEDIT4\n");
+  write_file(dir_.file("registry.reg"), "REGEDIT4\n");
   testing::internal::CaptureStdout();
   EXPECT_EQ(lock_cycle(), -1);
   EXPECT_EQ(unlock_cycle(), -1);

@@ -29,20 +29,7 @@ using port_posix_test::wait_until;
 
 class PortProcess : public port_posix_test::SysCallsRestored {};
 
-// The interpreter "cmd" is found along the search path, in the build's bin/.
-class PortShell : public PortProcess {
- protected:
-  void SetUp() override {
-    const char* path = std::getenv("PATH");
-    saved_path_ = path ? path : "";
-    setenv("PATH", (std::string(LORVEX_TEST_BIN_DIR) + ":" + saved_path_).c_str(), 1);
-  }
-  void TearDown() override {
-    setenv("PATH", saved_path_.c_str(), 1);
-    PortProcess::TearDown();
-  }
-  std::string saved_path_;
-};
+class PortShell : public port_posix_test::InterpreterOnPath {};
 
 // The process group of a process, from /proc.
 long process_group_of(long pid) {

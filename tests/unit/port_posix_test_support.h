@@ -1,5 +1,5 @@
 #pragma once
-// Shared helpers of the POSIX port's unit tests: a temporary directory that
+// Shared helpers of the unit tests: a temporary directory that
 // goes away, the syscall table put back after each test, and small file
 // utilities.
 #include <gtest/gtest.h>
@@ -44,6 +44,24 @@ class TempDir {
 class SysCallsRestored : public ::testing::Test {
  protected:
   void TearDown() override { port::posix::reset_sys(); }
+};
+
+// The build's bin/ first on the search path, where "cmd.exe /C" finds the
+// command interpreter; the search path is put back afterwards.
+class InterpreterOnPath : public SysCallsRestored {
+ protected:
+  void SetUp() override {
+    const char* path = std::getenv("PATH");
+    saved_path_ = path ? path : "";
+    setenv("PATH", (std::string(LORVEX_TEST_BIN_DIR) + ":" + saved_path_).c_str(), 1);
+  }
+  void TearDown() override {
+    setenv("PATH", saved_path_.c_str(), 1);
+    SysCallsRestored::TearDown();
+  }
+
+ private:
+  std::string saved_path_;
 };
 
 inline void write_file(const std::string& path, const std::string& content) {

@@ -1,5 +1,6 @@
 // Finding a program's file: paths, the search order, the ".exe" ending.
 #include "port/posix/search.h"
+#include "tests/unit/port_posix_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -62,10 +63,7 @@ TEST_F(FindProgram, PathWordsAreUsedAsTheyStand) {
   EXPECT_EQ(found, tool);
 
   // Windows separators reach the file system as "/".
-  std::string windows = tool;
-  for (char& c : windows) {
-    if (c == '/') c = '\\';
-  }
+  const std::string windows = port_posix_test::backslashed(tool);
   found.clear();
   EXPECT_EQ(find_program(windows, &found), 0);
   EXPECT_EQ(found, tool);

@@ -10,8 +10,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -21,6 +19,7 @@
 #include "src/common/util/errors.h"
 #include "src/common/util/log.h"
 #include "src/common/util/runtime_alloc.h"
+#include "tests/unit/port_posix_test_support.h"
 
 namespace {
 
@@ -196,17 +195,15 @@ TEST_F(ErrorLog, NoStreamMeansNothingIsWritten) {
 // The flush rule, seen from outside the stream: another reader of the same
 // file or pipe sees a line only once the stream has handed it on.
 TEST(ErrorLogFlush, ARegularFileIsFlushedAfterEveryLine) {
-  const std::string path = (std::filesystem::temp_directory_path() /
-                            ("summarizer_log_" + std::to_string(getpid()))).string();
+  const port_posix_test::TempDir dir;
+  const std::string path = dir.file("log");
   std::FILE* file = std::fopen(path.c_str(), "w");
   ASSERT_NE(file, nullptr);
   log_setup(file);
   report_error("first\n");
-  std::ifstream reader(path);
-  std::string seen((std::istreambuf_iterator<char>(reader)), std::istreambuf_iterator<char>());
+  const std::string seen = port_posix_test::read_file(path);
   log_setup(nullptr);
   std::fclose(file);
-  std::filesystem::remove(path);
   EXPECT_NE(seen.find("ERROR: first\n"), std::string::npos) << seen;
 }
 
