@@ -22,6 +22,17 @@ namespace port {
 using posix::native_path;
 using posix::sys;
 
+namespace {
+
+void fill_info(const struct stat& st, FileInfo* info) {
+  if (info == nullptr) return;
+  info->is_directory = S_ISDIR(st.st_mode);
+  info->is_regular = S_ISREG(st.st_mode);
+  info->size = static_cast<long long>(st.st_size);
+}
+
+}  // namespace
+
 int file_stat(const char* path, FileInfo* info) {
   struct stat st {};
   if (sys().stat(native_path(path).c_str(), &st) != 0) {
@@ -30,11 +41,7 @@ int file_stat(const char* path, FileInfo* info) {
     if (errno == ENOTDIR) errno = ENOENT;
     return -1;
   }
-  if (info != nullptr) {
-    info->is_directory = S_ISDIR(st.st_mode);
-    info->is_regular = S_ISREG(st.st_mode);
-    info->size = static_cast<long long>(st.st_size);
-  }
+  fill_info(st, info);
   return 0;
 }
 
@@ -46,11 +53,7 @@ int stream_stat(std::FILE* stream, FileInfo* info) {
     return -1;
   }
   if (fstat(fd, &st) != 0) return -1;
-  if (info != nullptr) {
-    info->is_directory = S_ISDIR(st.st_mode);
-    info->is_regular = S_ISREG(st.st_mode);
-    info->size = static_cast<long long>(st.st_size);
-  }
+  fill_info(st, info);
   return 0;
 }
 

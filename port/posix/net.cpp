@@ -61,6 +61,36 @@ NetResult fail(NetResult result, NetStep step, int error) {
   return result;
 }
 
+// Connects the socket, sends the request and takes one receive of the reply.
+NetResult exchange(int fd, const sockaddr_in& address, const char* request, int request_size, char* reply,
+                   int reply_size) {
+  using posix::sys;
+  using posix::winsock_error;
+  NetResult result;
+  if (sys().connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    return fail(result, NetStep::kConnect, winsock_error(errno));
+  }
+  if (request_size < 0 || (request == nullptr && request_size > 0)) {
+    return fail(result, NetStep::kSend, winsock_error(EFAULT));
+  }
+  // A peer that has gone away must not end the caller with SIGPIPE.
+  ssize_t sent = 0;
+  do {
+    sent = sys().send(fd, request, static_cast<size_t>(request_size), MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  if (sent < 0) return fail(result, NetStep::kSend, winsock_error(errno));
+  if (reply_size < 0 || (reply == nullptr && reply_size > 0)) {
+    return fail(result, NetStep::kReceive, winsock_error(EFAULT));
+  }
+  ssize_t got = 0;
+  do {
+    got = sys().recv(fd, reply, static_cast<size_t>(reply_size), 0);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) return fail(result, NetStep::kReceive, winsock_error(errno));
+  result.received = static_cast<int>(got);
+  return result;
+}
+
 }  // namespace
 
 NetResult tcp_exchange(unsigned short tcp_port, const char* request, int request_size, char* reply,
@@ -81,41 +111,12 @@ NetResult tcp_exchange(unsigned short tcp_port, const char* request, int request
   }
   sockaddr_in address{};
   std::memcpy(&address, found->ai_addr, sizeof address);
-  const int family = found->ai_family;
   freeaddrinfo(found);
-  address.sin_family = static_cast<sa_family_t>(family);
   address.sin_port = htons(tcp_port);
 
-  const int fd = sys().socket(family, SOCK_STREAM, 0);
+  const int fd = sys().socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return fail(result, NetStep::kSocket, winsock_error(errno));
-
-  if (sys().connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    result = fail(result, NetStep::kConnect, winsock_error(errno));
-  } else if (request_size < 0 || (request == nullptr && request_size > 0)) {
-    result = fail(result, NetStep::kSend, winsock_error(EFAULT));
-  } else {
-    // A peer that has gone away must not end the caller with SIGPIPE.
-    ssize_t sent = 0;
-    do {
-      sent = sys().send(fd, request, static_cast<size_t>(request_size), MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    if (sent < 0) {
-      result = fail(result, NetStep::kSend, winsock_error(errno));
-    } else if (reply_size < 0 || (reply == nullptr && reply_size > 0)) {
-      result = fail(result, NetStep::kReceive, winsock_error(EFAULT));
-    } else {
-      ssize_t got = 0;
-      do {
-        got = sys().recv(fd, reply, static_cast<size_t>(reply_size), 0);
-      } while (got < 0 && errno == EINTR);
-      if (got < 0) {
-        result = fail(result, NetStep::kReceive, winsock_error(errno));
-      } else {
-        result.received = static_cast<int>(got);
-        result.error = last_error;
-      }
-    }
-  }
+  result = exchange(fd, address, request, request_size, reply, reply_size);
   sys().close(fd);
   return result;
 }

@@ -19,15 +19,22 @@ namespace port {
 using win32::FindHandle;
 using win32::UniqueHandle;
 
+namespace {
+
+void fill_info(const struct _stat64& st, FileInfo* info) {
+  if (info == nullptr) return;
+  info->is_directory = (st.st_mode & _S_IFMT) == _S_IFDIR;
+  info->is_regular = (st.st_mode & _S_IFMT) == _S_IFREG;
+  info->size = st.st_size;
+}
+
+}  // namespace
+
 int file_stat(const char* path, FileInfo* info) {
   // The 64-bit form of _stat, so that a file past 2 GB reports its size.
   struct _stat64 st{};
   if (_stat64(path, &st) != 0) return -1;
-  if (info != nullptr) {
-    info->is_directory = (st.st_mode & _S_IFMT) == _S_IFDIR;
-    info->is_regular = (st.st_mode & _S_IFMT) == _S_IFREG;
-    info->size = st.st_size;
-  }
+  fill_info(st, info);
   return 0;
 }
 
@@ -39,11 +46,7 @@ int stream_stat(std::FILE* stream, FileInfo* info) {
   }
   struct _stat64 st{};
   if (_fstat64(fd, &st) != 0) return -1;
-  if (info != nullptr) {
-    info->is_directory = (st.st_mode & _S_IFMT) == _S_IFDIR;
-    info->is_regular = (st.st_mode & _S_IFMT) == _S_IFREG;
-    info->size = st.st_size;
-  }
+  fill_info(st, info);
   return 0;
 }
 

@@ -66,8 +66,6 @@ int run_child(const char* command_line, const ChildOptions& options, int* start_
   // A failed read leaves the status at 0.
   DWORD status = 0;
   if (!GetExitCodeProcess(child.process.get(), &status)) status = 0;
-  child.thread.reset();
-  child.process.reset();
   // All 32 bits pass through: a status of 0xFFFFFFFF reads as -1.
   return static_cast<int>(status);
 }
