@@ -91,9 +91,9 @@ class Parser {
 
   // Closes the command being read. Each side of a "|" must hold a command.
   int end_command(bool before_pipe) {
-    current_.words = split_command_line(current_.text.c_str());
+    parse_command_line(current_.text.c_str(), &current_.parsed);
     const bool piped = before_pipe || !pipeline_->commands.empty();
-    if (piped && current_.words.empty()) {
+    if (piped && current_.parsed.argv.empty()) {
       return fail("| was unexpected at this time.");
     }
     pipeline_->commands.push_back(std::move(current_));

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "port/posix/cmdline.h"
+
 namespace port::posix::cmd {
 
 // The longest line the interpreter takes (the Windows interpreter's limit).
@@ -26,7 +28,7 @@ struct Redirection {
 
 struct Command {
   std::string text;                     // the line's part without its redirections
-  std::vector<std::string> words;       // text split by the command-line rules
+  ParsedCommand parsed;                 // text split by the command-line rules (no argv: no word)
   std::vector<Redirection> redirections;  // in the order written
 };
 

@@ -95,10 +95,7 @@ bool redirect(const Command& command, Stage* stage) {
 
 // Starts a program with the command's text split by the command-line rules.
 void start_program(const Command& command, Stage* stage) {
-  ParsedCommand parsed;
-  if (!parse_command_line(command.text.c_str(), &parsed)) {
-    return;
-  }
+  ParsedCommand parsed = command.parsed;  // posix_spawn takes non-const words
   std::string path;
   const int found = find_program(parsed.program, &path);
   if (found != 0) {
@@ -222,16 +219,17 @@ int run_pipeline(const Pipeline& pipeline, const StandardStreams& streams) {
       close_owned(stage);
       continue;
     }
-    if (command.words.empty()) {
+    const std::vector<std::string>& words = command.parsed.argv;
+    if (words.empty()) {
       close_owned(stage);  // redirections alone: their files are made, nothing runs
       continue;
     }
-    if (is_builtin(command.words.front())) {
+    if (is_builtin(words.front())) {
       // The thread owns the command's descriptors and closes them when done,
       // so a reader after it sees the end of its input and a writer before
       // it stops on a closed pipe instead of waiting on a full one.
       stage->thread = std::thread([stage, &command] {
-        stage->status = run_builtin(command.words, stage->out, stage->err);
+        stage->status = run_builtin(command.parsed.argv, stage->out, stage->err);
         close_owned(stage);
       });
       continue;
