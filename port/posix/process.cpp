@@ -20,8 +20,31 @@
 #include "port/posix/path.h"
 #include "port/posix/search.h"
 #include "port/posix/syscalls.h"
+#include "port/posix/wait.h"
 
 extern char** environ;
+
+namespace port::posix {
+
+int status_of(int wait_status) {
+  if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
+  if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
+  return 0;
+}
+
+int wait_for(pid_t pid, int* status) {
+  int raw = 0;
+  for (;;) {
+    const pid_t rc = sys().waitpid(pid, &raw, 0);
+    if (rc == pid) {
+      *status = status_of(raw);
+      return 0;
+    }
+    if (rc < 0 && errno != EINTR) return errno;
+  }
+}
+
+}  // namespace port::posix
 
 namespace port {
 
@@ -118,25 +141,6 @@ int start(const char* command_line, const StartRequest& request, pid_t* pid) {
   return posix::sys().spawn(pid, resolved.c_str(), setup.actions(), setup.attr(), argv.data(), environ);
 }
 
-int status_of(int wait_status) {
-  if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
-  if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
-  return 0;
-}
-
-// Waits for the child; 0 with its status, or the errno of a failed wait.
-int wait_for(pid_t pid, int* status) {
-  int raw = 0;
-  for (;;) {
-    const pid_t rc = posix::sys().waitpid(pid, &raw, 0);
-    if (rc == pid) {
-      *status = status_of(raw);
-      return 0;
-    }
-    if (rc < 0 && errno != EINTR) return errno;
-  }
-}
-
 int run(const char* command_line, const StartRequest& request, int* start_error) {
   if (start_error) *start_error = 0;
   pid_t pid = 0;
@@ -144,7 +148,7 @@ int run(const char* command_line, const StartRequest& request, int* start_error)
   int status = 0;
   // A wait that fails leaves no status to report; it is reported like a
   // failed start rather than as some made-up exit status.
-  if (error == 0) error = wait_for(pid, &status);
+  if (error == 0) error = posix::wait_for(pid, &status);
   if (error != 0) {
     if (start_error) *start_error = error;
     errno = error;
@@ -182,7 +186,7 @@ int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int
     int raw = 0;
     const pid_t rc = posix::sys().waitpid(pid, &raw, WNOHANG);
     if (rc == pid) {
-      if (exit_code) *exit_code = status_of(raw);
+      if (exit_code) *exit_code = posix::status_of(raw);
       return 0;
     }
     if (rc < 0 && errno != EINTR) break;  // cannot be watched: treat as running

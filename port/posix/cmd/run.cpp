@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +18,7 @@
 #include "port/posix/cmdline.h"
 #include "port/posix/path.h"
 #include "port/posix/search.h"
+#include "port/posix/wait.h"
 
 extern char** environ;
 
@@ -145,19 +145,6 @@ void start_program(const Command& command, Stage* stage) {
   }
 }
 
-int wait_for(pid_t pid) {
-  int raw = 0;
-  while (::waitpid(pid, &raw, 0) < 0) {
-    if (errno != EINTR) {
-      return 1;
-    }
-  }
-  if (WIFSIGNALED(raw)) {
-    return 128 + WTERMSIG(raw);
-  }
-  return WEXITSTATUS(raw);
-}
-
 }  // namespace
 
 StandardStreams::StandardStreams() {
@@ -243,7 +230,9 @@ int run_pipeline(const Pipeline& pipeline, const StandardStreams& streams) {
       stage->thread.join();
     }
     if (stage->pid > 0) {
-      stage->status = wait_for(stage->pid);
+      int status = 0;
+      // A child whose end cannot be had counts as failed.
+      stage->status = wait_for(stage->pid, &status) == 0 ? status : 1;
     }
   }
   return stages.back()->status;
