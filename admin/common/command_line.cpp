@@ -1,0 +1,58 @@
+#include "admin/common/command_line.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "port/text.h"
+
+namespace {
+
+bool is_special(char c) {
+  return c == ' ' || c == '\t' || std::strchr("&|<>^()", c) != nullptr;
+}
+
+}  // namespace
+
+int quote_path(const char* path, char* out, std::size_t size) {
+  if (size > 0) out[0] = '\0';
+  bool needs_quotes = false;
+  const std::size_t length = std::strlen(path);
+  std::size_t trailing_backslashes = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (port::double_byte_at(path, i)) {
+      ++i;  // the second byte is part of the character
+      trailing_backslashes = 0;
+      continue;
+    }
+    const char c = path[i];
+    if (c == '"') return kPathHoldsQuote;
+    if (is_special(c)) needs_quotes = true;
+    trailing_backslashes = c == '\\' ? trailing_backslashes + 1 : 0;
+  }
+  if (!needs_quotes) return compose_line(out, size, "%s", path) ? 0 : kLineTooLong;
+  // Backslashes before the closing quote are doubled, or the argument
+  // splitter would take the last one as escaping the quote.
+  const int extra = static_cast<int>(trailing_backslashes);
+  return compose_line(out, size, "\"%s%.*s\"", path, extra, path + length - extra) ? 0 : kLineTooLong;
+}
+
+bool compose_line(char* out, std::size_t size, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  const bool fits = vcompose_line(out, size, format, args);
+  va_end(args);
+  return fits;
+}
+
+bool vcompose_line(char* out, std::size_t size, const char* format, std::va_list args) {
+  if (size == 0) return false;
+  const int length = std::vsnprintf(out, size, format, args);
+  if (length >= 0 && static_cast<std::size_t>(length) < size) return true;
+  out[0] = '\0';
+  return false;
+}
+
+bool compose_shell_line(char* out, std::size_t size, const char* body) {
+  if (body[0] == '"') return compose_line(out, size, "cmd.exe /C \"%s\"", body);
+  return compose_line(out, size, "cmd.exe /C %s", body);
+}

@@ -1,0 +1,30 @@
+#pragma once
+// Composing the command lines the administration programs hand to children
+// and to the command interpreter, into fixed buffers, refusing rather than
+// cutting.
+#include <cstdarg>
+#include <cstddef>
+
+// Results of quote_path.
+constexpr int kPathHoldsQuote = -2;  // no quoting carries a double quote through
+constexpr int kLineTooLong = -3;     // the result does not fit the buffer
+
+// Writes path into out (size bytes) as one word of a command line: unchanged
+// when it holds nothing that the interpreter or the argument splitter would
+// take apart, in double quotes when it holds a blank, a tab or one of
+// & | < > ^ ( ). Returns 0, kPathHoldsQuote or kLineTooLong (out is then
+// empty). The second byte of a double-byte character is never taken for a
+// special character.
+int quote_path(const char* path, char* out, std::size_t size);
+
+// Formats into out; false (out empty) when the text would not fit in size
+// bytes with its terminating zero.
+__attribute__((format(printf, 3, 4))) bool compose_line(char* out, std::size_t size, const char* format, ...);
+__attribute__((format(printf, 3, 0))) bool vcompose_line(char* out, std::size_t size, const char* format, std::va_list args);
+
+// The interpreter strips the first and the last double quote of a line that
+// begins with one (unless the line is one quoted program name); a line whose
+// first word is a quoted path therefore goes to it inside one more pair of
+// quotes. Writes "cmd.exe /C " and the body, wrapped so when needed. False
+// (out empty) when it would not fit.
+bool compose_shell_line(char* out, std::size_t size, const char* body);
