@@ -34,7 +34,7 @@ endfunction()
 # A program of the system: built into bin/ (NAME.exe on Windows).
 function(lorvex_program name)
   add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE lorvex_options)
+  target_link_libraries(${name} PRIVATE lorvex_options lorvex_program_start)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${LORVEX_BIN_DIR})
   # Each program is started anew for every job (the summarizers once per
   # document): loading the shared C++ runtime would cost more than the

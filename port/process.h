@@ -6,9 +6,13 @@ namespace port {
 
 // A child's start options. The defaults are those of the administration
 // programs' command runner: inherited handles, a new process group, the
-// caller's environment and current directory.
+// caller's environment and current directory. Every child starts with the
+// default SIGPIPE disposition on POSIX.
 struct ChildOptions {
   bool inherit_handles = true;
+  // Windows: a new console process group, which shares the console but gets
+  // no Ctrl+C. POSIX: the caller's process group (the terminal stays usable,
+  // job control never stops the child) with SIGINT ignored.
   bool new_process_group = true;
   const char* working_dir = nullptr;  // null: the caller's current directory
 };

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "admin/common/command_line.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/cyclerun/notify.h"
 #include "port/env.h"
@@ -26,7 +27,19 @@ class Cycle {
 
   // Formats into the working buffer; a text that does not fit is refused
   // with a message, never cut.
-  __attribute__((format(printf, 3, 4))) bool compose(const char* what, const char* format, ...);
+  __attribute__((format(printf, 3, 4))) bool compose(const char* what, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    const bool fits = vcompose_line(work_, sizeof work_, format, args);
+    va_end(args);
+    if (!fits) too_long(what);
+    return fits;
+  }
+  void too_long(const char* what) const;
+
+  // The working directory's file name as one word of an interpreter line,
+  // in the path buffer; false after a message when it cannot be had.
+  bool dir_file_word(const char* what, const char* work_dir, const char* name);
 
   // Runs a configured command line; false when it could not be started,
   // which ends the cycle. A missing command line runs nothing.
@@ -48,21 +61,33 @@ class Cycle {
   const char* path_;
   const SettingsStore& settings_;
   char work_[kWorkBufferSize] = {};
+  char word_[kWorkBufferSize] = {};
 };
 
-bool Cycle::compose(const char* what, const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  const int length = std::vsnprintf(work_, sizeof work_, format, args);
-  va_end(args);
-  if (length >= 0 && length < static_cast<int>(sizeof work_)) return true;
+void Cycle::too_long(const char* what) const {
   char detail[160];
   std::snprintf(detail, sizeof detail, "%s is longer than %d characters.", what, kWorkBufferSize - 1);
   error(detail);
+}
+
+bool Cycle::dir_file_word(const char* what, const char* work_dir, const char* name) {
+  if (!compose(what, "%s\\%s", work_dir, name)) return false;
+  if (quote_path(work_, word_, sizeof word_) == 0) return true;
+  too_long(what);
   return false;
 }
 
 void Cycle::run() {
+  // A path goes into the interpreter's lines in quotes when it holds a blank
+  // or a special character; no quoting carries a double quote through, so
+  // such a directory is refused before anything runs (unquoted, a blank
+  // would make "rmdir /S /Q" remove another directory).
+  const char* work_dir = get(Setting::kWorkingDirectory);
+  if (work_dir != nullptr && std::strchr(work_dir, '"') != nullptr) {
+    error("Working-Directory holds a double quote.");
+    return;
+  }
+
   if (!run_command(get(Setting::kLinkprunecmd))) return;
 
   // Expiry and a new index only for a gatherer that has a production database.
@@ -87,23 +112,29 @@ void Cycle::run() {
     std::fprintf(stderr, "cyclerun: %s: ERROR: %s is invalid.  (essence command is lost.)\n", time_stamp(), path_);
     return;
   }
-  const char* work_dir = get(Setting::kWorkingDirectory);
   if (work_dir == nullptr) {
     error("Working-Directory is lost.");
     return;
   }
 
-  if (!compose("the URL seeding pipeline", "cmd.exe /C type %s\\gatherinput | %s | %s", work_dir, seed, essence)) return;
+  if (!dir_file_word("the URL seeding pipeline", work_dir, "gatherinput")) return;
+  if (!compose("the URL seeding pipeline", "cmd.exe /C type %s | %s | %s", word_, seed, essence)) return;
   if (!run_command(work_)) return;
 
   const char* keep_cache = get(Setting::kKeepCache);
   if (keep_cache == nullptr || (keep_cache[0] != 'y' && keep_cache[0] != 'Y')) {
-    if (compose("the cache removal command", "rmdir /S /Q %s\\cache-liburl", work_dir)) run_shell(work_);
+    if (dir_file_word("the cache removal command", work_dir, "cache-liburl") &&
+        compose("the cache removal command", "rmdir /S /Q %s", word_)) {
+      run_shell(work_);
+    }
   }
   // Missing files go unremarked: the interpreter's error output is discarded.
-  if (compose("a file removal command", "del /F %s\\localmap.cf 2> \\nul", work_dir)) run_shell(work_);
-  if (compose("a file removal command", "del /F %s\\HTTPAuth.cf 2> \\nul", work_dir)) run_shell(work_);
-  if (compose("a file removal command", "del /F %s\\FTPAuth.cf 2> \\nul", work_dir)) run_shell(work_);
+  for (const char* name : {"localmap.cf", "HTTPAuth.cf", "FTPAuth.cf"}) {
+    if (dir_file_word("a file removal command", work_dir, name) &&
+        compose("a file removal command", "del /F %s 2> \\nul", word_)) {
+      run_shell(work_);
+    }
+  }
   // The per-run files stay for a look when debugging.
   if (port::get_env("KESTREL_DEBUG") == nullptr) {
     if (compose("the path of cyclerun.ini", "%s\\cyclerun.ini", work_dir)) port::remove_file(work_);

@@ -67,9 +67,22 @@ class SpawnSetup {
   // 0, or the error number of the step that failed.
   int init_error() const { return attr_ok_ && actions_ok_ ? 0 : ENOMEM; }
 
+  // Every program ignores SIGPIPE; its children start with the default
+  // disposition, as a Windows child knows no such signal to inherit. The
+  // child's signal mask is the caller's as it was before the start.
+  int signal_defaults(const sigset_t& mask) {
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    if (int rc = posix_spawnattr_setsigdefault(&attr_, &defaults)) return rc;
+    if (int rc = posix_spawnattr_setsigmask(&attr_, &mask)) return rc;
+    flags_ |= POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    return posix_spawnattr_setflags(&attr_, flags_);
+  }
   int new_group() {
     if (int rc = posix_spawnattr_setpgroup(&attr_, 0)) return rc;
-    return posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETPGROUP);
+    flags_ |= POSIX_SPAWN_SETPGROUP;
+    return posix_spawnattr_setflags(&attr_, flags_);
   }
   int chdir_to(const std::string& dir) { return posix_spawn_file_actions_addchdir_np(&actions_, dir.c_str()); }
   int null_stdio() {
@@ -87,12 +100,14 @@ class SpawnSetup {
  private:
   posix_spawnattr_t attr_{};
   posix_spawn_file_actions_t actions_{};
+  short flags_ = 0;
   bool attr_ok_ = false;
   bool actions_ok_ = false;
 };
 
 struct StartRequest {
-  bool new_process_group = true;
+  bool new_process_group = false;  // a detached daemon's own group
+  bool ignore_interrupt = false;   // the child starts with SIGINT ignored
   bool inherit_handles = true;
   bool null_stdio = false;
   const char* working_dir = nullptr;
@@ -111,6 +126,38 @@ void make_children_waitable() {
   }
 }
 
+// Holds SIGINT ignored (and blocked, so that none arrives half-way) while a
+// child that must start with it ignored is spawned: posix_spawn can reset a
+// disposition to the default but cannot set one to "ignore". The caller's
+// own disposition and mask come back when the start is over.
+class InterruptIgnoredForStart {
+ public:
+  explicit InterruptIgnoredForStart(bool active) : active_(active) {
+    sigset_t block;
+    sigemptyset(&block);
+    if (active_) sigaddset(&block, SIGINT);
+    ::sigprocmask(SIG_BLOCK, &block, &caller_mask_);
+    if (!active_) return;
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGINT, &ignore, &caller_action_);
+  }
+  ~InterruptIgnoredForStart() {
+    if (active_) ::sigaction(SIGINT, &caller_action_, nullptr);
+    ::sigprocmask(SIG_SETMASK, &caller_mask_, nullptr);
+  }
+  InterruptIgnoredForStart(const InterruptIgnoredForStart&) = delete;
+  InterruptIgnoredForStart& operator=(const InterruptIgnoredForStart&) = delete;
+
+  const sigset_t& caller_mask() const { return caller_mask_; }
+
+ private:
+  bool active_;
+  sigset_t caller_mask_{};
+  struct sigaction caller_action_ {};
+};
+
 // Starts the child; 0 with *pid, or the error number of the failure.
 int start(const char* command_line, const StartRequest& request, pid_t* pid) {
   make_children_waitable();
@@ -121,6 +168,8 @@ int start(const char* command_line, const StartRequest& request, pid_t* pid) {
 
   SpawnSetup setup;
   if (int rc = setup.init_error()) return rc;
+  InterruptIgnoredForStart interrupt(request.ignore_interrupt);
+  if (int rc = setup.signal_defaults(interrupt.caller_mask())) return rc;
   if (request.new_process_group) {
     if (int rc = setup.new_group()) return rc;
   }
@@ -160,8 +209,12 @@ int run(const char* command_line, const StartRequest& request, int* start_error)
 }  // namespace
 
 int run_child(const char* command_line, const ChildOptions& options, int* start_error) {
+  // The child of a new console process group on Windows shares the console
+  // but gets no Ctrl+C. Here it stays in the caller's group, so that it can
+  // read and write the terminal without being stopped by job control, and
+  // starts with SIGINT ignored.
   StartRequest request;
-  request.new_process_group = options.new_process_group;
+  request.ignore_interrupt = options.new_process_group;
   request.inherit_handles = options.inherit_handles;
   request.working_dir = options.working_dir;
   return run(command_line, request, start_error);
@@ -171,6 +224,7 @@ bool start_error_is_errno() { return true; }
 
 int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int* start_error) {
   StartRequest request;
+  request.new_process_group = true;
   request.inherit_handles = false;
   request.null_stdio = true;
   pid_t pid = 0;
@@ -203,7 +257,6 @@ int run_shell(const char* line) {
   if (line == nullptr) line = "";
   const std::string command = std::string("cmd.exe /C ") + line;
   StartRequest request;
-  request.new_process_group = false;
   int error = 0;
   return run(command.c_str(), request, &error);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -214,6 +215,59 @@ TEST_F(Cycle, ExportsEnvironmentSettingsAndWarnsAboutUnknownNames) {
     EXPECT_EQ(tool->env.at("kestrel_home"), std::nullopt);
     EXPECT_EQ(tool->env.at("tmpdir"), std::nullopt);
   }
+}
+
+TEST_F(Cycle, AWorkingDirectoryWithBlanksOrInterpreterCharactersNeverReachesItsSibling) {
+  // A sibling gatherer whose name is the first word of ours: an unquoted
+  // "rmdir /S /Q" or "del" would take it.
+  for (const std::string name : {"demo 2", "demo&(2)"}) {
+    SCOPED_TRACE(name);
+    const std::string sibling = "g/demo";
+    dir_.mkdir("g");
+    dir_.mkdir(sibling);
+    dir_.mkdir(sibling + "/cache-liburl");
+    for (const char* file : {"PRODUCTION.gdbm", "localmap.cf", "HTTPAuth.cf", "FTPAuth.cf", "gatherinput"}) {
+      dir_.write(sibling + "/" + file, "sibling");
+    }
+    const std::string ours = "g/" + name;
+    dir_.mkdir(ours);
+    dir_.mkdir(ours + "/cache-liburl");
+    dir_.write(ours + "/cache-liburl/page", "cached");
+    dir_.write(ours + "/gatherinput", kUrls);
+    dir_.write(ours + "/localmap.cf", "m");
+    std::string text = base_settings();
+    text.replace(text.find("Working-Directory=" + work()), ("Working-Directory=" + work()).size(),
+                 "Working-Directory=" + dir_.host(ours));
+    dir_.write(ours + "/cyclerun.ini", text);
+    lxt::RunOptions options;
+    options.set("LXT_SEEDURLS_STDIN", "read");
+    const RunResult result = cyclerun({dir_.host(ours + "/cyclerun.ini")}, options);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    ASSERT_NE(find("seedurls"), nullptr);
+    EXPECT_EQ(lxt::lf(find("seedurls")->stdin_data.value_or("<none>")), kUrls);
+    for (const char* gone : {"cache-liburl", "localmap.cf", "gatherinput", "cyclerun.ini"}) {
+      EXPECT_FALSE(dir_.exists(ours + "/" + gone)) << gone;
+    }
+    EXPECT_TRUE(dir_.exists(sibling + "/cache-liburl"));
+    for (const char* file : {"PRODUCTION.gdbm", "localmap.cf", "HTTPAuth.cf", "FTPAuth.cf", "gatherinput"}) {
+      EXPECT_EQ(dir_.read(sibling + "/" + file), "sibling") << file;
+    }
+    std::filesystem::remove_all(dir_.file("g"));
+    std::filesystem::remove(dir_.file("journal"));
+  }
+}
+
+TEST_F(Cycle, AWorkingDirectoryWithADoubleQuoteIsRefusedBeforeAnythingRuns) {
+  std::string text = base_settings();
+  text.replace(text.find("Working-Directory=" + work()), ("Working-Directory=" + work()).size(),
+               "Working-Directory=" + work() + "\"x");
+  const RunResult result = cyclerun({settings(text)});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(matches(result.err, "^" + kPrefix + "ERROR: .* is invalid.  \\(Working-Directory holds a double quote.\\)\n$"))
+      << result.err;
+  EXPECT_TRUE(journal().empty());
+  EXPECT_TRUE(dir_.exists(in_work("gatherinput")));
 }
 
 TEST_F(Cycle, ProxyFromTheSettingsReachesTheTools) {
@@ -504,6 +558,23 @@ TEST_F(Notice, ServiceNotRunningAndPortNotConfigured) {
                               "\"Path00\"=" + reg_string(dir_.host("inst")) + "\n"));
   const RunResult no_key = cyclerun({settings(base_settings())});
   EXPECT_TRUE(no_key.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM002-E RegOpenKeyEx,2"))) << no_key.out;
+}
+
+TEST_F(Notice, ClosedStandardStreamsEndNeitherTheCycleNorItsLock) {
+  // A caller that stops reading: the page (written under the lock) and the
+  // warnings are lost, but the run goes on to its end and frees the lock.
+  for (bool closed_out : {true, false}) {
+    SCOPED_TRACE(closed_out ? "standard output closed" : "standard error closed");
+    dir_.write("work/gatherinput", kUrls);
+    lxt::RunOptions options;
+    options.stdout_closed = closed_out;
+    options.stderr_closed = !closed_out;
+    const RunResult result = cyclerun({settings(base_settings() + "unknown-name=x\n")}, options);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_FALSE(lock_exists());
+    EXPECT_EQ(programs().size(), 4u) << "no production database: no expiry, no index";
+    std::filesystem::remove(dir_.file("journal"));
+  }
 }
 
 TEST_F(Notice, HeldLockKeepsTheNoticeBack) {

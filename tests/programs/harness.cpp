@@ -310,6 +310,8 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
   } else {
     in_r.fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   }
+  if (options.stdout_closed) out_r.reset();
+  if (options.stderr_closed) err_r.reset();
   Spawned s = spawn(argv, options, in_r.fd, out_w.fd, err_w.fd);
   in_r.reset();
   out_w.reset();

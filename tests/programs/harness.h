@@ -60,6 +60,10 @@ struct RunOptions {
   std::vector<std::string> search_dirs;    // POSIX paths searched first for programs
   std::chrono::milliseconds timeout{120000};
   bool native = false;  // run natively even when the target is Wine (the native doubles)
+  // The stream is a pipe whose reader has gone before the program starts:
+  // every write to it fails (natively: SIGPIPE, or EPIPE when ignored).
+  bool stdout_closed = false;
+  bool stderr_closed = false;
 
   RunOptions& set(const std::string& name, const std::string& value) {
     env.push_back({name, value});

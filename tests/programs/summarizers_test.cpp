@@ -172,6 +172,20 @@ TEST_F(Summarizers, HtmlFailedStartIsOneErrorLineAndStatusZero) {
   EXPECT_TRUE(journal().empty());
 }
 
+TEST_F(Summarizers, AnErrorLineToAClosedStandardErrorEndsNothing) {
+  // A caller that has stopped reading: the line is lost, the status stays.
+  lxt::RunOptions options;
+  options.cwd = dir_.file("work");
+  options.search_dirs.push_back(dir_.file("tools"));
+  options.stderr_closed = true;
+  for (const auto& args : {std::vector<std::string>{lxt::program("htmlsift2"), "doc.html"},
+                           std::vector<std::string>{lxt::program("htmlsift2")}}) {
+    const RunResult r = lxt::run(args, options);
+    EXPECT_EQ(r.status, args.size() == 2 ? 0 : 1) << args.size();
+    EXPECT_EQ(r.out, "");
+  }
+}
+
 TEST_F(Summarizers, HtmlCommandLineFillsItsBufferButIsNeverCut) {
   install({"htmlloose_SJIS"});
   // "htmlloose_SJIS.exe " and the path: 1023 characters fit, 1024 do not.

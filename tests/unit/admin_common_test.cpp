@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <string>
 
+#include "admin/common/command_line.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/common/settings_line.h"
 #include "tests/unit/port_posix_test_support.h"
@@ -58,6 +59,46 @@ TEST(GetAttrVal, NeverWritesPastTheBuffers) {
   const auto s = split("A=12345678", 64, 8);
   EXPECT_EQ(s.result, kAttrValueTooLong);
   EXPECT_EQ(s.name, "");
+}
+
+TEST(QuotePath, QuotesOnlyWhatTheInterpreterWouldTakeApart) {
+  struct Case {
+    const char* path;
+    int result;
+    const char* word;
+  } cases[] = {
+      {"C:\\gatherers\\demo\\gatherinput", 0, "C:\\gatherers\\demo\\gatherinput"},
+      {"C:\\gatherers\\demo 2\\cache-liburl", 0, "\"C:\\gatherers\\demo 2\\cache-liburl\""},
+      {"C:\\Program Files (x86)\\gzip.exe", 0, "\"C:\\Program Files (x86)\\gzip.exe\""},
+      {"a&b", 0, "\"a&b\""}, {"a|b", 0, "\"a|b\""}, {"a<b", 0, "\"a<b\""}, {"a>b", 0, "\"a>b\""},
+      {"a^b", 0, "\"a^b\""}, {"a\tb", 0, "\"a\tb\""},
+      // A closing quote after backslashes would be escaped by the last of them.
+      {"C:\\a b\\", 0, "\"C:\\a b\\\\\""},
+      // Second bytes 0x7C ("|") and 0x5E ("^") belong to their characters.
+      {"\x83\x7C\x83\x5E", 0, "\x83\x7C\x83\x5E"},
+      {"C:\\a\"b", kPathHoldsQuote, ""},
+      {"C:\\a b\"", kPathHoldsQuote, ""},
+  };
+  for (const Case& c : cases) {
+    char out[64] = "untouched";
+    EXPECT_EQ(quote_path(c.path, out, sizeof out), c.result) << c.path;
+    EXPECT_STREQ(out, c.word) << c.path;
+  }
+  char small[6] = "xxxxx";
+  EXPECT_EQ(quote_path("a b c", small, sizeof small), kLineTooLong);  // 7 bytes with quotes
+  EXPECT_STREQ(small, "");
+  EXPECT_EQ(quote_path("abcde", small, sizeof small), 0);
+}
+
+TEST(ComposeShellLine, WrapsABodyThatBeginsWithAQuote) {
+  char out[64];
+  ASSERT_TRUE(compose_shell_line(out, sizeof out, "gzip -V > \\nul"));
+  EXPECT_STREQ(out, "cmd.exe /C gzip -V > \\nul");
+  ASSERT_TRUE(compose_shell_line(out, sizeof out, "\"C:\\a b\\gzip\" -V"));
+  EXPECT_STREQ(out, "cmd.exe /C \"\"C:\\a b\\gzip\" -V\"");
+  char small[16];
+  EXPECT_FALSE(compose_shell_line(small, sizeof small, "gzip -V > \\nul"));
+  EXPECT_STREQ(small, "");
 }
 
 TEST(TimeStamp, IsLocalTimeInSeventeenCharacters) {

@@ -123,9 +123,21 @@ TEST_F(PortProcess, WorkingDirectoryIsAWindowsStylePath) {
   EXPECT_EQ(error, ENOENT);
 }
 
-TEST_F(PortProcess, ProcessGroupAsAsked) {
+// The signals a running process ignores, from its status in /proc.
+unsigned long long ignored_signals(long pid) {
+  const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
+  const size_t at = status.find("SigIgn:\t");
+  return at == std::string::npos ? ~0ULL : std::stoull(status.substr(at + 8, 16), nullptr, 16);
+}
+bool ignores(unsigned long long mask, int signal) { return (mask >> (signal - 1)) & 1U; }
+
+TEST_F(PortProcess, ChildStaysInTheCallersGroupWithInterruptIgnoredAndPipeSignalsBack) {
   TempDir dir;
   const std::string line = "/bin/sh -c \"echo $$ > " + dir.file("pid") + "; exec sleep 30\"";
+  // Every program ignores SIGPIPE; its children must not inherit that.
+  struct sigaction ignore {}, caller_pipe {}, caller_int {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &caller_pipe), 0);
   // The child is started and checked while it runs, from a second thread.
   for (bool new_group : {true, false}) {
     std::remove(dir.file("pid").c_str());
@@ -138,16 +150,22 @@ TEST_F(PortProcess, ProcessGroupAsAsked) {
     });
     ASSERT_TRUE(wait_until([&] { return read_file(dir.file("pid")).find('\n') != std::string::npos; }));
     const long pid = std::stol(read_file(dir.file("pid")));
+    ASSERT_TRUE(wait_until([&] { return read_file("/proc/" + std::to_string(pid) + "/comm") == "sleep\n"; }));
     const long group = process_group_of(pid);
+    const unsigned long long ignored = ignored_signals(pid);
     ::kill(static_cast<pid_t>(pid), SIGKILL);
     runner.join();
     EXPECT_EQ(status, 128 + SIGKILL);
-    if (new_group) {
-      EXPECT_EQ(group, pid);
-    } else {
-      EXPECT_EQ(group, static_cast<long>(getpgrp()));
-    }
+    // Never a group of its own: a background group is stopped when it reads
+    // the terminal.
+    EXPECT_EQ(group, static_cast<long>(getpgrp()));
+    EXPECT_EQ(ignores(ignored, SIGINT), new_group);
+    EXPECT_FALSE(ignores(ignored, SIGPIPE));
   }
+  // The caller's own interrupt handling is as it was.
+  ASSERT_EQ(::sigaction(SIGINT, nullptr, &caller_int), 0);
+  EXPECT_NE(caller_int.sa_handler, SIG_IGN);
+  ::sigaction(SIGPIPE, &caller_pipe, nullptr);
 }
 
 TEST_F(PortProcess, DescriptorsInheritedOnlyWhenAsked) {

@@ -1,0 +1,17 @@
+// Linked into every program of the system: what each must set up before its
+// main runs.
+#include <signal.h>
+
+namespace {
+
+// Windows knows no SIGPIPE: a write to a pipe whose reader has gone fails and
+// the program goes on (and, say, releases the cycle lock it holds). Ignoring
+// the signal gives POSIX programs the same: the write fails with EPIPE.
+// Children get the default disposition back when they start.
+struct ProgramStart {
+  ProgramStart() { ::signal(SIGPIPE, SIG_IGN); }
+};
+
+const ProgramStart program_start;
+
+}  // namespace
