@@ -580,16 +580,20 @@ TEST_F(CmdShared, SequencesRunByStatus) {
     const char* text;
     std::vector<std::string> starts;
     int status;
+    bool by_status;  // "&&" or "||" decide
   } cases[] = {
-      {"ok a & fail b & ok c", {"ok a", "fail b", "ok c"}, 0},
-      {"ok a && fail b && ok c", {"ok a", "fail b"}, 3},
-      {"fail a || ok b || fail c", {"fail a", "ok b"}, 0},
-      {"fail a && ok b || ok c", {"fail a", "ok c"}, 0},
-      {"ok a || ok b & fail c", {"ok a", "fail c"}, 3},
-      {"ok a > out & ok b 2> err && ok c", {"ok a", "ok b", "ok c"}, 0},
-      {"ok a ^& b ^| c ^> d \"^&\" x^^y", {"ok a & b | c > d ^& x^y"}, 0},
+      {"ok a & fail b & ok c", {"ok a", "fail b", "ok c"}, 0, false},
+      {"ok a && fail b && ok c", {"ok a", "fail b"}, 3, true},
+      {"fail a || ok b || fail c", {"fail a", "ok b"}, 0, true},
+      {"fail a && ok b || ok c", {"fail a", "ok c"}, 0, true},
+      {"ok a || ok b & fail c", {"ok a", "fail c"}, 3, true},
+      {"ok a > out & ok b 2> err && ok c", {"ok a", "ok b", "ok c"}, 0, false},
+      {"ok a ^& b ^| c ^> d \"^&\" x^^y", {"ok a & b | c > d ^& x^y"}, 0, false},
   };
   for (const auto& c : cases) {
+    if (c.by_status && lxt::is_wine()) {
+      continue;  // Wine's interpreter (8.0) runs both sides whatever a program's status
+    }
     EXPECT_EQ(line(c.text).status, c.status) << c.text;
     EXPECT_EQ(starts(), c.starts) << c.text;
   }

@@ -308,7 +308,7 @@ class TreeRemoval {
     while (!levels_.empty()) {
       Level& level = levels_.back();
       if (level.next < level.children.size()) {
-        const std::string& child = level.children[level.next++];
+        const std::string child = level.children[level.next++];  // a copy: push() may move the levels
         const int sub = open_subdir(fd, child.c_str());
         if (sub >= 0) {
           if (push(sub, child)) {
