@@ -1,4 +1,7 @@
 // The interpreter's grammar takes any line without crashing; nothing is run.
+// The quote rule after /C, the variable expansion and the parser all see the
+// input; every name is defined (as its reversed self), so expansion can grow
+// the line, and a name counts as a program when it holds an "x".
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,7 +11,15 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string line(reinterpret_cast<const char*>(data), size);
   line = line.c_str();
-  port::posix::cmd::Pipeline pipeline;
-  (void)port::posix::cmd::parse_line(line, &pipeline);
+  line = port::posix::cmd::strip_outer_quotes(
+      line, [](const std::string& word) { return word.find('x') != std::string::npos; });
+  const port::posix::cmd::Lookup lookup = [](const std::string& name, std::string* value) {
+    value->assign(name.rbegin(), name.rend());
+    return name.size() % 3 != 0;
+  };
+  port::posix::cmd::Line parsed;
+  if (port::posix::cmd::parse_line(line, lookup, &parsed) == 0 && parsed.steps.empty()) {
+    __builtin_trap();  // a parsed line always has something to run
+  }
   return 0;
 }

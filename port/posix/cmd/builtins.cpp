@@ -59,11 +59,25 @@ bool has_option(const std::string& options, char letter) { return options.find(l
 
 // ---- type -------------------------------------------------------------------
 
+// True when both descriptors reach one file: appending a file to itself
+// would never reach its end and fill the disk.
+bool same_file(int in_fd, int out_fd) {
+  struct stat in_info {};
+  struct stat out_info {};
+  return ::fstat(in_fd, &in_info) == 0 && ::fstat(out_fd, &out_info) == 0 && S_ISREG(out_info.st_mode) &&
+         in_info.st_dev == out_info.st_dev && in_info.st_ino == out_info.st_ino;
+}
+
 int copy_file(const std::string& name, int out_fd, int err_fd) {
   const std::string path = native_path(name.c_str());
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     write_all(err_fd, file_failure_text(errno));
+    return 1;
+  }
+  if (same_file(fd, out_fd)) {
+    ::close(fd);
+    write_all(err_fd, name + ": " + kSameFileMessage + "\n");
     return 1;
   }
   int status = 0;
@@ -81,8 +95,12 @@ int copy_file(const std::string& name, int out_fd, int err_fd) {
     if (got == 0) {
       break;
     }
-    if (!write_all(out_fd, std::string(buffer, static_cast<std::size_t>(got)))) {
-      // The reader has gone (a pipe closed early): nothing more to do.
+    if (const int error = write_bytes(out_fd, buffer, static_cast<std::size_t>(got))) {
+      // A reader that has gone (a pipe closed early) is the normal end of a
+      // pipeline and not worth a word; any other failure loses output.
+      if (error != EPIPE) {
+        write_all(err_fd, failure_text(error));
+      }
       status = 1;
       break;
     }
@@ -196,43 +214,194 @@ int del_command(const std::vector<std::string>& words, int err_fd) {
 
 // ---- rmdir ------------------------------------------------------------------
 
-// Removes the tree under a directory and the directory, going on past what
-// cannot be removed and reporting each failure. Links are removed, never
-// followed.
-bool remove_tree(const std::string& dir, int err_fd) {
-  bool ok = true;
-  if (DIR* stream = ::opendir(dir.c_str())) {
-    std::vector<std::string> children;
-    while (const dirent* entry = ::readdir(stream)) {
-      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-        children.push_back(dir + "/" + entry->d_name);
-      }
+// The path as Windows reads it: "." parts and repeated or trailing
+// separators go, and ".." takes back the part before it, by the text alone.
+// So "lnk\." and "lnk\.\" name the link "lnk" itself, never what it points to.
+std::string lexical_path(const std::string& path) {
+  const bool absolute = !path.empty() && path[0] == '/';
+  std::vector<std::string> parts;
+  std::size_t pos = 0;
+  while (pos <= path.size()) {
+    std::size_t end = path.find('/', pos);
+    if (end == std::string::npos) {
+      end = path.size();
     }
-    ::closedir(stream);
-    for (const std::string& child : children) {
-      struct stat info {};
-      if (::lstat(child.c_str(), &info) != 0) {
-        continue;  // gone meanwhile
+    const std::string part = path.substr(pos, end - pos);
+    pos = end + 1;
+    if (part.empty() || part == ".") {
+      continue;
+    }
+    if (part == ".." && !parts.empty() && parts.back() != "..") {
+      parts.pop_back();
+      continue;
+    }
+    if (part == ".." && absolute) {
+      continue;  // above the root is the root
+    }
+    parts.push_back(part);
+  }
+  std::string joined = absolute ? "/" : "";
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    joined += (i == 0 ? "" : "/") + parts[i];
+  }
+  return joined.empty() ? "." : joined;
+}
+
+// Opens a directory entry as a directory, never through a link.
+int open_subdir(int dir_fd, const char* name) {
+  return ::openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+}
+
+bool same_dir(int fd, const struct stat& expected) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && info.st_dev == expected.st_dev && info.st_ino == expected.st_ino;
+}
+
+// One directory of the walk: what it is, how its parent names it, and the
+// names it held when it was read.
+struct Level {
+  struct stat info {};
+  std::string name;
+  std::vector<std::string> children;
+  std::size_t next = 0;
+  bool ok = true;
+};
+
+// The names in the open directory (the descriptor stays open).
+bool read_names(int dir_fd, std::vector<std::string>* names) {
+  const int copy = ::fcntl(dir_fd, F_DUPFD_CLOEXEC, 0);
+  DIR* stream = copy < 0 ? nullptr : ::fdopendir(copy);
+  if (stream == nullptr) {
+    if (copy >= 0) {
+      ::close(copy);
+    }
+    return false;
+  }
+  while (const dirent* entry = ::readdir(stream)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+      names->push_back(entry->d_name);
+    }
+  }
+  ::closedir(stream);
+  return true;
+}
+
+class TreeRemoval {
+ public:
+  TreeRemoval(const std::string& display, int err_fd) : display_(display), err_fd_(err_fd) {}
+
+  // Removes the directory `name` of the open directory parent_fd and all
+  // under it. The walk holds two descriptors whatever the depth: it goes
+  // down by opening each subdirectory without following links, and back up
+  // by "..", checked to be the directory it came from, so that a directory
+  // swapped for a link or moved away meanwhile never leads it out of the
+  // tree. Failures are reported and the walk goes on past them.
+  bool remove(int parent_fd, const std::string& name) {
+    int fd = open_subdir(parent_fd, name.c_str());
+    if (fd < 0 || !push(fd, name)) {
+      report(name, errno);
+      if (fd >= 0) {
+        ::close(fd);
       }
-      if (S_ISDIR(info.st_mode)) {
-        ok = remove_tree(child, err_fd) && ok;
-      } else if (::unlink(child.c_str()) != 0 && errno != ENOENT) {
-        write_all(err_fd, child + " - " + file_failure_text(errno));
+      return false;
+    }
+    while (!levels_.empty()) {
+      Level& level = levels_.back();
+      if (level.next < level.children.size()) {
+        const std::string child = level.children[level.next++];  // a copy: push() may move the levels
+        const int sub = open_subdir(fd, child.c_str());
+        if (sub >= 0) {
+          if (push(sub, child)) {
+            ::close(fd);
+            fd = sub;
+          } else {
+            fail_here(child, errno);
+            ::close(sub);
+          }
+          continue;
+        }
+        if (errno == ENOENT) {
+          continue;  // gone meanwhile
+        }
+        if (errno != ENOTDIR && errno != ELOOP) {
+          fail_here(child, errno);
+          continue;
+        }
+        if (::unlinkat(fd, child.c_str(), 0) != 0 && errno != ENOENT) {
+          fail_here(child, errno);
+        }
+        continue;
+      }
+      // Every entry done: back to the parent, then this directory goes.
+      const Level done = std::move(levels_.back());
+      levels_.pop_back();
+      int up = parent_fd;
+      if (!levels_.empty()) {
+        up = open_subdir(fd, "..");
+        if (up < 0 || !same_dir(up, levels_.back().info)) {
+          if (up >= 0) {
+            ::close(up);
+          }
+          ::close(fd);
+          write_all(err_fd_, path_of(done.name) + " - " + kTreeChangedMessage + "\n");
+          levels_.clear();
+          return false;
+        }
+      }
+      ::close(fd);
+      fd = up;
+      bool ok = done.ok;
+      if (::unlinkat(fd, done.name.c_str(), AT_REMOVEDIR) != 0) {
+        if (ok) {
+          report(done.name, errno);
+        }
         ok = false;
       }
-    }
-  } else {
-    write_all(err_fd, dir + " - " + file_failure_text(errno));
-    return false;
-  }
-  if (::rmdir(dir.c_str()) != 0) {
-    if (ok) {
-      write_all(err_fd, dir + " - " + file_failure_text(errno));
+      if (!levels_.empty()) {
+        levels_.back().ok = levels_.back().ok && ok;
+      } else {
+        return ok;
+      }
     }
     return false;
   }
-  return ok;
-}
+
+ private:
+  bool push(int fd, const std::string& name) {
+    Level level;
+    level.name = name;
+    if (::fstat(fd, &level.info) != 0 || !read_names(fd, &level.children)) {
+      return false;
+    }
+    levels_.push_back(std::move(level));
+    return true;
+  }
+
+  // The path of an entry of the current directory, for messages only (the
+  // top directory as the line named it).
+  std::string path_of(const std::string& name) const {
+    if (levels_.empty()) {
+      return display_;
+    }
+    std::string path = display_;
+    for (std::size_t i = 1; i < levels_.size(); ++i) {
+      path += "/" + levels_[i].name;
+    }
+    return path + "/" + name;
+  }
+
+  void report(const std::string& name, int error) {
+    write_all(err_fd_, path_of(name) + " - " + file_failure_text(error));
+  }
+  void fail_here(const std::string& name, int error) {
+    report(name, error);
+    levels_.back().ok = false;
+  }
+
+  std::string display_;
+  int err_fd_;
+  std::vector<Level> levels_;
+};
 
 // rmdir [/S] [/Q] dirs...
 // /S without /Q would ask first on Windows; as with del, nobody is there to
@@ -249,30 +418,32 @@ int rmdir_command(const std::vector<std::string>& words, int err_fd) {
   }
   int status = 0;
   for (const std::string& name : names) {
-    std::string path = native_path(name.c_str());
-    while (path.size() > 1 && path.back() == '/') {
-      path.pop_back();
-    }
+    const std::string path = lexical_path(native_path(name.c_str()));
+    const std::size_t slash = path.rfind('/');
+    const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+    // The directory is handled by its name in its parent, so that the name
+    // is never a link followed.
+    const int parent_fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) {
-      const int error = errno;
+    if (parent_fd < 0 || last.empty() || ::fstatat(parent_fd, last.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      const int error = last.empty() ? EACCES : errno;
       write_all(err_fd, file_failure_text(error));
       status = error == ENOENT ? 2 : 1;
-      continue;
-    }
-    if (!S_ISDIR(info.st_mode)) {
+    } else if (!S_ISDIR(info.st_mode)) {
       write_all(err_fd, "The directory name is invalid.\n");
       status = 1;
-      continue;
-    }
-    if (has_option(options, 'S')) {
-      if (!remove_tree(path, err_fd)) {
+    } else if (has_option(options, 'S')) {
+      if (!TreeRemoval(name, err_fd).remove(parent_fd, last)) {
         status = 1;
       }
-    } else if (::rmdir(path.c_str()) != 0) {
+    } else if (::unlinkat(parent_fd, last.c_str(), AT_REMOVEDIR) != 0) {
       write_all(err_fd, errno == ENOTEMPTY || errno == EEXIST ? std::string("The directory is not empty.\n")
                                                               : file_failure_text(errno));
       status = 1;
+    }
+    if (parent_fd >= 0) {
+      ::close(parent_fd);
     }
   }
   return status;
@@ -280,20 +451,25 @@ int rmdir_command(const std::vector<std::string>& words, int err_fd) {
 
 }  // namespace
 
-bool write_all(int fd, const std::string& text) {
+int write_bytes(int fd, const char* data, std::size_t size) {
   std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+  while (done < size) {
+    const ssize_t put = ::write(fd, data + done, size - done);
     if (put < 0 && errno == EINTR) {
       continue;
     }
-    if (put <= 0) {
-      return false;
+    if (put < 0) {
+      return errno;
+    }
+    if (put == 0) {
+      return EIO;
     }
     done += static_cast<std::size_t>(put);
   }
-  return true;
+  return 0;
 }
+
+bool write_all(int fd, const std::string& text) { return write_bytes(fd, text.data(), text.size()) == 0; }
 
 bool is_builtin(const std::string& name) {
   return equals_any_case(name, "type") || equals_any_case(name, "del") || equals_any_case(name, "erase") ||

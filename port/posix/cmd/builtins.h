@@ -2,6 +2,7 @@
 // The interpreter's own commands: type, del (erase), rmdir (rd). They read and
 // write only the descriptors they are given, so that they can run beside the
 // programs of a pipeline.
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@ bool is_builtin(const std::string& name);
 
 // Runs the built-in named by words[0]; returns its status.
 int run_builtin(const std::vector<std::string>& words, int out_fd, int err_fd);
+
+// Writes all of the bytes to the descriptor: 0, or the errno of the failure.
+int write_bytes(int fd, const char* data, std::size_t size);
 
 // Writes all of the text to the descriptor (false when that fails).
 bool write_all(int fd, const std::string& text);

@@ -1,14 +1,18 @@
 // cmd: the command interpreter that "cmd.exe /C LINE" reaches on POSIX. It
-// runs the little the system's lines need: pipes, the redirections <, >, 2>
-// and 2>&1, the null device, and the built-ins type, del and rmdir.
+// runs the little the system's lines need, read as the Windows interpreter
+// reads them: %NAME% variables, "&", "&&", "||", the escape "^", pipes, the
+// redirections <, >, 2> and 2>&1, the null device, and the built-ins type,
+// del and rmdir.
 #include <signal.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "port/posix/cmd/builtins.h"
 #include "port/posix/cmd/parse.h"
 #include "port/posix/cmd/run.h"
+#include "port/posix/search.h"
 
 int main(int argc, char** argv) {
   using namespace port::posix::cmd;
@@ -29,13 +33,26 @@ int main(int argc, char** argv) {
     line += ' ';
     line += argv[i];
   }
-  Pipeline pipeline;
+  // Callers quote the whole line, program paths with blanks included, and
+  // rely on the outer quotes going as they do on Windows.
+  line = strip_outer_quotes(line, [](const std::string& word) {
+    std::string path;
+    return port::posix::find_program(word, &path) == 0;
+  });
+  const Lookup environment = [](const std::string& name, std::string* value) {
+    const char* found = std::getenv(name.c_str());
+    if (found != nullptr) {
+      *value = found;
+    }
+    return found != nullptr;
+  };
+  Line parsed;
   std::string error;
-  if (parse_line(line, &pipeline, &error) != 0) {
+  if (parse_line(line, environment, &parsed, &error) != 0) {
     write_all(streams.err, error + "\n");
     return 1;
   }
   // A POSIX status holds eight bits: 9009 for a program that cannot be found
   // leaves as its low eight bits (49), as other statuses too large do.
-  return run_pipeline(pipeline, streams) & 0xFF;
+  return run_line(parsed, streams) & 0xFF;
 }

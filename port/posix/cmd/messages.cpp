@@ -20,6 +20,13 @@ std::string failure_text(int error) {
     case EROFS:
       text = kAccessDeniedMessage;
       break;
+    case ENOSPC:
+    case EDQUOT:
+      text = kDiskFullMessage;
+      break;
+    case EBADF:
+      text = kInvalidHandleMessage;
+      break;
     default:
       text = std::strerror(error);
       break;

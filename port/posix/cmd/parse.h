@@ -1,7 +1,9 @@
 #pragma once
-// The grammar of the interpreter's line: commands joined by "|", each with its
+// The grammar of the interpreter's line: pipelines joined by "&", "&&" and
+// "||", each a run of commands joined by "|", each command with its
 // redirections. Parsing runs nothing, so a fuzz target can drive it alone.
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,7 +11,8 @@
 
 namespace port::posix::cmd {
 
-// The longest line the interpreter takes (the Windows interpreter's limit).
+// The longest line the interpreter takes (the Windows interpreter's limit),
+// before and after its variables are expanded.
 constexpr std::size_t kMaxLine = 8191;
 
 enum class RedirKind {
@@ -23,7 +26,7 @@ enum class RedirKind {
 
 struct Redirection {
   RedirKind kind = RedirKind::kIn;
-  std::string file;  // as written, quotes removed; empty for 2>&1
+  std::string file;  // as written, quotes and escapes removed; empty for 2>&1
 };
 
 struct Command {
@@ -36,9 +39,42 @@ struct Pipeline {
   std::vector<Command> commands;  // one or more; an empty line gives one empty command
 };
 
-// 0 with *pipeline filled, or -1 with a message in *error when error is given
-// (without a line end).
-int parse_line(const std::string& line, Pipeline* pipeline, std::string* error = nullptr);
+// When a pipeline runs, by the status of the one run before it.
+enum class Joint {
+  kAlways,     // first pipeline, or after "&"
+  kOnSuccess,  // after "&&": only when the status so far is 0
+  kOnFailure,  // after "||": only when the status so far is not 0
+};
+
+struct Step {
+  Joint joint = Joint::kAlways;
+  Pipeline pipeline;
+};
+
+struct Line {
+  std::vector<Step> steps;  // one or more
+};
+
+// Looks a variable up: true with *value when it is defined.
+using Lookup = std::function<bool(const std::string& name, std::string* value)>;
+
+// Replaces each %NAME% of a defined variable by its value, quoted or not, as
+// the Windows interpreter does with a line given after /C. An undefined name
+// stays as written and its closing "%" may open the next name; a lone "%"
+// stays too.
+std::string expand_variables(const std::string& line, const Lookup& lookup);
+
+// Expands the line's variables and parses it. 0 with *parsed filled, or -1
+// with a message in *error when error is given (without a line end).
+int parse_line(const std::string& line, const Lookup& lookup, Line* parsed, std::string* error = nullptr);
+
+// The quote rule for the text after "/C": when it begins with a double quote
+// (after blanks), the quotes are kept only if it holds exactly two, nothing
+// of & < > ( ) @ ^ | between them, some blank between them, and the text
+// between them names an executable file; otherwise the first character and
+// the last double quote of the text are removed.
+std::string strip_outer_quotes(const std::string& text,
+                               const std::function<bool(const std::string&)>& is_executable);
 
 // True when the name is the null device: "nul" or "\nul" in any letter case.
 bool is_null_device(const std::string& name);

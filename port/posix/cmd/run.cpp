@@ -115,10 +115,16 @@ void start_program(const Command& command, Stage* stage) {
   posix_spawn_file_actions_init(&actions);
   posix_spawnattr_init(&attributes);
   // All three sources are descriptors above 2, so the order of these copies
-  // cannot overwrite one before it is used.
-  posix_spawn_file_actions_adddup2(&actions, stage->in, 0);
-  posix_spawn_file_actions_adddup2(&actions, stage->out, 1);
-  posix_spawn_file_actions_adddup2(&actions, stage->err, 2);
+  // cannot overwrite one before it is used. A missing stream is missing in
+  // the child too: what holds its place here is closed on exec.
+  const int sources[3] = {stage->in, stage->out, stage->err};
+  for (int target = 0; target <= 2; ++target) {
+    if (sources[target] >= 0) {
+      posix_spawn_file_actions_adddup2(&actions, sources[target], target);
+    } else {
+      posix_spawn_file_actions_addclose(&actions, target);
+    }
+  }
   // The interpreter ignores SIGPIPE for its own writes; its children must
   // get the default back.
   sigset_t defaults;
@@ -148,11 +154,15 @@ void start_program(const Command& command, Stage* stage) {
 }  // namespace
 
 StandardStreams::StandardStreams() {
-  // A stream the interpreter was started without is the null device, so
-  // that no file opened later lands on descriptor 0, 1 or 2 by accident.
+  // A stream the interpreter was started without stays missing: a command
+  // writing to it fails and says so, as it would on Windows. Its descriptor
+  // is only held by the null device (closed in children), so that no file
+  // opened later lands on 0, 1 or 2 and is taken for a standard stream.
+  bool missing[3] = {false, false, false};
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) < 0) {
-      const int opened = ::open("/dev/null", O_RDWR);
+      missing[fd] = true;
+      const int opened = ::open("/dev/null", O_RDWR | O_CLOEXEC);
       if (opened >= 0 && opened != fd) {
         ::close(opened);
       }
@@ -160,9 +170,9 @@ StandardStreams::StandardStreams() {
   }
   // Private copies above 2: a command's streams are made from these, and a
   // child's 0, 1 and 2 are set from them in any order.
-  in = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
-  out = ::fcntl(1, F_DUPFD_CLOEXEC, 3);
-  err = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
+  in = missing[0] ? -1 : ::fcntl(0, F_DUPFD_CLOEXEC, 3);
+  out = missing[1] ? -1 : ::fcntl(1, F_DUPFD_CLOEXEC, 3);
+  err = missing[2] ? -1 : ::fcntl(2, F_DUPFD_CLOEXEC, 3);
 }
 
 StandardStreams::~StandardStreams() {
@@ -236,6 +246,17 @@ int run_pipeline(const Pipeline& pipeline, const StandardStreams& streams) {
     }
   }
   return stages.back()->status;
+}
+
+int run_line(const Line& line, const StandardStreams& streams) {
+  int status = 0;
+  for (const Step& step : line.steps) {
+    if ((step.joint == Joint::kOnSuccess && status != 0) || (step.joint == Joint::kOnFailure && status == 0)) {
+      continue;
+    }
+    status = run_pipeline(step.pipeline, streams);
+  }
+  return status;
 }
 
 }  // namespace port::posix::cmd

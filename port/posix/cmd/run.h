@@ -4,7 +4,8 @@
 
 namespace port::posix::cmd {
 
-// The interpreter's own standard streams, copied above descriptor 2.
+// The interpreter's own standard streams, copied above descriptor 2; -1 for
+// a stream it was started without, which stays missing for every command.
 struct StandardStreams {
   StandardStreams();
   ~StandardStreams();
@@ -20,5 +21,9 @@ struct StandardStreams {
 // signal that ended it, 9009 for a program that cannot be found, 1 when its
 // redirection fails.
 int run_pipeline(const Pipeline& pipeline, const StandardStreams& streams);
+
+// Runs the pipelines of the line in order, each by its joint and the status
+// of the last one run; the status is that of the last one run.
+int run_line(const Line& line, const StandardStreams& streams);
 
 }  // namespace port::posix::cmd
