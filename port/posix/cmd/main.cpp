@@ -16,9 +16,9 @@
 
 int main(int argc, char** argv) {
   using namespace port::posix::cmd;
-  // Writes of the built-ins to a pipe whose reader has gone must fail, not
-  // end the interpreter.
-  ::signal(SIGPIPE, SIG_IGN);
+  // SIGPIPE is ignored by every program before its main (the program-start
+  // object of the port): writes of the built-ins to a pipe whose reader has
+  // gone fail instead of ending the interpreter.
   // A caller that ignores SIGCHLD would leave no status to wait for.
   ::signal(SIGCHLD, SIG_DFL);
   StandardStreams streams;
