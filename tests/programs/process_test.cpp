@@ -518,6 +518,36 @@ TEST_F(Server, AnInterruptToTheStartersGroupDoesNotReachTheDaemon) {
   EXPECT_TRUE(lxt::wait_until([&] { return !process_alive(daemon); }, milliseconds(30000)));
 }
 
+// The export daemon stand-in of the demo (a Perl script: POSIX only), started
+// and stopped by the real programs.
+TEST_F(Process, TheDemosExportDaemonStartsAndStops) {
+  if (lxt::is_wine()) GTEST_SKIP() << "the stand-in is a Perl script run natively";
+  ::symlink((lxt::bin_dir() + "/../kestrel/bin/exportd").c_str(), dir_.file("home/lib/gatherer/exportd").c_str());
+  lxt::Peer taken(lxt::Peer::answering("0"));
+  ASSERT_NE(taken.port(), 0);
+  struct Case {
+    std::string data;
+    int port;
+    int status;
+  };
+  const Case cases[] = {{dir_.host("gone"), taken.port(), 2}, {dir_.host("data"), taken.port(), 3}};
+  for (const Case& c : cases) {
+    const RunResult r = run("LaunchServer", {settings(base() + "GATHERER_DATA=" + c.data + "\nGATHERER_PORT=" +
+                                                      std::to_string(c.port) + "\n")});
+    EXPECT_EQ(r.status, c.status) << c.data;
+  }
+  EXPECT_FALSE(dir_.exists("data/Exportd.pid"));
+
+  const std::string path = settings(base() + "GATHERER_PORT=" + std::to_string(lxt::Peer::closed_port()) + "\n");
+  EXPECT_EQ(run("LaunchServer", {path}).status, 0);
+  ASSERT_TRUE(lxt::wait_for_file(dir_.file("data/Exportd.pid")));
+  const long daemon = std::stol(dir_.read("data/Exportd.pid"));
+  EXPECT_TRUE(process_alive(daemon));
+  EXPECT_EQ(run("StopServer", {path, "NORMAL"}).status, 0);
+  EXPECT_TRUE(lxt::wait_until([&] { return !process_alive(daemon); }, milliseconds(30000)));
+  EXPECT_FALSE(dir_.exists("data/Exportd.pid"));
+}
+
 // ---- StopServer ----------------------------------------------------------------
 
 class Stop : public Process {
