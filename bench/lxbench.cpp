@@ -5,7 +5,7 @@
 //       runs both command lines RUNS times each, alternating, after one
 //       untimed run of each; writes their median wall times, the ratio A/B and
 //       the difference A-B to standard error. TARGET is "ratio<=X" or
-//       "difference<=Y" (milliseconds): the figure is then judged against it and
+//       "difference<=Y" or "median<=Z" (milliseconds, A's own median): the figure is then judged against it and
 //       the exit status is 3 when it misses. The children inherit standard
 //       output, so the caller decides where their output goes.
 #include <algorithm>
@@ -44,17 +44,23 @@ double median(std::vector<double> values) {
   return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
+enum class Figure { kRatio, kDifference, kMedian };
+
 struct Target {
-  bool ratio = false;  // else the difference
+  Figure figure = Figure::kRatio;
   double limit = 0;
 };
 
 bool parse_target(const std::string& text, Target* target) {
-  for (const char* name : {"ratio<=", "difference<="}) {
-    const std::string prefix = name;
+  const struct {
+    const char* prefix;
+    Figure figure;
+  } kinds[] = {{"ratio<=", Figure::kRatio}, {"difference<=", Figure::kDifference}, {"median<=", Figure::kMedian}};
+  for (const auto& kind : kinds) {
+    const std::string prefix = kind.prefix;
     if (text.rfind(prefix, 0) != 0) continue;
     char* end = nullptr;
-    target->ratio = prefix == "ratio<=";
+    target->figure = kind.figure;
     target->limit = std::strtod(text.c_str() + prefix.size(), &end);
     return end != text.c_str() + prefix.size() && *end == '\0' && target->limit > 0;
   }
@@ -80,17 +86,19 @@ int compare(int runs, const char* label_a, const char* command_a, const char* la
   std::fprintf(stderr, "  ratio %s / %s = %.2f; difference %.3f ms\n", label_a, label_b, ma / mb,
                ma - mb);
   if (target == nullptr) return 0;
-  const double figure = target->ratio ? ma / mb : ma - mb;
+  const bool ratio = target->figure == Figure::kRatio;
+  const double figure = ratio ? ma / mb : target->figure == Figure::kDifference ? ma - mb : ma;
   const bool met = figure <= target->limit;
-  std::fprintf(stderr, "  target: %s at most %g%s: %s\n", target->ratio ? "ratio" : "difference",
-               target->limit, target->ratio ? "" : " ms", met ? "met" : "MISSED");
+  const char* name = ratio ? "ratio" : target->figure == Figure::kDifference ? "difference" : "median of A";
+  std::fprintf(stderr, "  target: %s at most %g%s: %s\n", name, target->limit, ratio ? "" : " ms",
+               met ? "met" : "MISSED");
   return met ? 0 : 3;
 }
 
 int usage() {
   std::fputs("usage: lxbench troff FILE BYTES\n"
              "       lxbench compare RUNS LABEL_A COMMAND_A LABEL_B COMMAND_B [TARGET]\n"
-             "       TARGET: ratio<=X or difference<=MILLISECONDS\n",
+             "       TARGET: ratio<=X, difference<=MILLISECONDS or median<=MILLISECONDS (of A)\n",
              stderr);
   return 2;
 }

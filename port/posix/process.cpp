@@ -6,7 +6,9 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -233,22 +235,32 @@ int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int
     errno = error;
     return -1;
   }
-  // Poll rather than block: the daemon is meant to outlive the caller, and
-  // the caller only wants to know whether it fell over at once.
+  // The daemon is meant to outlive the caller, who only wants to know whether
+  // it fell over at once: wait for its end with a bound, and return the moment
+  // it comes (a process descriptor wakes us then), never after a fixed step.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  const int process_fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
   for (;;) {
     int raw = 0;
     const pid_t rc = posix::sys().waitpid(pid, &raw, WNOHANG);
     if (rc == pid) {
+      if (process_fd >= 0) ::close(process_fd);
       if (exit_code) *exit_code = posix::status_of(raw);
       return 0;
     }
     if (rc < 0 && errno != EINTR) break;  // cannot be watched: treat as running
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) break;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-    sleep_ms(static_cast<unsigned>(left < 10 ? left : 10));
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+    if (process_fd >= 0) {
+      pollfd ready{process_fd, POLLIN, 0};
+      ::poll(&ready, 1, static_cast<int>(left));
+    } else {
+      // Without process descriptors (an old kernel): look again in short steps.
+      sleep_ms(static_cast<unsigned>(left < 2 ? left : 2));
+    }
   }
+  if (process_fd >= 0) ::close(process_fd);
   if (exit_code) *exit_code = kStillActive;
   return 0;
 }

@@ -98,6 +98,8 @@ class Background {
   Background& operator=(const Background&) = delete;
   ~Background();
   bool started() const { return pid_ > 0; }
+  // The process id of the started program (of Wine's process under Wine).
+  int pid() const { return pid_; }
   // Waits up to the limit; the exit status, or nullopt when still running.
   std::optional<int> wait(std::chrono::milliseconds limit);
   void kill();

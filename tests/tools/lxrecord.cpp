@@ -11,6 +11,8 @@
 //   HOLD      file to keep open for appending while it runs
 //   PIDFILE   file to write its process id into (after the record is written)
 //   SLEEP_MS  time to wait before ending
+//   UNTIL     file whose appearance ends the wait (checked every 10 ms, for
+//             at most two minutes), so a test decides when a holder ends
 //   EXIT      exit status
 //
 // Record format, one field per line, every value length-prefixed so that
@@ -154,6 +156,9 @@ int main(int argc, char** argv) {
     if (!write_pid_file(pidfile)) std::fprintf(stderr, "lxrecord: cannot write %s\n", pidfile);
   }
   if (const char* ms = option("SLEEP_MS")) port::sleep_ms(static_cast<unsigned>(std::strtoul(ms, nullptr, 10)));
+  if (const char* until = option("UNTIL")) {
+    for (int step = 0; step < 12000 && !port::exists(until); ++step) port::sleep_ms(10);
+  }
   if (held) std::fclose(held);
   if (status == 0) {
     if (const char* code = option("EXIT")) status = static_cast<int>(std::strtol(code, nullptr, 10));

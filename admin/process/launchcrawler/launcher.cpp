@@ -1,0 +1,192 @@
+#include "admin/process/launchcrawler/launcher.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "admin/common/command_line.h"
+#include "admin/common/exec_cmd.h"
+#include "admin/common/registry_settings.h"
+#include "admin/process/process_files.h"
+#include "port/file.h"
+#include "port/process.h"
+
+namespace {
+
+constexpr char kProgram[] = "LaunchCrawler";
+constexpr char kPidFile[] = "Gatherer.pid";
+
+// The gatherer directory and, later, the script's command line are built in
+// one buffer of this size.
+constexpr int kWorkSize = 504;
+// The Perl path is held in this many bytes.
+constexpr int kPerlPathSize = 260;
+
+constexpr KeyRule kKeys[] = {
+    {"GATHERER_NAME", KeyUse::kKeep},
+    {"KESTREL_HOME", KeyUse::kKeepAndExport},
+    {"GATHERER_DATA", KeyUse::kSkip},
+    {"GATHERER_PORT", KeyUse::kSkip},
+};
+
+class Launcher {
+ public:
+  explicit Launcher(const char* settings_path) : settings_path_(settings_path), settings_(kKeys, 4) {}
+  int run();
+
+ private:
+  bool read_settings();
+  bool set_search_path();
+  void enter_gatherer_directory();
+  bool gatherer_at_work();
+  bool claim_directory();
+  bool choose_perl();
+  void run_script();
+  void release_directory();
+
+  __attribute__((format(printf, 2, 3))) void say(const char* format, ...) const {
+    std::va_list args;
+    va_start(args, format);
+    vwrite_diagnostic(stderr, kProgram, format, args);
+    va_end(args);
+  }
+  void say_invalid() { say("ERROR: %s is invalid.\n", settings_path_); }
+
+  const char* settings_path_;
+  ProcessSettings settings_;
+  const char* name_ = nullptr;
+  const char* home_ = nullptr;
+  int own_pid_ = 0;
+  char work_[kWorkSize] = {};
+  char perl_[kPerlPathSize] = "perl";
+};
+
+int Launcher::run() {
+  if (!read_settings()) return 1;
+  if (!set_search_path()) return 1;
+  enter_gatherer_directory();
+  own_pid_ = port::current_pid();
+  if (gatherer_at_work()) return 0;
+  // From here on every way out removes the run's pid files.
+  if (claim_directory() && choose_perl()) run_script();
+  release_directory();
+  return 0;
+}
+
+bool Launcher::read_settings() {
+  switch (settings_.read(settings_path_)) {
+    case ReadResult::kCannotOpen:
+      say("ERROR: Cannot open %s (errno=%d).\n", settings_path_, settings_.open_error());
+      return false;
+    case ReadResult::kInvalid:
+      say_invalid();
+      return false;
+    case ReadResult::kRead:
+      break;
+  }
+  name_ = settings_.get("GATHERER_NAME");
+  home_ = settings_.get("KESTREL_HOME");
+  if (name_ == nullptr || home_ == nullptr) {
+    say_invalid();
+    return false;
+  }
+  // The gatherer directory must fit its buffer; it is refused before
+  // anything is changed rather than cut.
+  if (!compose_line(work_, sizeof work_, "%s\\gatherers\\%s", home_, name_)) {
+    say("ERROR: %s is invalid.  (The gatherer directory is longer than %d characters.)\n", settings_path_,
+        kWorkSize - 1);
+    return false;
+  }
+  return true;
+}
+
+bool Launcher::set_search_path() {
+  char bin[kWorkSize], lib_gatherer[kWorkSize], lib[kWorkSize];
+  // KESTREL_HOME came out of one settings line, far shorter than these buffers.
+  compose_line(bin, sizeof bin, "%s\\bin", home_);
+  compose_line(lib_gatherer, sizeof lib_gatherer, "%s\\lib\\gatherer", home_);
+  compose_line(lib, sizeof lib, "%s\\lib", home_);
+  const char* const dirs[] = {bin, lib_gatherer, lib};
+  return put_in_front_of_search_path(kProgram, dirs, 3);
+}
+
+// A directory that cannot be entered leaves the launcher where it started.
+void Launcher::enter_gatherer_directory() { port::change_dir(work_); }
+
+bool Launcher::gatherer_at_work() {
+  long recorded = 0;
+  const int read = read_pid_file(kPidFile, &recorded);
+  if (read == kPidFileMissing) return false;
+  // A recorded 0 means no gatherer. A file without a number may be one that
+  // a launcher has only just created: the log decides then, as it always does.
+  if (read == 0 && recorded == 0) return false;
+  if (port::held_open_for_writing(".\\log.gatherer") != port::HoldState::kHeld) return false;
+  say("ERROR: The gatherer of process ID %ld is running.  Terminate the gatherer of process ID %d.\n",
+      read == 0 ? recorded : 0L, own_pid_);
+  return true;
+}
+
+bool Launcher::claim_directory() {
+  std::FILE* file = port::open_file(kPidFile, "w");
+  if (file == nullptr) {
+    say("ERROR: Cannot open %s (errno=%d).\n", kPidFile, errno);
+    return false;
+  }
+  std::fprintf(file, "%d\n", own_pid_);
+  std::fclose(file);
+  return true;
+}
+
+bool Launcher::choose_perl() {
+  char found[kRegPathSize];
+  quiet_once = 1;
+  if (get_tool_path(TOOL_PERL, found) != 0) return true;  // the plain "perl" of the search path
+  if (!compose_line(perl_, sizeof perl_, "%s", found)) {
+    say("ERROR: PerlPath %s is longer than %d characters.\n", found, kPerlPathSize - 1);
+    return false;
+  }
+  conv_path_sep(perl_, SEP_TO_BACKSLASH);
+  port::FileInfo info;
+  if (port::file_stat(perl_, &info) != 0) {
+    say("ERROR: Cannot found PerlPath %s.\n", perl_);
+    return false;
+  }
+  if (info.is_directory) {
+    say("ERROR: PerlPath %s is a directory.  Specify the execute file name to PerlPath.\n", perl_);
+    return false;
+  }
+  return true;
+}
+
+void Launcher::run_script() {
+  // A Perl path with blanks is one word of the command line, quoted.
+  char perl_word[kWorkSize];
+  if (quote_path(perl_, perl_word, sizeof perl_word) != 0) {
+    say("ERROR: PerlPath %s cannot be put into a command line.\n", perl_);
+    return;
+  }
+  if (std::strchr(name_, '"') != nullptr) {
+    say("ERROR: The gatherer name %s cannot be put into a command line.\n", name_);
+    return;
+  }
+  if (!compose_line(work_, sizeof work_, "%s -S Gatherer \"%s.cf\"", perl_word, name_)) {
+    say("ERROR: The command line of the gatherer is longer than %d characters.\n", kWorkSize - 1);
+    return;
+  }
+  exec_cmd(work_);
+}
+
+// Missing files and files that cannot be removed are passed over.
+void Launcher::release_directory() {
+  port::remove_file(kPidFile);
+  port::remove_file("penum.pid");
+  port::remove_file("cenum.pid");
+}
+
+}  // namespace
+
+int launch_crawler(const char* settings_path) {
+  Launcher launcher(settings_path);
+  return launcher.run();
+}

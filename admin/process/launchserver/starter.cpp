@@ -1,0 +1,146 @@
+#include "admin/process/launchserver/starter.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "admin/common/command_line.h"
+#include "admin/process/launchserver/event_report.h"
+#include "admin/process/process_files.h"
+#include "admin/process/settings.h"
+#include "port/eventlog.h"
+#include "port/file.h"
+#include "port/process.h"
+
+namespace {
+
+constexpr char kProgram[] = "LaunchServer";
+// The daemon's command line and its log's path each fit in this many bytes.
+constexpr int kLineSize = 260;
+// A daemon still running after this long counts as started.
+constexpr unsigned kStartWaitMs = 1000;
+// The event of a settings file that cannot be opened.
+constexpr unsigned long kEventSettingsUnreadable = 0xC0000005UL;
+
+constexpr KeyRule kKeys[] = {
+    {"GATHERER_DATA", KeyUse::kKeep},
+    {"GATHERER_PORT", KeyUse::kKeep},
+    {"KESTREL_HOME", KeyUse::kKeepAndExport},
+    {"GATHERER_NAME", KeyUse::kSkip},
+};
+
+class Starter {
+ public:
+  explicit Starter(const char* settings_path) : settings_path_(settings_path), settings_(kKeys, 4) {}
+  int run();
+
+ private:
+  int read_settings();
+  bool compose_command();
+  bool set_search_path();
+  int start();
+  void report_start_failure(int error);
+
+  __attribute__((format(printf, 2, 3))) void say(const char* format, ...) const {
+    std::va_list args;
+    va_start(args, format);
+    vwrite_diagnostic(stderr, kProgram, format, args);
+    va_end(args);
+  }
+
+  const char* settings_path_;
+  ProcessSettings settings_;
+  const char* home_ = nullptr;
+  const char* data_ = nullptr;
+  const char* port_ = nullptr;
+  char command_[kLineSize] = {};
+  char log_path_[kLineSize] = {};
+};
+
+int Starter::run() {
+  if (const int status = read_settings()) return status;
+  if (!compose_command()) return 1;
+  if (!set_search_path()) return 1;
+  return start();
+}
+
+int Starter::read_settings() {
+  switch (settings_.read(settings_path_)) {
+    case ReadResult::kCannotOpen:
+      // Only the event log hears of it: the caller may have no console.
+      errno = settings_.open_error();
+      report_event(kEventSettingsUnreadable, port::kEventError, settings_path_, kErrorRuntime);
+      return -1;
+    case ReadResult::kInvalid:
+      say("ERROR: %s is invalid.\n", settings_path_);
+      return 1;
+    case ReadResult::kRead:
+      break;
+  }
+  home_ = settings_.get("KESTREL_HOME");
+  data_ = settings_.get("GATHERER_DATA");
+  port_ = settings_.get("GATHERER_PORT");
+  if (home_ == nullptr || data_ == nullptr || port_ == nullptr) {
+    write_diagnostic(stderr, "LaunchServer.exe", "ERROR: %s is invalid.\n", settings_path_);
+    return 1;
+  }
+  return 0;
+}
+
+// The command line and the log's path are refused, with nothing started,
+// when they do not fit or the data directory cannot be one quoted word.
+bool Starter::compose_command() {
+  if (std::strchr(data_, '"') != nullptr) {
+    say("ERROR: %s is invalid.  (GATHERER_DATA holds a double quote.)\n", settings_path_);
+    return false;
+  }
+  if (!compose_line(command_, sizeof command_, "exportd -d \"%s\" %s", data_, port_)) {
+    say("ERROR: %s is invalid.  (The command line of exportd is longer than %d characters.)\n", settings_path_,
+        kLineSize - 1);
+    return false;
+  }
+  if (!compose_line(log_path_, sizeof log_path_, "%s\\exportd.log", data_)) {
+    say("ERROR: %s is invalid.  (The path of exportd.log is longer than %d characters.)\n", settings_path_,
+        kLineSize - 1);
+    return false;
+  }
+  return true;
+}
+
+bool Starter::set_search_path() {
+  char lib_gatherer[kLineSize + 16];
+  // KESTREL_HOME came out of one settings line, shorter than this buffer.
+  compose_line(lib_gatherer, sizeof lib_gatherer, "%s\\lib\\gatherer", home_);
+  const char* const dirs[] = {lib_gatherer};
+  return put_in_front_of_search_path(kProgram, dirs, 1);
+}
+
+int Starter::start() {
+  int exit_code = 0;
+  int error = 0;
+  if (port::start_daemon(command_, kStartWaitMs, &exit_code, &error) != 0) {
+    report_start_failure(error);
+    return -2;
+  }
+  return exit_code == port::kStillActive ? 0 : exit_code;
+}
+
+void Starter::report_start_failure(int error) {
+  // The same text for the console and the log, each with its own time stamp.
+  char text[kLineSize + 96];
+  std::snprintf(text, sizeof text, "Error occured in CreateProcess function (error information = %d).\n cmd = %s\n",
+                error, command_);
+  say("%s", text);
+  if (std::FILE* log = port::open_file(log_path_, "a+")) {
+    write_diagnostic(log, kProgram, "%s", text);
+    std::fclose(log);
+  }
+}
+
+}  // namespace
+
+int launch_server(const char* settings_path) {
+  Starter starter(settings_path);
+  return starter.run();
+}

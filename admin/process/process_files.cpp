@@ -1,0 +1,53 @@
+#include "admin/process/process_files.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdarg>
+
+#include "admin/common/exec_cmd.h"
+#include "port/file.h"
+#include "port/search_path.h"
+
+void write_diagnostic(std::FILE* out, const char* program, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  vwrite_diagnostic(out, program, format, args);
+  va_end(args);
+}
+
+void vwrite_diagnostic(std::FILE* out, const char* program, const char* format, std::va_list args) {
+  std::fprintf(out, "%s: %s: ", program, time_stamp());
+  std::vfprintf(out, format, args);
+}
+
+int read_pid_file(const char* path, long* pid) {
+  std::FILE* file = port::open_file(path, "r");
+  if (file == nullptr) return kPidFileMissing;
+  int c = std::fgetc(file);
+  while (c != EOF && std::isspace(c)) c = std::fgetc(file);
+  bool negative = false;
+  if (c == '+' || c == '-') {
+    negative = c == '-';
+    c = std::fgetc(file);
+  }
+  // Judged digit by digit, so that no number in the file overflows.
+  long long number = 0;
+  bool digits = false;
+  bool too_large = false;
+  for (; c != EOF && std::isdigit(c); c = std::fgetc(file)) {
+    digits = true;
+    if (!too_large) number = number * 10 + (c - '0');
+    if (number > static_cast<long long>(INT_MAX) + 1) too_large = true;
+  }
+  std::fclose(file);
+  if (negative) number = -number;
+  if (!digits || too_large || number > INT_MAX) return kPidFileNoNumber;
+  *pid = static_cast<long>(number);
+  return 0;
+}
+
+bool put_in_front_of_search_path(const char* program, const char* const* dirs, int count) {
+  if (port::prepend_search_path(dirs, count) == 0) return true;
+  write_diagnostic(stderr, program, "ERROR: Insufficient memory to set PATH.\n");
+  return false;
+}

@@ -1,0 +1,23 @@
+#pragma once
+// What the process-control programs share besides their settings: the
+// diagnostic line, the pid files and the framework's search path.
+#include <cstdarg>
+#include <cstdio>
+
+// Writes "<program>: <time stamp>: " and the formatted text to out.
+__attribute__((format(printf, 3, 4))) void write_diagnostic(std::FILE* out, const char* program,
+                                                            const char* format, ...);
+__attribute__((format(printf, 3, 0))) void vwrite_diagnostic(std::FILE* out, const char* program,
+                                                             const char* format, std::va_list args);
+
+// Results of read_pid_file.
+constexpr int kPidFileMissing = -1;  // the file cannot be opened
+constexpr int kPidFileNoNumber = -2;  // it holds no decimal number, or one beyond an int
+
+// Reads the first decimal number of a pid file as "%d" takes it: white space,
+// an optional sign, digits. 0 with *pid, or one of the results above.
+int read_pid_file(const char* path, long* pid);
+
+// Puts the directories (in the system's own form) in front of the search
+// path; false, after a message of the program, when there is no memory.
+bool put_in_front_of_search_path(const char* program, const char* const* dirs, int count);

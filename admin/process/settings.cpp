@@ -1,0 +1,68 @@
+#include "admin/process/settings.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "admin/common/settings_line.h"
+#include "port/env.h"
+#include "port/file.h"
+
+ProcessSettings::ProcessSettings(const KeyRule* rules, int count) {
+  count_ = count < kMaxRules ? count : kMaxRules;
+  for (int i = 0; i < count_; ++i) slots_[i].rule = rules[i];
+}
+
+const char* ProcessSettings::get(const char* name) const {
+  for (int i = 0; i < count_; ++i) {
+    if (slots_[i].present && std::strcmp(slots_[i].rule.name, name) == 0) return slots_[i].value;
+  }
+  return nullptr;
+}
+
+void ProcessSettings::take(const char* line, const char* name, const char* value) {
+  for (int i = 0; i < count_; ++i) {
+    Slot& slot = slots_[i];
+    if (std::strcmp(slot.rule.name, name) != 0) continue;
+    if (slot.rule.use == KeyUse::kSkip) return;
+    // The value came out of a line of this size, so it fits.
+    std::snprintf(slot.value, sizeof slot.value, "%s", value);
+    slot.present = true;
+    if (slot.rule.use == KeyUse::kKeepAndExport) port::put_env(line);
+    return;
+  }
+  port::put_env(line);
+}
+
+ReadResult ProcessSettings::read(const char* path) {
+  std::FILE* file = port::open_file(path, "r");
+  if (file == nullptr) {
+    open_error_ = errno;
+    return ReadResult::kCannotOpen;
+  }
+  port::TextReader reader(file);
+  char line[kProcessLineSize];
+  char name[kProcessLineSize];
+  char value[kProcessLineSize];
+  int read = 0;
+  ReadResult result = ReadResult::kRead;
+  while (reader.get_line(line, sizeof line, &read) != nullptr) {
+    std::size_t length = std::strlen(line);
+    // A zero byte would cut the line short unseen: such a line is not taken.
+    if (length != static_cast<std::size_t>(read)) {
+      result = ReadResult::kInvalid;
+      break;
+    }
+    if (line[0] == '\n' || line[0] == '#') continue;
+    if (line[length - 1] == '\n') line[--length] = '\0';
+    if (GetAttrVal(line, name, sizeof name, value, sizeof value) != 0) {
+      result = ReadResult::kInvalid;
+      break;
+    }
+    take(line, name, value);
+  }
+  // A read error is no end of the file: no program goes on with part of its settings.
+  if (result == ReadResult::kRead && std::ferror(file)) result = ReadResult::kInvalid;
+  std::fclose(file);
+  return result;
+}

@@ -1,0 +1,57 @@
+#pragma once
+// The settings file of a gatherer's processes, read alike by the gatherer's
+// launcher, the export daemon's starter and its stopper: NAME=value lines,
+// a few keys the program keeps (some of them also put into the environment),
+// a few it skips, and every other line put into the environment whole, in
+// file order, so that the programs they start inherit them.
+
+// A line is read in pieces of at most this many bytes less one; each piece
+// counts as a line of its own.
+constexpr int kProcessLineSize = 260;
+
+enum class KeyUse {
+  kKeep,           // kept, not put into the environment
+  kKeepAndExport,  // kept, and the whole line put into the environment
+  kSkip,           // neither kept nor put into the environment
+};
+
+struct KeyRule {
+  const char* name;  // compared exactly, letter case included
+  KeyUse use;
+};
+
+enum class ReadResult {
+  kRead,
+  kCannotOpen,  // open_error() holds the runtime's error number
+  kInvalid,     // a line without name or value, with a zero byte, or a read error
+};
+
+class ProcessSettings {
+ public:
+  static constexpr int kMaxRules = 4;
+
+  // The rules name the keys this reader knows (at most kMaxRules).
+  ProcessSettings(const KeyRule* rules, int count);
+  ProcessSettings(const ProcessSettings&) = delete;
+  ProcessSettings& operator=(const ProcessSettings&) = delete;
+
+  // Reads the file. Lines before an invalid one have already gone into the
+  // environment when kInvalid comes back. A later line of a key wins.
+  ReadResult read(const char* path);
+  int open_error() const { return open_error_; }
+
+  // The kept value of a key, or null when the file did not give it.
+  const char* get(const char* name) const;
+
+ private:
+  void take(const char* line, const char* name, const char* value);
+
+  struct Slot {
+    KeyRule rule{};
+    bool present = false;
+    char value[kProcessLineSize] = {};
+  };
+  Slot slots_[kMaxRules];
+  int count_ = 0;
+  int open_error_ = 0;
+};

@@ -1,0 +1,128 @@
+#include "admin/process/stopserver/stopper.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "admin/common/command_line.h"
+#include "admin/process/process_files.h"
+#include "admin/process/settings.h"
+#include "port/file.h"
+#include "port/process.h"
+
+namespace {
+
+constexpr char kProgram[] = "StopServer";
+constexpr char kPidFile[] = "Exportd.pid";
+constexpr char kLog[] = "exportd.log";
+// The pause between the removal of the work files and the stop notice.
+constexpr unsigned kSettleMs = 1000;
+
+constexpr KeyRule kKeys[] = {
+    {"GATHERER_DATA", KeyUse::kKeep},
+    {"KESTREL_HOME", KeyUse::kKeepAndExport},
+    {"GATHERER_NAME", KeyUse::kSkip},
+    {"GATHERER_PORT", KeyUse::kSkip},
+};
+
+class Stopper {
+ public:
+  Stopper(const char* settings_path, const char* mode)
+      : settings_path_(settings_path), forced_(std::strcmp(mode, "FORCED") == 0), settings_(kKeys, 4) {}
+  int run();
+
+ private:
+  int read_settings();
+  void set_search_path();
+  bool daemon_running() const;
+  void end_daemon() const;
+  void remove_work_files() const;
+  void note_stop() const;
+
+  __attribute__((format(printf, 2, 3))) void say(const char* format, ...) const {
+    std::va_list args;
+    va_start(args, format);
+    vwrite_diagnostic(stderr, kProgram, format, args);
+    va_end(args);
+  }
+
+  const char* settings_path_;
+  bool forced_;
+  ProcessSettings settings_;
+  const char* home_ = nullptr;
+  const char* data_ = nullptr;
+};
+
+int Stopper::run() {
+  if (const int status = read_settings()) return status;
+  set_search_path();
+  if (port::change_dir(data_) != 0) return 0;
+  if (!port::exists(kPidFile)) return 0;
+  if (!daemon_running()) return 0;
+  // A daemon in the middle of a transfer is left alone unless forced.
+  if (!forced_ && port::any_entry_matches("./gathering*")) return 1;
+  end_daemon();
+  port::remove_file(kPidFile);
+  remove_work_files();
+  port::sleep_ms(kSettleMs);
+  note_stop();
+  return 0;
+}
+
+int Stopper::read_settings() {
+  switch (settings_.read(settings_path_)) {
+    case ReadResult::kCannotOpen:
+      say("ERROR: Cannot open %s.\n", settings_path_);
+      return -2;
+    case ReadResult::kInvalid:
+      say("ERROR: Invalid file %s.\n", settings_path_);
+      return -3;
+    case ReadResult::kRead:
+      break;
+  }
+  home_ = settings_.get("KESTREL_HOME");
+  data_ = settings_.get("GATHERER_DATA");
+  if (home_ == nullptr || data_ == nullptr) {
+    say("ERROR: Invalid file %s.\n", settings_path_);
+    return -3;
+  }
+  return 0;
+}
+
+// Without memory for the new value the stop goes on with the search path as
+// it is: only the interpreter of the deletion searches it.
+void Stopper::set_search_path() {
+  char lib_gatherer[kProcessLineSize + 16];
+  compose_line(lib_gatherer, sizeof lib_gatherer, "%s\\lib\\gatherer", home_);
+  const char* const dirs[] = {lib_gatherer};
+  put_in_front_of_search_path(kProgram, dirs, 1);
+}
+
+bool Stopper::daemon_running() const { return port::held_open_for_writing(kLog) == port::HoldState::kHeld; }
+
+// A pid file without a number ends nothing; nor does an id of 1 or below,
+// which the port layer never signals. Either way the stop goes on.
+void Stopper::end_daemon() const {
+  long pid = 0;
+  if (read_pid_file(kPidFile, &pid) != 0) return;
+  port::end_process(pid);
+}
+
+void Stopper::remove_work_files() const {
+  std::fflush(nullptr);
+  port::run_shell("del /F /Q gathering*");
+}
+
+void Stopper::note_stop() const {
+  std::FILE* log = port::open_file(kLog, "a+");
+  if (log == nullptr) return;
+  write_diagnostic(log, kProgram, "Gather daemon has stopped by request.\n");
+  std::fclose(log);
+}
+
+}  // namespace
+
+int stop_server(const char* settings_path, const char* mode) {
+  Stopper stopper(settings_path, mode);
+  return stopper.run();
+}

@@ -1,0 +1,24 @@
+#include "port/search_path.h"
+
+#include <new>
+#include <string>
+
+#include "port/env.h"
+
+namespace port {
+
+int prepend_search_path(const char* const* dirs, int count) {
+  try {
+    std::string value = "PATH=";
+    for (int i = 0; i < count; ++i) {
+      value += dirs[i];
+      value += ';';
+    }
+    if (const char* current = get_env("PATH")) value += current;
+    return put_env(value.c_str());
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+}
+
+}  // namespace port

@@ -1,0 +1,633 @@
+// The process-control programs as black boxes: the gatherer's launcher with a
+// recording double as Perl, the daemon's starter and stopper with a recording
+// double as exportd, and holders of the log files that stand for running
+// processes.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include "tests/programs/harness.h"
+
+namespace {
+
+using lxt::Record;
+using lxt::RunResult;
+using std::chrono::milliseconds;
+
+const std::string kStamp = "[0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2}: ";
+
+bool matches(const std::string& text, const std::string& pattern) {
+  return std::regex_search(text, std::regex(pattern));
+}
+
+// Text as a regular expression matching it literally.
+std::string literal(const std::string& text) {
+  return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+}
+
+std::string last_line(const std::string& text) {
+  std::string t = lxt::lf(text);
+  if (!t.empty() && t.back() == '\n') t.pop_back();
+  const std::size_t at = t.rfind('\n');
+  return at == std::string::npos ? t : t.substr(at + 1);
+}
+
+// Exit statuses as a caller of the program sees them (the low eight bits).
+int status_of(int negative) { return negative & 0xFF; }
+
+bool process_alive(long pid) {
+  const std::string stat = lxt::read_file("/proc/" + std::to_string(pid) + "/stat");
+  // A zombie has ended; it only waits for its parent.
+  return !stat.empty() && !matches(stat, R"(^[0-9]+ \(.*\) Z )");
+}
+
+// A gatherer installation: home/ (KESTREL_HOME) with its gatherer g1, a data
+// directory, and the registry without a Perl path unless a test sets one.
+class Process : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* d : {"home", "home/bin", "home/lib", "home/lib/gatherer", "home/gatherers",
+                          "home/gatherers/g1", "data"}) {
+      dir_.mkdir(d);
+    }
+    registry("");
+  }
+
+  void registry(const std::string& env_info) {
+    ASSERT_TRUE(registry_.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo]\n" +
+                                env_info));
+  }
+
+  std::string home() const { return dir_.host("home"); }
+  std::string gdir() const { return "home/gatherers/g1"; }
+  std::string settings(const std::string& text) const {
+    dir_.write("settings.ini", text);
+    return dir_.host("settings.ini");
+  }
+  std::string base() const {
+    return "KESTREL_HOME=" + home() + "\nGATHERER_NAME=g1\nGATHERER_DATA=" + dir_.host("data") +
+           "\nGATHERER_PORT=8500\n";
+  }
+  // The framework's directory as it appears in a search path the programs built.
+  std::string entry(const std::string& under_home) const {
+    return lxt::is_wine() ? home() + "\\" + lxt::backslashed(under_home) : dir_.file("home/" + under_home);
+  }
+  std::string path_sep() const { return lxt::is_wine() ? ";" : ":"; }
+
+  RunResult run(const std::string& name, const std::vector<std::string>& args, lxt::RunOptions options = {},
+                const std::string& env_names = "") const {
+    std::vector<std::string> argv{lxt::program(name)};
+    argv.insert(argv.end(), args.begin(), args.end());
+    for (auto& change : lxt::journal_env(dir_.file("journal"), env_names)) options.env.push_back(change);
+    if (options.cwd.empty()) options.cwd = dir_.path();
+    RunResult result = lxt::run(argv, options);
+    result.err = lxt::lf(result.err);
+    return result;
+  }
+
+  std::vector<Record> journal() const { return lxt::read_journal(dir_.file("journal")); }
+
+  // A process of its own that holds a file open for writing until release().
+  std::unique_ptr<lxt::Background> hold(const std::string& file, const std::string& pid_file = "") const {
+    lxt::RunOptions o;
+    o.set("LXT_HOLD", dir_.host(file)).set("LXT_UNTIL", dir_.host("release"));
+    o.set("LXT_JOURNAL", dir_.host("holder.journal"));
+    if (!pid_file.empty()) o.set("LXT_PIDFILE", dir_.host(pid_file));
+    auto holder = std::make_unique<lxt::Background>(std::vector<std::string>{lxt::double_path("lxrecord")}, o);
+    EXPECT_TRUE(lxt::wait_until([&] { return dir_.exists("holder.journal"); }, milliseconds(60000)));
+    if (!pid_file.empty()) {
+      EXPECT_TRUE(lxt::wait_for_file(dir_.file(pid_file)));
+    }
+    return holder;
+  }
+  void release() const { dir_.write("release", ""); }
+
+  lxt::TempDir dir_;
+  lxt::Registry registry_;
+};
+
+// ---- LaunchCrawler ------------------------------------------------------------
+
+class Crawler : public Process {
+ protected:
+  void SetUp() override {
+    Process::SetUp();
+    // Perl is found through the framework's bin directory the launcher puts first.
+    lxt::install_double("lxrecord", dir_.file("home/bin"), "perl");
+  }
+  RunResult launch(const std::string& settings_path, lxt::RunOptions options = {}) const {
+    return run("LaunchCrawler", {settings_path}, options, "PATH,KESTREL_HOME,GATHERER_NAME,GATHERER_DATA,GATHERER_PORT,OTHER");
+  }
+  std::string prefix() const { return "^LaunchCrawler: " + kStamp; }
+};
+
+TEST_F(Crawler, UnusableCommandLineOrSettingsEndWithOneAndStartNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    std::optional<std::string> settings;  // nullopt: no file
+    std::string message;                  // after the prefix
+  };
+  const std::string path = dir_.host("settings.ini");
+  const Case cases[] = {
+      {{}, "", "Usage: LaunchCrawler\\.exe ini_file\n$"},
+      {{"a", "b"}, "", "Usage: LaunchCrawler\\.exe ini_file\n$"},
+      {{path}, std::nullopt, "ERROR: Cannot open " + literal(path) + " \\(errno=2\\)\\.\n$"},
+      {{path}, "", "ERROR: " + literal(path) + " is invalid\\.\n$"},
+      {{path}, "KESTREL_HOME=" + home() + "\n", "ERROR: " + literal(path) + " is invalid\\.\n$"},
+      {{path}, "GATHERER_NAME=g1\nKESTREL_HOME =" + home() + "\n", "ERROR: " + literal(path) + " is invalid\\.\n$"},
+      {{path}, base() + "OTHER=\n", "ERROR: " + literal(path) + " is invalid\\.\n$"},
+      {{path}, base() + "# comment\n\nno equals sign\n", "ERROR: " + literal(path) + " is invalid\\.\n$"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings.value_or("<no file>"));
+    dir_.write("settings.ini", "");
+    if (!c.settings) ::unlink(dir_.file("settings.ini").c_str());
+    else dir_.write("settings.ini", *c.settings);
+    const RunResult r = run("LaunchCrawler", c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(matches(r.err, prefix() + c.message)) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_TRUE(journal().empty());
+}
+
+TEST_F(Crawler, RunsTheScriptInTheGathererDirectoryWithTheSettingsInItsEnvironment) {
+  for (const char* f : {"penum.pid", "cenum.pid"}) dir_.write(gdir() + "/" + f, "1");
+  const std::string own_path = lxt::is_wine() ? "C:\\own" : "/own/bin:/usr/bin";
+  const std::string path = settings("# the gatherer\n" + base() + "OTHER=first\nOTHER=a=b\nPATH=" + own_path + "\n");
+  lxt::RunOptions o;
+  o.set("LXT_PERL_EXIT", "7");
+  const RunResult r = launch(path, o);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  const std::vector<Record> records = journal();
+  ASSERT_EQ(records.size(), 1u);
+  const Record& perl = records[0];
+  EXPECT_EQ(perl.program, "perl");
+  EXPECT_EQ(perl.args, (std::vector<std::string>{"-S", "Gatherer", "g1.cf"}));
+  EXPECT_EQ(perl.cwd, lxt::host_dir(dir_.file(gdir())));
+  EXPECT_EQ(perl.env.at("PATH"), entry("bin") + path_sep() + entry("lib/gatherer") + path_sep() + entry("lib") +
+                                     path_sep() + own_path);
+  EXPECT_EQ(perl.env.at("KESTREL_HOME"), home());
+  EXPECT_EQ(perl.env.at("OTHER"), "a=b");
+  for (const char* skipped : {"GATHERER_NAME", "GATHERER_DATA", "GATHERER_PORT"}) {
+    EXPECT_EQ(perl.env.at(skipped), std::nullopt) << skipped;
+  }
+  for (const char* f : {"Gatherer.pid", "penum.pid", "cenum.pid"}) EXPECT_FALSE(dir_.exists(gdir() + "/" + f)) << f;
+}
+
+TEST_F(Crawler, ASecondLauncherLeavesTheRunningOneAlone) {
+  const std::string path = settings(base());
+  lxt::RunOptions o;
+  o.set("LXT_PERL_HOLD", "log.gatherer").set("LXT_PERL_UNTIL", dir_.host("release"));
+  lxt::Background first({lxt::program("LaunchCrawler"), path},
+                        [&] {
+                          lxt::RunOptions b = o;
+                          for (auto& c : lxt::journal_env(dir_.file("journal"))) b.env.push_back(c);
+                          b.cwd = dir_.path();
+                          return b;
+                        }());
+  ASSERT_TRUE(lxt::wait_until([&] { return journal().size() == 1; }, milliseconds(60000)));
+  dir_.write(gdir() + "/penum.pid", "p");
+  const std::string recorded = lxt::lf(dir_.read(gdir() + "/Gatherer.pid"));
+  ASSERT_TRUE(matches(recorded, "^[0-9]+\n$")) << recorded;
+  const long first_pid = std::stol(recorded);
+  if (!lxt::is_wine()) {
+    EXPECT_EQ(first_pid, first.pid());
+  }
+
+  const RunResult second = launch(path);
+  EXPECT_EQ(second.status, 0);
+  std::smatch ids;
+  ASSERT_TRUE(std::regex_search(second.err, ids,
+                                std::regex(prefix() + "ERROR: The gatherer of process ID ([0-9]+) is running\\.  "
+                                                      "Terminate the gatherer of process ID ([0-9]+)\\.\n$")))
+      << second.err;
+  EXPECT_EQ(std::stol(ids.str(1)), first_pid);
+  EXPECT_NE(ids.str(2), ids.str(1));
+  EXPECT_EQ(journal().size(), 1u) << "no second script";
+  EXPECT_EQ(lxt::lf(dir_.read(gdir() + "/Gatherer.pid")), recorded);
+  EXPECT_TRUE(dir_.exists(gdir() + "/penum.pid"));
+
+  release();
+  EXPECT_EQ(first.wait(milliseconds(60000)), 0);
+  EXPECT_FALSE(dir_.exists(gdir() + "/Gatherer.pid"));
+  EXPECT_FALSE(dir_.exists(gdir() + "/penum.pid"));
+}
+
+TEST_F(Crawler, OnlyANonzeroPidFileWithAHeldLogKeepsTheScriptOut) {
+  enum Log { kNoLog, kFreeLog, kHeldLog };
+  struct Case {
+    std::optional<std::string> pid_file;
+    Log log;
+    bool busy;
+    std::string reported;  // the first id of the message
+  };
+  const Case cases[] = {
+      {std::nullopt, kHeldLog, false, ""},  {"0\n", kHeldLog, false, ""},     {"  -0", kHeldLog, false, ""},
+      {"4242\n", kNoLog, false, ""},        {"4242\n", kFreeLog, false, ""},  {"4242\n", kHeldLog, true, "4242"},
+      {" -17 trailing", kHeldLog, true, "-17"},
+      // A pid file without a number may be one a launcher has only just begun: the log decides.
+      {"", kHeldLog, true, "0"},            {"garbage", kHeldLog, true, "0"}, {"garbage", kFreeLog, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pid_file.value_or("<none>") + " log " + std::to_string(c.log));
+    ::unlink(dir_.file("journal").c_str());
+    ::unlink(dir_.file("release").c_str());
+    ::unlink(dir_.file("holder.journal").c_str());
+    ::unlink(dir_.file(gdir() + "/log.gatherer").c_str());
+    ::unlink(dir_.file(gdir() + "/Gatherer.pid").c_str());
+    if (c.pid_file) dir_.write(gdir() + "/Gatherer.pid", *c.pid_file);
+    if (c.log == kFreeLog) dir_.write(gdir() + "/log.gatherer", "old run\n");
+    std::unique_ptr<lxt::Background> holder;
+    if (c.log == kHeldLog) holder = hold(gdir() + "/log.gatherer");
+
+    const RunResult r = launch(settings(base()));
+    EXPECT_EQ(r.status, 0);
+    if (c.busy) {
+      EXPECT_TRUE(matches(r.err, "ERROR: The gatherer of process ID " + c.reported + " is running\\.  ")) << r.err;
+      EXPECT_TRUE(journal().empty());
+      EXPECT_EQ(dir_.read(gdir() + "/Gatherer.pid"), *c.pid_file) << "left as it was";
+    } else {
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(journal().size(), 1u);
+      EXPECT_FALSE(dir_.exists(gdir() + "/Gatherer.pid"));
+    }
+    release();
+    if (holder) {
+      EXPECT_EQ(holder->wait(milliseconds(60000)), 0);
+    }
+  }
+}
+
+TEST_F(Crawler, PerlPathFromTheRegistry) {
+  dir_.mkdir("my tools");
+  lxt::install_double("lxrecord", dir_.file("my tools"), "perl");
+  const std::string with_blank = dir_.host("my tools") + lxt::host_sep() + lxt::exe_name("perl");
+  const std::string missing = dir_.host("my tools") + lxt::host_sep() + "none";
+  const std::string directory = dir_.host("my tools");
+  struct Case {
+    std::string value;
+    std::string message;  // "" when the script runs
+  };
+  const Case cases[] = {
+      {with_blank, ""},
+      {missing, "ERROR: Cannot found PerlPath " + literal(lxt::backslashed(missing)) + "\\.\n$"},
+      {directory, "ERROR: PerlPath " + literal(lxt::backslashed(directory)) +
+                      " is a directory\\.  Specify the execute file name to PerlPath\\.\n$"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    ::unlink(dir_.file("journal").c_str());
+    registry("\"PerlPath\"=" + lxt::reg_string(c.value) + "\n");
+    dir_.write(gdir() + "/cenum.pid", "c");
+    const RunResult r = launch(settings(base()));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "") << "no registry message";
+    if (c.message.empty()) {
+      EXPECT_EQ(r.err, "");
+      ASSERT_EQ(journal().size(), 1u);
+      EXPECT_EQ(journal()[0].args, (std::vector<std::string>{"-S", "Gatherer", "g1.cf"}));
+    } else {
+      EXPECT_TRUE(matches(r.err, prefix() + c.message)) << r.err;
+      EXPECT_TRUE(journal().empty());
+    }
+    EXPECT_FALSE(dir_.exists(gdir() + "/cenum.pid"));
+    EXPECT_FALSE(dir_.exists(gdir() + "/Gatherer.pid"));
+  }
+}
+
+TEST_F(Crawler, APidFileThatCannotBeWrittenStartsNothingButClearsUp) {
+  dir_.mkdir(gdir() + "/Gatherer.pid");
+  dir_.write(gdir() + "/penum.pid", "p");
+  const RunResult r = launch(settings(base()));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(matches(r.err, prefix() + "ERROR: Cannot open Gatherer\\.pid \\(errno=[0-9]+\\)\\.\n$")) << r.err;
+  EXPECT_TRUE(journal().empty());
+  EXPECT_FALSE(dir_.exists(gdir() + "/penum.pid"));
+}
+
+TEST_F(Crawler, LongLinesArriveInPiecesAndALongCommandLineIsRefused) {
+  // A line beyond 259 characters is read as pieces, each a line of its own.
+  const std::string piece = "OTHER=" + std::string(253, 'x');
+  RunResult r = launch(settings(base() + piece + "TAIL=t\n"), {});
+  EXPECT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(journal().size(), 1u);
+  EXPECT_EQ(journal()[0].env.at("OTHER"), std::string(253, 'x'));
+
+  // A long Perl path and a long gatherer name do not fit the script's command
+  // line: it is refused, never cut, and nothing is started.
+  ::unlink(dir_.file("journal").c_str());
+  std::string deep = "p";
+  while (dir_.host(deep + "/perl").size() < 250) deep += "p";
+  dir_.mkdir(deep);
+  lxt::install_double("lxrecord", dir_.file(deep), "perl");
+  registry("\"PerlPath\"=" + lxt::reg_string(dir_.host(deep) + lxt::host_sep() + lxt::exe_name("perl")) + "\n");
+  const std::string name(259 - 14, 'n');
+  dir_.mkdir("home/gatherers/" + name);
+  r = launch(settings("KESTREL_HOME=" + home() + "\nGATHERER_NAME=" + name + "\n"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(matches(r.err, prefix() + "ERROR: The command line of the gatherer is longer than 503 characters\\.\n$"))
+      << r.err;
+  EXPECT_TRUE(journal().empty());
+  EXPECT_FALSE(dir_.exists("home/gatherers/" + name + "/Gatherer.pid"));
+}
+
+// ---- LaunchServer ---------------------------------------------------------------
+
+class Server : public Process {
+ protected:
+  void SetUp() override {
+    Process::SetUp();
+    // exportd is found through the library directory the starter puts first.
+    lxt::install_double("lxrecord", dir_.file("home/lib/gatherer"), "exportd");
+  }
+  RunResult start(const std::string& settings_path, lxt::RunOptions options = {}) const {
+    return run("LaunchServer", {settings_path}, options, "PATH,KESTREL_HOME,GATHERER_NAME,GATHERER_DATA,GATHERER_PORT,OTHER");
+  }
+  std::string prefix() const { return "^LaunchServer: " + kStamp; }
+};
+
+TEST_F(Server, UnusableCommandLineOrSettings) {
+  struct Case {
+    std::vector<std::string> args;
+    std::optional<std::string> settings;
+    int status;
+    std::string err;  // a pattern
+  };
+  const std::string path = dir_.host("settings.ini");
+  const Case cases[] = {
+      {{}, "", 1, prefix() + "Usage: LaunchServer\\.exe ini_file\\.\n$"},
+      {{path, "x"}, "", 1, prefix() + "Usage: LaunchServer\\.exe ini_file\\.\n$"},
+      {{path}, std::nullopt, status_of(-1), "^$"},
+      {{path}, base() + " no value=\n", 1, prefix() + "ERROR: " + literal(path) + " is invalid\\.\n$"},
+      {{path}, "KESTREL_HOME=h\nGATHERER_DATA=d\n", 1, "^LaunchServer\\.exe: " + kStamp + "ERROR: " + literal(path) + " is invalid\\.\n$"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings.value_or("<no file>"));
+    if (!c.settings) ::unlink(dir_.file("settings.ini").c_str());
+    else dir_.write("settings.ini", *c.settings);
+    lxt::RunOptions o;
+    o.set("LORVEX_EVENTLOG", dir_.file("events"));
+    const RunResult used = run("LaunchServer", c.args, o);
+    EXPECT_EQ(used.status, c.status);
+    EXPECT_TRUE(matches(used.err, c.err)) << used.err;
+    EXPECT_EQ(used.out, "");
+  }
+  EXPECT_TRUE(journal().empty());
+}
+
+TEST_F(Server, AnUnreadableSettingsFileIsOneEventLogEntry) {
+  const std::string path = dir_.host("no-such.ini");
+  lxt::RunOptions o;
+  o.set("LORVEX_EVENTLOG", dir_.file("events"));
+  const RunResult r = start(path, o);
+  EXPECT_EQ(r.status, status_of(-1));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "");
+  if (lxt::is_wine()) GTEST_SKIP() << "Wine's event log keeps nothing a test can read";
+  EXPECT_EQ(dir_.read("events"), "Moxa3R\tERROR\t0xC0000005\t" + path + "\t2\n");
+}
+
+TEST_F(Server, ADaemonThatEndsWithinTheSecondGivesItsStatus) {
+  const struct {
+    const char* exit;
+    int status;
+  } all_cases[] = {{"3", 3}, {"0", 0}, {"259", 0}};
+  // A POSIX process cannot end with 259 (the status keeps eight bits).
+  const auto cases = std::span(all_cases).first(lxt::is_wine() ? 3 : 2);
+  const std::string path = settings(base() + "OTHER=x=y\nGATHERER_DATA=" + dir_.host("data") + "\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.exit);
+    ::unlink(dir_.file("journal").c_str());
+    lxt::RunOptions o;
+    o.set("LXT_EXPORTD_EXIT", c.exit);
+    const auto began = std::chrono::steady_clock::now();
+    const RunResult r = start(path, o);
+    const auto took = std::chrono::steady_clock::now() - began;
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, "");
+    if (!lxt::is_wine()) {
+      EXPECT_LT(took, milliseconds(900)) << "returns when the daemon ends, not after the second";
+    }
+    const std::vector<Record> records = journal();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].args, (std::vector<std::string>{"-d", dir_.host("data"), "8500"}));
+    EXPECT_EQ(records[0].env.at("PATH").value_or("").substr(0, entry("lib/gatherer").size() + 1),
+              entry("lib/gatherer") + path_sep());
+    EXPECT_EQ(records[0].env.at("OTHER"), "x=y");
+    EXPECT_EQ(records[0].env.at("KESTREL_HOME"), home());
+    EXPECT_EQ(records[0].env.at("GATHERER_NAME"), std::nullopt);
+    EXPECT_EQ(records[0].env.at("GATHERER_DATA"), std::nullopt);
+  }
+}
+
+TEST_F(Server, ADaemonNowhereToBeFoundIsReportedOnTheConsoleAndInItsLog) {
+  ::unlink(dir_.file("home/lib/gatherer/" + lxt::exe_name("exportd")).c_str());
+  dir_.mkdir("data dir");
+  dir_.write("data dir/exportd.log", "earlier line\n");
+  const std::string data = dir_.host("data dir");
+  const std::string line = "exportd -d \"" + data + "\" 8500";
+  const std::string message = "Error occured in CreateProcess function \\(error information = 2\\)\\.\n cmd = " +
+                              literal(line) + "\n$";
+  RunResult r = start(settings(base() + "GATHERER_DATA=" + data + "\n"));
+  EXPECT_EQ(r.status, status_of(-2));
+  EXPECT_TRUE(matches(r.err, prefix() + message)) << r.err;
+  const std::string log = lxt::lf(dir_.read("data dir/exportd.log"));
+  EXPECT_TRUE(matches(log, "^earlier line\nLaunchServer: " + kStamp + message)) << log;
+
+  // Without its data directory the failure reaches the console alone.
+  r = start(settings(base() + "GATHERER_DATA=" + dir_.host("gone") + "\n"));
+  EXPECT_EQ(r.status, status_of(-2));
+  EXPECT_TRUE(matches(r.err, "error information = 2")) << r.err;
+  EXPECT_FALSE(dir_.exists("gone"));
+}
+
+TEST_F(Server, ARunningDaemonIsLeftRunningDetachedAndStopServerEndsIt) {
+  lxt::RunOptions o;
+  o.set("LXT_EXPORTD_HOLD", dir_.host("data/exportd.log"));
+  o.set("LXT_EXPORTD_PIDFILE", dir_.host("data/Exportd.pid"));
+  o.set("LXT_EXPORTD_UNTIL", dir_.host("release"));
+  const std::string path = settings(base());
+  const auto began = std::chrono::steady_clock::now();
+  const RunResult r = start(path, o);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_GE(std::chrono::steady_clock::now() - began, milliseconds(990));
+  ASSERT_TRUE(lxt::wait_for_file(dir_.file("data/Exportd.pid")));
+  const long daemon = std::stol(dir_.read("data/Exportd.pid"));
+  if (!lxt::is_wine()) {
+    EXPECT_TRUE(process_alive(daemon)) << "outlives its starter";
+    EXPECT_EQ(::getpgid(static_cast<pid_t>(daemon)), daemon) << "a process group of its own";
+  }
+
+  // A transfer in progress keeps a NORMAL stop out; so does a directory of that name.
+  dir_.write("data/gathering.42", "part");
+  dir_.mkdir("data/gathering.dir");
+  for (const char* mode : {"NORMAL", "forced", "other"}) {
+    const RunResult normal = run("StopServer", {path, mode});
+    EXPECT_EQ(normal.status, 1) << mode;
+    EXPECT_EQ(normal.err, "");
+  }
+  EXPECT_TRUE(dir_.exists("data/Exportd.pid"));
+  EXPECT_TRUE(dir_.exists("data/gathering.42"));
+  if (!lxt::is_wine()) {
+    EXPECT_TRUE(process_alive(daemon));
+  }
+
+  const RunResult forced = run("StopServer", {path, "FORCED"});
+  EXPECT_EQ(forced.status, 0);
+  EXPECT_EQ(forced.err, "");
+  EXPECT_FALSE(dir_.exists("data/Exportd.pid"));
+  EXPECT_FALSE(dir_.exists("data/gathering.42"));
+  EXPECT_TRUE(dir_.exists("data/gathering.dir")) << "directories are no work files";
+  EXPECT_TRUE(matches(last_line(dir_.read("data/exportd.log")),
+                      "^StopServer: " + kStamp + "Gather daemon has stopped by request\\.$"));
+  // Ended, the daemon holds its log no more: a later stop finds nothing running.
+  EXPECT_TRUE(lxt::wait_until(
+      [&] {
+        dir_.write("data/Exportd.pid", "0");
+        return run("StopServer", {path, "FORCED"}).status == 0 && dir_.exists("data/Exportd.pid");
+      },
+      milliseconds(30000)));
+  release();
+}
+
+TEST_F(Server, AnInterruptToTheStartersGroupDoesNotReachTheDaemon) {
+  if (lxt::is_wine()) GTEST_SKIP() << "console groups are Wine's own; a POSIX signal reaches Wine's processes";
+  lxt::RunOptions o;
+  o.set("LXT_EXPORTD_PIDFILE", dir_.host("data/Exportd.pid"));
+  o.set("LXT_EXPORTD_UNTIL", dir_.host("release"));
+  o.cwd = dir_.path();
+  lxt::Background starter({lxt::program("LaunchServer"), settings(base())}, o);
+  ASSERT_TRUE(lxt::wait_for_file(dir_.file("data/Exportd.pid")));
+  const long daemon = std::stol(dir_.read("data/Exportd.pid"));
+  ASSERT_EQ(::kill(-static_cast<pid_t>(starter.pid()), SIGINT), 0);
+  EXPECT_EQ(starter.wait(milliseconds(30000)), 128 + SIGINT);
+  EXPECT_TRUE(process_alive(daemon));
+  release();
+  EXPECT_TRUE(lxt::wait_until([&] { return !process_alive(daemon); }, milliseconds(30000)));
+}
+
+// The export daemon stand-in of the demo (a Perl script: POSIX only), started
+// and stopped by the real programs.
+TEST_F(Process, TheDemosExportDaemonStartsAndStops) {
+  if (lxt::is_wine()) GTEST_SKIP() << "the stand-in is a Perl script run natively";
+  ::symlink((lxt::bin_dir() + "/../kestrel/bin/exportd").c_str(), dir_.file("home/lib/gatherer/exportd").c_str());
+  lxt::Peer taken(lxt::Peer::answering("0"));
+  ASSERT_NE(taken.port(), 0);
+  struct Case {
+    std::string data;
+    int port;
+    int status;
+  };
+  const Case cases[] = {{dir_.host("gone"), taken.port(), 2}, {dir_.host("data"), taken.port(), 3}};
+  for (const Case& c : cases) {
+    const RunResult r = run("LaunchServer", {settings(base() + "GATHERER_DATA=" + c.data + "\nGATHERER_PORT=" +
+                                                      std::to_string(c.port) + "\n")});
+    EXPECT_EQ(r.status, c.status) << c.data;
+  }
+  EXPECT_FALSE(dir_.exists("data/Exportd.pid"));
+
+  const std::string path = settings(base() + "GATHERER_PORT=" + std::to_string(lxt::Peer::closed_port()) + "\n");
+  EXPECT_EQ(run("LaunchServer", {path}).status, 0);
+  ASSERT_TRUE(lxt::wait_for_file(dir_.file("data/Exportd.pid")));
+  const long daemon = std::stol(dir_.read("data/Exportd.pid"));
+  EXPECT_TRUE(process_alive(daemon));
+  EXPECT_EQ(run("StopServer", {path, "NORMAL"}).status, 0);
+  EXPECT_TRUE(lxt::wait_until([&] { return !process_alive(daemon); }, milliseconds(30000)));
+  EXPECT_FALSE(dir_.exists("data/Exportd.pid"));
+}
+
+// ---- StopServer ----------------------------------------------------------------
+
+class Stop : public Process {
+ protected:
+  RunResult stop(const std::vector<std::string>& args) const { return run("StopServer", args); }
+  std::string prefix() const { return "^StopServer: " + kStamp; }
+};
+
+TEST_F(Stop, UnusableCommandLineOrSettings) {
+  const std::string path = dir_.host("settings.ini");
+  struct Case {
+    std::vector<std::string> args;
+    std::optional<std::string> settings;
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{path}, "", status_of(-1), "Usage: StopServer\\.exe ini_file mode\\(NORMAL\\|FORCED\\)\\.\n$"},
+      {{path, "NORMAL", "x"}, "", status_of(-1), "Usage: StopServer\\.exe ini_file mode\\(NORMAL\\|FORCED\\)\\.\n$"},
+      {{path, "FORCED"}, std::nullopt, status_of(-2), "ERROR: Cannot open " + literal(path) + "\\.\n$"},
+      {{path, "FORCED"}, base() + "=\n", status_of(-3), "ERROR: Invalid file " + literal(path) + "\\.\n$"},
+      {{path, "FORCED"}, "KESTREL_HOME=h\nGATHERER_NAME=g\n", status_of(-3), "ERROR: Invalid file " + literal(path) + "\\.\n$"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings.value_or("<no file>"));
+    if (!c.settings) ::unlink(dir_.file("settings.ini").c_str());
+    else dir_.write("settings.ini", *c.settings);
+    const RunResult r = stop(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_TRUE(matches(r.err, prefix() + c.err)) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST_F(Stop, WithoutARunningDaemonNothingChanges) {
+  enum Setup { kNoDataDir, kNoPidFile, kNoLog, kFreeLog };
+  for (Setup setup : {kNoDataDir, kNoPidFile, kNoLog, kFreeLog}) {
+    for (const char* mode : {"NORMAL", "FORCED"}) {
+      SCOPED_TRACE(std::to_string(setup) + mode);
+      for (const char* f : {"data/Exportd.pid", "data/exportd.log", "data/gathering.1"}) {
+        ::unlink(dir_.file(f).c_str());
+      }
+      std::string data = dir_.host("data");
+      if (setup == kNoDataDir) data = dir_.host("gone");
+      if (setup != kNoPidFile) dir_.write("data/Exportd.pid", "4242");
+      if (setup == kFreeLog) dir_.write("data/exportd.log", "line\n");
+      dir_.write("data/gathering.1", "");
+      const RunResult r = stop({settings(base() + "GATHERER_DATA=" + data + "\n"), mode});
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.err, "");
+      EXPECT_TRUE(dir_.exists("data/gathering.1"));
+      EXPECT_EQ(dir_.exists("data/Exportd.pid"), setup != kNoPidFile);
+      if (setup == kFreeLog) {
+        EXPECT_EQ(dir_.read("data/exportd.log"), "line\n");
+      }
+    }
+  }
+}
+
+// Nothing but the daemon is ever ended: a pid file that names no usable
+// process (or this test's own group, everyone, init) ends nothing, and the
+// stop goes on.
+TEST_F(Stop, APidFileNamingNoDaemonEndsNothingAndTheStopGoesOn) {
+  for (const char* recorded : {"0", "-1", "1", "garbage", "", "2147483647", "99999999999"}) {
+    SCOPED_TRACE(std::string("pid file: ") + recorded);
+    ::unlink(dir_.file("release").c_str());
+    ::unlink(dir_.file("holder.journal").c_str());
+    auto holder = hold("data/exportd.log");
+    dir_.write("data/Exportd.pid", recorded);
+    dir_.write("data/gathering.tmp", "");
+    const RunResult r = stop({settings(base()), "FORCED"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(dir_.exists("data/Exportd.pid"));
+    EXPECT_FALSE(dir_.exists("data/gathering.tmp"));
+    EXPECT_TRUE(matches(last_line(dir_.read("data/exportd.log")), "Gather daemon has stopped by request\\.$"));
+    EXPECT_EQ(holder->wait(milliseconds(0)), std::nullopt) << "the holder is no daemon of this pid file";
+    release();
+    EXPECT_EQ(holder->wait(milliseconds(60000)), 0);
+  }
+}
+
+}  // namespace
