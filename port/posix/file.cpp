@@ -90,11 +90,12 @@ int create_exclusive(const char* path) {
 
 std::FILE* open_file(const char* path, const char* mode) {
   std::FILE* stream = std::fopen(native_path(path).c_str(), mode);
-  // A directory opens on POSIX but reads as nothing: refuse it as Windows does.
+  // A directory opens on POSIX but reads as nothing: refuse it as Windows
+  // does, with the same errno (EACCES), so that callers report it alike.
   struct stat info {};
   if (stream != nullptr && ::fstat(::fileno(stream), &info) == 0 && S_ISDIR(info.st_mode)) {
     std::fclose(stream);
-    errno = EISDIR;
+    errno = EACCES;
     return nullptr;
   }
   return stream;
