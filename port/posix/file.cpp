@@ -101,6 +101,19 @@ std::FILE* open_file(const char* path, const char* mode) {
   return stream;
 }
 
+long read_available(std::FILE* stream, char* buffer, std::size_t size) {
+  const int fd = stream != nullptr ? ::fileno(stream) : -1;
+  if (fd < 0) {
+    errno = EBADF;
+    return -1;
+  }
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, size);
+    if (got >= 0) return static_cast<long>(got);
+    if (errno != EINTR) return -1;
+  }
+}
+
 // POSIX streams make no difference between text and binary; the one text-mode
 // effect that matters (CR before LF) is TextReader's.
 void set_binary_mode(std::FILE*) {}

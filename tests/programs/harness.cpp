@@ -23,6 +23,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -324,7 +325,13 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
 
   const std::string input = options.stdin_data.value_or("");
   size_t written = 0;
-  if (in_w.fd >= 0 && input.empty()) in_w.reset();
+  // With keep_stdin_open the written-out pipe is kept here, unpolled.
+  Fd kept_stdin;
+  auto stdin_done = [&] {
+    if (options.keep_stdin_open) kept_stdin.fd = std::exchange(in_w.fd, -1);
+    in_w.reset();
+  };
+  if (in_w.fd >= 0 && input.empty()) stdin_done();
 
   const auto deadline = std::chrono::steady_clock::now() + options.timeout;
   bool exited = false;
@@ -383,7 +390,7 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
         ssize_t w = ::write(in_w.fd, input.data() + written, input.size() - written);
         if (w > 0) written += static_cast<size_t>(w);
         else if (w < 0 && errno != EAGAIN && errno != EINTR) in_w.reset();
-        if (written >= input.size()) in_w.reset();
+        if (written >= input.size()) stdin_done();
       }
     }
   }

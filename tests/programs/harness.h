@@ -57,6 +57,9 @@ struct RunOptions {
   std::string cwd;                         // empty: the test's own directory
   std::vector<EnvChange> env;              // applied on top of the test's environment
   std::optional<std::string> stdin_data;   // nullopt: the null device
+  // The standard input pipe stays open after stdin_data until the program
+  // ends, as a writer that has more to say would keep it.
+  bool keep_stdin_open = false;
   std::vector<std::string> search_dirs;    // POSIX paths searched first for programs
   std::chrono::milliseconds timeout{120000};
   bool native = false;  // run natively even when the target is Wine (the native doubles)
