@@ -205,27 +205,33 @@ class Parser {
     // many of them, and a search of all keys per section grows with the
     // square of the file.
     const auto [at, added] = key_index_.try_emplace(folded(path), keys_.size());
-    if (added) {
-      keys_.push_back(RegistryKey{std::string(path), {}});
-      value_index_.emplace_back();
-    }
+    if (added) keys_.push_back(RegistryKey{std::string(path), {}});
     current_ = at->second;
   }
 
   void rebuild_key_index() {
     key_index_.clear();
-    value_index_.assign(keys_.size(), {});
-    for (size_t i = 0; i < keys_.size(); ++i) {
-      key_index_.emplace(folded(keys_[i].path), i);
-      rebuild_value_index(i);
-    }
+    value_index_.clear();
+    for (size_t i = 0; i < keys_.size(); ++i) key_index_.emplace(folded(keys_[i].path), i);
   }
 
-  void rebuild_value_index(size_t key) {
-    auto& index = value_index_[key];
-    index.clear();
-    const auto& values = keys_[key].values;
-    for (size_t i = 0; i < values.size(); ++i) index.emplace(folded(values[i].name), i);
+  // The position of the current key's value of this name. Most keys hold a
+  // few values and are searched through; a key with many gets an index.
+  std::optional<size_t> find_value(std::string_view name) {
+    const auto& values = keys_[current_].values;
+    if (values.size() < kIndexedFrom) {
+      for (size_t i = 0; i < values.size(); ++i) {
+        if (registry_names_equal(values[i].name, name)) return i;
+      }
+      return std::nullopt;
+    }
+    auto& index = value_index_[current_];
+    if (index.empty()) {
+      for (size_t i = 0; i < values.size(); ++i) index.emplace(folded(values[i].name), i);
+    }
+    const auto found = index.find(folded(name));
+    if (found == index.end()) return std::nullopt;
+    return found->second;
   }
 
   void value(std::string_view line) {
@@ -246,7 +252,7 @@ class Parser {
     if (trim_right(rest) == "-") {
       auto& values = keys_[current_].values;
       std::erase_if(values, [&](const RegistryValue& v) { return registry_names_equal(v.name, name); });
-      rebuild_value_index(current_);
+      value_index_.erase(current_);  // made anew when next needed
       return;
     }
     RegistryValue parsed;
@@ -306,23 +312,25 @@ class Parser {
 
   void store(RegistryValue parsed) {
     auto& values = keys_[current_].values;
-    const auto [at, added] = value_index_[current_].try_emplace(folded(parsed.name), values.size());
-    if (added) {
-      values.push_back(std::move(parsed));
+    if (const auto at = find_value(parsed.name)) {
+      values[*at].type = parsed.type;
+      values[*at].data = std::move(parsed.data);
       return;
     }
-    RegistryValue& existing = values[at->second];
-    existing.type = parsed.type;
-    existing.data = std::move(parsed.data);
+    const auto index = value_index_.find(current_);
+    if (index != value_index_.end()) index->second.emplace(folded(parsed.name), values.size());
+    values.push_back(std::move(parsed));
   }
 
   static constexpr size_t kNone = static_cast<size_t>(-1);
   std::vector<std::string_view> lines_;
   size_t line_ = 0;
   std::vector<RegistryKey> keys_;
-  // folded() path or name -> position in keys_ or in that key's values.
+  static constexpr size_t kIndexedFrom = 16;
+  // folded() path -> position in keys_.
   std::unordered_map<std::string, size_t> key_index_;
-  std::vector<std::unordered_map<std::string, size_t>> value_index_;
+  // For keys with many values: folded() name -> position in the key's values.
+  std::unordered_map<size_t, std::unordered_map<std::string, size_t>> value_index_;
   size_t current_ = kNone;
 };
 

@@ -155,6 +155,22 @@ TEST(RegistryText, LaterLinesReplaceInPlaceAndDelete) {
   EXPECT_EQ(value_named(keys[0], "Second"), nullptr);
 }
 
+TEST(RegistryText, ManyValuesOfOneKeyAreFoundByName) {
+  std::string lines;
+  for (int i = 0; i < 40; ++i) lines += "\"v" + std::to_string(i) + "\"=\"" + std::to_string(i) + "\"\n";
+  lines += "\"V30\"=\"new\"\n\"v3\"=-\n\"V31\"=\"after\"\n\"v40\"=\"added\"\n\"V3\"=\"back\"\n";
+  const auto keys = parse_lines(lines);
+  ASSERT_EQ(keys.size(), 1u);
+  const auto& values = keys[0].values;
+  ASSERT_EQ(values.size(), 41u);
+  EXPECT_EQ(values[29].name, "v30");  // v3 went, the others moved up
+  EXPECT_EQ(values[29].data, bytes_of("new", true));
+  EXPECT_EQ(values[30].data, bytes_of("after", true));
+  EXPECT_EQ(values[39].name, "v40");
+  EXPECT_EQ(values[40].name, "V3");
+  EXPECT_EQ(values[40].data, bytes_of("back", true));
+}
+
 // UTF-16LE text as the registry editor writes it: the byte order mark, then
 // each character in two bytes (or four).
 std::string utf16(const std::u16string& text) {
