@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -603,10 +604,33 @@ Registry::~Registry() {
   if (!is_wine()) ::unsetenv("LORVEX_REGISTRY");
 }
 
-bool Registry::write(const std::string& reg_text) {
+namespace {
+
+// Shift_JIS text as UTF-16LE with a byte order mark.
+std::string utf16_export(const std::string& sjis) {
+  iconv_t cd = ::iconv_open("UTF-16LE", "CP932");
+  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no CP932 converter");
+  std::string in = sjis;
+  std::string out(in.size() * 2 + 2, '\0');
+  char* from = in.data();
+  size_t from_left = in.size();
+  char* to = out.data() + 2;
+  size_t to_left = out.size() - 2;
+  const size_t rc = ::iconv(cd, &from, &from_left, &to, &to_left);
+  ::iconv_close(cd);
+  if (rc == static_cast<size_t>(-1)) throw std::runtime_error("registry text not convertible from CP932");
+  out.resize(out.size() - to_left);
+  out[0] = '\xFF';
+  out[1] = '\xFE';
+  return out;
+}
+
+}  // namespace
+
+bool Registry::write(const std::string& reg_text, bool utf16) {
   if (!is_wine()) {
     const std::string path = dir_.file("registry.reg");
-    write_file(path, reg_text);
+    write_file(path, utf16 ? utf16_export(reg_text) : reg_text);
     ::setenv("LORVEX_REGISTRY", path.c_str(), 1);
     return true;
   }
@@ -617,7 +641,7 @@ bool Registry::write(const std::string& reg_text) {
   if (!header.empty() && header.back() == '\r') header.pop_back();
   std::string rest = eol == std::string::npos ? std::string() : reg_text.substr(eol + 1);
   std::string text = header + "\r\n\r\n[-" + kSystemKey + "]\r\n\r\n" + rest;
-  dir_.write("import.reg", text);
+  dir_.write("import.reg", utf16 ? utf16_export(text) : text);
   RunResult r = run({"regedit", "/S", dir_.host("import.reg")});
   if (r.status != 0) {
     ADD_FAILURE() << "regedit failed with " << r.status << ": " << r.err;

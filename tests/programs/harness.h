@@ -195,8 +195,10 @@ class Registry {
   Registry();
   ~Registry();
   // reg_text: the registry editor's text format, first line included. Returns
-  // false (with a test failure added) when the import fails.
-  bool write(const std::string& reg_text);
+  // false (with a test failure added) when the import fails. With utf16 the
+  // file is what the registry editor exports: the Shift_JIS text in UTF-16LE
+  // after a byte order mark.
+  bool write(const std::string& reg_text, bool utf16 = false);
 
  private:
   TempDir dir_;
