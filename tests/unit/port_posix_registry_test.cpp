@@ -323,30 +323,6 @@ TEST_F(RegistryFile, KeyNameEndingInADoubleByteCharacterWithByte5C) {
   EXPECT_EQ(key.open_local_machine("SOFTWARE\\\x95"), port::kRegFileNotFound);
 }
 
-TEST_F(RegistryFile, ReadsTheEditorsUtf16Export) {
-  write_file(dir_.file("registry.reg"),
-             utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"
-                   u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A]\r\n"
-                   u"\"Path00\"=\"C:\\\\\u8868\"\r\n"));
-  port::RegKey key;
-  ASSERT_EQ(key.open_local_machine(kKey), port::kRegSuccess);
-  unsigned char data[16];
-  unsigned long size = sizeof data;
-  ASSERT_EQ(key.query_value("Path00", nullptr, data, &size), port::kRegSuccess);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), std::string("C:\\\x95\x5C", 6));
-}
-
-// A registry that exists but cannot be had is no empty registry: every key
-// is refused as the registry refuses a key it may not read.
-TEST_F(RegistryFile, AFileThatCannotBeReadOrDecodedIsAccessDenied) {
-  port::RegKey key;
-  write_file(dir_.file("registry.reg"), utf16(u"REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\u00E9"));
-  EXPECT_EQ(key.open_local_machine("K"), port::kRegAccessDenied);
-  EXPECT_EQ(key.open_local_machine("Missing"), port::kRegAccessDenied);
-  setenv("LORVEX_REGISTRY", dir_.path().c_str(), 1);
-  EXPECT_EQ(key.open_local_machine("K"), port::kRegAccessDenied);
-}
-
 // The file is parsed once and kept while it stays as it was: a rewrite that
 // keeps its size and time stamps is not seen (the way to tell that nothing
 // was read again), any real change is.
