@@ -3,6 +3,7 @@
 // before it reaches the file system (Shift_JIS trail bytes are left alone).
 // Results are 0 for success and -1 for failure with errno set, like the
 // runtime calls they stand for.
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -54,6 +55,33 @@ class TextReader {
  private:
   std::FILE* stream_;
   bool binary_ = false;
+};
+
+// One read of the stream's file, as _read: up to size bytes, and from a pipe
+// or a terminal only what has arrived (it waits only until something has;
+// a regular file fills the request unless it ends first). The count, 0 at
+// the end of the input, -1 on a read error with errno set. The stream's own
+// buffer is passed by: it must never have been read through.
+long read_available(std::FILE* stream, char* buffer, std::size_t size);
+
+// Reads a stream in blocks as its data arrives (read_available), in binary or
+// in text mode; in text mode a carriage return directly before a line feed is
+// dropped, as TextReader drops it. It must be the stream's only reader.
+class BlockReader {
+ public:
+  BlockReader() = default;
+  BlockReader(std::FILE* stream, bool text_mode) : stream_(stream), text_(text_mode) {}
+  // Up to size bytes (size at least 2): their count, 0 at the end of the
+  // input, -1 on a read error with errno set.
+  long read(char* buffer, std::size_t size);
+
+ private:
+  std::FILE* stream_ = nullptr;
+  bool text_ = false;
+  bool binary_set_ = false;
+  // A carriage return that ended the last read: whether a line feed follows
+  // is not known yet.
+  bool held_cr_ = false;
 };
 
 // Whether some process holds the file open for writing (the test made with a

@@ -7,6 +7,8 @@ namespace port {
 // Error codes, as the registry functions return them.
 constexpr long kRegSuccess = 0;
 constexpr long kRegFileNotFound = 2;
+// On POSIX also a registry file that exists but cannot be read or decoded.
+constexpr long kRegAccessDenied = 5;
 constexpr long kRegMoreData = 234;
 constexpr long kRegNoMoreItems = 259;
 

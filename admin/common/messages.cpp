@@ -144,7 +144,13 @@ int emit_msg_args(int status, const char* key, const MsgArg* args, std::size_t c
 int emit_msg_text_args(int status, const char* text, const MsgArg* args, std::size_t count) {
   if (text == nullptr) return emit_msg_text(status, kQtrm001SystemError, 17);
   char formatted[kTextMessageSize];
-  format_message(text, args, count, formatted, sizeof formatted);
+  const std::size_t length = format_message(text, args, count, formatted, sizeof formatted);
+  // A cut message could say something else than was meant: a text too long
+  // for the buffer is refused as emit_msg refuses a text that is no message.
+  if (length >= sizeof formatted) {
+    emit_msg_text(500, kQtrm008BadCatalogue);
+    return -3;
+  }
   return issue(status, text, args, count, formatted);
 }
 

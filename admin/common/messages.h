@@ -20,7 +20,8 @@ struct MsgArg {
 // message or the key is longer than 36 characters (after QTRM008-E). The status (500 for errors, 200 for success
 // notices) does not change the output.
 int emit_msg_args(int status, const char* key, const MsgArg* args, std::size_t count);
-// Issues a message whose full text is given; 0, as write_msg_page.
+// Issues a message whose full text is given; 0, as write_msg_page. A
+// formatted text longer than 4095 characters is not cut: -3 after QTRM008-E.
 int emit_msg_text_args(int status, const char* text, const MsgArg* args, std::size_t count);
 // Writes the page itself: the identifier with its colon, then the body.
 int write_msg_page(int status, const char* identifier, const char* body);

@@ -90,14 +90,28 @@ int create_exclusive(const char* path) {
 
 std::FILE* open_file(const char* path, const char* mode) {
   std::FILE* stream = std::fopen(native_path(path).c_str(), mode);
-  // A directory opens on POSIX but reads as nothing: refuse it as Windows does.
+  // A directory opens on POSIX but reads as nothing: refuse it as Windows
+  // does, with the same errno (EACCES), so that callers report it alike.
   struct stat info {};
   if (stream != nullptr && ::fstat(::fileno(stream), &info) == 0 && S_ISDIR(info.st_mode)) {
     std::fclose(stream);
-    errno = EISDIR;
+    errno = EACCES;
     return nullptr;
   }
   return stream;
+}
+
+long read_available(std::FILE* stream, char* buffer, std::size_t size) {
+  const int fd = stream != nullptr ? ::fileno(stream) : -1;
+  if (fd < 0) {
+    errno = EBADF;
+    return -1;
+  }
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, size);
+    if (got >= 0) return static_cast<long>(got);
+    if (errno != EINTR) return -1;
+  }
 }
 
 // POSIX streams make no difference between text and binary; the one text-mode

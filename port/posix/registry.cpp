@@ -1,10 +1,17 @@
-// HKEY_LOCAL_MACHINE on POSIX: a registry file read anew at every open, so
-// that a changed file is seen by the next reader as a changed registry is.
+// HKEY_LOCAL_MACHINE on POSIX: a registry file. It is parsed once per
+// process and kept (an exported registry can be tens of megabytes); every open
+// still looks at the file, so that a changed file is seen by the next reader
+// as a changed registry is.
 #include "port/registry.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,24 +27,101 @@ constexpr char kRoot[] = "HKEY_LOCAL_MACHINE";
 constexpr long kRegInvalidHandle = 6;
 constexpr long kRegInvalidParameter = 87;
 
-struct OpenKey {
-  std::vector<posix::RegistryValue> values;
+// The registry as one reading of the file gave it.
+struct Registry {
+  // kRegSuccess, or kRegAccessDenied when the file exists but could not be
+  // read or decoded: that is no empty registry, and callers must say so.
+  long status = kRegSuccess;
+  std::vector<posix::RegistryKey> keys;
 };
 
-// The whole file, or "" when it cannot be read (no keys then).
-std::string read_registry_file() {
+using RegistryPtr = std::shared_ptr<const Registry>;
+
+struct OpenKey {
+  RegistryPtr registry;                       // kept alive while the key is open
+  const posix::RegistryKey* key = nullptr;  // null: a parent without values of its own
+};
+
+// What tells one state of a file from another.
+struct FileIdentity {
+  std::string name;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+
+  bool operator==(const FileIdentity& other) const {
+    return name == other.name && device == other.device && inode == other.inode && size == other.size &&
+           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+  }
+};
+
+// The last file read and what it gave.
+struct Cache {
+  std::mutex lock;
+  FileIdentity identity;
+  RegistryPtr registry;
+};
+
+Cache& cache() {
+  static Cache the_cache;
+  return the_cache;
+}
+
+RegistryPtr with_status(long status) {
+  auto registry = std::make_shared<Registry>();
+  registry->status = status;
+  return registry;
+}
+
+// The file's bytes; false on a read error.
+bool read_all(std::FILE* file, std::string* text) {
+  char buffer[65536];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text->append(buffer, got);
+  return std::ferror(file) == 0;
+}
+
+RegistryPtr load_registry() {
   const char* name = std::getenv("LORVEX_REGISTRY");
   if (name == nullptr || *name == '\0') name = kDefaultRegistryFile;
-  std::string text;
   std::FILE* file = open_file(name, "rb");
-  if (file == nullptr) return text;
-  char buffer[4096];
-  size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-  const bool failed = std::ferror(file) != 0;
+  if (file == nullptr) {
+    // Only a missing file means no keys at all.
+    return with_status(errno == ENOENT || errno == ENOTDIR ? kRegSuccess : kRegAccessDenied);
+  }
+  FileIdentity identity;
+  identity.name = name;
+  struct stat info {};
+  const bool known = ::fstat(::fileno(file), &info) == 0;
+  if (known) {
+    identity.device = info.st_dev;
+    identity.inode = info.st_ino;
+    identity.size = info.st_size;
+    identity.modified = info.st_mtim;
+  }
+  Cache& kept = cache();
+  std::lock_guard<std::mutex> hold(kept.lock);
+  if (known && kept.registry != nullptr && kept.identity == identity) {
+    std::fclose(file);
+    return kept.registry;
+  }
+  std::string text;
+  const bool read = read_all(file, &text);
   std::fclose(file);
-  if (failed) text.clear();
-  return text;
+  // A read error may pass: it is not kept.
+  if (!read) return with_status(kRegAccessDenied);
+  auto registry = std::make_shared<Registry>();
+  if (posix::decode_registry_bytes(&text)) {
+    registry->keys = posix::parse_registry_text(text);
+  } else {
+    registry->status = kRegAccessDenied;
+  }
+  if (known) {
+    kept.identity = identity;
+    kept.registry = registry;
+  }
+  return registry;
 }
 
 // Copies the data as RegQueryValueExA does: the size is always reported,
@@ -65,10 +149,12 @@ long RegKey::open_local_machine(const char* subkey) {
   std::string path = kRoot;
   if (subkey != nullptr && *subkey != '\0') path += std::string("\\") + subkey;
   const std::string_view wanted = posix::without_trailing_separators(path);
-  const std::vector<posix::RegistryKey> keys = posix::parse_registry_text(read_registry_file());
-  if (!posix::registry_key_exists(keys, wanted)) return kRegFileNotFound;
+  RegistryPtr registry = load_registry();
+  if (registry->status != kRegSuccess) return registry->status;
+  if (!posix::registry_key_exists(registry->keys, wanted)) return kRegFileNotFound;
   auto* key = new OpenKey;
-  if (const posix::RegistryKey* found = posix::find_registry_key(keys, wanted)) key->values = found->values;
+  key->key = posix::find_registry_key(registry->keys, wanted);
+  key->registry = std::move(registry);
   impl_ = key;
   return kRegSuccess;
 }
@@ -78,8 +164,8 @@ long RegKey::enum_value(unsigned long index, char* name, unsigned long* name_siz
   const auto* key = static_cast<const OpenKey*>(impl_);
   if (key == nullptr) return kRegInvalidHandle;
   if (name == nullptr || name_size == nullptr) return kRegInvalidParameter;
-  if (index >= key->values.size()) return kRegNoMoreItems;
-  const posix::RegistryValue& value = key->values[index];
+  if (key->key == nullptr || index >= key->key->values.size()) return kRegNoMoreItems;
+  const posix::RegistryValue& value = key->key->values[index];
   // The name must fit with its terminating zero.
   if (value.name.size() + 1 > *name_size) return kRegMoreData;
   const long rc = copy_data(value, type, data, data_size);
@@ -92,8 +178,9 @@ long RegKey::enum_value(unsigned long index, char* name, unsigned long* name_siz
 long RegKey::query_value(const char* name, unsigned long* type, unsigned char* data, unsigned long* data_size) {
   const auto* key = static_cast<const OpenKey*>(impl_);
   if (key == nullptr) return kRegInvalidHandle;
+  if (key->key == nullptr) return kRegFileNotFound;
   const std::string wanted = name ? name : "";
-  for (const posix::RegistryValue& value : key->values) {
+  for (const posix::RegistryValue& value : key->key->values) {
     if (posix::registry_names_equal(value.name, wanted)) return copy_data(value, type, data, data_size);
   }
   return kRegFileNotFound;

@@ -4,8 +4,12 @@
 // second byte is 0x5C is never mistaken for one.
 #include "port/posix/registry_file.h"
 
+#include <iconv.h>
+
+#include <cerrno>
 #include <cstddef>
 #include <optional>
+#include <unordered_map>
 
 #include "port/registry.h"
 #include "port/text.h"
@@ -126,6 +130,24 @@ bool starts_with_nocase(std::string_view text, std::string_view prefix) {
   return true;
 }
 
+// The name as a lookup key: letters of single-byte characters in lower case,
+// double-byte characters as they are. Two names are registry_names_equal
+// exactly when their keys are the same.
+std::string folded(std::string_view name) {
+  std::string key;
+  key.reserve(name.size());
+  for (size_t i = 0; i < name.size();) {
+    const size_t len = char_length(name, i);
+    if (len == 2) {
+      key.append(name.substr(i, 2));
+    } else {
+      key.push_back(ascii_lower(name[i]));
+    }
+    i += len;
+  }
+  return key;
+}
+
 // Whether the text ends inside a double-byte character (a lead byte whose
 // trail byte is missing).
 bool ends_in_lead_byte(std::string_view text) {
@@ -176,16 +198,40 @@ class Parser {
     if (path.empty()) return;
     if (remove) {
       std::erase_if(keys_, [&](const RegistryKey& key) { return is_same_or_below(key.path, path); });
+      rebuild_key_index();
       return;
     }
-    for (size_t i = 0; i < keys_.size(); ++i) {
-      if (registry_names_equal(keys_[i].path, path)) {
-        current_ = i;
-        return;
+    // Keys are found through an index: an exported registry has a great
+    // many of them, and a search of all keys per section grows with the
+    // square of the file.
+    const auto [at, added] = key_index_.try_emplace(folded(path), keys_.size());
+    if (added) keys_.push_back(RegistryKey{std::string(path), {}});
+    current_ = at->second;
+  }
+
+  void rebuild_key_index() {
+    key_index_.clear();
+    value_index_.clear();
+    for (size_t i = 0; i < keys_.size(); ++i) key_index_.emplace(folded(keys_[i].path), i);
+  }
+
+  // The position of the current key's value of this name. Most keys hold a
+  // few values and are searched through; a key with many gets an index.
+  std::optional<size_t> find_value(std::string_view name) {
+    const auto& values = keys_[current_].values;
+    if (values.size() < kIndexedFrom) {
+      for (size_t i = 0; i < values.size(); ++i) {
+        if (registry_names_equal(values[i].name, name)) return i;
       }
+      return std::nullopt;
     }
-    keys_.push_back(RegistryKey{std::string(path), {}});
-    current_ = keys_.size() - 1;
+    auto& index = value_index_[current_];
+    if (index.empty()) {
+      for (size_t i = 0; i < values.size(); ++i) index.emplace(folded(values[i].name), i);
+    }
+    const auto found = index.find(folded(name));
+    if (found == index.end()) return std::nullopt;
+    return found->second;
   }
 
   void value(std::string_view line) {
@@ -206,6 +252,7 @@ class Parser {
     if (trim_right(rest) == "-") {
       auto& values = keys_[current_].values;
       std::erase_if(values, [&](const RegistryValue& v) { return registry_names_equal(v.name, name); });
+      value_index_.erase(current_);  // made anew when next needed
       return;
     }
     RegistryValue parsed;
@@ -264,21 +311,48 @@ class Parser {
   }
 
   void store(RegistryValue parsed) {
-    for (RegistryValue& existing : keys_[current_].values) {
-      if (registry_names_equal(existing.name, parsed.name)) {
-        existing.type = parsed.type;
-        existing.data = std::move(parsed.data);
-        return;
-      }
+    auto& values = keys_[current_].values;
+    if (const auto at = find_value(parsed.name)) {
+      values[*at].type = parsed.type;
+      values[*at].data = std::move(parsed.data);
+      return;
     }
-    keys_[current_].values.push_back(std::move(parsed));
+    const auto index = value_index_.find(current_);
+    if (index != value_index_.end()) index->second.emplace(folded(parsed.name), values.size());
+    values.push_back(std::move(parsed));
   }
 
   static constexpr size_t kNone = static_cast<size_t>(-1);
   std::vector<std::string_view> lines_;
   size_t line_ = 0;
   std::vector<RegistryKey> keys_;
+  static constexpr size_t kIndexedFrom = 16;
+  // folded() path -> position in keys_.
+  std::unordered_map<std::string, size_t> key_index_;
+  // For keys with many values: folded() name -> position in the key's values.
+  std::unordered_map<size_t, std::unordered_map<std::string, size_t>> value_index_;
   size_t current_ = kNone;
+};
+
+constexpr char kUtf16Bom[] = "\xFF\xFE";
+
+// An iconv descriptor from UTF-16LE to Shift_JIS, closed on every way out:
+// the Windows code page 932 where the C library knows it by that name.
+class Converter {
+ public:
+  Converter() : cd_(iconv_open("CP932", "UTF-16LE")) {
+    if (!valid()) cd_ = iconv_open("SHIFT_JIS", "UTF-16LE");
+  }
+  ~Converter() {
+    if (valid()) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
 };
 
 }  // namespace
@@ -305,6 +379,25 @@ bool registry_names_equal(std::string_view a, std::string_view b) {
     }
     i += len;
   }
+  return true;
+}
+
+bool decode_registry_bytes(std::string* bytes) {
+  if (!bytes->starts_with(kUtf16Bom)) return true;
+  const Converter converter;
+  if (!converter.valid()) return false;
+  // A character of the Basic Multilingual Plane takes at most two bytes in
+  // Shift_JIS, and one outside it has no Shift_JIS form: the output is never
+  // longer than the input.
+  std::string out(bytes->size(), '\0');
+  char* from = bytes->data() + 2;
+  size_t from_left = bytes->size() - 2;
+  char* to = out.data();
+  size_t to_left = out.size();
+  if (iconv(converter.get(), &from, &from_left, &to, &to_left) == static_cast<size_t>(-1)) return false;
+  if (iconv(converter.get(), nullptr, nullptr, &to, &to_left) == static_cast<size_t>(-1)) return false;
+  out.resize(out.size() - to_left);
+  *bytes = std::move(out);
   return true;
 }
 

@@ -19,6 +19,12 @@ struct RegistryKey {
   std::vector<RegistryValue> values;  // in file order
 };
 
+// The registry editor exports UTF-16 little-endian text after a byte order
+// mark; the parser reads Shift_JIS. Turns such bytes into Shift_JIS in place
+// (other bytes stay as they are). False when they cannot be: a character
+// without a Shift_JIS form, or half a character at the end.
+bool decode_registry_bytes(std::string* bytes);
+
 // The keys the text defines once its deletions are applied.
 std::vector<RegistryKey> parse_registry_text(const std::string& text);
 

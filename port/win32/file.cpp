@@ -76,6 +76,17 @@ int create_exclusive(const char* path) {
 
 std::FILE* open_file(const char* path, const char* mode) { return std::fopen(path, mode); }
 
+long read_available(std::FILE* stream, char* buffer, std::size_t size) {
+  const int fd = stream != nullptr ? _fileno(stream) : -1;
+  if (fd < 0) {
+    errno = EBADF;
+    return -1;
+  }
+  // _read takes an unsigned int count; a pipe or console gives what it has.
+  constexpr std::size_t kMaxRead = 1u << 30;
+  return _read(fd, buffer, static_cast<unsigned int>(size < kMaxRead ? size : kMaxRead));
+}
+
 void set_binary_mode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
 
 void set_text_mode(std::FILE* stream) { _setmode(_fileno(stream), _O_TEXT); }

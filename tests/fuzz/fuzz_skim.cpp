@@ -1,6 +1,7 @@
 // skim's input handling takes any bytes:
 //  - the block reader cuts them into exactly the pieces fgets gives, whatever
-//    the block size, and passes over only pieces that are not kept lines;
+//    the block size, and passes over only pieces that are not kept lines; in
+//    text mode, the pieces fgets gives once every CR before an LF is gone;
 //  - the line rules read nothing beyond a piece and keep their promises: no
 //    more lines than the limit, a marker after every cut, a budget that never
 //    stays above its bound.
@@ -20,20 +21,36 @@ void check(bool condition) {
   if (!condition) std::abort();
 }
 
-// A stream over the bytes (fmemopen refuses an empty buffer: a temporary file then).
+// A file holding the bytes, read from its start (the reader reads the
+// descriptor itself: a memory stream has none).
 std::FILE* open_bytes(const uint8_t* data, size_t size) {
-  if (size > 0) return fmemopen(const_cast<uint8_t*>(data), size, "rb");
-  return std::tmpfile();
+  std::FILE* file = std::tmpfile();
+  check(file != nullptr);
+  check(std::fwrite(data, 1, size, file) == size);
+  check(std::fflush(file) == 0);
+  std::rewind(file);
+  return file;
 }
 
-// The reader against fgets on the same bytes. Returns the pieces.
+// The bytes with every CR that stands right before an LF dropped.
+std::vector<uint8_t> text_mode(const uint8_t* data, size_t size) {
+  std::vector<uint8_t> out;
+  for (size_t i = 0; i < size; ++i) {
+    if (data[i] == '\r' && i + 1 < size && data[i + 1] == '\n') continue;
+    out.push_back(data[i]);
+  }
+  return out;
+}
+
+// The reader against fgets on the same bytes (in text mode on the bytes as
+// text mode reads them). Returns the pieces.
 std::vector<std::vector<char>> check_reader(const uint8_t* data, size_t size, std::size_t block,
-                                            bool kept_only) {
-  std::FILE* reference = open_bytes(data, size);
+                                            bool kept_only, bool text) {
+  const std::vector<uint8_t> folded = text ? text_mode(data, size) : std::vector<uint8_t>(data, data + size);
+  std::FILE* reference = open_bytes(folded.data(), folded.size());
   std::FILE* input = open_bytes(data, size);
-  check(reference != nullptr && input != nullptr);
   skim::PieceReader reader(block);
-  reader.start(input);
+  reader.start(input, text);
   std::vector<std::vector<char>> pieces;
   char expected[skim::kLineBufferSize];
   for (;;) {
@@ -45,7 +62,7 @@ std::vector<std::vector<char>> check_reader(const uint8_t* data, size_t size, st
     }
     if (want == nullptr) {
       check(piece == nullptr && !reader.failed());
-      check(reader.consumed() == size);
+      check(reader.consumed() == folded.size());
       break;
     }
     check(piece != nullptr);
@@ -62,10 +79,11 @@ std::vector<std::vector<char>> check_reader(const uint8_t* data, size_t size, st
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The first byte chooses a block size, small ones included, so that pieces
-  // straddle block ends.
-  const std::size_t block = size > 0 ? 1 + data[0] * 37u : skim::PieceReader::kDefaultBlock;
-  const std::vector<std::vector<char>> pieces = check_reader(data, size, block, false);
-  check_reader(data, size, block, true);
+  // (and CR LF pairs) straddle block ends, and the mode.
+  const std::size_t block = size > 0 ? 2 + (data[0] >> 1) * 37u : skim::PieceReader::kDefaultBlock;
+  const bool text = size > 0 && (data[0] & 1) != 0;
+  const std::vector<std::vector<char>> pieces = check_reader(data, size, block, false, text);
+  check_reader(data, size, block, true, text);
 
   skim::LineHandler handler;
   for (const std::vector<char>& stored : pieces) {

@@ -344,6 +344,9 @@ TEST_F(AdminRuntime, TextsThatAreNoMessagesAreRefused) {
       // 36 characters.
       {"key of 37 characters", "LXC_MSG_" + std::string(28, '1') + "\nTS00100-E:x\n",
        {"msg", "500", "LXC_MSG_" + std::string(29, '1')}, "msg=-3\n"},
+      // A built-in text formatted beyond 4095 characters is not cut.
+      {"formatted text of 4096 characters", kCatalogue,
+       {"msgtext", "500", "TS00100-E:%s", "s:" + std::string(4086, 'x')}, "msgtext=-3\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -352,6 +355,11 @@ TEST_F(AdminRuntime, TextsThatAreNoMessagesAreRefused) {
     EXPECT_EQ(r.err, c.report);
     expect_output(r, response("QTRM008-E", "QTRM008-E:", qtrm008_body()));
   }
+  // One character less fits whole.
+  const std::string x4085(4085, 'x');
+  const lxt::RunResult fits = drive({"msgtext", "500", "TS00100-E:%s", "s:" + x4085});
+  EXPECT_EQ(fits.err, "msgtext=0\n");
+  expect_output(fits, response("TS00100-E " + x4085, "TS00100-E:", x4085));
 }
 
 TEST_F(AdminRuntime, ShiftJisTextsAndArgumentsPassUnchanged) {

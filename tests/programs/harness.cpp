@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -23,6 +24,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -326,7 +328,13 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
 
   const std::string input = options.stdin_data.value_or("");
   size_t written = 0;
-  if (in_w.fd >= 0 && input.empty()) in_w.reset();
+  // With keep_stdin_open the written-out pipe is kept here, unpolled.
+  Fd kept_stdin;
+  auto stdin_done = [&] {
+    if (options.keep_stdin_open) kept_stdin.fd = std::exchange(in_w.fd, -1);
+    in_w.reset();
+  };
+  if (in_w.fd >= 0 && input.empty()) stdin_done();
 
   const auto deadline = std::chrono::steady_clock::now() + options.timeout;
   bool exited = false;
@@ -385,7 +393,7 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
         ssize_t w = ::write(in_w.fd, input.data() + written, input.size() - written);
         if (w > 0) written += static_cast<size_t>(w);
         else if (w < 0 && errno != EAGAIN && errno != EINTR) in_w.reset();
-        if (written >= input.size()) in_w.reset();
+        if (written >= input.size()) stdin_done();
       }
     }
   }
@@ -598,10 +606,33 @@ Registry::~Registry() {
   if (!is_wine()) ::unsetenv("LORVEX_REGISTRY");
 }
 
-bool Registry::write(const std::string& reg_text) {
+namespace {
+
+// Shift_JIS text as UTF-16LE with a byte order mark.
+std::string utf16_export(const std::string& sjis) {
+  iconv_t cd = ::iconv_open("UTF-16LE", "CP932");
+  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no CP932 converter");
+  std::string in = sjis;
+  std::string out(in.size() * 2 + 2, '\0');
+  char* from = in.data();
+  size_t from_left = in.size();
+  char* to = out.data() + 2;
+  size_t to_left = out.size() - 2;
+  const size_t rc = ::iconv(cd, &from, &from_left, &to, &to_left);
+  ::iconv_close(cd);
+  if (rc == static_cast<size_t>(-1)) throw std::runtime_error("registry text not convertible from CP932");
+  out.resize(out.size() - to_left);
+  out[0] = '\xFF';
+  out[1] = '\xFE';
+  return out;
+}
+
+}  // namespace
+
+bool Registry::write(const std::string& reg_text, bool utf16) {
   if (!is_wine()) {
     const std::string path = dir_.file("registry.reg");
-    write_file(path, reg_text);
+    write_file(path, utf16 ? utf16_export(reg_text) : reg_text);
     ::setenv("LORVEX_REGISTRY", path.c_str(), 1);
     return true;
   }
@@ -612,7 +643,7 @@ bool Registry::write(const std::string& reg_text) {
   if (!header.empty() && header.back() == '\r') header.pop_back();
   std::string rest = eol == std::string::npos ? std::string() : reg_text.substr(eol + 1);
   std::string text = header + "\r\n\r\n[-" + kSystemKey + "]\r\n\r\n" + rest;
-  dir_.write("import.reg", text);
+  dir_.write("import.reg", utf16 ? utf16_export(text) : text);
   RunResult r = run({"regedit", "/S", dir_.host("import.reg")});
   if (r.status != 0) {
     ADD_FAILURE() << "regedit failed with " << r.status << ": " << r.err;

@@ -57,6 +57,9 @@ struct RunOptions {
   std::string cwd;                         // empty: the test's own directory
   std::vector<EnvChange> env;              // applied on top of the test's environment
   std::optional<std::string> stdin_data;   // nullopt: the null device
+  // The standard input pipe stays open after stdin_data until the program
+  // ends, as a writer that has more to say would keep it.
+  bool keep_stdin_open = false;
   std::vector<std::string> search_dirs;    // POSIX paths searched first for programs
   std::chrono::milliseconds timeout{120000};
   bool native = false;  // run natively even when the target is Wine (the native doubles)
@@ -198,8 +201,10 @@ class Registry {
   Registry();
   ~Registry();
   // reg_text: the registry editor's text format, first line included. Returns
-  // false (with a test failure added) when the import fails.
-  bool write(const std::string& reg_text);
+  // false (with a test failure added) when the import fails. With utf16 the
+  // file is what the registry editor exports: the Shift_JIS text in UTF-16LE
+  // after a byte order mark.
+  bool write(const std::string& reg_text, bool utf16 = false);
 
  private:
   TempDir dir_;

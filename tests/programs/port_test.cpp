@@ -373,6 +373,28 @@ TEST_F(PortTest, RegistryShiftJisTextKeepsItsBytes) {
   EXPECT_EQ(drive({"regquery", kKey, "Next"}).out, "rc=0 type=1 size=2 data=6e00\n");
 }
 
+TEST_F(PortTest, RegistryEditorsUtf16ExportReadsAsItsShiftJisText) {
+  lxt::Registry reg;
+  ASSERT_TRUE(reg.write(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A]\r\n"
+      "\"Path00\"=\"C:\\\\\x95\x5C\"\r\n",
+      true));
+  EXPECT_EQ(drive({"regquery", kKey, "Path00"}).out, "rc=0 type=1 size=6 data=433a5c955c00\n");
+}
+
+TEST_F(PortTest, RegistryFileThatCannotBeReadOrDecodedIsAccessDenied) {
+  if (lxt::is_wine()) GTEST_SKIP() << "the registry file is the POSIX store; Wine's registry is always readable";
+  // A character without a Shift_JIS form, and a directory in the file's place.
+  tmp.write("bad.reg", std::string("\xFF\xFE" "R\0E\0\xE9\0", 8));
+  tmp.mkdir("dir.reg");
+  for (const char* name : {"bad.reg", "dir.reg"}) {
+    lxt::RunOptions o;
+    o.set("LORVEX_REGISTRY", tmp.file(name));
+    EXPECT_EQ(drive({"regenum", kKey}, o).out, "open=5\n") << name;
+  }
+}
+
 TEST_F(PortTest, RegistryFileValuesEnumerateInFileOrder) {
   if (lxt::is_wine()) GTEST_SKIP() << "Wine keeps a key's values sorted by name";
   lxt::Registry reg;

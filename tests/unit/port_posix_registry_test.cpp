@@ -1,6 +1,8 @@
 // The registry file on POSIX: the editor's text format, and the key and value
 // calls on top of it with the buffer rules of the Windows registry calls.
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -134,16 +136,73 @@ TEST(RegistryText, LaterLinesReplaceInPlaceAndDelete) {
       "[HKEY_LOCAL_MACHINE\\Software\\Gone\\Below]\n"
       "[HKEY_LOCAL_MACHINE\\Software\\GoneNot]\n"
       "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\GONE]\n"
-      "\"y\"=\"ignored: the deleted section leaves no key open\"\n");
+      "\"y\"=\"ignored: the deleted section leaves no key open\"\n"
+      // Keys and values found again after deletions moved the others up.
+      "[HKEY_LOCAL_MACHINE\\Software\\GONENOT]\n"
+      "\"z\"=\"1\"\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\A]\n"
+      "\"third\"=\"3b\"\n");
   ASSERT_EQ(keys.size(), 2u);
   EXPECT_EQ(keys[0].path, "HKEY_LOCAL_MACHINE\\Software\\A");
   ASSERT_EQ(keys[0].values.size(), 2u);
   EXPECT_EQ(keys[0].values[0].name, "First");
   EXPECT_EQ(keys[0].values[0].type, port::kRegDword);
   EXPECT_EQ(keys[0].values[1].name, "Third");
+  EXPECT_EQ(keys[0].values[1].data, bytes_of("3b", true));
   EXPECT_EQ(keys[1].path, "HKEY_LOCAL_MACHINE\\Software\\GoneNot");
-  EXPECT_TRUE(keys[1].values.empty());
+  ASSERT_EQ(keys[1].values.size(), 1u);
+  EXPECT_EQ(keys[1].values[0].name, "z");
   EXPECT_EQ(value_named(keys[0], "Second"), nullptr);
+}
+
+TEST(RegistryText, ManyValuesOfOneKeyAreFoundByName) {
+  std::string lines;
+  for (int i = 0; i < 40; ++i) lines += "\"v" + std::to_string(i) + "\"=\"" + std::to_string(i) + "\"\n";
+  lines += "\"V30\"=\"new\"\n\"v3\"=-\n\"V31\"=\"after\"\n\"v40\"=\"added\"\n\"V3\"=\"back\"\n";
+  const auto keys = parse_lines(lines);
+  ASSERT_EQ(keys.size(), 1u);
+  const auto& values = keys[0].values;
+  ASSERT_EQ(values.size(), 41u);
+  EXPECT_EQ(values[29].name, "v30");  // v3 went, the others moved up
+  EXPECT_EQ(values[29].data, bytes_of("new", true));
+  EXPECT_EQ(values[30].data, bytes_of("after", true));
+  EXPECT_EQ(values[39].name, "v40");
+  EXPECT_EQ(values[40].name, "V3");
+  EXPECT_EQ(values[40].data, bytes_of("back", true));
+}
+
+// UTF-16LE text as the registry editor writes it: the byte order mark, then
+// each character in two bytes (or four).
+std::string utf16(const std::u16string& text) {
+  std::string out = "\xFF\xFE";
+  for (char16_t c : text) {
+    out.push_back(static_cast<char>(c & 0xFF));
+    out.push_back(static_cast<char>(c >> 8));
+  }
+  return out;
+}
+
+TEST(RegistryText, Utf16ExportsAreDecodedToShiftJis) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool decodable;
+    std::string text;  // after decoding
+  } cases[] = {
+      {"no byte order mark: taken as it is", "REGEDIT4\r\n\x95\x5C", true, "REGEDIT4\r\n\x95\x5C"},
+      {"kanji, CR LF and a backslash", utf16(u"A\u8868\\\r\n"), true, "A\x95\x5C\\\r\n"},
+      {"the mark alone", utf16(u""), true, ""},
+      {"a character without a Shift_JIS form", utf16(u"a\u00E9b"), false, ""},
+      {"outside the Basic Multilingual Plane", utf16(u"a\U0001F600"), false, ""},
+      {"half a character at the end", utf16(u"ab").substr(0, 5), false, ""},
+  };
+  for (const Case& c : cases) {
+    std::string bytes = c.bytes;
+    EXPECT_EQ(port::posix::decode_registry_bytes(&bytes), c.decodable) << c.what;
+    if (c.decodable) {
+      EXPECT_EQ(bytes, c.text) << c.what;
+    }
+  }
 }
 
 TEST(RegistryText, NamesCompareByCharacter) {
@@ -264,7 +323,33 @@ TEST_F(RegistryFile, KeyNameEndingInADoubleByteCharacterWithByte5C) {
   EXPECT_EQ(key.open_local_machine("SOFTWARE\\\x95"), port::kRegFileNotFound);
 }
 
-TEST_F(RegistryFile, EveryOpenReadsTheFileAnew) {
+// The file is parsed once and kept while it stays as it was: a rewrite that
+// keeps its size and time stamps is not seen (the way to tell that nothing
+// was read again), any real change is.
+TEST_F(RegistryFile, AnUnchangedFileIsNotReadAgain) {
+  const std::string path = dir_.file("registry.reg");
+  write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A]\n\"v\"=\"one\"\n");
+  port::RegKey key;
+  ASSERT_EQ(key.open_local_machine(kKey), port::kRegSuccess);
+  struct stat before {};
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A]\n\"v\"=\"two\"\n");
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  unsigned char data[16];
+  unsigned long size = sizeof data;
+  ASSERT_EQ(key.open_local_machine(kKey), port::kRegSuccess);
+  ASSERT_EQ(key.query_value("v", nullptr, data, &size), port::kRegSuccess);
+  EXPECT_STREQ(reinterpret_cast<char*>(data), "one");
+  const timespec later[2] = {before.st_atim, {before.st_mtim.tv_sec + 1, before.st_mtim.tv_nsec}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+  ASSERT_EQ(key.open_local_machine(kKey), port::kRegSuccess);
+  size = sizeof data;
+  ASSERT_EQ(key.query_value("v", nullptr, data, &size), port::kRegSuccess);
+  EXPECT_STREQ(reinterpret_cast<char*>(data), "two");
+}
+
+TEST_F(RegistryFile, EveryOpenSeesAChangedFile) {
   write("[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A]\n\"v\"=\"old\"\n");
   port::RegKey first;
   ASSERT_EQ(first.open_local_machine(kKey), port::kRegSuccess);

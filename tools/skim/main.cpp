@@ -20,6 +20,9 @@ class Inputs {
 
   bool any_named() const { return left_ > 0; }
   std::FILE* current() const { return current_; }
+  // Named files are documents of this platform: read in text mode, the same
+  // on both targets. Standard input passes byte for byte.
+  bool current_is_text() const { return current_ != stdin; }
 
   Next open_next() {
     if (left_ == 0) return Next::kNoneLeft;
@@ -28,8 +31,9 @@ class Inputs {
     if (std::strcmp(arg, "-") == 0) {
       next = stdin;
     } else {
-      // Named files are documents of this platform: read in its text mode.
-      next = std::fopen(arg, "r");
+      // Through the port, so that separators and refusals (a directory)
+      // are those of Windows on both targets.
+      next = port::open_file(arg, "r");
       if (next == nullptr) {
         std::perror("skim: fopen");
         return Next::kFailed;
@@ -71,7 +75,7 @@ int main(int argc, char** argv) {
 
   skim::LineHandler handler;
   skim::PieceReader reader;
-  reader.start(inputs.current());
+  reader.start(inputs.current(), inputs.current_is_text());
   for (;;) {
     // While skipping, only kept lines matter: the others are dropped unseen.
     const char* const line = handler.skipping() ? reader.next_kept_line() : reader.next();
@@ -83,7 +87,7 @@ int main(int argc, char** argv) {
       }
       switch (inputs.open_next()) {
         case Next::kOpened:
-          reader.start(inputs.current());
+          reader.start(inputs.current(), inputs.current_is_text());
           continue;
         case Next::kNoneLeft: return finish(0);
         case Next::kFailed: return finish(1);

@@ -5,32 +5,34 @@
 namespace skim {
 
 PieceReader::PieceReader(std::size_t block)
-    : block_(block == 0 ? 1 : block), buffer_(block_ + kLineBufferSize) {}
+    : block_(block < 2 ? 2 : block), buffer_(block_ + kLineBufferSize) {}
 
-void PieceReader::start(std::FILE* input) {
+void PieceReader::start(std::FILE* input, bool text_mode) {
   restore();
-  input_ = input;
+  input_ = port::BlockReader(input, text_mode);
+  reading_ = input != nullptr;
   begin_ = end_ = 0;
   at_end_ = failed_ = false;
   consumed_ = 0;
 }
 
-// Moves the partial piece to the front and reads one block after it. False
-// when nothing more could be read.
+// Moves the partial piece to the front and reads what has arrived, at most a
+// block, after it. False when nothing more could be read.
 bool PieceReader::fill() {
-  if (at_end_ || input_ == nullptr) return false;
+  if (at_end_ || !reading_) return false;
   const std::size_t left = end_ - begin_;
   std::memmove(buffer_.data(), buffer_.data() + begin_, left);
   begin_ = 0;
   end_ = left;
   // Less than a whole piece is left, so a block always fits after it.
-  const std::size_t got = std::fread(buffer_.data() + end_, 1, block_, input_);
-  end_ += got;
-  if (got < block_) {
+  const long got = input_.read(buffer_.data() + end_, block_);
+  if (got <= 0) {
     at_end_ = true;
-    failed_ = std::ferror(input_) != 0;
+    failed_ = got < 0;
+    return false;
   }
-  return got > 0;
+  end_ += static_cast<std::size_t>(got);
+  return true;
 }
 
 std::size_t PieceReader::piece_length_after_refill() {

@@ -2,13 +2,16 @@
 // Cuts an input into the pieces an fgets-style read with a buffer of
 // kLineBufferSize bytes gives: up to and including a newline, at most 2047
 // bytes, the last piece of an input without a newline as it is. Reading whole
-// blocks with fread and cutting them here is several times faster than one
-// fgets call per line, and the pieces are the same.
+// blocks and cutting them here is several times faster than one fgets call
+// per line, and the pieces are the same. A block is what has arrived: a pipe
+// or a terminal is handled as its lines come, never kept waiting for a block
+// to fill.
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "port/file.h"
 #include "tools/skim/lines.h"
 
 namespace skim {
@@ -17,11 +20,12 @@ class PieceReader {
  public:
   static constexpr std::size_t kDefaultBlock = 64 * 1024;
 
-  // block: bytes asked of the stream at a time.
+  // block: bytes asked of the stream at a time (at least 2).
   explicit PieceReader(std::size_t block = kDefaultBlock);
 
-  // Starts reading a new input (the pieces of the last one are all taken).
-  void start(std::FILE* input);
+  // Starts reading a new input (the pieces of the last one are all taken),
+  // in text mode (CR LF read as LF) or as it is.
+  void start(std::FILE* input, bool text_mode);
 
   // The next piece, ended by a zero byte, valid until the next call; null at
   // the end of the input or on a read error (see failed()).
@@ -80,7 +84,8 @@ class PieceReader {
 
   std::size_t block_;
   std::vector<char> buffer_;  // block_ + kLineBufferSize: a partial piece and a whole block
-  std::FILE* input_ = nullptr;
+  port::BlockReader input_;
+  bool reading_ = false;
   std::size_t begin_ = 0, end_ = 0;  // the bytes read and not yet given out
   bool at_end_ = false, failed_ = false;
   std::size_t consumed_ = 0;
