@@ -65,7 +65,8 @@ void Dump::run() {
 
   // A dump that did not come out whole never takes the place of the old one.
   const int status = run_line(pipeline_);
-  if (status != 0 || !port::exists(kPartial)) {
+  port::FileInfo made;
+  if (status != 0 || port::file_stat(kPartial, &made) != 0 || !made.is_regular) {
     port::remove_file(kPartial);
     char message[96];
     std::snprintf(message, sizeof message, "Cannot build %s (status %d); the old one is kept.", kDump, status);

@@ -118,7 +118,9 @@ bool Seal::consolidate() {
   // A database left by an earlier run cut short must not pass for this run's.
   port::remove_file(kJoined);
   const int status = run_line(line);
-  if (status == 0 && port::exists(kJoined)) return true;
+  port::FileInfo made;
+  const bool has_database = port::file_stat(kJoined, &made) == 0 && made.is_regular;
+  if (status == 0 && has_database) return true;
   port::remove_file(kJoined);
   char detail[64];
   if (status == -1) {
@@ -126,7 +128,7 @@ bool Seal::consolidate() {
   } else if (status != 0) {
     std::snprintf(detail, sizeof detail, "storejoin.exe returned %d", status);
   } else {
-    std::snprintf(detail, sizeof detail, "storejoin.exe left no %s", kJoined);
+    std::snprintf(detail, sizeof detail, "storejoin.exe left no file %s", kJoined);
   }
   out_.error("Consolidating the databases failed (%s); %s, %s and %s are left as they were.", detail, kWorking,
              kRefresh, kProduction);
