@@ -26,6 +26,11 @@ bool is_directory(const char* path);
 int make_writable(const char* path);  // _chmod(path, _S_IWRITE): clears read-only
 int remove_file(const char* path);    // _unlink
 int rename_file(const char* from, const char* to);
+// Puts the file `from` in the place of `to` in one step, replacing `to` when
+// it exists: at every moment `to` names either the old file or the whole new
+// one, never nothing. The new file's data is flushed to the disk first, so a
+// crash after the replacement cannot leave an empty file under the name.
+int replace_file(const char* from, const char* to);
 int change_dir(const char* path);
 // _open with create-new, read-only access, permission read and write; the
 // descriptor is closed at once. -1 with errno (EEXIST when it exists).

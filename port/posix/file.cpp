@@ -79,6 +79,40 @@ int rename_file(const char* from, const char* to) {
   return sys().rename(native_path(from).c_str(), native_path(to).c_str()) == 0 ? 0 : -1;
 }
 
+namespace {
+
+// Flushes the data of the file (or directory) at a native path to the disk.
+int sync_path(const std::string& native, int flags) {
+  const int fd = sys().open(native.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const int synced = ::fsync(fd);
+  const int error = errno;
+  sys().close(fd);
+  errno = error;
+  return synced;
+}
+
+// The directory part of a native path ("." for a bare name).
+std::string directory_of(const std::string& native) {
+  const std::size_t slash = native.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : native.substr(0, slash);
+}
+
+}  // namespace
+
+int replace_file(const char* from, const char* to) {
+  const std::string native_from = native_path(from);
+  const std::string native_to = native_path(to);
+  if (sync_path(native_from, O_RDONLY) != 0) return -1;
+  // rename(2) replaces the target atomically.
+  if (sys().rename(native_from.c_str(), native_to.c_str()) != 0) return -1;
+  // The new name itself lives in the directory: flush it too. A file system
+  // that cannot flush a directory has made the rename durable its own way.
+  sync_path(directory_of(native_to), O_RDONLY | O_DIRECTORY);
+  return 0;
+}
+
 int change_dir(const char* path) { return sys().chdir(native_path(path).c_str()) == 0 ? 0 : -1; }
 
 int create_exclusive(const char* path) {

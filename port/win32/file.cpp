@@ -65,6 +65,20 @@ int remove_file(const char* path) { return _unlink(path); }
 
 int rename_file(const char* from, const char* to) { return std::rename(from, to); }
 
+int replace_file(const char* from, const char* to) {
+  // The data first, so that the name never leads to a file the disk has not got.
+  {
+    UniqueHandle file(CreateFileA(from, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A file that cannot be opened for writing (read-only) is moved as it is.
+    if (file.valid()) FlushFileBuffers(file.get());
+  }
+  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+  const DWORD error = GetLastError();
+  errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+  return -1;
+}
+
 int change_dir(const char* path) { return _chdir(path); }
 
 int create_exclusive(const char* path) {

@@ -89,7 +89,8 @@ class Cycle : public ::testing::Test {
            "Gatherer-Name=demo gatherer\n" + "linkprunecmd=linkprune.exe -v\n" +
            "agecullcmd=agecull.exe PRODUCTION.gdbm\n" + "keybuildcmd=keybuild.exe a b\n" +
            "seedcmd=seedurls.exe\n" + "essencecmd=essence.exe --max-deletions=100 x\n" +
-           "storesealcmd=storeseal.exe gid " + data() + "\n";
+           // By its path: the real storeseal beside cyclerun would be found first.
+           "storesealcmd=" + lxt::host_join(dir_.file("tools"), lxt::exe_name("storeseal")) + " gid " + data() + "\n";
   }
 
   // Writes work/cyclerun.ini and returns its path as the program sees it.

@@ -166,25 +166,41 @@ TEST_F(DemoCycle, WholeCycleWithTheStandInsAndTheService) {
   EXPECT_EQ(peer.request(), std::string("ZIVIDUZ demo\0", 13));
   EXPECT_EQ(message_of(result.out), catalogue_text(catalogue_, "LXC_MSG_601")) << result.out;
 
-  // Each tool said what it did, in the cycle's order.
+  // Each tool said what it did, in the cycle's order, database finishing last.
   std::vector<std::string> tools;
   for (const std::string& line : lines_of(result.err)) tools.push_back(line.substr(0, line.find(':')));
-  EXPECT_EQ(tools, (std::vector<std::string>{"linkprune", "agecull", "keybuild", "seedurls", "essence"})) << result.err;
-  EXPECT_NE(result.err.find("seedurls: passed 4 URLs, skipped 2 lines"), std::string::npos) << result.err;
-
-  // One template per URL that looks fetchable; the index of the production database rebuilt.
-  const std::string working = lxt::lf(dir_.read("demo/data/WORKING.gdbm"));
-  std::vector<std::string> urls;
-  for (const std::string& line : lines_of(working)) {
-    if (line.starts_with("@FILE { ")) urls.push_back(line.substr(8));
+  const std::vector<std::string> expected{"linkprune", "agecull", "keybuild", "seedurls", "essence",
+                                          "storetidy", "storejoin", "keybuild"};
+  if (lxt::is_wine()) {
+    // Wine's interpreter cannot start the POSIX Perl: it says so after these.
+    ASSERT_GE(tools.size(), expected.size()) << result.err;
+    tools.resize(expected.size());
   }
-  EXPECT_EQ(urls, (std::vector<std::string>{"http://www.example.jp/index.html", "http://www.example.jp/news/",
-                                            "http://intranet.example.jp:8080/docs/manual.html",
-                                            "https://www.example.co.jp/products/?lang=ja"}))
-      << working;
-  EXPECT_EQ(lxt::lf(dir_.read("demo/data/INDEX.gdbm")),
-            "http://www.example.jp/index.html\nhttp://www.example.jp/about.html\n");
-  EXPECT_EQ(lines_of(lxt::lf(dir_.read("demo/data/MD5.gdbm"))).size(), 2u);
+  EXPECT_EQ(tools, expected) << result.err;
+  EXPECT_NE(result.err.find("seedurls: passed 4 URLs, skipped 2 lines"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("essence: appended 4 templates"), std::string::npos) << result.err;
+  EXPECT_TRUE(result.out.starts_with("storeseal: Using given directory: " + dir_.host("demo/data") + "\n")) << result.out;
+
+  // The templates gathered for the URLs that look fetchable, consolidated with
+  // the production database (its own template of a URL replacing the new
+  // one) and indexed; the gathered database is gone.
+  const std::vector<std::string> urls{"http://www.example.jp/index.html", "http://www.example.jp/news/",
+                                      "http://intranet.example.jp:8080/docs/manual.html",
+                                      "https://www.example.co.jp/products/?lang=ja", "http://www.example.jp/about.html"};
+  std::vector<std::string> production;
+  for (const std::string& line : lines_of(lxt::lf(dir_.read("demo/data/PRODUCTION.gdbm")))) {
+    if (line.starts_with("@FILE { ")) production.push_back(line.substr(8));
+  }
+  EXPECT_EQ(production, urls);
+  std::string index;
+  for (const std::string& url : urls) index += url + "\n";
+  EXPECT_EQ(lxt::lf(dir_.read("demo/data/INDEX.gdbm")), index);
+  EXPECT_EQ(lines_of(lxt::lf(dir_.read("demo/data/MD5.gdbm"))).size(), urls.size());
+  EXPECT_FALSE(dir_.exists("demo/data/WORKING.gdbm"));
+  EXPECT_TRUE(dir_.exists("demo/data/INFO_J.txt"));
+  if (!lxt::is_wine()) {
+    EXPECT_NE(dir_.read("demo/data/INFO.soif").find("Number-Of-Templates{1}:\t5\n"), std::string::npos);
+  }
 
   // The per-run files are cleared away; the lock is gone again.
   for (const char* gone : {"demo/cyclerun.ini", "demo/gatherinput", "demo/HTTPAuth.cf", "demo/cache-liburl"}) {

@@ -705,6 +705,7 @@ std::vector<Record> read_journal(const std::string& path) {
       else if (key == "cwd") rec.cwd = value;
       else if (key == "stdin") rec.stdin_data = value;
       else if (key == "pid") rec.pid = std::strtol(value.c_str(), nullptr, 10);
+      else if (key == "file") rec.files.push_back(value);
       else if (key.rfind("env:", 0) == 0) rec.env[key.substr(4)] = value;
       else return fail("unknown field " + key);
     }

@@ -220,6 +220,7 @@ struct Record {
   std::string cwd;                    // current directory, as the target names it
   std::map<std::string, std::optional<std::string>> env;  // listed in ENV; nullopt: unset
   std::optional<std::string> stdin_data;  // with STDIN=read
+  std::vector<std::string> files;         // with LIST=cwd: the current directory's names, sorted
   long pid = 0;
 };
 

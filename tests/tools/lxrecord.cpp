@@ -8,6 +8,9 @@
 //   STDIN     "copy": standard input to standard output; "read": read it to
 //             its end and put its bytes into the record
 //   PRINT     text to write to standard output
+//   LIST      "cwd": the names of the files in the current directory go into
+//             the record (field "file", sorted), as it found them at its start
+//   CREATE    file to create with the text "made by NAME\n" before it ends
 //   HOLD      file to keep open for appending while it runs
 //   PIDFILE   file to write its process id into (after the record is written)
 //   SLEEP_MS  time to wait before ending
@@ -18,7 +21,7 @@
 // Record format, one field per line, every value length-prefixed so that
 // arguments with blanks, quotes or line feeds come back byte for byte:
 //   record
-//   program <len>\n<bytes>\n    argv0, arg (one per argument), cwd, pid,
+//   program <len>\n<bytes>\n    argv0, arg (one per argument), cwd, pid, file,
 //   env:NAME <len>\n<bytes>\n   stdin likewise
 //   unset:NAME
 //   end
@@ -27,6 +30,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "port/env.h"
@@ -112,6 +116,13 @@ int main(int argc, char** argv) {
   std::error_code ec;
   field(rec, "cwd", std::filesystem::current_path(ec).string());
   field(rec, "pid", std::to_string(port::current_pid()));
+  if (const char* list = option("LIST"); list && std::strcmp(list, "cwd") == 0) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(".", ec)) {
+      names.insert(entry.path().filename().string());
+    }
+    for (const std::string& file_name : names) field(rec, "file", file_name);
+  }
   if (const char* names = option("ENV")) {
     std::string list = names;
     size_t start = 0;
@@ -143,6 +154,16 @@ int main(int argc, char** argv) {
   if (const char* print = option("PRINT")) {
     std::fputs(print, stdout);
     std::fflush(stdout);
+  }
+
+  if (const char* create = option("CREATE")) {
+    std::FILE* made = port::open_file(create, "wb");
+    if (made) {
+      std::fprintf(made, "made by %s\n", name.c_str());
+      std::fclose(made);
+    } else {
+      std::fprintf(stderr, "lxrecord: cannot create %s\n", create);
+    }
   }
 
   int status = 0;

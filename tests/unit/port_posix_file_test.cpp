@@ -116,6 +116,34 @@ TEST_F(PortFile, FailuresOfTheSystemCallsAreReported) {
   EXPECT_EQ(errno, EMFILE);
 }
 
+TEST_F(PortFile, ReplaceFileTakesTheOldNameOrLeavesEverythingAsItWas) {
+  TempDir dir;
+  write_file(dir.file("new"), "new data");
+  write_file(dir.file("old"), "old data");
+  ::chmod(dir.file("old").c_str(), 0444);
+  ASSERT_EQ(port::replace_file(backslashed(dir.file("new")).c_str(), backslashed(dir.file("old")).c_str()), 0);
+  EXPECT_EQ(read_file(dir.file("old")), "new data");
+  EXPECT_NE(::access(dir.file("new").c_str(), F_OK), 0);
+
+  // No file to replace: the new one simply takes the name.
+  write_file(dir.file("next"), "next");
+  ASSERT_EQ(port::replace_file(dir.file("next").c_str(), dir.file("fresh").c_str()), 0);
+  EXPECT_EQ(read_file(dir.file("fresh")), "next");
+
+  // A missing source, or a failing rename, changes nothing.
+  EXPECT_EQ(port::replace_file(dir.file("missing").c_str(), dir.file("old").c_str()), -1);
+  EXPECT_EQ(errno, ENOENT);
+  write_file(dir.file("new"), "newer");
+  port::posix::sys().rename = [](const char*, const char*) {
+    errno = EXDEV;
+    return -1;
+  };
+  EXPECT_EQ(port::replace_file(dir.file("new").c_str(), dir.file("old").c_str()), -1);
+  EXPECT_EQ(errno, EXDEV);
+  EXPECT_EQ(read_file(dir.file("old")), "new data");
+  EXPECT_EQ(read_file(dir.file("new")), "newer");
+}
+
 // ---------------------------------------------------------------------------
 // Text-mode reading
 

@@ -1,0 +1,34 @@
+#include "admin/storeseal/arguments.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "admin/common/exec_cmd.h"
+
+namespace {
+
+// The one spelling the consolidation step knows; the usage text has always
+// spelled it otherwise, and that spelling is not the option.
+constexpr char kSaveSpace[] = "--save-spase";
+
+}  // namespace
+
+bool parse_arguments(int argc, char** argv, SealArguments* arguments) {
+  const int count = argc - 1;
+  bool fits = false;
+  if (count == 3 && std::strcmp(argv[1], kSaveSpace) == 0) {
+    arguments->save_space = argv[1];
+    arguments->gatherer_id = argv[2];
+    arguments->directory = argv[3];
+    fits = true;
+  } else if (count == 2 && std::strcmp(argv[1], kSaveSpace) != 0) {
+    arguments->gatherer_id = argv[1];
+    arguments->directory = argv[2];
+    fits = true;
+  }
+  if (!fits) {
+    std::fprintf(stderr, "storeseal: %s: Usage: storeseal.exe [--save-space] GathererIDString Directory\n",
+                 time_stamp());
+  }
+  return fits;
+}

@@ -1,0 +1,11 @@
+// storeseal: finishes a gatherer's databases after a gathering run: cleans,
+// consolidates and indexes them, puts the result in the place of the
+// production database, has packdump rebuild the dump and writes statistics.
+#include "admin/storeseal/arguments.h"
+#include "admin/storeseal/seal.h"
+
+int main(int argc, char** argv) {
+  SealArguments arguments;
+  if (!parse_arguments(argc, argv, &arguments)) return 1;
+  return run_seal(arguments);
+}

@@ -1,0 +1,63 @@
+#include "admin/storeseal/output.h"
+
+#include <cstdarg>
+#include <cstring>
+
+#include "admin/common/exec_cmd.h"
+#include "port/env.h"
+#include "port/file.h"
+
+void SealOutput::open_log() {
+  const char* mode = port::get_env("LXG_STARTMODE");
+  product_mode_ = mode != nullptr && std::strcmp(mode, "LX") == 0;
+  if (const char* path = port::get_env("KESTREL_GATHERER_LOGFILE")) log_ = port::open_file(path, "a");
+}
+
+void SealOutput::close_log() {
+  if (log_ != nullptr) std::fclose(log_);
+  log_ = nullptr;
+}
+
+void SealOutput::to_log(const char* prefix, const char* format, std::va_list args) {
+  if (log_ == nullptr || !product_mode_) return;
+  std::fprintf(log_, "storeseal: %s: %s", time_stamp(), prefix);
+  std::vfprintf(log_, format, args);
+  std::fputc('\n', log_);
+  // A run that is cut short keeps every line it wrote.
+  std::fflush(log_);
+}
+
+void SealOutput::progress(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::va_list twin;
+  va_copy(twin, args);
+  std::fputs("storeseal: ", stdout);
+  std::vfprintf(stdout, format, args);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+  to_log("", format, twin);
+  va_end(twin);
+  va_end(args);
+}
+
+void SealOutput::log_only(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  to_log("", format, args);
+  va_end(args);
+}
+
+void SealOutput::error(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::va_list twin;
+  va_copy(twin, args);
+  std::fprintf(stderr, "storeseal: %s: ERROR: ", time_stamp());
+  std::vfprintf(stderr, format, args);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+  to_log("ERROR: ", format, twin);
+  va_end(twin);
+  va_end(args);
+}

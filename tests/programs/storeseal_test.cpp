@@ -1,0 +1,559 @@
+// Database finishing, run as a black box: storeseal and packdump with
+// recording doubles for the framework's tools, and with the stand-ins, real
+// gzip and real Perl where a round trip matters.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/programs/harness.h"
+
+namespace {
+
+using lxt::Record;
+using lxt::RunResult;
+
+const char* const kDoubles[] = {"storetidy", "storejoin", "keybuild", "dbmtool", "gzip", "perl", "ridOrizIdor"};
+
+const std::string kStamp = "[0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2}";
+
+bool matches(const std::string& text, const std::string& pattern) {
+  return std::regex_search(text, std::regex(pattern));
+}
+
+bool contains(const std::vector<std::string>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+std::vector<std::string> progress_texts(bool with_cache) {
+  std::vector<std::string> texts{"Cleaning up the gathered templates...", "Consolidating databases...",
+                                 "Building an index for the Gatherer..."};
+  if (with_cache) {
+    texts.insert(texts.end(), {"Building the exportd cache...", "Generating statistics of the database...",
+                               "Databases ready for export."});
+  }
+  return texts;
+}
+
+// The progress lines on standard output for the directory, as many as ran.
+std::string progress_out(const std::string& dir, bool whole = true) {
+  std::string out = "storeseal: Using given directory: " + dir + "\n";
+  for (const std::string& text : progress_texts(whole)) out += "storeseal: " + text + "\n";
+  return out;
+}
+
+class Seal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.mkdir("tools");
+    dir_.mkdir("data");
+    for (const char* tool : kDoubles) lxt::install_double("lxrecord", dir_.file("tools"), tool);
+    // No tool paths configured: the plain names.
+    ASSERT_TRUE(registry_.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo]\n" +
+                                env_info_));
+  }
+
+  void gathered(bool with_refresh) {
+    dir_.write("data/WORKING.gdbm", "working\n");
+    if (with_refresh) dir_.write("data/REFRESH.gdbm", "refresh\n");
+    dir_.write("data/PRODUCTION.gdbm", "production\n");
+    dir_.write("data/INDEX.gdbm", "index\n");
+    dir_.write("data/MD5.gdbm", "md5\n");
+    dir_.write("data/All-Templates.gz", "old dump\n");
+  }
+
+  // Runs storeseal with the doubles: storejoin makes its database.
+  RunResult storeseal(const std::vector<std::string>& args, lxt::RunOptions options = {}) const {
+    std::vector<std::string> argv{lxt::program("storeseal")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<lxt::EnvChange> env = lxt::journal_env(dir_.file("journal"));
+    env.push_back({"LXT_LIST", "cwd"});
+    env.push_back({"LXT_STOREJOIN_CREATE", "storeseal.gdbm"});
+    env.push_back({"LXG_STARTMODE", std::nullopt});
+    env.push_back({"KESTREL_GATHERER_LOGFILE", std::nullopt});
+    options.env.insert(options.env.begin(), env.begin(), env.end());
+    options.search_dirs.push_back(dir_.file("tools"));
+    options.cwd = dir_.path();
+    RunResult result = lxt::run(argv, options);
+    result.out = lxt::lf(result.out);
+    result.err = lxt::lf(result.err);
+    return result;
+  }
+
+  std::vector<Record> journal() const { return lxt::read_journal(dir_.file("journal")); }
+
+  // The programs in the order they started; the members of a pipeline,
+  // which start together, in the order given.
+  std::vector<std::string> programs() const {
+    std::vector<std::string> names;
+    for (const Record& record : journal()) names.push_back(record.program);
+    return names;
+  }
+
+  std::vector<Record> runs_of(const std::string& program) const {
+    std::vector<Record> found;
+    for (const Record& record : journal()) {
+      if (record.program == program) found.push_back(record);
+    }
+    return found;
+  }
+
+  std::string data() const { return dir_.host("data"); }
+
+  lxt::TempDir dir_;
+  lxt::Registry registry_;
+  std::string env_info_;
+};
+
+TEST_F(Seal, ArgumentsThatDoNotFitGiveTheUsageAndChangeNothing) {
+  gathered(true);
+  dir_.write("plain", "x");
+  const std::string usage = "^storeseal: " + kStamp + ": Usage: storeseal.exe \\[--save-space\\] GathererIDString Directory\n$";
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{}, usage},
+      {{"gid"}, usage},
+      {{"a", "b", "c", "d"}, usage},
+      {{"--save-spase", data()}, usage},
+      // Spelled as the usage text spells it, it is no option.
+      {{"--save-space", "gid", data()}, usage},
+      {{"-save-spase", "gid", data()}, usage},
+      {{"gid", dir_.host("plain")}, "^storeseal: " + kStamp + ": .*plain is not a directory\n$"},
+      {{"gid", dir_.host("missing")}, "^storeseal: " + kStamp + ": .*missing is not a directory\n$"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const RunResult result = storeseal(c.args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(matches(result.err, c.err)) << result.err;
+    EXPECT_EQ(result.out, "");
+  }
+  EXPECT_TRUE(programs().empty());
+  EXPECT_EQ(dir_.read("data/WORKING.gdbm"), "working\n");
+}
+
+TEST_F(Seal, WithoutWorkingDatabaseNothingRuns) {
+  dir_.write("data/PRODUCTION.gdbm", "production\n");
+  const RunResult result = storeseal({"gid", data()});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_TRUE(matches(result.err, "^storeseal: " + kStamp + ": ERROR: WORKING.gdbm is not present in the current directory.\n"
+                                  "storeseal: " + kStamp + ": Perhaps your Gatherer did not generate a database.\n$"))
+      << result.err;
+  EXPECT_EQ(result.out, "storeseal: Using given directory: " + data() + "\n");
+  EXPECT_TRUE(programs().empty());
+  EXPECT_EQ(dir_.read("data/PRODUCTION.gdbm"), "production\n");
+}
+
+TEST_F(Seal, RunsTheStepsInOrderAndEachToolSeesItsFiles) {
+  struct Case {
+    std::vector<std::string> args;  // before the directory
+    bool refresh;
+    std::vector<std::string> join_args;
+  };
+  const Case cases[] = {
+      {{"gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
+      {{"--save-spase", "gid"}, true, {"--save-spase", "storeseal.gdbm", "WORKING.gdbm", "REFRESH.gdbm", "PRODUCTION.gdbm"}},
+      // As the first of two arguments the usage text's spelling is a gatherer ID.
+      {{"--save-space"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
+      // The ID reaches the statistics script whole, a final backslash included.
+      {{"my gatherer\\"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    SetUp();
+    std::remove(dir_.file("journal").c_str());
+    gathered(c.refresh);
+    std::vector<std::string> args = c.args;
+    args.push_back(data());
+    const RunResult result = storeseal(args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, progress_out(data()));
+
+    std::vector<std::string> ran = programs();
+    std::vector<std::string> expected{"storetidy"};
+    if (c.refresh) expected.push_back("storetidy");
+    expected.insert(expected.end(), {"storejoin", "keybuild", "gzip", "dbmtool", "gzip", "gzip", "gzip", "perl"});
+    ASSERT_EQ(ran.size(), expected.size()) << ::testing::PrintToString(ran);
+    // Pipelines: packdump's dump, then the statistics.
+    const std::size_t dump = c.refresh ? 5 : 4;
+    std::sort(ran.begin() + static_cast<long>(dump), ran.begin() + static_cast<long>(dump) + 2);
+    std::sort(ran.end() - 2, ran.end());
+    EXPECT_EQ(ran, expected);
+
+    const std::vector<Record> tidy = runs_of("storetidy");
+    EXPECT_EQ(tidy[0].args, std::vector<std::string>{"WORKING.gdbm"});
+    if (c.refresh) {
+      EXPECT_EQ(tidy[1].args, std::vector<std::string>{"REFRESH.gdbm"});
+    }
+
+    const Record join = runs_of("storejoin").at(0);
+    EXPECT_EQ(join.args, c.join_args);
+    EXPECT_EQ(join.cwd, lxt::host_dir(dir_.file("data")));
+    for (const char* name : {"WORKING.gdbm", "PRODUCTION.gdbm"}) EXPECT_TRUE(contains(join.files, name)) << name;
+    EXPECT_EQ(contains(join.files, "REFRESH.gdbm"), c.refresh);
+    EXPECT_FALSE(contains(join.files, "storeseal.gdbm"));
+
+    const Record index = runs_of("keybuild").at(0);
+    EXPECT_EQ(index.args, (std::vector<std::string>{"storeseal.gdbm", "INDEX.gdbm", "MD5.gdbm"}));
+    EXPECT_TRUE(contains(index.files, "storeseal.gdbm"));
+    EXPECT_FALSE(contains(index.files, "INDEX.gdbm"));
+    EXPECT_FALSE(contains(index.files, "MD5.gdbm"));
+
+    // packdump dumps the new production database; the gathered ones are gone by then.
+    const Record dumped = runs_of("dbmtool").at(0);
+    EXPECT_EQ(dumped.args, (std::vector<std::string>{"print", "-exportd", "PRODUCTION.gdbm"}));
+    EXPECT_FALSE(contains(dumped.files, "WORKING.gdbm"));
+    EXPECT_FALSE(contains(dumped.files, "REFRESH.gdbm"));
+    EXPECT_FALSE(contains(dumped.files, "storeseal.gdbm"));
+
+    const std::vector<Record> gzip = runs_of("gzip");
+    EXPECT_EQ(gzip[0].args, std::vector<std::string>{"-V"});
+    EXPECT_EQ(gzip[1].args, std::vector<std::string>{"-9cf"});
+    EXPECT_EQ(gzip[2].args, std::vector<std::string>{"-V"});
+    EXPECT_EQ(gzip[3].args, std::vector<std::string>{"-d"});
+    EXPECT_EQ(runs_of("perl").at(0).args, (std::vector<std::string>{"-S", "crawlstats.pl", args[args.size() - 2]}));
+
+    EXPECT_EQ(lxt::lf(dir_.read("data/PRODUCTION.gdbm")), "made by storejoin\n");
+    for (const char* gone : {"WORKING.gdbm", "REFRESH.gdbm", "storeseal.gdbm", "packdump.out.gz", "INFO_J.txt"}) {
+      EXPECT_FALSE(dir_.exists("data/" + std::string(gone))) << gone;
+    }
+    EXPECT_TRUE(dir_.exists("data/INFO.soif"));
+  }
+}
+
+TEST_F(Seal, LogTwinsAndJapaneseStatisticsOnlyInProductStartMode) {
+  struct Case {
+    std::optional<std::string> mode;
+    bool product;
+  };
+  const Case cases[] = {{"LX", true}, {"lx", false}, {"LX ", false}, {std::nullopt, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode.value_or("<unset>"));
+    SetUp();
+    std::remove(dir_.file("journal").c_str());
+    std::remove(dir_.file("seal.log").c_str());
+    std::remove(dir_.file("data/INFO_J.txt").c_str());
+    gathered(false);
+    dir_.write("seal.log", "earlier\n");
+    lxt::RunOptions options;
+    if (c.mode) options.set("LXG_STARTMODE", *c.mode);
+    options.set("KESTREL_GATHERER_LOGFILE", dir_.host("seal.log"));
+    const RunResult result = storeseal({"gid", data()}, options);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, progress_out(data()));
+    std::string log = "earlier\n";
+    if (c.product) {
+      log += "storeseal: " + kStamp + ": Using given directory: " + std::regex_replace(data(), std::regex("[\\\\.]"), "\\$&") + "\n";
+      for (const std::string& text : progress_texts(true)) {
+        log += "storeseal: " + kStamp + ": " + std::regex_replace(text, std::regex("\\."), "\\.") + "\n";
+      }
+    }
+    EXPECT_TRUE(std::regex_match(lxt::lf(dir_.read("seal.log")), std::regex(log))) << dir_.read("seal.log");
+    const std::vector<Record> rendering = runs_of("ridOrizIdor");
+    EXPECT_EQ(rendering.size(), c.product ? 1u : 0u);
+    EXPECT_EQ(dir_.exists("data/INFO_J.txt"), c.product);
+  }
+  // A log that does not exist yet is made even when nothing goes into it.
+  std::remove(dir_.file("seal.log").c_str());
+  gathered(false);
+  lxt::RunOptions options;
+  options.set("KESTREL_GATHERER_LOGFILE", dir_.host("seal.log"));
+  EXPECT_EQ(storeseal({"gid", data()}, options).status, 0);
+  EXPECT_TRUE(dir_.exists("seal.log"));
+  EXPECT_EQ(dir_.read("seal.log"), "");
+}
+
+TEST_F(Seal, WithoutUsableGzipTheStatisticsComeFromTheDatabase) {
+  gathered(false);
+  lxt::RunOptions options;
+  options.set("LXT_GZIP_EXIT", "1");
+  const RunResult result = storeseal({"gid", data()}, options);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  // packdump leaves the old dump; the statistics read the database.
+  EXPECT_EQ(dir_.read("data/All-Templates.gz"), "old dump\n");
+  const std::vector<Record> gzip = runs_of("gzip");
+  ASSERT_EQ(gzip.size(), 2u);
+  EXPECT_EQ(gzip[1].args, std::vector<std::string>{"-V"});
+  const std::vector<Record> dumped = runs_of("dbmtool");
+  ASSERT_EQ(dumped.size(), 1u);
+  EXPECT_EQ(dumped[0].args, (std::vector<std::string>{"print", "-exportd", "PRODUCTION.gdbm"}));
+  EXPECT_EQ(runs_of("perl").size(), 1u);
+}
+
+TEST_F(Seal, ConfiguredToolPathsAreUsedWithBackslashesAndQuotedWhenTheyHoldBlanks) {
+  // The folder of the configured tools: plain, and with a blank (the line of
+  // the gzip probe then begins with a quoted path).
+  for (const std::string folder : {"gzip-tools", "my tools"}) {
+    SCOPED_TRACE(folder);
+    std::remove(dir_.file("journal").c_str());
+    dir_.mkdir(folder);
+    const std::string gzip = lxt::install_double("lxrecord", dir_.file(folder), "gzip");
+    const std::string perl = lxt::install_double("lxrecord", dir_.file(folder), "perl");
+    // Written with "/" separators, as an installer might.
+    std::string gzip_slashes = lxt::host_path(gzip);
+    std::replace(gzip_slashes.begin(), gzip_slashes.end(), '\\', '/');
+    env_info_ = "\"GzipPath\"=" + lxt::reg_string(gzip_slashes) + "\n\"PerlPath\"=" +
+                lxt::reg_string(lxt::host_path(perl)) + "\n";
+    SetUp();
+    gathered(false);
+    const RunResult result = storeseal({"gid", data()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    const std::vector<Record> gzip_runs = runs_of("gzip");
+    ASSERT_EQ(gzip_runs.size(), 4u) << result.err;
+    for (const Record& run : gzip_runs) EXPECT_EQ(run.argv0, lxt::backslashed(lxt::host_path(gzip)));
+    EXPECT_EQ(runs_of("perl").at(0).argv0, lxt::backslashed(lxt::host_path(perl)));
+  }
+}
+
+TEST_F(Seal, FailedConsolidationKeepsEveryDatabaseAndEndsTheRun) {
+  struct Case {
+    std::string name;
+    std::vector<lxt::EnvChange> env;
+    bool start_failure;
+    std::string detail;
+  };
+  const Case cases[] = {
+      {"status", {{"LXT_STOREJOIN_EXIT", "3"}}, false, "storejoin.exe returned 3"},
+      {"partial output", {{"LXT_STOREJOIN_EXIT", "1"}}, false, "storejoin.exe returned 1"},
+      {"no output", {{"LXT_STOREJOIN_CREATE", "other.gdbm"}}, false, "storejoin.exe left no file storeseal.gdbm"},
+      {"cannot start", {}, true, "storejoin.exe could not be started"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    std::remove(dir_.file("journal").c_str());
+    gathered(true);
+    // A database left by an earlier run cut short never passes for this run's.
+    dir_.write("data/storeseal.gdbm", "stale\n");
+    if (c.start_failure) std::remove((dir_.file("tools/") + lxt::exe_name("storejoin")).c_str());
+    lxt::RunOptions options;
+    options.env = c.env;
+    options.set("LXG_STARTMODE", "LX").set("KESTREL_GATHERER_LOGFILE", dir_.host("seal.log"));
+    const RunResult result = storeseal({"gid", data()}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, progress_out(data(), false).substr(0, progress_out(data(), false).rfind("storeseal: Building")));
+    const std::string error = "ERROR: Consolidating the databases failed \\(" + c.detail +
+                              "\\); WORKING.gdbm, REFRESH.gdbm and PRODUCTION.gdbm are left as they were.\n";
+    EXPECT_TRUE(matches(result.err, "storeseal: " + kStamp + ": " + error + "$")) << result.err;
+    EXPECT_TRUE(matches(lxt::lf(dir_.read("seal.log")), "storeseal: " + kStamp + ": " + error + "$"));
+    EXPECT_EQ(dir_.read("data/WORKING.gdbm"), "working\n");
+    EXPECT_EQ(dir_.read("data/REFRESH.gdbm"), "refresh\n");
+    EXPECT_EQ(dir_.read("data/PRODUCTION.gdbm"), "production\n");
+    EXPECT_EQ(dir_.read("data/INDEX.gdbm"), "index\n");
+    EXPECT_FALSE(dir_.exists("data/storeseal.gdbm"));
+    const std::vector<std::string> ran = programs();
+    EXPECT_FALSE(contains(ran, "keybuild"));
+    EXPECT_FALSE(contains(ran, "gzip"));
+  }
+}
+
+TEST_F(Seal, FailingLaterToolsDoNotChangeTheStatus) {
+  gathered(false);
+  lxt::RunOptions options;
+  options.set("LXT_STORETIDY_EXIT", "4").set("LXT_KEYBUILD_EXIT", "5").set("LXT_PERL_EXIT", "6");
+  const RunResult result = storeseal({"gid", data()}, options);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, progress_out(data()));
+  EXPECT_EQ(lxt::lf(dir_.read("data/PRODUCTION.gdbm")), "made by storejoin\n");
+}
+
+TEST_F(Seal, LinesThatCannotBeComposedAreRefusedBeforeAnythingIsTouched) {
+  const std::string long_id(760, 'g');
+  const std::string prefix = "^storeseal: " + kStamp + ": ERROR: ";
+  struct Case {
+    std::string id;
+    std::string err;
+  };
+  const Case cases[] = {
+      {long_id, prefix + "The gatherer ID and the Perl and gzip paths make a command line longer than 779 bytes.\n$"},
+      {"g\"id", prefix + "The gatherer ID holds a double quote; no command line can carry it.\n$"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id.substr(0, 10));
+    if (lxt::is_wine() && c.id.find('"') != std::string::npos) continue;  // Wine's own splitting of our argv
+    gathered(true);
+    lxt::RunOptions options;
+    options.set("LXG_STARTMODE", "LX").set("KESTREL_GATHERER_LOGFILE", dir_.host("seal.log"));
+    const RunResult result = storeseal({c.id, data()}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(matches(result.err, c.err)) << result.err;
+    EXPECT_TRUE(programs().empty());
+    EXPECT_EQ(dir_.read("data/WORKING.gdbm"), "working\n");
+    EXPECT_FALSE(dir_.exists("seal.log"));
+  }
+  // The longest ID that fits still runs.
+  gathered(false);
+  const RunResult fits = storeseal({std::string(200, 'g'), data()});
+  EXPECT_EQ(fits.status, 0) << fits.err;
+}
+
+// ---- packdump ----------------------------------------------------------------
+
+TEST_F(Seal, PackdumpReplacesTheDumpOnlyWithAWholeNewOne) {
+  struct Case {
+    std::string name;
+    std::vector<lxt::EnvChange> env;
+    bool production;
+    std::string dump;  // All-Templates.gz afterwards
+    std::string err;
+  };
+  const Case cases[] = {
+      {"no database", {}, false, "old dump\n", "^packdump: " + kStamp + ": ERROR: Cannot read PRODUCTION.gdbm.\n$"},
+      {"no gzip", {{"LXT_GZIP_EXIT", "9009"}}, true, "old dump\n", "^$"},
+      // The interpreter cannot write the new dump where a directory is in the way
+      // (Wine's reports no failure: the directory is then no dump either).
+      {"failing pipeline", {}, true, "old dump\n",
+       "packdump: " + kStamp + ": ERROR: Cannot build All-Templates.gz \\(status [0-9]+\\); the old one is kept.\n$"},
+      {"new dump", {{"LXT_GZIP_PRINT", "compressed"}}, true, "compressed", "^$"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dir_.write("data/All-Templates.gz", "old dump\n");
+    // A leftover of an earlier run is overwritten, never taken for the new dump.
+    std::filesystem::remove_all(dir_.file("data/packdump.out.gz"));
+    if (c.name == "failing pipeline") {
+      dir_.mkdir("data/packdump.out.gz");
+    } else {
+      dir_.write("data/packdump.out.gz", "leftover");
+    }
+    std::remove(dir_.file("data/PRODUCTION.gdbm").c_str());
+    if (c.production) dir_.write("data/PRODUCTION.gdbm", "production\n");
+    lxt::RunOptions options;
+    options.env = lxt::journal_env(dir_.file("journal"));
+    options.env.insert(options.env.end(), c.env.begin(), c.env.end());
+    options.cwd = dir_.file("data");
+    options.search_dirs.push_back(dir_.file("tools"));
+    const RunResult result = lxt::run({lxt::program("packdump"), "ignored", "arguments"}, options);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(matches(lxt::lf(result.err), c.err)) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(dir_.read("data/All-Templates.gz"), c.dump);
+    if (c.name == "new dump") {
+      EXPECT_FALSE(dir_.exists("data/packdump.out.gz"));
+    }
+  }
+}
+
+// ---- with the stand-ins, real gzip and real Perl ---------------------------------
+
+class Finishing : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.mkdir("killers");
+    ASSERT_TRUE(registry_.write("REGEDIT4\n"));
+  }
+
+  // Gathered templates that overlap each other and the production database.
+  void gathered(const std::string& data) const {
+    dir_.mkdir(data);
+    dir_.write(data + "/WORKING.gdbm", "@FILE { http://a.example.jp/1\nBody{1}:\tW\n}\n@FILE { http://b.example.jp/2\nBody{1}:\tW\n}\n");
+    dir_.write(data + "/REFRESH.gdbm", "@FILE { http://a.example.jp/1\nBody{1}:\tR\n}\n");
+    dir_.write(data + "/PRODUCTION.gdbm", "@FILE { http://c.example.jp/3\nBody{1}:\tP\n}\n@FILE { http://b.example.jp/2\nBody{1}:\tP\n}\n");
+  }
+
+  RunResult storeseal(const std::string& id, const std::string& data, std::vector<lxt::EnvChange> env = {}) const {
+    lxt::RunOptions options;
+    options.env = std::move(env);
+    options.set("LXG_STARTMODE", "LX");
+    options.search_dirs = {dir_.file("killers"), lxt::bin_dir() + "/../kestrel/bin"};
+    options.cwd = dir_.path();
+    return lxt::run({lxt::program("storeseal"), id, dir_.file(data)}, options);
+  }
+
+  // The URLs of the templates of a database, in order.
+  std::vector<std::string> urls(const std::string& name) const {
+    std::vector<std::string> found;
+    const std::string text = dir_.read(name);
+    for (std::size_t at = text.find("@FILE { "); at != std::string::npos; at = text.find("@FILE { ", at + 1)) {
+      found.push_back(text.substr(at + 8, text.find('\n', at) - at - 8));
+    }
+    return found;
+  }
+
+  lxt::TempDir dir_;
+  lxt::Registry registry_;
+};
+
+TEST_F(Finishing, RoundTripWithShiftJisIdAndDirectory) {
+  // Arguments reach a program under Wine through UTF-8, and Wine's
+  // interpreter cannot start the POSIX gzip and Perl.
+  if (lxt::is_wine()) GTEST_SKIP() << "needs the POSIX gzip and Perl and Shift_JIS arguments";
+  // Both end in a character whose second byte is 0x5C, the code of "\".
+  const std::string id = "\x8e\xfb\x8f\x57\x95\x5c";      // 収集表
+  const std::string data = "\x83\x66\x81\x5b\x83\x5e\x95\x5c";  // データ表
+  gathered(data);
+  const RunResult result = storeseal(id, data);
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, progress_out(dir_.file(data)));
+
+  // Consolidated by URL, a later input's template replacing an earlier one's.
+  EXPECT_EQ(dir_.read(data + "/PRODUCTION.gdbm"),
+            "@FILE { http://a.example.jp/1\nBody{1}:\tR\n}\n@FILE { http://b.example.jp/2\nBody{1}:\tP\n}\n"
+            "@FILE { http://c.example.jp/3\nBody{1}:\tP\n}\n");
+  EXPECT_EQ(dir_.read(data + "/INDEX.gdbm"), "http://a.example.jp/1\nhttp://b.example.jp/2\nhttp://c.example.jp/3\n");
+
+  // The dump is real gzip of the production database.
+  const std::string unpacked = dir_.file("unpacked");
+  ASSERT_EQ(std::system(("gzip -dc '" + dir_.file(data + "/All-Templates.gz") + "' > '" + unpacked + "'").c_str()), 0);
+  EXPECT_EQ(lxt::read_file(unpacked), dir_.read(data + "/PRODUCTION.gdbm"));
+
+  const std::string bytes = std::to_string(lxt::read_file(unpacked).size());
+  EXPECT_EQ(dir_.read(data + "/INFO.soif"), "@INFO { " + id + "\nGatherer-ID{6}:\t" + id +
+                                                "\nNumber-Of-Templates{1}:\t3\nNumber-Of-Hosts{1}:\t3\nNumber-Of-Bytes{" +
+                                                std::to_string(bytes.size()) + "}:\t" + bytes + "\n}\n");
+  const std::string japanese = dir_.read(data + "/INFO_J.txt");
+  EXPECT_NE(japanese.find(": " + id + "\n"), std::string::npos) << japanese;
+  EXPECT_NE(japanese.find(": 3\n"), std::string::npos) << japanese;
+  for (const char* gone : {"WORKING.gdbm", "REFRESH.gdbm", "storeseal.gdbm", "packdump.out.gz"}) {
+    EXPECT_FALSE(dir_.exists(data + "/" + gone)) << gone;
+  }
+}
+
+TEST_F(Finishing, AKillAtAnyChildStartLosesNoTemplate) {
+  struct Kill {
+    const char* tool;
+    int at;  // its n-th start
+  };
+  // packdump is found beside storeseal before any other folder: its own
+  // children stand for the moment it starts. Under Wine, where the POSIX gzip
+  // cannot be started, the copies that do not kill stand in for it.
+  const Kill kills[] = {{"storetidy", 1}, {"storetidy", 2}, {"storejoin", 1}, {"keybuild", 1},
+                        {"gzip", 1},      {"dbmtool", 1},   {"gzip", 2},      {"gzip", 3},
+                        {"gzip", 4},      {"perl", 1},      {"ridOrizIdor", 1}};
+  const std::vector<std::string> all{"http://a.example.jp/1", "http://b.example.jp/2", "http://c.example.jp/3"};
+  int n = 0;
+  for (const Kill& kill : kills) {
+    SCOPED_TRACE(std::string(kill.tool) + " #" + std::to_string(kill.at));
+    const std::string data = "data" + std::to_string(++n);
+    gathered(data);
+    const std::string killer = lxt::install_double("lxkill", dir_.file("killers"), kill.tool);
+    const RunResult killed = storeseal("gid", data,
+                                       {{"LXT_KILL", "storeseal"},
+                                        {"LXT_KILL_AT", std::to_string(kill.at)},
+                                        {"LXT_KILL_COUNT", dir_.file(data + ".count")}});
+    std::remove(killer.c_str());
+    // SIGKILL natively; under Wine the status the killer gives TerminateProcess.
+    EXPECT_EQ(killed.status, 128 + 9) << killed.err;
+    EXPECT_TRUE(dir_.exists(data + "/PRODUCTION.gdbm"));
+
+    // Run again: it finishes, or finds the gathering already finished.
+    const RunResult again = storeseal("gid", data);
+    EXPECT_TRUE(again.status == 0 || (again.status == 1 && !dir_.exists(data + "/WORKING.gdbm"))) << again.err;
+    std::vector<std::string> found = urls(data + "/PRODUCTION.gdbm");
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, all);
+    EXPECT_FALSE(dir_.exists(data + "/storeseal.gdbm"));
+  }
+}
+
+}  // namespace
