@@ -11,30 +11,35 @@ bool is_special(char c) {
   return c == ' ' || c == '\t' || std::strchr("&|<>^()", c) != nullptr;
 }
 
-}  // namespace
-
-int quote_path(const char* path, char* out, std::size_t size) {
+// The word of text: in quotes when always_quoted or when it holds a special
+// character. Backslashes before the closing quote are doubled, or the
+// argument splitter would take the last one as escaping the quote.
+int quote_word(const char* text, char* out, std::size_t size, bool always_quoted) {
   if (size > 0) out[0] = '\0';
-  bool needs_quotes = false;
-  const std::size_t length = std::strlen(path);
+  bool needs_quotes = always_quoted;
+  const std::size_t length = std::strlen(text);
   std::size_t trailing_backslashes = 0;
   for (std::size_t i = 0; i < length; ++i) {
-    if (port::double_byte_at(path, i)) {
+    if (port::double_byte_at(text, i)) {
       ++i;  // the second byte is part of the character
       trailing_backslashes = 0;
       continue;
     }
-    const char c = path[i];
+    const char c = text[i];
     if (c == '"') return kPathHoldsQuote;
     if (is_special(c)) needs_quotes = true;
     trailing_backslashes = c == '\\' ? trailing_backslashes + 1 : 0;
   }
-  if (!needs_quotes) return compose_line(out, size, "%s", path) ? 0 : kLineTooLong;
-  // Backslashes before the closing quote are doubled, or the argument
-  // splitter would take the last one as escaping the quote.
+  if (!needs_quotes) return compose_line(out, size, "%s", text) ? 0 : kLineTooLong;
   const int extra = static_cast<int>(trailing_backslashes);
-  return compose_line(out, size, "\"%s%.*s\"", path, extra, path + length - extra) ? 0 : kLineTooLong;
+  return compose_line(out, size, "\"%s%.*s\"", text, extra, text + length - extra) ? 0 : kLineTooLong;
 }
+
+}  // namespace
+
+int quote_path(const char* path, char* out, std::size_t size) { return quote_word(path, out, size, false); }
+
+int quote_argument(const char* text, char* out, std::size_t size) { return quote_word(text, out, size, true); }
 
 bool compose_line(char* out, std::size_t size, const char* format, ...) {
   std::va_list args;

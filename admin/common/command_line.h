@@ -17,6 +17,10 @@ constexpr int kLineTooLong = -3;     // the result does not fit the buffer
 // special character.
 int quote_path(const char* path, char* out, std::size_t size);
 
+// The same, but always in double quotes (an argument that the command line
+// gives quoted, such as the gatherer ID of the statistics script).
+int quote_argument(const char* text, char* out, std::size_t size);
+
 // Formats into out; false (out empty) when the text would not fit in size
 // bytes with its terminating zero.
 __attribute__((format(printf, 3, 4))) bool compose_line(char* out, std::size_t size, const char* format, ...);

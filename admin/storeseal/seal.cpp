@@ -10,7 +10,6 @@
 #include "admin/common/tool_word.h"
 #include "admin/storeseal/output.h"
 #include "port/file.h"
-#include "port/text.h"
 
 namespace {
 
@@ -52,24 +51,6 @@ class Seal {
   char from_database_[kLineSize] = {};
 };
 
-// The gatherer ID in double quotes as one argument. Backslashes before the
-// closing quote are doubled, or the argument splitter would take the last one
-// as escaping it; a double quote inside cannot be carried at all.
-bool quote_id(const char* id, char* out, std::size_t size) {
-  const std::size_t length = std::strlen(id);
-  int trailing = 0;
-  for (std::size_t i = 0; i < length; ++i) {
-    if (port::double_byte_at(id, i)) {
-      ++i;
-      trailing = 0;
-      continue;
-    }
-    if (id[i] == '"') return false;
-    trailing = id[i] == '\\' ? trailing + 1 : 0;
-  }
-  return compose_line(out, size, "\"%s%.*s\"", id, trailing, id + length - trailing);
-}
-
 bool Seal::compose_statistics_lines() {
   char perl[kLineSize];
   char gzip[kLineSize];
@@ -87,7 +68,7 @@ bool Seal::compose_statistics_lines() {
     return false;
   }
   const bool fits =
-      perl_word == 0 && gzip_word == 0 && quote_id(args_.gatherer_id, id, sizeof id) &&
+      perl_word == 0 && gzip_word == 0 && quote_argument(args_.gatherer_id, id, sizeof id) == 0 &&
       compose_line(body, sizeof body, "%s -V > \\nul 2> \\nul", gzip) &&
       compose_shell_line(probe_, sizeof probe_, body) &&
       compose_line(body, sizeof body, "%s -d < All-Templates.gz | %s -S crawlstats.pl %s > INFO.soif", gzip, perl,
