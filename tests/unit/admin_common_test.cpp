@@ -88,6 +88,14 @@ TEST(QuotePath, QuotesOnlyWhatTheInterpreterWouldTakeApart) {
   EXPECT_EQ(quote_path("a b c", small, sizeof small), kLineTooLong);  // 7 bytes with quotes
   EXPECT_STREQ(small, "");
   EXPECT_EQ(quote_path("abcde", small, sizeof small), 0);
+
+  // An argument the line always gives quoted, by the same rules.
+  char out[32];
+  EXPECT_EQ(quote_argument("demo", out, sizeof out), 0);
+  EXPECT_STREQ(out, "\"demo\"");
+  EXPECT_EQ(quote_argument("id\\", out, sizeof out), 0);
+  EXPECT_STREQ(out, "\"id\\\\\"");
+  EXPECT_EQ(quote_argument("a\"b", out, sizeof out), kPathHoldsQuote);
 }
 
 TEST(ComposeShellLine, WrapsABodyThatBeginsWithAQuote) {
