@@ -1,5 +1,7 @@
 // seedurls (stand-in): passes the URLs of its standard input that look like
-// something a gatherer could fetch to its standard output, one a line.
+// something a gatherer could fetch to its standard output, one a line: a
+// network URL, or a file URL of this machine ("file:///PATH" or
+// "file://localhost/PATH").
 #include <cctype>
 #include <cstdio>
 #include <iostream>
@@ -19,17 +21,21 @@ bool starts_with_nocase(std::string_view text, std::string_view prefix) {
   return true;
 }
 
-// A scheme we gather, a host of letters, digits, dots and hyphens (with an
-// optional port), and no blank or control character anywhere.
+// No blank or control character anywhere; a file URL with a path, or a
+// network scheme we gather and a host of letters, digits, dots and hyphens
+// (with an optional port).
 bool looks_like_url(std::string_view url) {
+  for (unsigned char c : url) {
+    if (c <= ' ' || c == 0x7F) return false;
+  }
+  for (std::string_view local : {"file:///", "file://localhost/"}) {
+    if (starts_with_nocase(url, local)) return url.size() > local.size();
+  }
   std::size_t host = 0;
   for (std::string_view scheme : {"http://", "https://", "ftp://"}) {
     if (starts_with_nocase(url, scheme)) host = scheme.size();
   }
   if (host == 0) return false;
-  for (unsigned char c : url) {
-    if (c <= ' ' || c == 0x7F) return false;
-  }
   std::size_t end = host;
   while (end < url.size() && (std::isalnum(static_cast<unsigned char>(url[end])) || url[end] == '.' ||
                               url[end] == '-')) {

@@ -15,6 +15,10 @@ struct ChildOptions {
   // job control never stops the child) with SIGINT ignored.
   bool new_process_group = true;
   const char* working_dir = nullptr;  // null: the caller's current directory
+  // The child's standard output goes into this file, made or emptied for it
+  // (null: the caller's standard output). A file that cannot be made is a
+  // start failure.
+  const char* output_path = nullptr;
 };
 
 // Exit code a still-running process reports.

@@ -93,6 +93,9 @@ class SpawnSetup {
     if (int rc = posix_spawn_file_actions_addopen(&actions_, 1, kNull, O_WRONLY, 0)) return rc;
     return posix_spawn_file_actions_addopen(&actions_, 2, kNull, O_WRONLY, 0);
   }
+  int output_to(const std::string& path) {
+    return posix_spawn_file_actions_addopen(&actions_, 1, path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  }
   // Nothing but the standard streams reaches the child.
   int close_others() { return posix_spawn_file_actions_addclosefrom_np(&actions_, 3); }
 
@@ -113,6 +116,7 @@ struct StartRequest {
   bool inherit_handles = true;
   bool null_stdio = false;
   const char* working_dir = nullptr;
+  const char* output_path = nullptr;
 };
 
 // With SIGCHLD ignored (a setting a caller can hand down through exec) the
@@ -175,6 +179,11 @@ int start(const char* command_line, const StartRequest& request, pid_t* pid) {
   if (request.new_process_group) {
     if (int rc = setup.new_group()) return rc;
   }
+  // Opened before the change of directory: a relative path names the same
+  // file as it does for the caller, as on Windows.
+  if (request.output_path != nullptr) {
+    if (int rc = setup.output_to(posix::native_path(request.output_path))) return rc;
+  }
   if (request.working_dir != nullptr) {
     if (int rc = setup.chdir_to(posix::native_path(request.working_dir))) return rc;
   }
@@ -219,6 +228,7 @@ int run_child(const char* command_line, const ChildOptions& options, int* start_
   request.ignore_interrupt = options.new_process_group;
   request.inherit_handles = options.inherit_handles;
   request.working_dir = options.working_dir;
+  request.output_path = options.output_path;
   return run(command_line, request, start_error);
 }
 

@@ -29,9 +29,10 @@ struct Started {
 
 // CreateProcessA may write into the command line, so it gets its own copy.
 // The start-up record is all zero apart from its size: the child takes the
-// caller's console and standard handles the system's default way.
+// caller's console and standard handles the system's default way. An output
+// file replaces only the standard output; the other two stay the caller's.
 bool create(const char* command_line, BOOL inherit, DWORD flags, const char* working_dir,
-            Started* started, DWORD* error) {
+            const char* output_path, Started* started, DWORD* error) {
   if (command_line == nullptr) {
     *error = ERROR_INVALID_PARAMETER;
     return false;
@@ -39,6 +40,24 @@ bool create(const char* command_line, BOOL inherit, DWORD flags, const char* wor
   std::string line(command_line);
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
+  UniqueHandle output;
+  if (output_path != nullptr) {
+    SECURITY_ATTRIBUTES inheritable{};
+    inheritable.nLength = sizeof(inheritable);
+    inheritable.bInheritHandle = TRUE;
+    output.reset(CreateFileA(output_path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output.valid()) {
+      *error = GetLastError();
+      return false;
+    }
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = output.get();
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    // The handles of the record reach the child only by inheritance.
+    inherit = TRUE;
+  }
   PROCESS_INFORMATION info{};
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, inherit, flags, nullptr, working_dir,
                       &startup, &info)) {
@@ -57,7 +76,7 @@ int run_child(const char* command_line, const ChildOptions& options, int* start_
   DWORD error = 0;
   if (!create(command_line, options.inherit_handles ? TRUE : FALSE,
               options.new_process_group ? CREATE_NEW_PROCESS_GROUP : 0, options.working_dir,
-              &child, &error)) {
+              options.output_path, &child, &error)) {
     set_error(start_error, error);
     return -1;
   }
@@ -75,7 +94,7 @@ bool start_error_is_errno() { return false; }
 int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int* start_error) {
   Started daemon;
   DWORD error = 0;
-  if (!create(command_line, FALSE, CREATE_NEW_PROCESS_GROUP, nullptr, &daemon, &error)) {
+  if (!create(command_line, FALSE, CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &daemon, &error)) {
     set_error(start_error, error);
     return -1;
   }

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -112,9 +113,18 @@ class DemoCycle : public ::testing::Test {
     dir_.write("inst/lib/lorvex.msg", catalogue_);
     dir_.mkdir("demo");
     dir_.mkdir("demo/data");
-    for (const char* name : {"gatherinput", "HTTPAuth.cf", "data/PRODUCTION.gdbm"}) {
+    for (const char* name : {"HTTPAuth.cf", "data/PRODUCTION.gdbm"}) {
       dir_.write(std::string("demo/") + name, lxt::read_file(demo_dir() + "/gatherers/demo/" + name));
     }
+    // The sample documents, named by file URLs of this target's form.
+    dir_.mkdir("docs");
+    for (const char* name : {"guide.html", "lxgather.1", "report.pdf"}) {
+      dir_.write(std::string("docs/") + name, lxt::read_file(demo_dir() + "/documents/" + name));
+    }
+    const std::string docs = replace_all(dir_.host("docs"), "\\", "/");
+    documents_url_ = (docs.starts_with("/") ? "file://" : "file:///") + docs;
+    dir_.write("demo/gatherinput", replace_all(lxt::read_file(demo_dir() + "/gatherers/demo/gatherinput"),
+                                               "@DOCUMENTS@", documents_url_));
     dir_.mkdir("demo/cache-liburl");
     std::string settings = lxt::read_file(demo_dir() + "/gatherers/demo/cyclerun.ini");
     settings = replace_all(settings, "@WORK_DIR@", dir_.host("demo"));
@@ -135,6 +145,8 @@ class DemoCycle : public ::testing::Test {
     lxt::RunOptions options;
     options.cwd = dir_.file("demo");
     options.search_dirs.push_back(lxt::bin_dir() + "/../kestrel/bin");
+    // essence finds the system's summarizers by the program search.
+    options.search_dirs.push_back(lxt::bin_dir());
     RunResult result = lxt::run({lxt::program("cyclerun"), "cyclerun.ini"}, options);
     result.out = lxt::lf(result.out);
     result.err = lxt::lf(result.err);
@@ -153,6 +165,7 @@ class DemoCycle : public ::testing::Test {
   lxt::TempDir dir_;
   lxt::Registry registry_;
   std::string catalogue_;
+  std::string documents_url_;
 };
 
 TEST_F(DemoCycle, WholeCycleWithTheStandInsAndTheService) {
@@ -169,7 +182,8 @@ TEST_F(DemoCycle, WholeCycleWithTheStandInsAndTheService) {
   // Each tool said what it did, in the cycle's order, database finishing last.
   std::vector<std::string> tools;
   for (const std::string& line : lines_of(result.err)) tools.push_back(line.substr(0, line.find(':')));
-  const std::vector<std::string> expected{"linkprune", "agecull", "keybuild", "seedurls", "essence",
+  const std::vector<std::string> expected{"linkprune", "agecull",   "keybuild",  "seedurls",
+                                          "essence",   "essence",   "essence",   "essence",
                                           "storetidy", "storejoin", "keybuild"};
   if (lxt::is_wine()) {
     // Wine's interpreter cannot start the POSIX Perl: it says so after these.
@@ -177,8 +191,8 @@ TEST_F(DemoCycle, WholeCycleWithTheStandInsAndTheService) {
     tools.resize(expected.size());
   }
   EXPECT_EQ(tools, expected) << result.err;
-  EXPECT_NE(result.err.find("seedurls: passed 4 URLs, skipped 2 lines"), std::string::npos) << result.err;
-  EXPECT_NE(result.err.find("essence: appended 4 templates"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("seedurls: passed 7 URLs, skipped 2 lines"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("essence: appended 7 templates"), std::string::npos) << result.err;
   EXPECT_TRUE(result.out.starts_with("storeseal: Using given directory: " + dir_.host("demo/data") + "\n")) << result.out;
 
   // The templates gathered for the URLs that look fetchable, consolidated with
@@ -186,12 +200,50 @@ TEST_F(DemoCycle, WholeCycleWithTheStandInsAndTheService) {
   // one) and indexed; the gathered database is gone.
   const std::vector<std::string> urls{"http://www.example.jp/index.html", "http://www.example.jp/news/",
                                       "http://intranet.example.jp:8080/docs/manual.html",
-                                      "https://www.example.co.jp/products/?lang=ja", "http://www.example.jp/about.html"};
+                                      "https://www.example.co.jp/products/?lang=ja",
+                                      documents_url_ + "/guide.html", documents_url_ + "/lxgather.1",
+                                      documents_url_ + "/report.pdf", "http://www.example.jp/about.html"};
   std::vector<std::string> production;
+  std::map<std::string, std::string> summaries;  // URL -> its Summary attribute line
   for (const std::string& line : lines_of(lxt::lf(dir_.read("demo/data/PRODUCTION.gdbm")))) {
     if (line.starts_with("@FILE { ")) production.push_back(line.substr(8));
+    if (line.starts_with("Summary{")) summaries[production.back()] = line;
   }
   EXPECT_EQ(production, urls);
+
+  // Each local document summarized by the summarizer of its type, through
+  // the outside programs the summarizers start: the body text of the page
+  // (no title, script or comment), the troff page's abstract, the words of
+  // the print document's pages.
+  struct Summary {
+    const char* document;
+    const char* summarizer;
+    const char* holds;
+    const char* lacks;  // null: nothing to look for
+  };
+  const Summary expected_summaries[] = {
+      {"guide.html", "htmlsift", "The demo gatherer collects the pages of the intranet once a week, summarizes each "
+                                 "document by its type & keeps", "Demo gatherer guide"},
+      {"lxgather.1", "skim", "summarizes every document it fetches and finishes the databases. ...", nullptr},
+      {"report.pdf", "pdfsift", "\tQuarterly gathering report The gatherer summarized 1,204 documents (38 new) "
+                                "this quarter.", "/Type"},
+  };
+  for (const Summary& e : expected_summaries) {
+    SCOPED_TRACE(e.document);
+    const std::string url = documents_url_ + "/" + e.document;
+    const std::string& line = summaries[url];
+    EXPECT_NE(line.find(e.holds), std::string::npos) << line;
+    if (e.lacks != nullptr) {
+      EXPECT_EQ(line.find(e.lacks), std::string::npos) << line;
+    }
+    const std::size_t tab = line.find(":\t");
+    ASSERT_NE(tab, std::string::npos) << line;
+    EXPECT_EQ(line.substr(0, tab), "Summary{" + std::to_string(line.size() - tab - 2) + "}");
+    EXPECT_NE(result.err.find(std::string("essence: ") + e.summarizer + " summarized " + url + " in "),
+              std::string::npos)
+        << result.err;
+  }
+  EXPECT_EQ(summaries.size(), 3u);
   std::string index;
   for (const std::string& url : urls) index += url + "\n";
   EXPECT_EQ(lxt::lf(dir_.read("demo/data/INDEX.gdbm")), index);
@@ -199,7 +251,7 @@ TEST_F(DemoCycle, WholeCycleWithTheStandInsAndTheService) {
   EXPECT_FALSE(dir_.exists("demo/data/WORKING.gdbm"));
   EXPECT_TRUE(dir_.exists("demo/data/INFO_J.txt"));
   if (!lxt::is_wine()) {
-    EXPECT_NE(dir_.read("demo/data/INFO.soif").find("Number-Of-Templates{1}:\t5\n"), std::string::npos);
+    EXPECT_NE(dir_.read("demo/data/INFO.soif").find("Number-Of-Templates{1}:\t8\n"), std::string::npos);
   }
 
   // The per-run files are cleared away; the lock is gone again.

@@ -1,0 +1,117 @@
+// vezURUduvev (stand-in): the product's document filter, which the
+// document-filter summarizers start. "vezURUduvev [--body-only] FILE" writes
+// the text of an office or print document, one line per run of text. Not a
+// reader of the real formats: the text is what the file holds as text, runs
+// of at least four printable characters (ASCII or whole Shift_JIS
+// characters). With --body-only it is the text of the document's string
+// literals, "(...)" with "\" escapes, which is where a print document keeps
+// the words of its pages; a file without any gives its runs as above.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "port/file.h"
+#include "port/text.h"
+
+namespace {
+
+constexpr std::size_t kShortestRun = 4;
+
+void usage() { std::fputs("Usage: vezURUduvev [--body-only] FILE\n", stderr); }
+
+bool read_all(const char* path, std::string* bytes) {
+  std::FILE* in = port::open_file(path, "rb");
+  if (in == nullptr) return false;
+  char block[8192];
+  std::size_t got;
+  while ((got = std::fread(block, 1, sizeof block, in)) > 0) bytes->append(block, got);
+  const bool ok = std::ferror(in) == 0;
+  std::fclose(in);
+  return ok;
+}
+
+bool printable(unsigned char byte) { return byte >= 0x20 && byte < 0x7F; }
+bool trail_byte(unsigned char byte) { return byte >= 0x40 && byte <= 0xFC && byte != 0x7F; }
+
+// The runs of text of the bytes, in order.
+std::vector<std::string> text_runs(const std::string& bytes) {
+  std::vector<std::string> runs;
+  std::string run;
+  auto end_run = [&] {
+    if (run.size() >= kShortestRun) runs.push_back(run);
+    run.clear();
+  };
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    if (printable(byte)) {
+      run += bytes[i];
+    } else if (port::is_lead_byte(byte) && i + 1 < bytes.size() &&
+               trail_byte(static_cast<unsigned char>(bytes[i + 1]))) {
+      run += bytes.substr(i++, 2);
+    } else {
+      end_run();
+    }
+  }
+  end_run();
+  return runs;
+}
+
+// The contents of the string literals, escapes resolved; nested parentheses
+// belong to the string.
+std::vector<std::string> string_literals(const std::string& bytes) {
+  std::vector<std::string> literals;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != '(') continue;
+    std::string literal;
+    int depth = 1;
+    for (++i; i < bytes.size(); ++i) {
+      const char c = bytes[i];
+      if (c == '\\' && i + 1 < bytes.size()) {
+        const char escaped = bytes[++i];
+        literal += escaped == 'n' ? '\n' : escaped == 't' ? '\t' : escaped;
+        continue;
+      }
+      if (c == '(') ++depth;
+      if (c == ')' && --depth == 0) break;
+      literal += c;
+    }
+    for (const std::string& run : text_runs(literal)) literals.push_back(run);
+  }
+  return literals;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool body_only = false;
+  const char* path = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--body-only") == 0) {
+      body_only = true;
+    } else if (path == nullptr && argv[i][0] != '-') {
+      path = argv[i];
+    } else {
+      usage();
+      return 2;
+    }
+  }
+  if (path == nullptr) {
+    usage();
+    return 2;
+  }
+  std::string bytes;
+  if (!read_all(path, &bytes)) {
+    std::fprintf(stderr, "vezURUduvev: cannot read %s: %s\n", path, std::strerror(errno));
+    return 1;
+  }
+  std::vector<std::string> text = body_only ? string_literals(bytes) : std::vector<std::string>{};
+  if (text.empty()) text = text_runs(bytes);
+  for (const std::string& line : text) std::printf("%s\n", line.c_str());
+  if (std::fflush(stdout) != 0) {
+    std::perror("vezURUduvev: write");
+    return 1;
+  }
+  return 0;
+}
