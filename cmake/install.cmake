@@ -93,7 +93,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Lorvex gathering administration tools")
 set(CPACK_PACKAGE_CONTACT "Lorvex administrators <root@localhost>")
 if(LORVEX_TARGET_WINDOWS)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME Lorvex-${CPACK_PACKAGE_VERSION}-win64)
+  # The .zip holds the folder Lorvex, which unpacked at C:\ is the folder
+  # the .reg file names.
+  set(CPACK_PACKAGE_FILE_NAME Lorvex)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   set(CPACK_GENERATOR DEB)

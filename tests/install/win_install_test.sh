@@ -17,15 +17,16 @@ expected+=" wordsift.exe writesift.exe"
 [ "$programs" = "$expected" ] || fail "installed programs: $programs"
 expect_file "$folder/lib/lorvex.msg"
 expect_file "$folder/htdocs/Lorvex-doc/admin/GIF/foot2.gif"
-head -n 1 "$folder/lorvex.reg" | grep -qx 'REGEDIT4' || fail "lorvex.reg is no registry-editor file"
-grep -qxF '"Path00"="C:\\Lorvex"' "$folder/lorvex.reg" || fail "Path00: $(grep Path00 "$folder/lorvex.reg")"
+head -n 1 "$folder/lorvex.reg" | grep -qx $'REGEDIT4\r' || fail "lorvex.reg is no registry-editor file"
+grep -qxF $'"Path00"="C:\\\\Lorvex"\r' "$folder/lorvex.reg" || fail "Path00: $(grep Path00 "$folder/lorvex.reg")"
 
 cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$scratch/pkg" >"$scratch/cpack.log" 2>&1 ||
   fail "cpack: $(cat "$scratch/cpack.log")"
-zip="$(ls "$scratch"/pkg/*.zip)"
+zip="$scratch/pkg/Lorvex.zip"
+expect_file "$zip"
 python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$zip" >"$scratch/zip.list"
 for file in bin/cyclerun.exe bin/skim.exe lib/lorvex.msg lorvex.reg; do
-  grep -qx "[^/]*/$file" "$scratch/zip.list" || fail "the .zip lacks $file: $(cat "$scratch/zip.list")"
+  grep -qx "Lorvex/$file" "$scratch/zip.list" || fail "the .zip lacks $file: $(cat "$scratch/zip.list")"
 done
 
 # skim from the installed folder, on a document of its own: a paragraph cut
