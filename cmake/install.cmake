@@ -34,7 +34,7 @@ endif()
 
 # The sample registry names the installation directory as it is at install
 # time (cmake --install --prefix, or the package's /usr), so it is written
-# then. The Windows folder may be unpacked anywhere: its file names C:\Lorvex.
+# then. The Windows folder is named for where its .zip unpacks: C:\Lorvex.
 if(LORVEX_TARGET_WINDOWS)
   set(LORVEX_REG_NAME lorvex.reg)
 else()
@@ -101,7 +101,7 @@ else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION admin)
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Lorvex gathering administration tools\n Console programs that run a gathering cycle, finish the gatherer's\n databases, start and stop the gatherer and its export daemon, and\n summarize documents, with their manual pages, message catalogue and a\n sample installation.")
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Lorvex gathering administration tools\nConsole programs that run a gathering cycle, finish the gatherer's\ndatabases, start and stop the gatherer and its export daemon, and\nsummarize documents, with their manual pages, message catalogue and a\nsample installation.")
   # The libraries the programs link, found by dpkg-shlibdeps, and the tools
   # database finishing starts.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
