@@ -101,7 +101,7 @@ else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION admin)
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Lorvex gathering administration tools\nConsole programs that run a gathering cycle, finish the gatherer's\ndatabases, start and stop the gatherer and its export daemon, and\nsummarize documents, with their manual pages, message catalogue and a\nsample installation.")
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Console programs that run a gathering cycle, finish the gatherer's\ndatabases, start and stop the gatherer and its export daemon, and\nsummarize documents, with their manual pages, message catalogue and a\nsample installation.")
   # The libraries the programs link, found by dpkg-shlibdeps, and the tools
   # database finishing starts.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
