@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# The manual pages: one for every program, each rendering with no warning
+# from groff -ww, mandoc -T lint and man -l, and a synopsis that says what the
+# program's own usage text says (without the ".exe" of the Windows name; the
+# Japanese usage word "file" in English).
+# Arguments: MAN1_DIR BIN_DIR
+set -euo pipefail
+man1="$(cd "$1" && pwd)"
+bin="$(cd "$2" && pwd)"
+. "$(dirname "$0")/common.sh"
+
+for tool in groff mandoc man; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/bootstrap installs it)"
+done
+
+for program_path in "$bin"/*; do
+  program="$(basename "$program_path")"
+  page="$man1/$program.1"
+  expect_file "$page"
+
+  groff -ww -man -z "$page" >"$scratch/groff" 2>&1 || fail "groff failed on $program.1"
+  [ ! -s "$scratch/groff" ] || fail "groff -ww on $program.1: $(cat "$scratch/groff")"
+  mandoc -T lint "$page" >"$scratch/mandoc" 2>&1 || true
+  [ ! -s "$scratch/mandoc" ] || fail "mandoc -T lint on $program.1: $(cat "$scratch/mandoc")"
+  MANWIDTH=200 LANG=C.UTF-8 man -l "$page" >"$scratch/rendered" 2>"$scratch/man.err" || fail "man -l $program.1"
+  [ ! -s "$scratch/man.err" ] || fail "man -l on $program.1: $(cat "$scratch/man.err")"
+
+  # The usage text of a program run without arguments (packdump and skim
+  # take any number and have none).
+  case "$program" in packdump | skim) continue ;; esac
+  "$program_path" </dev/null >"$scratch/usage.out" 2>"$scratch/usage.err" || true
+  usage="$(cat "$scratch/usage.out" "$scratch/usage.err" | iconv -f CP932 -t UTF-8 |
+    sed -n -e 's/^.*Usage: //p' -e 's/^使用法: //p' | head -n 1)"
+  [ -n "$usage" ] || fail "$program wrote no usage text"
+  usage="$(printf '%s' "$usage" | sed -E -e 's/^([^ ]+)(\[\.exe\]|\.exe) /\1 /' -e 's/\.$//' -e 's/ファイル/file/')"
+  synopsis="$(sed -n '/^SYNOPSIS$/,/^[A-Z]/{/^  */p}' "$scratch/rendered" | sed -E 's/^ +//; s/ +/ /g' | paste -sd ' ')"
+  [ "$synopsis" = "$usage" ] || fail "$program.1: synopsis \"$synopsis\", usage \"$usage\""
+done
+echo "$(ls "$bin" | wc -l) manual pages render cleanly"

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The Windows build installed into a folder (and packed as a .zip) holds the
+# .exe files, the catalogue and an importable .reg file; a program runs from
+# that folder under Wine, without anything of the build tree.
+# Arguments: WIN_BUILD_DIR WINEPREFIX
+set -euo pipefail
+build="$(cd "$1" && pwd)"
+wineprefix="$2"
+. "$(dirname "$0")/common.sh"
+
+folder="$scratch/Lorvex"
+cmake --install "$build" --prefix "$folder" >"$scratch/install.log" 2>&1 || fail "cmake --install: $(cat "$scratch/install.log")"
+programs="$(cd "$folder/bin" && ls | LC_ALL=C sort | paste -sd ' ')"
+expected="LaunchCrawler.exe LaunchServer.exe StopServer.exe cyclerun.exe freelancesift.exe htmlsift.exe htmlsift2.exe"
+expected+=" ichitarosift.exe lotus123sift.exe packdump.exe pdfsift.exe ppointsift.exe rtfsift.exe skim.exe storeseal.exe"
+expected+=" wordsift.exe writesift.exe"
+[ "$programs" = "$expected" ] || fail "installed programs: $programs"
+expect_file "$folder/lib/lorvex.msg"
+expect_file "$folder/htdocs/Lorvex-doc/admin/GIF/foot2.gif"
+head -n 1 "$folder/lorvex.reg" | grep -qx $'REGEDIT4\r' || fail "lorvex.reg is no registry-editor file"
+grep -qxF $'"Path00"="C:\\\\Lorvex"\r' "$folder/lorvex.reg" || fail "Path00: $(grep Path00 "$folder/lorvex.reg")"
+
+cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$scratch/pkg" >"$scratch/cpack.log" 2>&1 ||
+  fail "cpack: $(cat "$scratch/cpack.log")"
+zip="$scratch/pkg/Lorvex.zip"
+expect_file "$zip"
+python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$zip" >"$scratch/zip.list"
+for file in bin/cyclerun.exe bin/skim.exe lib/lorvex.msg lorvex.reg; do
+  grep -qx "Lorvex/$file" "$scratch/zip.list" || fail "the .zip lacks $file: $(cat "$scratch/zip.list")"
+done
+
+# skim from the installed folder, on a document of its own: a paragraph cut
+# after its first sentence.
+printf '.PP\nThe first sentence.\nThe second one.\n.PP\nMore.\n' >"$scratch/doc.ms"
+status=0
+(cd "$scratch" && WINEPREFIX="$wineprefix" WINEDEBUG=-all setarch -R wine "$folder/bin/skim.exe" doc.ms \
+  >"$scratch/out" 2>"$scratch/err") || status=$?
+[ "$status" -eq 0 ] || fail "skim.exe exited with $status: $(cat "$scratch/err")"
+[ "$(tr -d '\r' <"$scratch/out")" = "$(printf '.PP\nThe first sentence.\n...\n.PP\nMore.\n...')" ] ||
+  fail "skim.exe wrote: $(cat -A "$scratch/out")"
+echo "installed into $folder and packed as $(basename "$zip"); skim.exe ran from there"
