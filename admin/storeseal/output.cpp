@@ -11,7 +11,11 @@
 void SealOutput::open_log() {
   const char* mode = port::get_env("LXG_STARTMODE");
   product_mode_ = mode != nullptr && std::strcmp(mode, "LX") == 0;
-  if (const char* path = port::get_env("KESTREL_GATHERER_LOGFILE")) log_ = port::open_file(path, "a");
+  const char* path = port::get_env("KESTREL_GATHERER_LOGFILE");
+  if (path == nullptr) return;
+  log_ = port::open_file(path, "a");
+  // Without the file the run goes on; its log lines are lost, and that is said.
+  if (log_ == nullptr && product_mode_) lost(path, errno);
 }
 
 void SealOutput::close_log() {
