@@ -62,9 +62,15 @@ NetResult fail(NetResult result, NetStep step, int error) {
   return result;
 }
 
-// A blocking connect cut short by a signal goes on in the background: wait
-// for it to end and take its own result, as a second connect cannot.
-int finish_interrupted_connect(int fd) {
+// A blocking connect cut short by a signal may go on in the background.
+// Asking again tells: connected, still under way (then wait for its end and
+// take its own result), or never begun or failed (then this is the attempt).
+int finish_interrupted_connect(int fd, const sockaddr* address, socklen_t address_size) {
+  for (;;) {
+    if (posix::sys().connect(fd, address, address_size) == 0 || errno == EISCONN) return 0;
+    if (errno == EALREADY || errno == EINPROGRESS) break;
+    if (errno != EINTR) return -1;
+  }
   pollfd entry{fd, POLLOUT, 0};
   int ready = 0;
   do {
@@ -88,7 +94,9 @@ NetResult exchange(int fd, const sockaddr_in& address, const char* request, int 
   using posix::winsock_error;
   NetResult result;
   int connected = sys().connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  if (connected != 0 && errno == EINTR) connected = finish_interrupted_connect(fd);
+  if (connected != 0 && errno == EINTR) {
+    connected = finish_interrupted_connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  }
   if (connected != 0) {
     return fail(result, NetStep::kConnect, winsock_error(errno));
   }
