@@ -39,6 +39,14 @@ int create_exclusive(const char* path);
 // fopen with the path rule above. Text modes follow the runtime's ("r", "a+" ...).
 std::FILE* open_file(const char* path, const char* mode);
 
+// Whether everything written to the stream so far has reached its file:
+// flushes it and looks at its error flag. 0, or -1 with errno set (EIO when
+// an earlier write failed and its errno is gone).
+int flush_checked(std::FILE* stream);
+// Closes a stream written to, flush_checked first: 0 only when every write
+// and the close succeeded, else -1 with errno. The stream is closed either way.
+int close_checked(std::FILE* stream);
+
 void set_binary_mode(std::FILE* stream);
 void set_text_mode(std::FILE* stream);
 

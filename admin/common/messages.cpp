@@ -1,11 +1,14 @@
 #include "admin/common/messages.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "admin/common/catalogue.h"
+#include "admin/common/exec_cmd.h"
 #include "admin/common/message_texts.h"
+#include "port/file.h"
 
 namespace {
 
@@ -187,6 +190,11 @@ int write_msg_page(int /*status*/, const char* identifier, const char* body) {
       "<H4 ALIGN=\"center\">Copyright (C) VELMORA. All rights reserved.</H4>\n"
       "</BODY></HTML>\n",
       kPageBackButtonLine);
-  std::fflush(stdout);
+  // The page is the caller's only report: one that did not arrive is told
+  // where it still can be.
+  if (port::flush_checked(stdout) != 0) {
+    std::fprintf(stderr, "emit_msg: %s: ERROR: Cannot write the message page of %s (errno=%d).\n", time_stamp(),
+                 identifier, errno);
+  }
   return 0;
 }

@@ -19,12 +19,20 @@ bool lock_path(char (&path)[kLockPathSize]) {
   return true;
 }
 
+// The path of the lock this run holds. The release removes what was created,
+// without asking the registry again: a second reading that failed would
+// leave the lock behind and block every later cycle.
+char held[kLockPathSize];
+
 }  // namespace
 
 int lock_cycle() {
   char path[kLockPathSize];
   if (!lock_path(path)) return -1;
-  if (port::create_exclusive(path) == 0) return 0;
+  if (port::create_exclusive(path) == 0) {
+    std::snprintf(held, sizeof held, "%s", path);
+    return 0;
+  }
   const int error = errno;
   if (error == EEXIST) {
     emit_msg(500, "LXC_MSG_016");
@@ -36,8 +44,15 @@ int lock_cycle() {
 
 int unlock_cycle() {
   char path[kLockPathSize];
-  if (!lock_path(path)) return -1;
-  if (port::remove_file(path) == 0) return 0;
+  if (held[0] != '\0') {
+    std::snprintf(path, sizeof path, "%s", held);
+  } else if (!lock_path(path)) {
+    return -1;
+  }
+  if (port::remove_file(path) == 0) {
+    held[0] = '\0';
+    return 0;
+  }
   const int error = errno;
   if (error == ENOENT) return 0;
   emit_msg(500, "LXC_MSG_022", path, error);

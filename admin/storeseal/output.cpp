@@ -1,5 +1,6 @@
 #include "admin/storeseal/output.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 
@@ -10,12 +11,22 @@
 void SealOutput::open_log() {
   const char* mode = port::get_env("LXG_STARTMODE");
   product_mode_ = mode != nullptr && std::strcmp(mode, "LX") == 0;
-  if (const char* path = port::get_env("KESTREL_GATHERER_LOGFILE")) log_ = port::open_file(path, "a");
+  const char* path = port::get_env("KESTREL_GATHERER_LOGFILE");
+  if (path == nullptr) return;
+  log_ = port::open_file(path, "a");
+  // Without the file the run goes on; its log lines are lost, and that is said.
+  if (log_ == nullptr && product_mode_) lost(path, errno);
 }
 
 void SealOutput::close_log() {
-  if (log_ != nullptr) std::fclose(log_);
+  if (log_ == nullptr) return;
+  if (port::close_checked(log_) != 0 && !log_lost_) lost("the log file", errno);
   log_ = nullptr;
+}
+
+void SealOutput::lost(const char* what, int error) {
+  std::fprintf(stderr, "storeseal: %s: ERROR: Cannot write to %s (errno=%d).\n", time_stamp(), what, error);
+  std::fflush(stderr);
 }
 
 void SealOutput::to_log(const char* prefix, const char* format, std::va_list args) {
@@ -24,7 +35,10 @@ void SealOutput::to_log(const char* prefix, const char* format, std::va_list arg
   std::vfprintf(log_, format, args);
   std::fputc('\n', log_);
   // A run that is cut short keeps every line it wrote.
-  std::fflush(log_);
+  if (port::flush_checked(log_) != 0 && !log_lost_) {
+    log_lost_ = true;
+    lost("the log file", errno);
+  }
 }
 
 void SealOutput::progress(const char* format, ...) {
@@ -35,7 +49,10 @@ void SealOutput::progress(const char* format, ...) {
   std::fputs("storeseal: ", stdout);
   std::vfprintf(stdout, format, args);
   std::fputc('\n', stdout);
-  std::fflush(stdout);
+  if (port::flush_checked(stdout) != 0 && !out_lost_) {
+    out_lost_ = true;
+    lost("standard output", errno);
+  }
   to_log("", format, twin);
   va_end(twin);
   va_end(args);

@@ -28,7 +28,12 @@ class SealOutput {
 
  private:
   void to_log(const char* prefix, const char* format, std::va_list args);
+  // A write that did not reach its file is told once on standard error.
+  void lost(const char* what, int error);
+
 
   std::FILE* log_ = nullptr;
   bool product_mode_ = false;
+  bool log_lost_ = false;
+  bool out_lost_ = false;
 };

@@ -134,8 +134,12 @@ bool Seal::replace_production() {
                kWorking, kRefresh);
     return false;
   }
-  port::remove_file(kWorking);
-  port::remove_file(kRefresh);
+  // A gathered database left behind would be joined again by the next run.
+  for (const char* gathered : {kWorking, kRefresh}) {
+    if (port::remove_file(gathered) != 0 && errno != ENOENT) {
+      out_.error("Cannot remove %s (errno=%d).", gathered, errno);
+    }
+  }
   return true;
 }
 

@@ -31,6 +31,14 @@ void fill_info(const struct stat& st, FileInfo* info) {
   info->size = static_cast<long long>(st.st_size);
 }
 
+// open(2), again when a signal cut it short.
+int open_native(const char* native, int flags, mode_t mode = 0) {
+  for (;;) {
+    const int fd = sys().open(native, flags, mode);
+    if (fd >= 0 || errno != EINTR) return fd;
+  }
+}
+
 }  // namespace
 
 int file_stat(const char* path, FileInfo* info) {
@@ -83,9 +91,9 @@ namespace {
 
 // Flushes the data of the file (or directory) at a native path to the disk.
 int sync_path(const std::string& native, int flags) {
-  const int fd = sys().open(native.c_str(), flags | O_CLOEXEC);
+  const int fd = open_native(native.c_str(), flags | O_CLOEXEC);
   if (fd < 0) return -1;
-  const int synced = ::fsync(fd);
+  const int synced = sys().fsync(fd);
   const int error = errno;
   sys().close(fd);
   errno = error;
@@ -116,14 +124,51 @@ int replace_file(const char* from, const char* to) {
 int change_dir(const char* path) { return sys().chdir(native_path(path).c_str()) == 0 ? 0 : -1; }
 
 int create_exclusive(const char* path) {
-  const int fd = sys().open(native_path(path).c_str(), O_CREAT | O_EXCL | O_RDONLY, 0666);
+  const int fd = open_native(native_path(path).c_str(), O_CREAT | O_EXCL | O_RDONLY, 0666);
   if (fd < 0) return -1;
   sys().close(fd);
   return 0;
 }
 
+namespace {
+
+// fopen over the system-call table, for the fault injection test mode.
+std::FILE* open_through_table(const std::string& native, const char* mode) {
+  int flags = 0;
+  switch (mode[0]) {
+    case 'r':
+      flags = O_RDONLY;
+      break;
+    case 'w':
+      flags = O_WRONLY | O_CREAT | O_TRUNC;
+      break;
+    case 'a':
+      flags = O_WRONLY | O_CREAT | O_APPEND;
+      break;
+    default:
+      errno = EINVAL;
+      return nullptr;
+  }
+  for (const char* c = mode + 1; *c != '\0'; ++c) {
+    if (*c == '+') flags = (flags & ~O_ACCMODE) | O_RDWR;
+    if (*c == 'e') flags |= O_CLOEXEC;
+  }
+  const int fd = open_native(native.c_str(), flags, 0666);
+  if (fd < 0) return nullptr;
+  std::FILE* stream = posix::table_stream(fd, mode);
+  if (stream == nullptr) {
+    const int error = errno;
+    sys().close(fd);
+    errno = error;
+  }
+  return stream;
+}
+
+}  // namespace
+
 std::FILE* open_file(const char* path, const char* mode) {
-  std::FILE* stream = std::fopen(native_path(path).c_str(), mode);
+  std::FILE* stream = posix::fault_injection_active() ? open_through_table(native_path(path), mode)
+                                                       : std::fopen(native_path(path).c_str(), mode);
   // A directory opens on POSIX but reads as nothing: refuse it as Windows
   // does, with the same errno (EACCES), so that callers report it alike.
   struct stat info {};
@@ -142,7 +187,7 @@ long read_available(std::FILE* stream, char* buffer, std::size_t size) {
     return -1;
   }
   for (;;) {
-    const ssize_t got = ::read(fd, buffer, size);
+    const ssize_t got = sys().read(fd, buffer, size);
     if (got >= 0) return static_cast<long>(got);
     if (errno != EINTR) return -1;
   }
@@ -243,7 +288,7 @@ HoldState scan_for_writer(const struct stat& st) {
 
 HoldState held_open_for_writing(const char* path) {
   const std::string native = native_path(path);
-  const Fd fd(sys().open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  const Fd fd(open_native(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return HoldState::kMissing;
     struct stat st {};

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -61,13 +62,42 @@ NetResult fail(NetResult result, NetStep step, int error) {
   return result;
 }
 
+// A blocking connect cut short by a signal may go on in the background.
+// Asking again tells: connected, still under way (then wait for its end and
+// take its own result), or never begun or failed (then this is the attempt).
+int finish_interrupted_connect(int fd, const sockaddr* address, socklen_t address_size) {
+  for (;;) {
+    if (posix::sys().connect(fd, address, address_size) == 0 || errno == EISCONN) return 0;
+    if (errno == EALREADY || errno == EINPROGRESS) break;
+    if (errno != EINTR) return -1;
+  }
+  pollfd entry{fd, POLLOUT, 0};
+  int ready = 0;
+  do {
+    ready = ::poll(&entry, 1, -1);
+  } while (ready < 0 && errno == EINTR);
+  if (ready < 0) return -1;
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return -1;
+  if (error != 0) {
+    errno = error;
+    return -1;
+  }
+  return 0;
+}
+
 // Connects the socket, sends the request and takes one receive of the reply.
 NetResult exchange(int fd, const sockaddr_in& address, const char* request, int request_size, char* reply,
                    int reply_size) {
   using posix::sys;
   using posix::winsock_error;
   NetResult result;
-  if (sys().connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  int connected = sys().connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  if (connected != 0 && errno == EINTR) {
+    connected = finish_interrupted_connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  }
+  if (connected != 0) {
     return fail(result, NetStep::kConnect, winsock_error(errno));
   }
   if (request_size < 0 || (request == nullptr && request_size > 0)) {

@@ -578,6 +578,51 @@ TEST_F(Notice, ClosedStandardStreamsEndNeitherTheCycleNorItsLock) {
   }
 }
 
+TEST_F(Notice, AKillWhileAnyToolRunsLeavesNothingThatBlocksTheNextCycle) {
+  dir_.mkdir("killers");
+  dir_.write("data/PRODUCTION.gdbm", "production\n");
+  const std::string killer_storeseal = lxt::install_double("lxkill", dir_.file("killers"), "storeseal");
+  // storeseal is named by its path: the killing one stands in its place there.
+  const std::string settings_text = [&] {
+    std::string text = base_settings();
+    const std::string recorded = lxt::host_join(dir_.file("tools"), lxt::exe_name("storeseal"));
+    text.replace(text.find(recorded), recorded.size(), lxt::host_path(killer_storeseal));
+    return text;
+  }();
+  std::filesystem::remove(killer_storeseal);
+  for (const char* tool : kTools) {
+    SCOPED_TRACE(tool);
+    dir_.write("work/gatherinput", kUrls);
+    const std::string killer = lxt::install_double("lxkill", dir_.file("killers"), tool);
+    lxt::RunOptions options;
+    options.env = {{"LXT_KILL", "cyclerun"}};
+    options.search_dirs.push_back(dir_.file("killers"));
+    const RunResult killed = cyclerun({settings(settings_text)}, options);
+    std::remove(killer.c_str());
+    // SIGKILL natively; under Wine the status the killer gives TerminateProcess.
+    EXPECT_EQ(killed.status, 128 + 9) << killed.err;
+    EXPECT_EQ(dir_.read("data/PRODUCTION.gdbm"), "production\n");
+    EXPECT_FALSE(lock_exists());
+
+    // The next cycle runs whole, up to its notice.
+    std::filesystem::remove(dir_.file("journal"));
+    dir_.write("work/gatherinput", kUrls);
+    const RunResult again = cyclerun({settings(base_settings())});
+    EXPECT_EQ(again.status, 0) << again.err;
+    // The members of the seeding pipeline start together, in either order.
+    std::vector<std::string> started = programs();
+    std::sort(started.begin(), started.end());
+    // The killed cycle's pipeline may still be ending beside it.
+    started.erase(std::unique(started.begin(), started.end()), started.end());
+    EXPECT_EQ(started, (std::vector<std::string>{"agecull", "essence", "keybuild", "linkprune", "seedurls",
+                                                 "storeseal"}));
+    EXPECT_NE(again.out.find(comment("LXCM019-E")), std::string::npos) << again.out;
+    EXPECT_EQ(dir_.read("data/PRODUCTION.gdbm"), "production\n");
+    EXPECT_FALSE(lock_exists());
+    std::filesystem::remove(dir_.file("journal"));
+  }
+}
+
 TEST_F(Notice, HeldLockKeepsTheNoticeBack) {
   dir_.write("inst/.lxQ71K58R03lock", "");
   const RunResult result = cyclerun({settings(base_settings())});

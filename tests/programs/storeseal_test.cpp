@@ -444,6 +444,36 @@ TEST_F(Seal, PackdumpReplacesTheDumpOnlyWithAWholeNewOne) {
   }
 }
 
+TEST_F(Seal, PackdumpKilledAtAnyChildStartKeepsTheOldDumpWhole) {
+  // The probe's gzip, then the pipeline's dbmtool and gzip.
+  const std::pair<const char*, int> kills[] = {{"gzip", 1}, {"dbmtool", 1}, {"gzip", 2}};
+  dir_.mkdir("killers");
+  int n = 0;
+  for (const auto& [tool, at] : kills) {
+    SCOPED_TRACE(std::string(tool) + " #" + std::to_string(at));
+    dir_.write("data/All-Templates.gz", "old dump\n");
+    dir_.write("data/PRODUCTION.gdbm", "production\n");
+    const std::string killer = lxt::install_double("lxkill", dir_.file("killers"), tool);
+    lxt::RunOptions options;
+    options.env = {{"LXT_KILL", "packdump"},
+                   {"LXT_KILL_AT", std::to_string(at)},
+                   {"LXT_KILL_COUNT", dir_.file("count" + std::to_string(++n))}};
+    options.cwd = dir_.file("data");
+    options.search_dirs = {dir_.file("killers"), dir_.file("tools")};
+    const RunResult killed = lxt::run({lxt::program("packdump")}, options);
+    std::remove(killer.c_str());
+    EXPECT_EQ(killed.status, 128 + 9) << killed.err;
+    EXPECT_EQ(dir_.read("data/All-Templates.gz"), "old dump\n");
+
+    // The next run makes the new dump over whatever the killed one left.
+    options.env = {{"LXT_GZIP_PRINT", "compressed"}};
+    const RunResult again = lxt::run({lxt::program("packdump")}, options);
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(dir_.read("data/All-Templates.gz"), "compressed");
+    EXPECT_FALSE(dir_.exists("data/packdump.out.gz"));
+  }
+}
+
 // ---- with the stand-ins, real gzip and real Perl ---------------------------------
 
 class Finishing : public ::testing::Test {

@@ -133,8 +133,13 @@ bool Launcher::claim_directory() {
     say("ERROR: Cannot open %s (errno=%d).\n", kPidFile, errno);
     return false;
   }
+  // A pid file that did not come out whole would hide the gatherer from
+  // the next launcher: no gatherer is started without it.
   std::fprintf(file, "%d\n", own_pid_);
-  std::fclose(file);
+  if (port::close_checked(file) != 0) {
+    say("ERROR: Cannot write %s (errno=%d).\n", kPidFile, errno);
+    return false;
+  }
   return true;
 }
 

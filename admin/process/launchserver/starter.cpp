@@ -134,7 +134,9 @@ void Starter::report_start_failure(int error) {
   say("%s", text);
   if (std::FILE* log = port::open_file(log_path_, "a+")) {
     write_diagnostic(log, kProgram, "%s", text);
-    std::fclose(log);
+    if (port::close_checked(log) != 0) {
+      write_diagnostic(stderr, kProgram, "ERROR: Cannot write %s (errno=%d).\n", log_path_, errno);
+    }
   }
 }
 

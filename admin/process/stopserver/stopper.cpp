@@ -1,5 +1,6 @@
 #include "admin/process/stopserver/stopper.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -117,7 +118,9 @@ void Stopper::note_stop() const {
   std::FILE* log = port::open_file(kLog, "a+");
   if (log == nullptr) return;
   write_diagnostic(log, kProgram, "Gather daemon has stopped by request.\n");
-  std::fclose(log);
+  if (port::close_checked(log) != 0) {
+    write_diagnostic(stderr, kProgram, "ERROR: Cannot write %s (errno=%d).\n", kLog, errno);
+  }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // main runs.
 #include <signal.h>
 
+#include "port/posix/syscalls.h"
+
 namespace {
 
 // Windows knows no SIGPIPE: a write to a pipe whose reader has gone fails and
@@ -9,7 +11,11 @@ namespace {
 // the signal gives POSIX programs the same: the write fails with EPIPE.
 // Children get the default disposition back when they start.
 struct ProgramStart {
-  ProgramStart() { ::signal(SIGPIPE, SIG_IGN); }
+  ProgramStart() {
+    ::signal(SIGPIPE, SIG_IGN);
+    // The test mode that makes a chosen system call fail (off unless asked for).
+    port::posix::start_fault_injection();
+  }
 };
 
 const ProgramStart program_start;
