@@ -23,6 +23,12 @@ void vwrite_diagnostic(std::FILE* out, const char* program, const char* format, 
 int read_pid_file(const char* path, long* pid) {
   std::FILE* file = port::open_file(path, "r");
   if (file == nullptr) return kPidFileMissing;
+  const int result = read_pid_number(file, pid);
+  std::fclose(file);
+  return result;
+}
+
+int read_pid_number(std::FILE* file, long* pid) {
   int c = std::fgetc(file);
   while (c != EOF && std::isspace(c)) c = std::fgetc(file);
   bool negative = false;
@@ -39,7 +45,6 @@ int read_pid_file(const char* path, long* pid) {
     if (!too_large) number = number * 10 + (c - '0');
     if (number > static_cast<long long>(INT_MAX) + 1) too_large = true;
   }
-  std::fclose(file);
   if (negative) number = -number;
   if (!digits || too_large || number > INT_MAX) return kPidFileNoNumber;
   *pid = static_cast<long>(number);

@@ -17,6 +17,8 @@ constexpr int kPidFileNoNumber = -2;  // it holds no decimal number, or one beyo
 // Reads the first decimal number of a pid file as "%d" takes it: white space,
 // an optional sign, digits. 0 with *pid, or one of the results above.
 int read_pid_file(const char* path, long* pid);
+// The same from an open stream, which stays open (kPidFileMissing never comes back).
+int read_pid_number(std::FILE* file, long* pid);
 
 // Puts the directories (in the system's own form) in front of the search
 // path; false, after a message of the program, when there is no memory.

@@ -40,6 +40,12 @@ ReadResult ProcessSettings::read(const char* path) {
     open_error_ = errno;
     return ReadResult::kCannotOpen;
   }
+  const ReadResult result = read(file);
+  std::fclose(file);
+  return result;
+}
+
+ReadResult ProcessSettings::read(std::FILE* file) {
   port::TextReader reader(file);
   char line[kProcessLineSize];
   char name[kProcessLineSize];
@@ -63,6 +69,5 @@ ReadResult ProcessSettings::read(const char* path) {
   }
   // A read error is no end of the file: no program goes on with part of its settings.
   if (result == ReadResult::kRead && std::ferror(file)) result = ReadResult::kInvalid;
-  std::fclose(file);
   return result;
 }

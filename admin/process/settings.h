@@ -4,6 +4,7 @@
 // a few keys the program keeps (some of them also put into the environment),
 // a few it skips, and every other line put into the environment whole, in
 // file order, so that the programs they start inherit them.
+#include <cstdio>
 
 // A line is read in pieces of at most this many bytes less one; each piece
 // counts as a line of its own.
@@ -38,6 +39,8 @@ class ProcessSettings {
   // Reads the file. Lines before an invalid one have already gone into the
   // environment when kInvalid comes back. A later line of a key wins.
   ReadResult read(const char* path);
+  // The same from a stream opened in text mode, which stays open.
+  ReadResult read(std::FILE* file);
   int open_error() const { return open_error_; }
 
   // The kept value of a key, or null when the file did not give it.

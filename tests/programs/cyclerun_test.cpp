@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/stat.h>
@@ -678,6 +680,108 @@ TEST_F(Notice, GathererNameLimits) {
   EXPECT_EQ(too_long.out, "");
   EXPECT_TRUE(matches(too_long.err, "is invalid\\.  \\(Gatherer-Name is longer than 503 bytes\\.\\)\n$")) << too_long.err;
   EXPECT_FALSE(lock_exists());
+}
+
+// Many cycles ending at once, one search service: the cycle lock lets one
+// notice at a time through, and every run either gives its notice or says why
+// not. The service double holds each connection unanswered for a while and
+// counts connections open at the same time.
+TEST_F(Notice, ManyCyclesEndingAtOnceSendOneNoticeAtATime) {
+  if (lxt::is_wine()) GTEST_SKIP() << "64 Wine programs at once are beyond this machine";
+  constexpr int kRuns = 64;
+  dir_.mkdir("service");
+  dir_.mkdir("ready");
+  lxt::RunOptions native;
+  native.native = true;
+  lxt::Background service({lxt::native_double_path("lxserve"), "--port-file", dir_.file("service/port"),
+                           "--record-file", dir_.file("service/record"), "--stop-file",
+                           dir_.file("service/stop"), "--reply", "0", "--hold-ms", "100"},
+                          native);
+  ASSERT_TRUE(lxt::wait_for_file(dir_.file("service/port")));
+  registry(std::stoi(dir_.read("service/port")));
+
+  // Each run has its own working and data directory; their storeseal holds
+  // until every run has reached it, so that all of them go on to the notice
+  // together.
+  std::vector<std::string> settings_paths;
+  for (int i = 0; i < kRuns; ++i) {
+    const std::string n = std::to_string(i);
+    dir_.mkdir("work" + n);
+    dir_.mkdir("data" + n);
+    dir_.write("work" + n + "/gatherinput", kUrls);
+    std::string text = base_settings();
+    text = std::regex_replace(text, std::regex("Data-Directory=[^\n]*"), "Data-Directory=" + dir_.host("data" + n));
+    text = std::regex_replace(text, std::regex("Working-Directory=[^\n]*"),
+                              "Working-Directory=" + dir_.host("work" + n));
+    dir_.write("work" + n + "/cyclerun.ini", text);
+    settings_paths.push_back(dir_.host("work" + n + "/cyclerun.ini"));
+  }
+  std::vector<RunResult> results(kRuns);
+  std::vector<std::atomic<bool>> ended(kRuns);
+  std::vector<std::thread> runs;
+  for (int i = 0; i < kRuns; ++i) {
+    runs.emplace_back([&, i] {
+      lxt::RunOptions options;
+      options.timeout = std::chrono::minutes(5);
+      options.set("LXT_STORESEAL_PIDFILE", dir_.host("ready/" + std::to_string(i)));
+      options.set("LXT_STORESEAL_UNTIL", dir_.host("go"));
+      options.search_dirs.push_back(dir_.file("tools"));
+      options.cwd = dir_.path();
+      results[i] = lxt::run({lxt::program("cyclerun"), settings_paths[i]}, options);
+      ended[i] = true;
+    });
+  }
+  // A run that ended without reaching its storeseal ends the wait as well.
+  const auto reached = [&](int i) { return dir_.exists("ready/" + std::to_string(i)); };
+  const bool all_there = lxt::wait_until(
+      [&] {
+        for (int i = 0; i < kRuns; ++i) {
+          if (!reached(i) && !ended[i]) return false;
+        }
+        return true;
+      },
+      std::chrono::minutes(4));
+  dir_.write("go", "");
+  for (auto& run : runs) run.join();
+  ASSERT_TRUE(all_there);
+  for (int i = 0; i < kRuns; ++i) {
+    ASSERT_TRUE(reached(i)) << "run " << i << " ended before its storeseal:\n" << results[i].out << results[i].err;
+  }
+  dir_.write("service/stop", "");
+  ASSERT_EQ(service.wait(std::chrono::seconds(30)), 0);
+
+  const std::string record = dir_.read("service/record");
+  std::smatch counts;
+  ASSERT_TRUE(std::regex_search(record, counts, std::regex("^connections ([0-9]+)\nmost-at-once ([0-9]+)\n")))
+      << record;
+  const int connections = std::stoi(counts[1]);
+  EXPECT_EQ(counts[2].str(), connections > 0 ? "1" : "0") << "two notices were exchanged at the same time";
+  int noticed = 0;
+  int held_back = 0;
+  for (int i = 0; i < kRuns; ++i) {
+    const RunResult& result = results[i];
+    SCOPED_TRACE("run " + std::to_string(i) + "\n" + result.out + result.err);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_FALSE(result.timed_out);
+    // The page says what became of the notice: given, held back by the lock, or failed.
+    std::smatch first;
+    ASSERT_TRUE(std::regex_search(result.out, first, std::regex("^Content-Type: text/html\r?\n\r?\n<!-- (LXCM[0-9]+-[EI])")));
+    if (first[1] == "LXCM601-I") {
+      ++noticed;
+    } else if (first[1] == "LXCM016-E") {
+      ++held_back;
+    } else {
+      EXPECT_EQ(first[1].str().back(), 'E');
+    }
+  }
+  EXPECT_GE(noticed, 1);
+  EXPECT_EQ(noticed, connections) << "every notice sent was answered and reported";
+  std::string requests;
+  for (int i = 0; i < connections; ++i) requests += "request ZIVIDUZ demo gatherer\n";
+  EXPECT_EQ(record.substr(counts.length()), requests);
+  EXPECT_FALSE(lock_exists());
+  std::printf("%d runs: %d notices given, %d held back by the lock, %d failed\n", kRuns, noticed, held_back,
+              kRuns - noticed - held_back);
 }
 
 TEST_F(Notice, MissingInstallationIsReportedFromTheRegistry) {
