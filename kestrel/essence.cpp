@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 
+#include "kestrel/templates.h"
 #include "port/file.h"
 #include "port/process.h"
 #include "port/text.h"
@@ -129,17 +130,6 @@ std::string fold(const std::string& text) {
   return out;
 }
 
-bool read_all(const std::string& path, std::string* bytes) {
-  std::FILE* in = port::open_file(path.c_str(), "rb");
-  if (in == nullptr) return false;
-  char block[8192];
-  std::size_t got;
-  while ((got = std::fread(block, 1, sizeof block, in)) > 0) bytes->append(block, got);
-  const bool ok = std::ferror(in) == 0;
-  std::fclose(in);
-  return ok;
-}
-
 void report_start_failure(const char* program, int start_error) {
   if (port::start_error_is_errno()) {
     std::fprintf(stderr, "essence: cannot start %s: %s\n", program, std::strerror(start_error));
@@ -159,7 +149,7 @@ bool summarize(const Summarizer& summarizer, const std::string& document, const 
   int start_error = 0;
   const int status = port::run_child(command.c_str(), options, &start_error);
   std::string output;
-  const bool read = status == 0 && read_all(scratch, &output);
+  const bool read = status == 0 && kestrel::read_all(scratch.c_str(), &output);
   port::remove_file(scratch.c_str());
   if (status == -1 && start_error != 0) {
     report_start_failure(summarizer.program, start_error);

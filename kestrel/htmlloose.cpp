@@ -12,22 +12,11 @@
 #include <string>
 #include <string_view>
 
-#include "port/file.h"
+#include "kestrel/templates.h"
 
 namespace {
 
 void usage() { std::fputs("Usage: htmlloose [--body-text] FILE\n", stderr); }
-
-bool read_all(const char* path, std::string* bytes) {
-  std::FILE* in = port::open_file(path, "rb");
-  if (in == nullptr) return false;
-  char block[8192];
-  std::size_t got;
-  while ((got = std::fread(block, 1, sizeof block, in)) > 0) bytes->append(block, got);
-  const bool ok = std::ferror(in) == 0;
-  std::fclose(in);
-  return ok;
-}
 
 std::string lower(std::string_view text) {
   std::string out(text);
@@ -145,7 +134,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string html;
-  if (!read_all(path, &html)) {
+  if (!kestrel::read_all(path, &html)) {
     std::fprintf(stderr, "htmlloose: cannot read %s: %s\n", path, std::strerror(errno));
     return 1;
   }

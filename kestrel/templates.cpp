@@ -59,4 +59,15 @@ bool write_templates(std::FILE* out, const std::vector<Template>& templates) {
   return std::fflush(out) == 0;
 }
 
+bool read_all(const char* path, std::string* bytes) {
+  std::FILE* in = port::open_file(path, "rb");
+  if (in == nullptr) return false;
+  char block[8192];
+  std::size_t got;
+  while ((got = std::fread(block, 1, sizeof block, in)) > 0) bytes->append(block, got);
+  const bool ok = std::ferror(in) == 0;
+  std::fclose(in);
+  return ok;
+}
+
 }  // namespace kestrel

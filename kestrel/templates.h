@@ -20,6 +20,9 @@ std::vector<Template> read_templates(std::FILE* in, int* dropped = nullptr);
 // Reads a database file; false when it cannot be opened.
 bool read_database(const char* path, std::vector<Template>* templates, int* dropped = nullptr);
 
+// Reads a whole file's bytes (binary); false when it cannot be opened or read.
+bool read_all(const char* path, std::string* bytes);
+
 // Writes the templates to a stream, in order; false on a write error.
 bool write_templates(std::FILE* out, const std::vector<Template>& templates);
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "port/file.h"
+#include "kestrel/templates.h"
 #include "port/text.h"
 
 namespace {
@@ -20,17 +20,6 @@ namespace {
 constexpr std::size_t kShortestRun = 4;
 
 void usage() { std::fputs("Usage: vezURUduvev [--body-only] FILE\n", stderr); }
-
-bool read_all(const char* path, std::string* bytes) {
-  std::FILE* in = port::open_file(path, "rb");
-  if (in == nullptr) return false;
-  char block[8192];
-  std::size_t got;
-  while ((got = std::fread(block, 1, sizeof block, in)) > 0) bytes->append(block, got);
-  const bool ok = std::ferror(in) == 0;
-  std::fclose(in);
-  return ok;
-}
 
 bool printable(unsigned char byte) { return byte >= 0x20 && byte < 0x7F; }
 bool trail_byte(unsigned char byte) { return byte >= 0x40 && byte <= 0xFC && byte != 0x7F; }
@@ -102,7 +91,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string bytes;
-  if (!read_all(path, &bytes)) {
+  if (!kestrel::read_all(path, &bytes)) {
     std::fprintf(stderr, "vezURUduvev: cannot read %s: %s\n", path, std::strerror(errno));
     return 1;
   }
