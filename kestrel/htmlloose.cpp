@@ -119,17 +119,7 @@ void strip(const std::string& html, Text* title, Text* body) {
 int main(int argc, char** argv) {
   bool body_only = false;
   const char* path = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--body-text") == 0) {
-      body_only = true;
-    } else if (path == nullptr && argv[i][0] != '-') {
-      path = argv[i];
-    } else {
-      usage();
-      return 2;
-    }
-  }
-  if (path == nullptr) {
+  if (!kestrel::flag_and_file(argc, argv, "--body-text", &body_only, &path)) {
     usage();
     return 2;
   }

@@ -1,5 +1,7 @@
 #include "kestrel/templates.h"
 
+#include <cstring>
+
 #include "port/file.h"
 
 namespace kestrel {
@@ -68,6 +70,21 @@ bool read_all(const char* path, std::string* bytes) {
   const bool ok = std::ferror(in) == 0;
   std::fclose(in);
   return ok;
+}
+
+bool flag_and_file(int argc, char** argv, const char* flag, bool* flag_given, const char** path) {
+  *flag_given = false;
+  *path = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], flag) == 0) {
+      *flag_given = true;
+    } else if (*path == nullptr && argv[i][0] != '-') {
+      *path = argv[i];
+    } else {
+      return false;
+    }
+  }
+  return *path != nullptr;
 }
 
 }  // namespace kestrel

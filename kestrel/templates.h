@@ -20,6 +20,10 @@ std::vector<Template> read_templates(std::FILE* in, int* dropped = nullptr);
 // Reads a database file; false when it cannot be opened.
 bool read_database(const char* path, std::vector<Template>* templates, int* dropped = nullptr);
 
+// The command line of a document filter: at most one option (flag) and one
+// file. False for anything else; otherwise *flag_given and *path are set.
+bool flag_and_file(int argc, char** argv, const char* flag, bool* flag_given, const char** path);
+
 // Reads a whole file's bytes (binary); false when it cannot be opened or read.
 bool read_all(const char* path, std::string* bytes);
 

@@ -76,17 +76,7 @@ std::vector<std::string> string_literals(const std::string& bytes) {
 int main(int argc, char** argv) {
   bool body_only = false;
   const char* path = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--body-only") == 0) {
-      body_only = true;
-    } else if (path == nullptr && argv[i][0] != '-') {
-      path = argv[i];
-    } else {
-      usage();
-      return 2;
-    }
-  }
-  if (path == nullptr) {
+  if (!kestrel::flag_and_file(argc, argv, "--body-only", &body_only, &path)) {
     usage();
     return 2;
   }

@@ -108,10 +108,7 @@ class Cycle : public ::testing::Test {
     options.search_dirs.push_back(dir_.file("tools"));
     options.cwd = dir_.path();
     // Text written by the Windows build has CR LF line ends.
-    RunResult result = lxt::run(argv, options);
-    result.out = lxt::lf(result.out);
-    result.err = lxt::lf(result.err);
-    return result;
+    return lxt::run_text(argv, options);
   }
 
   std::vector<Record> journal() const { return lxt::read_journal(dir_.file("journal")); }

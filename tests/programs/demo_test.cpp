@@ -147,10 +147,7 @@ class DemoCycle : public ::testing::Test {
     options.search_dirs.push_back(lxt::bin_dir() + "/../kestrel/bin");
     // essence finds the system's summarizers by the program search.
     options.search_dirs.push_back(lxt::bin_dir());
-    RunResult result = lxt::run({lxt::program("cyclerun"), "cyclerun.ini"}, options);
-    result.out = lxt::lf(result.out);
-    result.err = lxt::lf(result.err);
-    return result;
+    return lxt::run_text({lxt::program("cyclerun"), "cyclerun.ini"}, options);
   }
 
   // The message of a page: its identifier and body cells.

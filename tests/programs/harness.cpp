@@ -405,6 +405,13 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
   return result;
 }
 
+RunResult run_text(const std::vector<std::string>& argv, const RunOptions& options) {
+  RunResult result = run(argv, options);
+  result.out = lf(result.out);
+  result.err = lf(result.err);
+  return result;
+}
+
 Background::Background(const std::vector<std::string>& argv, const RunOptions& options) {
   Fd null_in(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   Fd null_out(::open("/dev/null", O_WRONLY | O_CLOEXEC));

@@ -91,6 +91,10 @@ struct RunResult {
 // Shift_JIS bytes must reach a program through a file.
 RunResult run(const std::vector<std::string>& argv, const RunOptions& options = {});
 
+// run(), with a carriage return before a line feed dropped in both streams,
+// so that text a Windows program writes compares alike on both targets.
+RunResult run_text(const std::vector<std::string>& argv, const RunOptions& options = {});
+
 // A program started in the background (a TCP peer, a process to hold a file).
 // Its output goes to the null device. Killed when destroyed while still
 // running (natively with its process group).

@@ -78,10 +78,7 @@ class Seal : public ::testing::Test {
     options.env.insert(options.env.begin(), env.begin(), env.end());
     options.search_dirs.push_back(dir_.file("tools"));
     options.cwd = dir_.path();
-    RunResult result = lxt::run(argv, options);
-    result.out = lxt::lf(result.out);
-    result.err = lxt::lf(result.err);
-    return result;
+    return lxt::run_text(argv, options);
   }
 
   std::vector<Record> journal() const { return lxt::read_journal(dir_.file("journal")); }

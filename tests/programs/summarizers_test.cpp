@@ -59,10 +59,7 @@ class Summarizers : public ::testing::Test {
     options.cwd = cwd.empty() ? dir_.file("work") : cwd;
     std::vector<std::string> argv{lxt::program(program)};
     argv.insert(argv.end(), args.begin(), args.end());
-    RunResult result = lxt::run(argv, options);
-    result.out = lxt::lf(result.out);
-    result.err = lxt::lf(result.err);
-    return result;
+    return lxt::run_text(argv, options);
   }
 
   std::vector<Record> journal() const { return lxt::read_journal(dir_.file("journal")); }
