@@ -35,6 +35,17 @@ int change_dir(const char* path);
 // _open with create-new, read-only access, permission read and write; the
 // descriptor is closed at once. -1 with errno (EEXIST when it exists).
 int create_exclusive(const char* path);
+// create_exclusive for a file that stands for something this process holds
+// (a lock): until remove_held_file, a request to end the program (an
+// interrupt, a termination or a hang-up; on Windows the console's Ctrl-C,
+// Ctrl-Break and close events) removes the file first, then ends the program
+// as it would have ended. No such request is acted on between the creation
+// and the moment the file is remembered, so a file that another process
+// created is never removed. One held file at a time. A kill that cannot be
+// caught (SIGKILL, TerminateProcess) still leaves the file.
+int create_held_file(const char* path);
+// remove_file for the held file, and the end of the removal at termination.
+int remove_held_file(const char* path);
 
 // fopen with the path rule above. Text modes follow the runtime's ("r", "a+" ...).
 std::FILE* open_file(const char* path, const char* mode);

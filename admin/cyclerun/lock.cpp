@@ -21,7 +21,8 @@ bool lock_path(char (&path)[kLockPathSize]) {
 
 // The path of the lock this run holds. The release removes what was created,
 // without asking the registry again: a second reading that failed would
-// leave the lock behind and block every later cycle.
+// leave the lock behind and block every later cycle. For the same reason the
+// lock goes when the run is told to end while it waits for the service.
 char held[kLockPathSize];
 
 }  // namespace
@@ -29,7 +30,7 @@ char held[kLockPathSize];
 int lock_cycle() {
   char path[kLockPathSize];
   if (!lock_path(path)) return -1;
-  if (port::create_exclusive(path) == 0) {
+  if (port::create_held_file(path) == 0) {
     std::snprintf(held, sizeof held, "%s", path);
     return 0;
   }
@@ -49,7 +50,7 @@ int unlock_cycle() {
   } else if (!lock_path(path)) {
     return -1;
   }
-  if (port::remove_file(path) == 0) {
+  if (port::remove_held_file(path) == 0) {
     held[0] = '\0';
     return 0;
   }

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -620,6 +621,36 @@ TEST_F(Notice, AKillWhileAnyToolRunsLeavesNothingThatBlocksTheNextCycle) {
     EXPECT_FALSE(lock_exists());
     std::filesystem::remove(dir_.file("journal"));
   }
+}
+
+TEST_F(Notice, ToldToEndWhileTheServiceIsSilentItFreesTheLock) {
+  if (lxt::is_wine()) GTEST_SKIP() << "signals are a POSIX matter; Wine cannot send a console event to one program";
+  // A service that never answers, and an administrator who ends the waiting
+  // run: the lock goes with it, and the next cycle is not kept back.
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    lxt::Peer::Options options;
+    options.read = "nul";
+    options.hold = true;
+    lxt::Peer silent(options);
+    ASSERT_NE(silent.port(), 0);
+    registry(silent.port());
+    dir_.write("work/gatherinput", kUrls);
+    lxt::RunOptions run_options;
+    run_options.env = lxt::journal_env(dir_.file("journal"));
+    run_options.search_dirs.push_back(dir_.file("tools"));
+    run_options.cwd = dir_.path();
+    lxt::Background cycle({lxt::program("cyclerun"), settings(base_settings())}, run_options);
+    ASSERT_TRUE(silent.wait_request());
+    ASSERT_TRUE(lock_exists());
+    cycle.signal(signal);
+    EXPECT_EQ(cycle.wait(std::chrono::seconds(30)), 128 + signal) << "it ends as the signal says";
+    EXPECT_FALSE(lock_exists());
+  }
+  lxt::Peer peer(Peer::answering("0"));
+  ASSERT_NE(peer.port(), 0);
+  dir_.write("work/gatherinput", kUrls);
+  EXPECT_TRUE(notify(peer).out.starts_with("Content-Type: text/html\n\n" + comment("LXCM601-I")));
 }
 
 TEST_F(Notice, HeldLockKeepsTheNoticeBack) {

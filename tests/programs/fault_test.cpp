@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -68,15 +69,17 @@ class Faults : public ::testing::TestWithParam<const char*> {
     // Every call is failed once with one of the four lasting errors, in turn
     // (the programs handle them alike: that is what the turns check without
     // four times the runs), and once interrupted where a signal can cut it.
+    // LORVEX_FAULT_WALK=every fails every call with each of them.
     const std::string error = GetParam();
     const bool interrupt = error == "EINTR";
+    const char* walk_env = std::getenv("LORVEX_FAULT_WALK");
+    const bool every = interrupt || (walk_env != nullptr && std::string(walk_env) == "every");
     int first = 1;
     for (const char* lasting : {"ENOSPC", "EIO", "EMFILE", "EACCES"}) {
-      if (error == lasting) break;
+      if (every || error == lasting) break;
       ++first;
     }
-    const int step = interrupt ? 1 : 4;
-    if (interrupt) first = 1;
+    const int step = every ? 1 : 4;
     for (const std::string& kind : path.kinds) {
       {
         if (interrupt && !interruptible(kind)) continue;
@@ -243,13 +246,13 @@ TEST_P(Faults, CyclerunLeavesNoLockAndReportsWhatItCouldNotDo) {
                                "keybuildcmd=keybuild.exe\nseedcmd=seedurls.exe\nessencecmd=essence.exe\n"
                                "storesealcmd=" + dir_.file("tools/storeseal") + "\n";
   Path path;
-  // Failing removals are not walked yet: a per-run file left behind goes
-  // unremarked, and a lock that cannot be removed is still to be looked into.
-  path.kinds = {"open", "read", "write", "close", "chmod", "spawn", "socket", "connect"};
+  path.kinds = {"open", "read", "write", "close", "unlink", "chmod", "spawn", "socket", "connect"};
   path.prepare = [&] {
     std::filesystem::remove_all(dir_.file("work"));
     std::filesystem::remove_all(dir_.file("data"));
     std::filesystem::remove(dir_.file("journal"));
+    // A lock left by the run before (one that said it could not remove it).
+    std::filesystem::remove(dir_.file("inst/.lxQ71K58R03lock"));
     dir_.mkdir("work");
     dir_.mkdir("data");
     dir_.write("data/PRODUCTION.gdbm", "production\n");
@@ -275,9 +278,14 @@ TEST_P(Faults, CyclerunLeavesNoLockAndReportsWhatItCouldNotDo) {
     std::string started;
     for (const std::string& name : names) started += name + " ";
     const std::size_t id = page.find("<!-- ");
+    // The URL input that cannot be deleted stays without a word, as every
+    // failed clean-up of the cycle does: the next gathering writes it anew.
+    std::string work;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.file("work"))) {
+      if (entry.path().filename() != "gatherinput") work += entry.path().filename().string() + " ";
+    }
     return "started=" + started + "\npage=" + (id == std::string::npos ? "" : page.substr(id, page.find(" -->") - id)) +
-           "\nwork=" + std::to_string(std::distance(std::filesystem::directory_iterator(dir_.file("work")),
-                                                    std::filesystem::directory_iterator{}));
+           "\nwork=" + work;
   };
   path.succeeded = [] { return true; };  // its status is always 0
   path.whole = [&] {

@@ -447,6 +447,10 @@ void Background::kill() {
   status_ = decode_status(st);
 }
 
+void Background::signal(int number) {
+  if (pid_ > 0 && !status_) ::kill(pid_, number);
+}
+
 Peer::Options Peer::answering(const std::string& reply) {
   Options options;
   options.reply = reply;
@@ -484,6 +488,10 @@ Peer::Peer(const Options& options) : dir_(std::make_unique<TempDir>()) {
     argv.push_back("--watch");
     argv.push_back(target ? host_path(options.watch) : options.watch);
   }
+  if (options.hold) {
+    argv.push_back("--hold-ms");
+    argv.push_back("60000");
+  }
   RunOptions ro;
   ro.native = !target;
   process_ = std::make_unique<Background>(argv, ro);
@@ -498,6 +506,8 @@ Peer::Peer(const Options& options) : dir_(std::make_unique<TempDir>()) {
 std::optional<int> Peer::finish(std::chrono::milliseconds limit) {
   return process_ ? process_->wait(limit) : std::nullopt;
 }
+
+bool Peer::wait_request(std::chrono::milliseconds limit) const { return wait_for_file(dir_->file("request"), limit); }
 
 std::string Peer::request() const { return dir_->read("request"); }
 std::string Peer::watched() const { return dir_->read("request.watch"); }

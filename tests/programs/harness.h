@@ -110,6 +110,8 @@ class Background {
   // Waits up to the limit; the exit status, or nullopt when still running.
   std::optional<int> wait(std::chrono::milliseconds limit);
   void kill();
+  // Sends the program alone a signal (natively).
+  void signal(int number);
 
  private:
   int pid_ = -1;
@@ -165,6 +167,7 @@ class Peer {
     std::string read = "once";         // "once", "nul" or "eof" (see lxpeer)
     bool target_build = false;         // the target's lxpeer (under Wine: the Windows one)
     std::string watch;                 // a POSIX path whose existence is noted when the request came
+    bool hold = false;                 // never answers: keeps the connection until the client closes it
   };
   // A peer that reads the request up to its zero byte and answers reply.
   static Options answering(const std::string& reply);
@@ -176,6 +179,8 @@ class Peer {
   int port() const { return port_; }  // 0 when it did not start
   // Waits for the peer to end (bounded); its exit status, nullopt if it did not end.
   std::optional<int> finish(std::chrono::milliseconds limit = std::chrono::milliseconds(30000));
+  // Waits until the client's request has come (bounded).
+  bool wait_request(std::chrono::milliseconds limit = std::chrono::milliseconds(30000)) const;
   // What the client sent (after finish()).
   std::string request() const;
   // With Options::watch: "present" or "absent" (after finish()).

@@ -3,7 +3,7 @@
 // what the client sent, answers (or closes without a word) and ends.
 //
 //   lxpeer --port-file F --request-file F [--reply TEXT]
-//          [--read once|nul|eof] [--timeout-ms N] [--watch PATH]
+//          [--read once|nul|eof] [--timeout-ms N] [--watch PATH] [--hold-ms N]
 //
 // --read says how much of the request is taken: "once" (the default) is the
 // bytes of one receive, as a client that sends its request in one call and
@@ -12,6 +12,8 @@
 // reply option the connection is closed without data. --watch records, in
 // the request file's name plus ".watch", whether PATH existed when the request
 // had come ("present" or "absent"), for a client that must hold a file then.
+// --hold-ms keeps the connection silent after the request, until the client
+// closes it or N ms have passed: a service that never answers.
 // Exit status: 0 after the exchange, 2 for a bad command line, 3 when no
 // client came in time, 4 for a socket failure.
 #include <cstdio>
@@ -49,6 +51,7 @@ int main(int argc, char** argv) {
   std::string port_file, request_file, reply, read_mode = "once", watch;
   bool have_reply = false;
   int timeout_ms = 60000;
+  int hold_ms = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool has_value = i + 1 < argc;
@@ -67,6 +70,8 @@ int main(int argc, char** argv) {
         return usage("--read takes once, nul or eof");
     } else if (a == "--watch") {
       watch = argv[++i];
+    } else if (a == "--hold-ms") {
+      hold_ms = std::atoi(argv[++i]);
     } else if (a == "--timeout-ms") {
       timeout_ms = std::atoi(argv[++i]);
     } else {
@@ -108,6 +113,7 @@ int main(int argc, char** argv) {
     if (f) std::fclose(f);
     ok = write_file(request_file + ".watch", f ? "present" : "absent") && ok;
   }
+  if (hold_ms > 0) peer::receive(conn, buf, static_cast<int>(sizeof buf), hold_ms);
   if (have_reply) ok = peer::send_all(conn, reply.data(), static_cast<int>(reply.size())) && ok;
   peer::close_socket(conn);
   peer::cleanup();

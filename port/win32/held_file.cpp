@@ -1,0 +1,56 @@
+// A held file removed when the console tells the program to end. The
+// console's handler runs on a thread of its own; a lock keeps it from acting
+// while the file is created or removed, so it only ever removes a file this
+// process created.
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "port/file.h"
+
+namespace port {
+
+namespace {
+
+SRWLOCK guard = SRWLOCK_INIT;
+char held_path[MAX_PATH + 1];
+bool armed = false;
+bool installed = false;
+
+BOOL WINAPI on_end_request(DWORD) {
+  AcquireSRWLockExclusive(&guard);
+  if (armed) {
+    DeleteFileA(held_path);
+    armed = false;
+  }
+  ReleaseSRWLockExclusive(&guard);
+  return FALSE;  // the next handler, in the end the one that ends the process
+}
+
+}  // namespace
+
+int create_held_file(const char* path) {
+  AcquireSRWLockExclusive(&guard);
+  int created = create_exclusive(path);
+  const int error = errno;
+  if (created == 0 && !armed && std::snprintf(held_path, sizeof held_path, "%s", path) < static_cast<int>(sizeof held_path)) {
+    armed = true;
+    if (!installed) installed = SetConsoleCtrlHandler(on_end_request, TRUE) != 0;
+  }
+  ReleaseSRWLockExclusive(&guard);
+  errno = error;
+  return created;
+}
+
+int remove_held_file(const char* path) {
+  AcquireSRWLockExclusive(&guard);
+  const int removed = remove_file(path);
+  const int error = errno;
+  armed = false;
+  ReleaseSRWLockExclusive(&guard);
+  errno = error;
+  return removed;
+}
+
+}  // namespace port
