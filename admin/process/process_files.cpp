@@ -1,6 +1,7 @@
 #include "admin/process/process_files.h"
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdarg>
 
@@ -22,9 +23,11 @@ void vwrite_diagnostic(std::FILE* out, const char* program, const char* format, 
 
 int read_pid_file(const char* path, long* pid) {
   std::FILE* file = port::open_file(path, "r");
-  if (file == nullptr) return kPidFileMissing;
+  if (file == nullptr) return errno == ENOENT || errno == ENOTDIR ? kPidFileMissing : kPidFileUnreadable;
   const int result = read_pid_number(file, pid);
+  const int error = errno;
   std::fclose(file);
+  errno = error;
   return result;
 }
 
@@ -45,6 +48,7 @@ int read_pid_number(std::FILE* file, long* pid) {
     if (!too_large) number = number * 10 + (c - '0');
     if (number > static_cast<long long>(INT_MAX) + 1) too_large = true;
   }
+  if (std::ferror(file)) return kPidFileUnreadable;
   if (negative) number = -number;
   if (!digits || too_large || number > INT_MAX) return kPidFileNoNumber;
   *pid = static_cast<long>(number);

@@ -11,11 +11,14 @@ __attribute__((format(printf, 3, 0))) void vwrite_diagnostic(std::FILE* out, con
                                                              const char* format, std::va_list args);
 
 // Results of read_pid_file.
-constexpr int kPidFileMissing = -1;  // the file cannot be opened
-constexpr int kPidFileNoNumber = -2;  // it holds no decimal number, or one beyond an int
+constexpr int kPidFileMissing = -1;     // there is no such file
+constexpr int kPidFileNoNumber = -2;    // it holds no decimal number, or one beyond an int
+constexpr int kPidFileUnreadable = -3;  // it is there but cannot be opened or read (errno)
 
 // Reads the first decimal number of a pid file as "%d" takes it: white space,
-// an optional sign, digits. 0 with *pid, or one of the results above.
+// an optional sign, digits. 0 with *pid, or one of the results above. A file
+// that cannot be read is told from one without a number: what it would have
+// said is not known.
 int read_pid_file(const char* path, long* pid);
 // The same from an open stream, which stays open (kPidFileMissing never comes back).
 int read_pid_number(std::FILE* file, long* pid);

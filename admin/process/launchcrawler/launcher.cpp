@@ -119,7 +119,8 @@ bool Launcher::gatherer_at_work() {
   const int read = read_pid_file(kPidFile, &recorded);
   if (read == kPidFileMissing) return false;
   // A recorded 0 means no gatherer. A file without a number may be one that
-  // a launcher has only just created: the log decides then, as it always does.
+  // a launcher has only just created, and one that cannot be read may name a
+  // gatherer at work: the log decides then, as it always does.
   if (read == 0 && recorded == 0) return false;
   if (port::held_open_for_writing(".\\log.gatherer") != port::HoldState::kHeld) return false;
   say("ERROR: The gatherer of process ID %ld is running.  Terminate the gatherer of process ID %d.\n",

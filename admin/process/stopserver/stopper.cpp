@@ -36,7 +36,7 @@ class Stopper {
   int read_settings();
   void set_search_path();
   bool daemon_running() const;
-  void end_daemon() const;
+  bool end_daemon() const;
   void remove_work_files() const;
   void note_stop() const;
 
@@ -62,7 +62,9 @@ int Stopper::run() {
   if (!daemon_running()) return 0;
   // A daemon in the middle of a transfer is left alone unless forced.
   if (!forced_ && port::any_entry_matches("./gathering*")) return 1;
-  end_daemon();
+  // A pid file that cannot be read names a daemon that would run on with its
+  // pid file gone, out of reach of every later stop: nothing is changed.
+  if (!end_daemon()) return 1;
   port::remove_file(kPidFile);
   remove_work_files();
   port::sleep_ms(kSettleMs);
@@ -102,11 +104,20 @@ void Stopper::set_search_path() {
 bool Stopper::daemon_running() const { return port::held_open_for_writing(kLog) == port::HoldState::kHeld; }
 
 // A pid file without a number ends nothing; nor does an id of 1 or below,
-// which the port layer never signals. Either way the stop goes on.
-void Stopper::end_daemon() const {
+// which the port layer never signals. Either way the stop goes on. False,
+// after a message, when the pid file is there but cannot be read.
+bool Stopper::end_daemon() const {
   long pid = 0;
-  if (read_pid_file(kPidFile, &pid) != 0) return;
-  port::end_process(pid);
+  switch (read_pid_file(kPidFile, &pid)) {
+    case 0:
+      port::end_process(pid);
+      return true;
+    case kPidFileUnreadable:
+      say("ERROR: Cannot read %s (errno=%d).  The daemon is left running.\n", kPidFile, errno);
+      return false;
+    default:
+      return true;
+  }
 }
 
 void Stopper::remove_work_files() const {
