@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "port/file.h"
 #include "port/posix/path.h"

@@ -32,9 +32,10 @@ BOOL WINAPI on_end_request(DWORD) {
 
 int create_held_file(const char* path) {
   AcquireSRWLockExclusive(&guard);
-  int created = create_exclusive(path);
+  const int created = create_exclusive(path);
   const int error = errno;
-  if (created == 0 && !armed && std::snprintf(held_path, sizeof held_path, "%s", path) < static_cast<int>(sizeof held_path)) {
+  if (created == 0 && !armed &&
+      std::snprintf(held_path, sizeof held_path, "%s", path) < static_cast<int>(sizeof held_path)) {
     armed = true;
     if (!installed) installed = SetConsoleCtrlHandler(on_end_request, TRUE) != 0;
   }
