@@ -37,8 +37,8 @@ int change_dir(const char* path);
 int create_exclusive(const char* path);
 // create_exclusive for a file that stands for something this process holds
 // (a lock): until remove_held_file, a request to end the program (an
-// interrupt, a termination or a hang-up; on Windows the console's Ctrl-C,
-// Ctrl-Break and close events) removes the file first, then ends the program
+// interrupt, a quit, a termination or a hang-up; on Windows the console's
+// Ctrl-C, Ctrl-Break and close events) removes the file first, then ends the program
 // as it would have ended. No such request is acted on between the creation
 // and the moment the file is remembered, so a file that another process
 // created is never removed. One held file at a time. A kill that cannot be

@@ -15,7 +15,7 @@ namespace port {
 
 namespace {
 
-constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int kCount = sizeof kEndSignals / sizeof kEndSignals[0];
 
 // The native path of the held file; read by the handler.

@@ -14,8 +14,11 @@ namespace port {
 namespace {
 
 SRWLOCK guard = SRWLOCK_INIT;
-char held_path[MAX_PATH + 1];
+char held_path[1024];
 bool armed = false;
+// The handler has removed the file. The program goes on until the process
+// ends, and the name may by then belong to another process's new file.
+bool taken = false;
 bool installed = false;
 
 BOOL WINAPI on_end_request(DWORD) {
@@ -23,6 +26,7 @@ BOOL WINAPI on_end_request(DWORD) {
   if (armed) {
     DeleteFileA(held_path);
     armed = false;
+    taken = true;
   }
   ReleaseSRWLockExclusive(&guard);
   return FALSE;  // the next handler, in the end the one that ends the process
@@ -46,6 +50,10 @@ int create_held_file(const char* path) {
 
 int remove_held_file(const char* path) {
   AcquireSRWLockExclusive(&guard);
+  if (taken) {
+    ReleaseSRWLockExclusive(&guard);
+    return 0;
+  }
   const int removed = remove_file(path);
   const int error = errno;
   armed = false;

@@ -627,7 +627,7 @@ TEST_F(Notice, ToldToEndWhileTheServiceIsSilentItFreesTheLock) {
   if (lxt::is_wine()) GTEST_SKIP() << "signals are a POSIX matter; Wine cannot send a console event to one program";
   // A service that never answers, and an administrator who ends the waiting
   // run: the lock goes with it, and the next cycle is not kept back.
-  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
     SCOPED_TRACE(signal);
     lxt::Peer::Options options;
     options.read = "nul";
