@@ -46,7 +46,8 @@ bool start_error_is_errno();
 int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int* start_error);
 
 // The runtime's system(): runs "cmd.exe /C LINE" and returns its status
-// (-1 when the interpreter cannot be started).
+// (-1 when the interpreter cannot be started). Every output stream is flushed
+// first, so that the caller's output and the interpreter's keep their order.
 int run_shell(const char* line);
 
 // Ends the process with this id at once. 0 when ended; -1 when the process

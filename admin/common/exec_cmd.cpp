@@ -17,6 +17,11 @@ int exec_cmd(const char* command_line) {
   return status;
 }
 
+int exec_cmd_in_order(const char* command_line) {
+  std::fflush(nullptr);
+  return exec_cmd(command_line);
+}
+
 const char* time_stamp() {
   static char stamp[64];
   const std::time_t now = std::time(nullptr);

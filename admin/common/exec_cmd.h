@@ -8,6 +8,9 @@
 // started), -1 when the child cannot be created (after a message on standard
 // error), otherwise the child's exit status.
 int exec_cmd(const char* command_line);
+// exec_cmd after flushing every output stream, so that the caller's lines and
+// the child's keep their order.
+int exec_cmd_in_order(const char* command_line);
 
 // The local time as "%Y%m%d %H:%M:%S", in one buffer that every call
 // overwrites; empty until the first successful call.

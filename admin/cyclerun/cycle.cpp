@@ -45,13 +45,6 @@ class Cycle {
   // which ends the cycle. A missing command line runs nothing.
   static bool run_command(const char* command_line) { return exec_cmd(command_line) != -1; }
 
-  // Hands a line to the command interpreter after flushing every output
-  // stream, so that our output and the children's keep their order.
-  static void run_shell(const char* line) {
-    std::fflush(nullptr);
-    port::run_shell(line);
-  }
-
   // Our own refusals (a missing name, a buffer that is too small), worded
   // like the messages for the missing commands.
   void error(const char* detail) const {
@@ -125,14 +118,14 @@ void Cycle::run() {
   if (keep_cache == nullptr || (keep_cache[0] != 'y' && keep_cache[0] != 'Y')) {
     if (dir_file_word("the cache removal command", work_dir, "cache-liburl") &&
         compose("the cache removal command", "rmdir /S /Q %s", word_)) {
-      run_shell(work_);
+      port::run_shell(work_);
     }
   }
   // Missing files go unremarked: the interpreter's error output is discarded.
   for (const char* name : {"localmap.cf", "HTTPAuth.cf", "FTPAuth.cf"}) {
     if (dir_file_word("a file removal command", work_dir, name) &&
         compose("a file removal command", "del /F %s 2> \\nul", word_)) {
-      run_shell(work_);
+      port::run_shell(work_);
     }
   }
   // The per-run files stay for a look when debugging.

@@ -24,11 +24,6 @@ class Dump {
   // Both command lines, composed before anything runs; false after a message.
   bool compose_lines();
   void error(const char* what) const { std::fprintf(stderr, "packdump: %s: ERROR: %s\n", time_stamp(), what); }
-  static int run_line(const char* line) {
-    // Our own lines and the children's keep their order.
-    std::fflush(nullptr);
-    return exec_cmd(line);
-  }
 
   char probe_[kLineSize] = {};
   char pipeline_[kLineSize] = {};
@@ -61,10 +56,10 @@ void Dump::run() {
     return;
   }
   if (!compose_lines()) return;
-  if (run_line(probe_) != 0) return;
+  if (exec_cmd_in_order(probe_) != 0) return;
 
   // A dump that did not come out whole never takes the place of the old one.
-  const int status = run_line(pipeline_);
+  const int status = exec_cmd_in_order(pipeline_);
   port::FileInfo made;
   if (status != 0 || port::file_stat(kPartial, &made) != 0 || !made.is_regular) {
     port::remove_file(kPartial);

@@ -10,6 +10,21 @@ __attribute__((format(printf, 3, 4))) void write_diagnostic(std::FILE* out, cons
 __attribute__((format(printf, 3, 0))) void vwrite_diagnostic(std::FILE* out, const char* program,
                                                              const char* format, std::va_list args);
 
+// The time-stamped lines of one program on standard error.
+class Diagnostics {
+ public:
+  explicit Diagnostics(const char* program) : program_(program) {}
+  __attribute__((format(printf, 2, 3))) void say(const char* format, ...) const {
+    std::va_list args;
+    va_start(args, format);
+    vwrite_diagnostic(stderr, program_, format, args);
+    va_end(args);
+  }
+
+ private:
+  const char* program_;
+};
+
 // Results of read_pid_file.
 constexpr int kPidFileMissing = -1;     // there is no such file
 constexpr int kPidFileNoNumber = -2;    // it holds no decimal number, or one beyond an int

@@ -33,6 +33,10 @@ class ProcessSettings {
 
   // The rules name the keys this reader knows (at most kMaxRules).
   ProcessSettings(const KeyRule* rules, int count);
+  template <int N>
+  explicit ProcessSettings(const KeyRule (&rules)[N]) : ProcessSettings(rules, N) {
+    static_assert(N <= kMaxRules, "more rules than slots");
+  }
   ProcessSettings(const ProcessSettings&) = delete;
   ProcessSettings& operator=(const ProcessSettings&) = delete;
 

@@ -36,11 +36,6 @@ class Seal {
   bool replace_production();
   void write_statistics();
 
-  static int run_line(const char* line) {
-    // Our own lines and the children's keep their order.
-    std::fflush(nullptr);
-    return exec_cmd(line);
-  }
   // Runs "storetidy.exe DATABASE" on a database made writable first.
   void tidy(const char* database);
 
@@ -86,7 +81,7 @@ bool Seal::compose_statistics_lines() {
 void Seal::tidy(const char* database) {
   char line[kLineSize];
   port::make_writable(database);
-  if (compose_line(line, sizeof line, "storetidy.exe %s", database)) run_line(line);
+  if (compose_line(line, sizeof line, "storetidy.exe %s", database)) exec_cmd_in_order(line);
 }
 
 // The consolidation must leave its database, or nothing of the old state may
@@ -98,7 +93,7 @@ bool Seal::consolidate() {
                refresh ? kRefresh : "", kProduction);
   // A database left by an earlier run cut short must not pass for this run's.
   port::remove_file(kJoined);
-  const int status = run_line(line);
+  const int status = exec_cmd_in_order(line);
   port::FileInfo made;
   const bool has_database = port::file_stat(kJoined, &made) == 0 && made.is_regular;
   if (status == 0 && has_database) return true;
@@ -120,7 +115,7 @@ void Seal::build_index() {
   port::remove_file(kIndex);
   port::remove_file(kMd5);
   char line[kLineSize];
-  if (compose_line(line, sizeof line, "keybuild.exe %s %s %s", kJoined, kIndex, kMd5)) run_line(line);
+  if (compose_line(line, sizeof line, "keybuild.exe %s %s %s", kJoined, kIndex, kMd5)) exec_cmd_in_order(line);
 }
 
 // The new database takes the production database's name in one step, and
@@ -144,8 +139,8 @@ bool Seal::replace_production() {
 }
 
 void Seal::write_statistics() {
-  run_line(run_line(probe_) == 0 ? from_dump_ : from_database_);
-  if (out_.product_mode()) run_line("cmd.exe /C ridOrizIdor < INFO.soif > INFO_J.txt 2>&1");
+  exec_cmd_in_order(exec_cmd_in_order(probe_) == 0 ? from_dump_ : from_database_);
+  if (out_.product_mode()) exec_cmd_in_order("cmd.exe /C ridOrizIdor < INFO.soif > INFO_J.txt 2>&1");
 }
 
 int Seal::run() {
@@ -180,7 +175,7 @@ int Seal::run() {
   if (!replace_production()) return 1;
 
   out_.progress("Building the exportd cache...");
-  run_line("packdump.exe");
+  exec_cmd_in_order("packdump.exe");
 
   out_.progress("Generating statistics of the database...");
   write_statistics();

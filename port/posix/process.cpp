@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -276,6 +277,7 @@ int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int
 }
 
 int run_shell(const char* line) {
+  std::fflush(nullptr);
   if (line == nullptr) line = "";
   const std::string command = std::string("cmd.exe /C ") + line;
   StartRequest request;

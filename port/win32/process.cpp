@@ -5,6 +5,7 @@
 #include <process.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -106,7 +107,10 @@ int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int
   return 0;
 }
 
-int run_shell(const char* line) { return std::system(line); }
+int run_shell(const char* line) {
+  std::fflush(nullptr);
+  return std::system(line);
+}
 
 int end_process(long pid) {
   UniqueHandle process(OpenProcess(PROCESS_ALL_ACCESS, TRUE, static_cast<DWORD>(pid)));

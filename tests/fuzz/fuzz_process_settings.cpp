@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "r");
   if (file == nullptr) return 0;
-  ProcessSettings settings(kRules, 4);
+  ProcessSettings settings(kRules);
   const ReadResult result = settings.read(file);
   std::fclose(file);
   if (result == ReadResult::kCannotOpen) __builtin_trap();

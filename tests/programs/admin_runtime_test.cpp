@@ -2,7 +2,6 @@
 // driver lxadmindrive calls the catalogue lookup, the message routines and the
 // registry settings against real catalogue files and a real registry, and the
 // tests compare what reaches standard output byte for byte.
-#include <iconv.h>
 
 #include <gtest/gtest.h>
 
@@ -22,21 +21,7 @@ using lxt_bytes::hex;
 // ---- texts ------------------------------------------------------------------
 
 // The Shift_JIS bytes of a UTF-8 text: the programs' texts are code page 932.
-std::string sjis(const std::string& utf8) {
-  iconv_t cd = ::iconv_open("CP932", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no CP932 converter");
-  std::string in = utf8;
-  std::string out(in.size() * 2 + 4, '\0');
-  char* from = in.data();
-  size_t from_left = in.size();
-  char* to = out.data();
-  size_t to_left = out.size();
-  const size_t rc = ::iconv(cd, &from, &from_left, &to, &to_left);
-  ::iconv_close(cd);
-  if (rc == static_cast<size_t>(-1)) throw std::runtime_error("not convertible to CP932: " + utf8);
-  out.resize(out.size() - to_left);
-  return out;
-}
+std::string sjis(const std::string& utf8) { return lxt::convert(utf8, "CP932", "UTF-8"); }
 
 const std::string kTable = sjis("表");  // 0x95 0x5C: its trail byte is a backslash
 

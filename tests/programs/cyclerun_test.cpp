@@ -114,11 +114,7 @@ class Cycle : public ::testing::Test {
 
   std::vector<Record> journal() const { return lxt::read_journal(dir_.file("journal")); }
 
-  std::vector<std::string> programs() const {
-    std::vector<std::string> names;
-    for (const auto& record : journal()) names.push_back(record.program);
-    return names;
-  }
+  std::vector<std::string> programs() const { return lxt::journal_programs(dir_.file("journal")); }
 
   const Record* find(const std::string& program) const {
     journal_cache_ = journal();

@@ -276,8 +276,7 @@ TEST_P(Faults, CyclerunLeavesNoLockAndReportsWhatItCouldNotDo) {
   };
   path.effects = [&] {
     // The members of the seeding pipeline start together: their order is no effect.
-    std::vector<std::string> names;
-    for (const lxt::Record& record : lxt::read_journal(dir_.file("journal"))) names.push_back(record.program);
+    std::vector<std::string> names = lxt::journal_programs(dir_.file("journal"));
     std::sort(names.begin(), names.end());
     std::string started;
     for (const std::string& name : names) started += name + " ";

@@ -571,6 +571,24 @@ void write_file(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::string convert(const std::string& text, const char* to, const char* from) {
+  iconv_t cd = ::iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    throw std::runtime_error(std::string("no converter from ") + from + " to " + to);
+  }
+  std::string in = text;
+  std::string out(in.size() * 4 + 4, '\0');  // room for the widest of them
+  char* in_at = in.data();
+  size_t in_left = in.size();
+  char* out_at = out.data();
+  size_t out_left = out.size();
+  const size_t rc = ::iconv(cd, &in_at, &in_left, &out_at, &out_left);
+  ::iconv_close(cd);
+  if (rc == static_cast<size_t>(-1)) throw std::runtime_error(std::string("not convertible to ") + to + ": " + text);
+  out.resize(out.size() - out_left);
+  return out;
+}
+
 std::string lf(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -626,23 +644,7 @@ Registry::~Registry() {
 namespace {
 
 // Shift_JIS text as UTF-16LE with a byte order mark.
-std::string utf16_export(const std::string& sjis) {
-  iconv_t cd = ::iconv_open("UTF-16LE", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no CP932 converter");
-  std::string in = sjis;
-  std::string out(in.size() * 2 + 2, '\0');
-  char* from = in.data();
-  size_t from_left = in.size();
-  char* to = out.data() + 2;
-  size_t to_left = out.size() - 2;
-  const size_t rc = ::iconv(cd, &from, &from_left, &to, &to_left);
-  ::iconv_close(cd);
-  if (rc == static_cast<size_t>(-1)) throw std::runtime_error("registry text not convertible from CP932");
-  out.resize(out.size() - to_left);
-  out[0] = '\xFF';
-  out[1] = '\xFE';
-  return out;
-}
+std::string utf16_export(const std::string& sjis) { return "\xFF\xFE" + convert(sjis, "UTF-16LE", "CP932"); }
 
 }  // namespace
 
@@ -729,6 +731,12 @@ std::vector<Record> read_journal(const std::string& path) {
     records.push_back(std::move(rec));
   }
   return records;
+}
+
+std::vector<std::string> journal_programs(const std::string& path) {
+  std::vector<std::string> names;
+  for (const Record& record : read_journal(path)) names.push_back(record.program);
+  return names;
 }
 
 }  // namespace lxt

@@ -152,6 +152,9 @@ std::string read_file(const std::string& path);
 // drops a CR directly before an LF so that both targets compare alike.
 std::string lf(const std::string& text);
 void write_file(const std::string& path, const std::string& bytes);
+// Text converted between two character sets (iconv names); throws when it
+// does not convert.
+std::string convert(const std::string& text, const char* to, const char* from);
 
 // Copies a test double into dir under another program name (for example
 // lxrecord as "seedurls"), ".exe" added under Wine; returns the POSIX path.
@@ -236,6 +239,8 @@ struct Record {
 // Reads every record of a journal file (none when missing). A malformed
 // journal adds a test failure.
 std::vector<Record> read_journal(const std::string& path);
+// The names the journal's records ran as, in the order they were written.
+std::vector<std::string> journal_programs(const std::string& path);
 
 // Environment changes that make lxrecord keep a journal in path (a POSIX
 // path; converted for the target) and record the listed variables.

@@ -85,11 +85,7 @@ class Seal : public ::testing::Test {
 
   // The programs in the order they started; the members of a pipeline,
   // which start together, in the order given.
-  std::vector<std::string> programs() const {
-    std::vector<std::string> names;
-    for (const Record& record : journal()) names.push_back(record.program);
-    return names;
-  }
+  std::vector<std::string> programs() const { return lxt::journal_programs(dir_.file("journal")); }
 
   std::vector<Record> runs_of(const std::string& program) const {
     std::vector<Record> found;

@@ -1,7 +1,6 @@
 #include "admin/process/launchcrawler/launcher.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -30,9 +29,10 @@ constexpr KeyRule kKeys[] = {
     {"GATHERER_PORT", KeyUse::kSkip},
 };
 
-class Launcher {
+class Launcher : private Diagnostics {
  public:
-  explicit Launcher(const char* settings_path) : settings_path_(settings_path), settings_(kKeys, 4) {}
+  explicit Launcher(const char* settings_path)
+      : Diagnostics(kProgram), settings_path_(settings_path), settings_(kKeys) {}
   int run();
 
  private:
@@ -45,12 +45,6 @@ class Launcher {
   void run_script();
   void release_directory();
 
-  __attribute__((format(printf, 2, 3))) void say(const char* format, ...) const {
-    std::va_list args;
-    va_start(args, format);
-    vwrite_diagnostic(stderr, kProgram, format, args);
-    va_end(args);
-  }
   void say_invalid() { say("ERROR: %s is invalid.\n", settings_path_); }
 
   const char* settings_path_;

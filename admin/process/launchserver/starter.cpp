@@ -1,7 +1,6 @@
 #include "admin/process/launchserver/starter.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -30,9 +29,10 @@ constexpr KeyRule kKeys[] = {
     {"GATHERER_NAME", KeyUse::kSkip},
 };
 
-class Starter {
+class Starter : private Diagnostics {
  public:
-  explicit Starter(const char* settings_path) : settings_path_(settings_path), settings_(kKeys, 4) {}
+  explicit Starter(const char* settings_path)
+      : Diagnostics(kProgram), settings_path_(settings_path), settings_(kKeys) {}
   int run();
 
  private:
@@ -41,13 +41,6 @@ class Starter {
   bool set_search_path();
   int start();
   void report_start_failure(int error);
-
-  __attribute__((format(printf, 2, 3))) void say(const char* format, ...) const {
-    std::va_list args;
-    va_start(args, format);
-    vwrite_diagnostic(stderr, kProgram, format, args);
-    va_end(args);
-  }
 
   const char* settings_path_;
   ProcessSettings settings_;

@@ -1,7 +1,6 @@
 #include "admin/process/stopserver/stopper.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -26,10 +25,13 @@ constexpr KeyRule kKeys[] = {
     {"GATHERER_PORT", KeyUse::kSkip},
 };
 
-class Stopper {
+class Stopper : private Diagnostics {
  public:
   Stopper(const char* settings_path, const char* mode)
-      : settings_path_(settings_path), forced_(std::strcmp(mode, "FORCED") == 0), settings_(kKeys, 4) {}
+      : Diagnostics(kProgram),
+        settings_path_(settings_path),
+        forced_(std::strcmp(mode, "FORCED") == 0),
+        settings_(kKeys) {}
   int run();
 
  private:
@@ -39,13 +41,6 @@ class Stopper {
   bool end_daemon() const;
   void remove_work_files() const;
   void note_stop() const;
-
-  __attribute__((format(printf, 2, 3))) void say(const char* format, ...) const {
-    std::va_list args;
-    va_start(args, format);
-    vwrite_diagnostic(stderr, kProgram, format, args);
-    va_end(args);
-  }
 
   const char* settings_path_;
   bool forced_;
@@ -121,7 +116,6 @@ bool Stopper::end_daemon() const {
 }
 
 void Stopper::remove_work_files() const {
-  std::fflush(nullptr);
   port::run_shell("del /F /Q gathering*");
 }
 
