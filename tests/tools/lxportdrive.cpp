@@ -10,7 +10,7 @@
 //   daemon MS CMDLINE     start_daemon; "status=N" (259 still running) or
 //                         "start_error=E"
 //   shell LINE            run_shell; "status=N"
-//   held PATH             "free", "held" or "missing"
+//   held PATH             "free", "held", "missing" or "cannot tell: WHY"
 //   find PATTERN          one line "d NAME" or "f NAME" per match (sorted),
 //                         then "count=N" and "any=0|1"; "find_error" when the
 //                         directory cannot be read
@@ -24,7 +24,7 @@
 //   tcp [--reply-size N] [--nul] PORT REQUEST
 //                         tcp_exchange; "step=S error=E received=N reply=HEX"
 //                         (--nul sends the request's terminating zero too)
-//   kill PID              end_process; "rc=RC"
+//   kill PID              end_process; "rc=RC", with " error=E" when it cannot end it
 //   textread [--line-size N] FILE   TextReader::get_line; "line=ESCAPED" per
 //                         piece, then "eof"
 //   textgetc FILE         TextReader::get; "chars=ESCAPED"
@@ -125,7 +125,7 @@ void cmd_find(const char* pattern) {
   std::sort(entries.begin(), entries.end(),
             [](const port::DirEntry& a, const port::DirEntry& b) { return a.name < b.name; });
   for (const auto& e : entries) std::printf("%c %s\n", e.is_directory ? 'd' : 'f', e.name.c_str());
-  std::printf("count=%zu\nany=%d\n", entries.size(), port::any_entry_matches(pattern) ? 1 : 0);
+  std::printf("count=%zu\nany=%d\n", entries.size(), port::any_entry_matches(pattern));
 }
 
 void cmd_regenum(Args& a) {
@@ -286,10 +286,12 @@ int drive(Args& a) {
       flush();
       std::printf("status=%d\n", port::run_shell(line));
     } else if (cmd == "held") {
-      switch (port::held_open_for_writing(need(a, "path"))) {
+      const char* why = "";
+      switch (port::held_open_for_writing(need(a, "path"), &why)) {
         case port::HoldState::kFree: std::printf("free\n"); break;
         case port::HoldState::kHeld: std::printf("held\n"); break;
         case port::HoldState::kMissing: std::printf("missing\n"); break;
+        case port::HoldState::kCannotTell: std::printf("cannot tell: %s\n", why); break;
       }
     } else if (cmd == "find") {
       cmd_find(need(a, "pattern"));
@@ -309,7 +311,10 @@ int drive(Args& a) {
     } else if (cmd == "tcp") {
       cmd_tcp(a);
     } else if (cmd == "kill") {
-      std::printf("rc=%d\n", port::end_process(std::strtol(need(a, "pid"), nullptr, 10)));
+      int error = 0;
+      const int rc = port::end_process(std::strtol(need(a, "pid"), nullptr, 10), &error);
+      if (rc == port::kCannotEnd) std::printf("rc=%d error=%d\n", rc, error);
+      else std::printf("rc=%d\n", rc);
     } else if (cmd == "textread") {
       cmd_textread(a);
     } else if (cmd == "textgetc") {

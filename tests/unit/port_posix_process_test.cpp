@@ -231,14 +231,23 @@ TEST_F(PortProcess, EndProcessNeverSignalsGroupsOrInit) {
     return 0;
   };
   for (long pid : {1L, 0L, -1L, -4242L, static_cast<long>(INT_MAX) + 2}) {
-    EXPECT_EQ(port::end_process(pid), -1) << pid;
+    EXPECT_EQ(port::end_process(pid), port::kNoSuchProcess) << pid;
   }
   EXPECT_TRUE(killed.empty());
   EXPECT_EQ(port::end_process(4242), 0);
   EXPECT_EQ(killed, std::vector<long>{4242});
 
+  // A process that is there but may not be ended is told from one that is gone.
+  port::posix::sys().kill = [](pid_t, int) {
+    errno = EPERM;
+    return -1;
+  };
+  int error = 0;
+  EXPECT_EQ(port::end_process(4242, &error), port::kCannotEnd);
+  EXPECT_EQ(error, EPERM);
+
   port::posix::reset_sys();
-  EXPECT_EQ(port::end_process(1L << 30), -1);  // beyond any pid the kernel hands out
+  EXPECT_EQ(port::end_process(1L << 30), port::kNoSuchProcess);  // beyond any pid the kernel hands out
 }
 
 std::string spawned_path;
