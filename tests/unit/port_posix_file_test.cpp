@@ -282,24 +282,6 @@ TEST_F(PortFile, WriterInAnotherProcessHoldsTheFile) {
   EXPECT_EQ(port::held_open_for_writing(windows_path.c_str()), port::HoldState::kFree);
 }
 
-// Without a lease, other users' processes hidden from /proc leave it open,
-// as does a directory, which nobody writes and Windows cannot test either.
-TEST_F(PortFile, WhatCannotBeExaminedIsNeitherHeldNorFree) {
-  TempDir dir;
-  write_file(dir.file("exportd.log"), "");
-  ASSERT_EQ(::mkdir(dir.file("log.gatherer").c_str(), 0755), 0);
-  const char* why = nullptr;
-  EXPECT_EQ(port::held_open_for_writing(dir.file("log.gatherer").c_str(), &why), port::HoldState::kCannotTell);
-  EXPECT_STREQ(why, "it is a directory");
-  port::posix::sys().fcntl = fcntl_without_leases;
-  port::posix::sys().stat = [](const char* path, struct stat* st) {
-    if (std::string(path) != "/proc/1") return ::stat(path, st);
-    errno = ENOENT;
-    return -1;
-  };
-  EXPECT_EQ(port::held_open_for_writing(dir.file("exportd.log").c_str()), port::HoldState::kCannotTell);
-}
-
 TEST_F(PortFile, ReaderInAnotherProcessDoesNotHoldTheFile) {
   TempDir dir;
   write_file(dir.file("exportd.log"), "");
