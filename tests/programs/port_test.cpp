@@ -265,8 +265,8 @@ TEST_F(PortTest, HeldOpenFollowsTheHoldingProcess) {
   EXPECT_EQ(drive({"held", tmp.host("log.gatherer")}).out, "free\n");
   EXPECT_EQ(drive({"held", tmp.host("no-such-log")}).out, "missing\n");
   // A missing directory is a missing file too, never a held one, on POSIX.
-  // (Windows reports a missing path, not a missing file: that counts as held
-  // there, as the deny-write test has always read it; Wine says "file".)
+  // (Windows reports a missing path, not a missing file: the test cannot
+  // tell there; Wine says "file".)
   if (!lxt::is_wine()) {
     EXPECT_EQ(drive({"held", lxt::host_join(tmp.file("no-such-dir"), "log.gatherer")}).out, "missing\n");
   }
