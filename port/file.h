@@ -109,9 +109,13 @@ class BlockReader {
 };
 
 // Whether some process holds the file open for writing (the test made with a
-// deny-write share open on Windows).
-enum class HoldState { kFree, kHeld, kMissing };
-HoldState held_open_for_writing(const char* path);
+// deny-write share open on Windows). kCannotTell when no means at hand can
+// establish it either way: a directory; on POSIX a lease refused together
+// with processes whose descriptors cannot be examined (another user's); on
+// Windows a holder that does not share reading. The caller then takes the
+// safe side; *why (when given) receives a short text of the reason.
+enum class HoldState { kFree, kHeld, kMissing, kCannotTell };
+HoldState held_open_for_writing(const char* path, const char** why = nullptr);
 
 // Directory search with a pattern whose last part may hold "*" and "?"
 // (FindFirstFileA): files and directories alike, "." and ".." never.
@@ -121,6 +125,8 @@ struct DirEntry {
 };
 // 0 with the matches (possibly none); -1 when the directory cannot be read.
 int find_entries(const char* pattern, std::vector<DirEntry>* entries);
-bool any_entry_matches(const char* pattern);
+// 1 when something matches, 0 when nothing does, -1 with errno when the
+// directory cannot be searched: "nothing" is never said without looking.
+int any_entry_matches(const char* pattern);
 
 }  // namespace port

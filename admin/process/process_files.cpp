@@ -55,6 +55,15 @@ int read_pid_number(std::FILE* file, long* pid) {
   return 0;
 }
 
+port::HoldState ask_held_open(const Diagnostics& diagnostics, const char* file, const char* consequence) {
+  const char* why = "";
+  const port::HoldState state = port::held_open_for_writing(file, &why);
+  if (state == port::HoldState::kCannotTell) {
+    diagnostics.say("ERROR: Cannot tell whether %s is held open for writing: %s.  %s\n", file, why, consequence);
+  }
+  return state;
+}
+
 bool put_in_front_of_search_path(const char* program, const char* const* dirs, int count) {
   if (port::prepend_search_path(dirs, count) == 0) return true;
   write_diagnostic(stderr, program, "ERROR: Insufficient memory to set PATH.\n");

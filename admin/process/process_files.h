@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "port/file.h"
+
 // Writes "<program>: <time stamp>: " and the formatted text to out.
 __attribute__((format(printf, 3, 4))) void write_diagnostic(std::FILE* out, const char* program,
                                                             const char* format, ...);
@@ -37,6 +39,12 @@ constexpr int kPidFileUnreadable = -3;  // it is there but cannot be opened or r
 int read_pid_file(const char* path, long* pid);
 // The same from an open stream, which stays open (kPidFileMissing never comes back).
 int read_pid_number(std::FILE* file, long* pid);
+
+// Asks whether a running process holds the file open for writing. When that
+// cannot be told, the safe side is the caller's to take: an error line names
+// the file, the reason and the consequence given (a full sentence), and
+// kCannotTell comes back.
+port::HoldState ask_held_open(const Diagnostics& diagnostics, const char* file, const char* consequence);
 
 // Puts the directories (in the system's own form) in front of the search
 // path; false, after a message of the program, when there is no memory.

@@ -1,8 +1,12 @@
 // The system event log on POSIX is syslog; a test or an installation that
-// wants the events in a file names it in LORVEX_EVENTLOG.
+// wants the events in a file names it in LORVEX_EVENTLOG. Where no system
+// logger listens, the entry goes to standard error, so that it is never lost.
 #include "port/eventlog.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -52,21 +56,40 @@ std::string joined(const char* const* strings, int string_count) {
   return text;
 }
 
+// syslog() says nothing of an entry nobody receives: whether a logger
+// listens is asked of its socket first, in both of the ways syslog tries it.
+bool system_logger_listens() {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", _PATH_LOG);
+  for (int type : {SOCK_DGRAM, SOCK_STREAM}) {
+    const int fd = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
+    if (fd < 0) continue;
+    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    if (connected) return true;
+  }
+  return false;
+}
+
+bool write_line(std::FILE* file, const std::string& line) { return std::fputs(line.c_str(), file) >= 0; }
+
 }  // namespace
 
 int report_event(const char* source, unsigned short type, unsigned long event_id, const char* const* strings,
                  int string_count) {
   if (source == nullptr) return -1;
   const std::string details = id_text(event_id) + joined(strings, string_count);
+  const std::string line = std::string(source) + '\t' + type_word(type) + '\t' + details + '\n';
   const char* file_name = std::getenv("LORVEX_EVENTLOG");
   if (file_name != nullptr && *file_name != '\0') {
     std::FILE* file = open_file(file_name, "a");
     if (file == nullptr) return -1;
-    const std::string line = std::string(source) + '\t' + type_word(type) + '\t' + details + '\n';
-    const bool written = std::fputs(line.c_str(), file) >= 0;
+    const bool written = write_line(file, line);
     const bool closed = std::fclose(file) == 0;
     return written && closed ? 0 : -1;
   }
+  if (!system_logger_listens()) return write_line(stderr, line) && std::fflush(stderr) == 0 ? 0 : -1;
   // syslog keeps the ident pointer: it must live until closelog.
   const std::string ident = source;
   openlog(ident.c_str(), LOG_PID, LOG_USER);

@@ -285,14 +285,14 @@ int run_shell(const char* line) {
   return run(command.c_str(), request, &error);
 }
 
-int end_process(long pid) {
+int end_process(long pid, int* error) {
   // kill() with 0, -1 or a negative id reaches whole groups, and 1 is init:
   // none of these is a process the caller can mean.
-  if (pid <= 1 || pid > static_cast<long>(INT_MAX)) {
-    errno = ESRCH;
-    return -1;
-  }
-  return posix::sys().kill(static_cast<pid_t>(pid), SIGKILL) == 0 ? 0 : -1;
+  if (pid <= 1 || pid > static_cast<long>(INT_MAX)) return kNoSuchProcess;
+  if (posix::sys().kill(static_cast<pid_t>(pid), SIGKILL) == 0) return 0;
+  if (errno == ESRCH) return kNoSuchProcess;
+  if (error != nullptr) *error = errno;
+  return kCannotEnd;
 }
 
 void sleep_ms(unsigned milliseconds) {

@@ -493,9 +493,10 @@ TEST_P(ServerFaults, StopServerNeverLeavesADaemonOutOfReach) {
   path.run = [&](std::vector<lxt::EnvChange> env) {
     return run("StopServer", {dir_.file("server.ini"), "FORCED"}, env);
   };
-  // What the stop stands for: the daemon ended. The removal of its files and
-  // the notice in its log are passed over without a word when they fail.
-  path.effects = [&] { return std::string(daemon.running() ? "running" : "ended"); };
+  // What the stop stands for: the daemon ended, its pid file gone. The
+  // removal of its work files and the notice in its log are passed over
+  // without a word when they fail.
+  path.effects = [&] { return (daemon.running() ? "running" : "ended") + dir_.read("data/Exportd.pid"); };
   path.succeeded = [&] { return !daemon.running(); };
   path.has_failure_status = true;
   path.whole = [&] {

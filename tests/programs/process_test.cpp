@@ -96,9 +96,10 @@ class Process : public ::testing::Test {
 
   std::vector<Record> journal() const { return lxt::read_journal(dir_.file("journal")); }
 
-  // A process of its own that holds a file open for writing until release().
-  std::unique_ptr<lxt::Background> hold(const std::string& file, const std::string& pid_file = "") const {
-    lxt::RunOptions o;
+  // A process of its own that holds a file open for writing until release();
+  // extra options of lxrecord may make it hold it otherwise.
+  std::unique_ptr<lxt::Background> hold(const std::string& file, const std::string& pid_file = "",
+                                        lxt::RunOptions o = {}) const {
     o.set("LXT_HOLD", dir_.host(file)).set("LXT_UNTIL", dir_.host("release"));
     o.set("LXT_JOURNAL", dir_.host("holder.journal"));
     if (!pid_file.empty()) o.set("LXT_PIDFILE", dir_.host(pid_file));
@@ -222,9 +223,12 @@ TEST_F(Crawler, ASecondLauncherLeavesTheRunningOneAlone) {
     EXPECT_EQ(lxt::lf(dir_.read(gdir() + "/Gatherer.pid")), recorded);
     EXPECT_TRUE(dir_.exists(gdir() + "/penum.pid"));
 
+    // In the last round another launcher has claimed the directory meanwhile:
+    // the first one's clean-up leaves that claim alone.
+    if (round == kRounds) dir_.write(gdir() + "/Gatherer.pid", "4243\n");
     release();
     EXPECT_EQ(first.wait(milliseconds(60000)), 0);
-    EXPECT_FALSE(dir_.exists(gdir() + "/Gatherer.pid"));
+    EXPECT_EQ(dir_.read(gdir() + "/Gatherer.pid"), round == kRounds ? "4243\n" : "");
     EXPECT_FALSE(dir_.exists(gdir() + "/penum.pid"));
     ASSERT_EQ(::unlink(dir_.file("release").c_str()), 0);
   }
@@ -401,7 +405,12 @@ TEST_F(Server, AnUnreadableSettingsFileIsOneEventLogEntry) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "");
   if (lxt::is_wine()) GTEST_SKIP() << "Wine's event log keeps nothing a test can read";
-  EXPECT_EQ(dir_.read("events"), "Moxa3R\tERROR\t0xC0000005\t" + path + "\t2\n");
+  const std::string entry = "Moxa3R\tERROR\t0xC0000005\t" + path + "\t2\n";
+  EXPECT_EQ(dir_.read("events"), entry);
+  // Where no system logger would receive it, the entry is not lost.
+  if (::access("/dev/log", F_OK) != 0) {
+    EXPECT_EQ(start(path, lxt::RunOptions().unset("LORVEX_EVENTLOG")).err, entry);
+  }
 }
 
 TEST_F(Server, ADaemonThatEndsWithinTheSecondGivesItsStatus) {
@@ -411,7 +420,9 @@ TEST_F(Server, ADaemonThatEndsWithinTheSecondGivesItsStatus) {
   } all_cases[] = {{"3", 3}, {"0", 0}, {"259", 0}};
   // A POSIX process cannot end with 259 (the status keeps eight bits).
   const auto cases = std::span(all_cases).first(lxt::is_wine() ? 3 : 2);
-  const std::string path = settings(base() + "OTHER=x=y\nGATHERER_DATA=" + dir_.host("data") + "\n");
+  // A data directory that ends in a backslash stays one argument.
+  const std::string data = dir_.host("data") + "\\";
+  const std::string path = settings(base() + "OTHER=x=y\nGATHERER_DATA=" + data + "\n");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.exit);
     ::unlink(dir_.file("journal").c_str());
@@ -427,7 +438,7 @@ TEST_F(Server, ADaemonThatEndsWithinTheSecondGivesItsStatus) {
     }
     const std::vector<Record> records = journal();
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].args, (std::vector<std::string>{"-d", dir_.host("data"), "8500"}));
+    EXPECT_EQ(records[0].args, (std::vector<std::string>{"-d", data, "8500"}));
     EXPECT_EQ(records[0].env.at("PATH").value_or("").substr(0, entry("lib/gatherer").size() + 1),
               entry("lib/gatherer") + path_sep());
     EXPECT_EQ(records[0].env.at("OTHER"), "x=y");
@@ -490,6 +501,8 @@ TEST_F(Server, ARunningDaemonIsLeftRunningDetachedAndStopServerEndsIt) {
     EXPECT_TRUE(process_alive(daemon));
   }
 
+  // A read-only pid file goes with the daemon all the same.
+  ASSERT_EQ(::chmod(dir_.file("data/Exportd.pid").c_str(), 0444), 0);
   const RunResult forced = run("StopServer", {path, "FORCED"});
   EXPECT_EQ(forced.status, 0);
   EXPECT_EQ(forced.err, "");
@@ -544,14 +557,115 @@ TEST_F(Process, TheDemosExportDaemonStartsAndStops) {
   }
   EXPECT_FALSE(dir_.exists("data/Exportd.pid"));
 
+  // A transfer of a run that was killed is no work in progress of the next.
+  dir_.write("data/gathering.3", "");
   const std::string path = settings(base() + "GATHERER_PORT=" + std::to_string(lxt::Peer::closed_port()) + "\n");
   EXPECT_EQ(run("LaunchServer", {path}).status, 0);
   ASSERT_TRUE(lxt::wait_for_file(dir_.file("data/Exportd.pid")));
   const long daemon = std::stol(dir_.read("data/Exportd.pid"));
   EXPECT_TRUE(process_alive(daemon));
+  EXPECT_FALSE(dir_.exists("data/gathering.3"));
+  // A second daemon for the same directory stays out and takes nothing over.
+  EXPECT_EQ(run("LaunchServer", {settings(base() + "GATHERER_PORT=1\n")}).status, 6);
+  EXPECT_EQ(std::stol(dir_.read("data/Exportd.pid")), daemon);
   EXPECT_EQ(run("StopServer", {path, "NORMAL"}).status, 0);
   EXPECT_TRUE(lxt::wait_until([&] { return !process_alive(daemon); }, milliseconds(30000)));
   EXPECT_FALSE(dir_.exists("data/Exportd.pid"));
+}
+
+// ---- both programs before a log held or not --------------------------------------
+
+// Only a writer holding the log as a running process does makes that process
+// running; a holder that cannot be told from one (on Windows a reader sharing
+// nothing; a directory) starts and ends nothing. Both logs are one file here.
+TEST_F(Process, OnlyAWriterOfTheLogMakesItsProcessRunning) {
+  const std::vector<std::vector<std::string>> cases = {  // access, sharing, outcome on Windows, on POSIX
+      {"write", "readwrite", "held", "held"}, {"write", "read", "held", "held"}, {"write", "none", "tell", "held"},
+      {"read", "none", "tell", "free"},       {"read", "read", "free", "free"},  {"dir", "", "tell", "tell"}};
+  lxt::install_double("lxrecord", dir_.file("home/bin"), "perl");
+  const std::string path = settings(base()), log = gdir() + "/log.gatherer";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c[0] + " " + c[1]);
+    const std::string outcome = c[lxt::is_wine() ? 2 : 3];
+    for (const char* f : {"journal", "release", "holder.journal", "data/exportd.log"}) ::unlink(dir_.file(f).c_str());
+    dir_.write(gdir() + "/Gatherer.pid", "4242\n");
+    dir_.write("data/Exportd.pid", "4242");
+    std::unique_ptr<lxt::Background> holder;
+    lxt::RunOptions o;
+    if (c[0] == "dir") {
+      ::unlink(dir_.file(log).c_str());
+      dir_.mkdir(log);
+      dir_.mkdir("data/exportd.log");
+    } else {
+      dir_.write(log, "");
+      ::link(dir_.file(log).c_str(), dir_.file("data/exportd.log").c_str());
+      holder = hold(log, "data/Exportd.pid", o.set("LXT_HOLD_ACCESS", c[0]).set("LXT_HOLD_SHARE", c[1]));
+    }
+    const RunResult launched = run("LaunchCrawler", {path}), stopped = run("StopServer", {path, "NORMAL"});
+    EXPECT_EQ(journal().size(), outcome == "free" ? 1u : 0u);
+    EXPECT_EQ(dir_.exists(gdir() + "/Gatherer.pid"), outcome != "free");
+    EXPECT_EQ(dir_.exists("data/Exportd.pid"), outcome != "held");
+    EXPECT_EQ(stopped.status, outcome == "tell" ? 1 : 0);
+    EXPECT_EQ(matches(launched.err, "is running"), outcome == "held") << launched.err;
+    EXPECT_EQ(matches(launched.err + stopped.err, "whether \\.\\\\log\\.gatherer is held.*\n.*whether exportd\\.log is held"),
+              outcome == "tell");
+    if (holder) {
+      EXPECT_EQ(holder->wait(milliseconds(outcome == "held" ? 30000 : 0)).has_value(), outcome == "held");
+    }
+    release();
+  }
+}
+
+// Run by another user, neither program takes a root-owned gatherer or daemon
+// for gone, nor acts on one it cannot end or a directory it cannot search.
+TEST_F(Process, AnotherUsersRunningProcessesAreLeftAsTheyAre) {
+  if (lxt::is_wine() || ::geteuid() != 0) GTEST_SKIP() << "acts as another user of the native system";
+  struct Case {
+    std::string mode;  // "launch", or the stop's mode
+    bool users_log, writable_pid_files, listable;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"launch", false, true, true, "Cannot tell whether \\.\\\\log\\.gatherer is held open for writing: no lease"},
+      {"launch", false, false, true, "Cannot tell whether \\.\\\\log\\.gatherer is held open for writing: no lease"},
+      {"launch", true, true, true, "The gatherer of process ID [0-9]+ is running"},
+      {"launch", true, false, true, "The gatherer of process ID [0-9]+ is running"},
+      {"NORMAL", false, true, true, "Cannot tell whether exportd\\.log is held open for writing: no lease"},
+      {"FORCED", false, false, true, "Cannot tell whether exportd\\.log is held open for writing: no lease"},
+      {"FORCED", true, true, true, "Cannot end the process of ID [0-9]+ \\(error information = 1\\)"},
+      {"FORCED", true, false, true, "Cannot end the process of ID [0-9]+ \\(error information = 1\\)"},
+      {"NORMAL", true, true, false, "Cannot search the data directory for gathering\\* \\(errno=13\\)"}};
+  lxt::install_double("lxrecord", dir_.file("home/bin"), "perl");
+  dir_.write(gdir() + "/log.gatherer", "");
+  ::link(dir_.file(gdir() + "/log.gatherer").c_str(), dir_.file("data/exportd.log").c_str());
+  auto process = hold(gdir() + "/log.gatherer", "data/Exportd.pid");
+  const std::string pid = dir_.read("data/Exportd.pid"), path = settings(base());
+  dir_.write(gdir() + "/Gatherer.pid", pid);
+  dir_.write("data/gathering.1", "part");
+  for (const std::string d : {"", "home/gatherers/g1"}) ::chmod(dir_.file(d).c_str(), 0777);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    ::chown(dir_.file("data/exportd.log").c_str(), c.users_log ? 65534 : 0, 0);
+    for (const char* f : {"data/Exportd.pid", "home/gatherers/g1/Gatherer.pid"}) {
+      ::chmod(dir_.file(f).c_str(), c.writable_pid_files ? 0666 : 0444);
+    }
+    ::chmod(dir_.file("data").c_str(), c.listable ? 0777 : 0333);
+    const bool launch = c.mode == "launch";
+    std::vector<std::string> argv{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                  lxt::program(launch ? "LaunchCrawler" : "StopServer"), path, c.mode};
+    if (launch) argv.pop_back();
+    lxt::RunOptions o;
+    o.env = lxt::journal_env(dir_.file("journal"));
+    const RunResult r = lxt::run(argv, o);
+    EXPECT_EQ(r.status, launch ? 0 : 1);
+    EXPECT_TRUE(matches(r.err, "^(LaunchCrawler|StopServer): " + kStamp + "ERROR: " + c.err)) << r.err;
+    EXPECT_TRUE(journal().empty());
+    EXPECT_EQ(dir_.read("data/Exportd.pid") + dir_.read(gdir() + "/Gatherer.pid") + dir_.read("data/gathering.1") +
+                  dir_.read("data/exportd.log"), pid + pid + "part");
+    EXPECT_EQ(process->wait(milliseconds(0)), std::nullopt);
+  }
+  ::chmod(dir_.file("data").c_str(), 0777);
+  release();
 }
 
 // ---- StopServer ----------------------------------------------------------------

@@ -10,7 +10,7 @@
 //   daemon MS CMDLINE     start_daemon; "status=N" (259 still running) or
 //                         "start_error=E"
 //   shell LINE            run_shell; "status=N"
-//   held PATH             "free", "held" or "missing"
+//   held PATH             "free", "held", "missing" or "cannot tell"
 //   find PATTERN          one line "d NAME" or "f NAME" per match (sorted),
 //                         then "count=N" and "any=0|1"; "find_error" when the
 //                         directory cannot be read
@@ -125,7 +125,7 @@ void cmd_find(const char* pattern) {
   std::sort(entries.begin(), entries.end(),
             [](const port::DirEntry& a, const port::DirEntry& b) { return a.name < b.name; });
   for (const auto& e : entries) std::printf("%c %s\n", e.is_directory ? 'd' : 'f', e.name.c_str());
-  std::printf("count=%zu\nany=%d\n", entries.size(), port::any_entry_matches(pattern) ? 1 : 0);
+  std::printf("count=%zu\nany=%d\n", entries.size(), port::any_entry_matches(pattern));
 }
 
 void cmd_regenum(Args& a) {
@@ -290,6 +290,7 @@ int drive(Args& a) {
         case port::HoldState::kFree: std::printf("free\n"); break;
         case port::HoldState::kHeld: std::printf("held\n"); break;
         case port::HoldState::kMissing: std::printf("missing\n"); break;
+        case port::HoldState::kCannotTell: std::printf("cannot tell\n"); break;
       }
     } else if (cmd == "find") {
       cmd_find(need(a, "pattern"));

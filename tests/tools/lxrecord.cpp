@@ -12,6 +12,9 @@
 //             the record (field "file", sorted), as it found them at its start
 //   CREATE    file to create with the text "made by NAME\n" before it ends
 //   HOLD      file to keep open for appending while it runs
+//   HOLD_ACCESS  "read": HOLD is kept open for reading instead
+//   HOLD_SHARE   Windows: "none", "read" or "readwrite", the sharing HOLD is
+//             opened with (default: the C runtime's); ignored elsewhere
 //   PIDFILE   file to write its process id into (after the record is written)
 //   SLEEP_MS  time to wait before ending
 //   UNTIL     file whose appearance ends the wait (checked every 10 ms, for
@@ -36,6 +39,10 @@
 #include "port/env.h"
 #include "port/file.h"
 #include "port/process.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -94,6 +101,22 @@ bool write_pid_file(const char* path) {
   return port::rename_file(tmp.c_str(), path) == 0;
 }
 
+// Opens HOLD as the options say; the handle lives as long as the process.
+bool hold_file(const char* path) {
+  const char* access = option("HOLD_ACCESS");
+  const bool reading = access != nullptr && std::strcmp(access, "read") == 0;
+#ifdef _WIN32
+  if (const char* share = option("HOLD_SHARE")) {
+    const DWORD mode = std::strcmp(share, "none") == 0   ? 0
+                       : std::strcmp(share, "read") == 0 ? FILE_SHARE_READ
+                                                         : FILE_SHARE_READ | FILE_SHARE_WRITE;
+    return CreateFileA(path, reading ? GENERIC_READ : GENERIC_WRITE, mode, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr) != INVALID_HANDLE_VALUE;
+  }
+#endif
+  return port::open_file(path, reading ? "rb" : "ab") != nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,10 +126,8 @@ int main(int argc, char** argv) {
                     ? static_cast<char>(std::toupper(static_cast<unsigned char>(c)))
                     : '_';
 
-  std::FILE* held = nullptr;
   if (const char* hold = option("HOLD")) {
-    held = port::open_file(hold, "ab");
-    if (!held) std::fprintf(stderr, "lxrecord: cannot hold %s\n", hold);
+    if (!hold_file(hold)) std::fprintf(stderr, "lxrecord: cannot hold %s\n", hold);
   }
 
   std::string rec = "record\n";
@@ -180,7 +201,6 @@ int main(int argc, char** argv) {
   if (const char* until = option("UNTIL")) {
     for (int step = 0; step < 12000 && !port::exists(until); ++step) port::sleep_ms(10);
   }
-  if (held) std::fclose(held);
   if (status == 0) {
     if (const char* code = option("EXIT")) status = static_cast<int>(std::strtol(code, nullptr, 10));
   }

@@ -231,14 +231,14 @@ TEST_F(PortProcess, EndProcessNeverSignalsGroupsOrInit) {
     return 0;
   };
   for (long pid : {1L, 0L, -1L, -4242L, static_cast<long>(INT_MAX) + 2}) {
-    EXPECT_EQ(port::end_process(pid), -1) << pid;
+    EXPECT_EQ(port::end_process(pid), port::kNoSuchProcess) << pid;
   }
   EXPECT_TRUE(killed.empty());
   EXPECT_EQ(port::end_process(4242), 0);
   EXPECT_EQ(killed, std::vector<long>{4242});
 
   port::posix::reset_sys();
-  EXPECT_EQ(port::end_process(1L << 30), -1);  // beyond any pid the kernel hands out
+  EXPECT_EQ(port::end_process(1L << 30), port::kNoSuchProcess);  // beyond any pid the kernel hands out
 }
 
 std::string spawned_path;

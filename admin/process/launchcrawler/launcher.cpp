@@ -15,6 +15,8 @@ namespace {
 
 constexpr char kProgram[] = "LaunchCrawler";
 constexpr char kPidFile[] = "Gatherer.pid";
+// Held open for writing by a gatherer at work.
+constexpr char kLog[] = ".\\log.gatherer";
 
 // The gatherer directory and, later, the script's command line are built in
 // one buffer of this size.
@@ -52,6 +54,8 @@ class Launcher : private Diagnostics {
   const char* name_ = nullptr;
   const char* home_ = nullptr;
   int own_pid_ = 0;
+  // The pid file was opened for our claim but our id may not have reached it.
+  bool claim_unfinished_ = false;
   char work_[kWorkSize] = {};
   char perl_[kPerlPathSize] = "perl";
 };
@@ -116,10 +120,18 @@ bool Launcher::gatherer_at_work() {
   // a launcher has only just created, and one that cannot be read may name a
   // gatherer at work: the log decides then, as it always does.
   if (read == 0 && recorded == 0) return false;
-  if (port::held_open_for_writing(".\\log.gatherer") != port::HoldState::kHeld) return false;
-  say("ERROR: The gatherer of process ID %ld is running.  Terminate the gatherer of process ID %d.\n",
-      read == 0 ? recorded : 0L, own_pid_);
-  return true;
+  // A log that cannot be tested may be a running gatherer's: the safe side
+  // is to start none and to leave its pid file alone.
+  switch (ask_held_open(*this, kLog, "No gatherer is started.")) {
+    case port::HoldState::kHeld:
+      say("ERROR: The gatherer of process ID %ld is running.  Terminate the gatherer of process ID %d.\n",
+          read == 0 ? recorded : 0L, own_pid_);
+      return true;
+    case port::HoldState::kCannotTell:
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool Launcher::claim_directory() {
@@ -132,6 +144,7 @@ bool Launcher::claim_directory() {
   // the next launcher: no gatherer is started without it.
   std::fprintf(file, "%d\n", own_pid_);
   if (port::close_checked(file) != 0) {
+    claim_unfinished_ = true;
     say("ERROR: Cannot write %s (errno=%d).\n", kPidFile, errno);
     return false;
   }
@@ -177,9 +190,16 @@ void Launcher::run_script() {
   exec_cmd(work_);
 }
 
-// Missing files and files that cannot be removed are passed over.
+// Missing files and files that cannot be removed are passed over. The pid
+// file goes only while it is still our claim: once our script has let the
+// log go, another launcher may have written its own id there, and without
+// it a third would start beside that one's script.
 void Launcher::release_directory() {
-  port::remove_file(kPidFile);
+  long recorded = 0;
+  const int read = read_pid_file(kPidFile, &recorded);
+  if ((read == 0 && recorded == own_pid_) || (read == kPidFileNoNumber && claim_unfinished_)) {
+    port::remove_file(kPidFile);
+  }
   port::remove_file("penum.pid");
   port::remove_file("cenum.pid");
 }

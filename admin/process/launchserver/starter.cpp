@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "admin/common/command_line.h"
 #include "admin/process/launchserver/event_report.h"
@@ -83,12 +82,16 @@ int Starter::read_settings() {
 
 // The command line and the log's path are refused, with nothing started,
 // when they do not fit or the data directory cannot be one quoted word.
+// The directory is quoted as every command line's words are, so that one
+// ending in a backslash does not swallow the closing quote and the port.
 bool Starter::compose_command() {
-  if (std::strchr(data_, '"') != nullptr) {
+  char data_word[kLineSize];
+  const int quoted = quote_argument(data_, data_word, sizeof data_word);
+  if (quoted == kPathHoldsQuote) {
     say("ERROR: %s is invalid.  (GATHERER_DATA holds a double quote.)\n", settings_path_);
     return false;
   }
-  if (!compose_line(command_, sizeof command_, "exportd -d \"%s\" %s", data_, port_)) {
+  if (quoted != 0 || !compose_line(command_, sizeof command_, "exportd -d %s %s", data_word, port_)) {
     say("ERROR: %s is invalid.  (The command line of exportd is longer than %d characters.)\n", settings_path_,
         kLineSize - 1);
     return false;

@@ -37,8 +37,9 @@ class Stopper : private Diagnostics {
  private:
   int read_settings();
   void set_search_path();
-  bool daemon_running() const;
+  bool transfer_in_progress() const;
   bool end_daemon() const;
+  bool remove_pid_file() const;
   void remove_work_files() const;
   void note_stop() const;
 
@@ -54,17 +55,23 @@ int Stopper::run() {
   set_search_path();
   if (port::change_dir(data_) != 0) return 0;
   if (!port::exists(kPidFile)) return 0;
-  if (!daemon_running()) return 0;
+  // A log that cannot be tested may be a running daemon's, and the pid
+  // file's id may by now be another process's: nothing is done.
+  switch (ask_held_open(*this, kLog, "Nothing is stopped.")) {
+    case port::HoldState::kHeld: break;
+    case port::HoldState::kCannotTell: return 1;
+    default: return 0;
+  }
   // A daemon in the middle of a transfer is left alone unless forced.
-  if (!forced_ && port::any_entry_matches("./gathering*")) return 1;
-  // A pid file that cannot be read names a daemon that would run on with its
-  // pid file gone, out of reach of every later stop: nothing is changed.
+  if (!forced_ && transfer_in_progress()) return 1;
+  // A daemon that would run on with its pid file gone would be out of reach
+  // of every later stop: when it cannot be ended, nothing is changed.
   if (!end_daemon()) return 1;
-  port::remove_file(kPidFile);
+  const bool removed = remove_pid_file();
   remove_work_files();
   port::sleep_ms(kSettleMs);
   note_stop();
-  return 0;
+  return removed ? 0 : 1;
 }
 
 int Stopper::read_settings() {
@@ -96,23 +103,47 @@ void Stopper::set_search_path() {
   put_in_front_of_search_path(kProgram, dirs, 1);
 }
 
-bool Stopper::daemon_running() const { return port::held_open_for_writing(kLog) == port::HoldState::kHeld; }
+// A directory that cannot be searched may hold a transfer in progress.
+bool Stopper::transfer_in_progress() const {
+  switch (port::any_entry_matches("./gathering*")) {
+    case 0: return false;
+    case 1: return true;
+    default:
+      say("ERROR: Cannot search the data directory for gathering* (errno=%d).  The daemon is left running.\n",
+          errno);
+      return true;
+  }
+}
 
-// A pid file without a number ends nothing; nor does an id of 1 or below,
-// which the port layer never signals. Either way the stop goes on. False,
-// after a message, when the pid file is there but cannot be read.
+// A pid file without a number ends nothing; nor does an id that names no
+// process (an id of 1 or below is never signalled). Either way the stop
+// goes on. False, after a message, when the pid file is there but cannot be
+// read, or its process is there but cannot be ended.
 bool Stopper::end_daemon() const {
   long pid = 0;
+  int error = 0;
   switch (read_pid_file(kPidFile, &pid)) {
     case 0:
-      port::end_process(pid);
-      return true;
+      if (port::end_process(pid, &error) != port::kCannotEnd) return true;
+      say("ERROR: Cannot end the process of ID %ld (error information = %d).  The daemon is left running.\n", pid,
+          error);
+      return false;
     case kPidFileUnreadable:
       say("ERROR: Cannot read %s (errno=%d).  The daemon is left running.\n", kPidFile, errno);
       return false;
     default:
       return true;
   }
+}
+
+// A read-only pid file would stay naming the ended daemon, and a later
+// daemon that could not overwrite it would leave that id for a later stop
+// to act on.
+bool Stopper::remove_pid_file() const {
+  port::make_writable(kPidFile);
+  if (port::remove_file(kPidFile) == 0 || errno == ENOENT) return true;
+  say("ERROR: Cannot remove %s (errno=%d).\n", kPidFile, errno);
+  return false;
 }
 
 void Stopper::remove_work_files() const {
