@@ -83,4 +83,28 @@ done
 for gone in cyclerun.ini gatherinput Gatherer.pid; do [ ! -e "$own/$gone" ] || fail "$gone was left behind"; done
 [ ! -e "$state/.lxQ71K58R03lock" ] || fail "the cycle lock was left behind"
 (cd "$scratch/home" && ls -R "$share") | cmp -s - "$scratch/share-before" || fail "share/lorvex was written"
+
+# A configuration of one's own that the stand-in gathering script cannot
+# use is refused before anything runs, saying why in log.gatherer too.
+# case|the configuration|the directory it runs in|its exit status|what it says
+bad="$scratch/srv/bad"
+mkdir -p "$bad" "$scratch/srv/with blank"
+cases=(
+  "no URL|Gatherer-Name: bad|$bad|3|names no URL: nothing to gather"
+  "a line of no setting|Gatherer-Name: bad\nhttp://www.example.jp/|$bad|3|line 2: not a \"Name: value\" line"
+  "a blank in the directory|URL: http://www.example.jp/|$scratch/srv/with blank|3|holds a blank or a quote"
+  "a setting it does not know|Gatherer-Name: bad\nURLS: http://www.example.jp/|$bad|3|line 2: no setting URLS"
+  "no configuration||$bad|2|cannot read the configuration"
+)
+for entry in "${cases[@]}"; do
+  IFS='|' read -r name config dir expected says <<<"$entry"
+  rm -f "$dir/bad.cf"
+  [ -z "$config" ] || printf "$config\n" >"$dir/bad.cf"
+  status=0
+  (cd "$dir" && PATH="$usr/bin:/usr/bin:/bin" perl "$prefix/lib/lorvex/standins/Gatherer" bad.cf >"$scratch/out" 2>&1) ||
+    status=$?
+  [ "$status" -eq "$expected" ] || fail "$name: Gatherer exited with $status: $(cat "$scratch/out")"
+  grep -qF "$says" "$scratch/out" && grep -qF "$says" "$dir/log.gatherer" || fail "$name: $(cat "$scratch/out")"
+  [ ! -e "$dir/cyclerun.ini" ] && [ ! -e "$dir/gatherinput" ] || fail "$name: per-run files were written"
+done
 echo "installed into $prefix; the README's first day ran from there"
