@@ -168,10 +168,10 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION admin)
   set(CPACK_DEBIAN_PACKAGE_SOURCE lorvex-gathering)
-  # The libraries the programs link, found by dpkg-shlibdeps. Each part's
-  # description begins with its own summary line.
+  # The libraries the programs link, found by dpkg-shlibdeps.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
+  # Each part's description begins with its own summary line.
   set(CPACK_DEBIAN_GATHERING_PACKAGE_NAME lorvex-gathering)
   set(CPACK_COMPONENT_GATHERING_DESCRIPTION "Lorvex gathering administration tools
 Console programs that run a gathering cycle, finish the gatherer's
@@ -192,7 +192,6 @@ whole life in a folder of one's choosing. They let the system be tried
 without the framework; they gather nothing from the network.")
   set(CPACK_DEBIAN_STANDINS_PACKAGE_DEPENDS
       "lorvex-gathering (= ${LORVEX_VERSION}-${LORVEX_DEBIAN_REVISION}), perl, python3")
-  set(CPACK_DEBIAN_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_INSTALL_PREFIX /usr)
   # The sample registry and the installation directory are written with the
