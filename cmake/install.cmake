@@ -1,9 +1,27 @@
-# Installation and packages. The system's programs go to bin/; the catalogue,
-# the sample installation and the sample registry to share/lorvex/ (on
-# Windows: the .exe files in bin\, the catalogue in lib\ and lorvex.reg at the
-# top of the folder, which is the installation directory); the manual pages
-# to share/man/man1/.
+# Installation and packages, in two parts (install components):
+#
+# gathering  the system: its programs in bin/; the catalogue, the message
+#            page's files, the CGI page wrapper and the sample registry in
+#            share/lorvex/; the manual pages; on POSIX the writable
+#            installation directory var/lib/lorvex/ (/var/lib/lorvex for the
+#            prefix /usr), whose lib/ reaches the catalogue in share/lorvex/.
+#            On Windows the folder itself is the installation directory: the
+#            .exe files in bin\, the catalogue in lib\, lorvex.reg on top.
+# standins   POSIX only: stand-ins for the framework's tools in
+#            lib/lorvex/standins/ (never in bin/, which the programs search
+#            first), the demo gatherer in share/lorvex/demo/ and the command
+#            lorvex-demo that runs its whole life.
+#
+# scripts/package makes a Debian package of each part and a .zip of the
+# Windows folder.
 include(GNUInstallDirs)
+
+# The one setting that names who answers for the packages.
+set(LORVEX_MAINTAINER "Lorvex gathering team <lorvex-gathering@velmora.example>" CACHE STRING
+    "The packages' maintainer, as \"Name <address>\"")
+set(LORVEX_VERSION 1.0.0)
+# The Debian revision of the packages built from this version.
+set(LORVEX_DEBIAN_REVISION 1)
 
 set(LORVEX_SUMMARIZERS htmlsift htmlsift2 freelancesift ichitarosift ppointsift rtfsift pdfsift wordsift
     lotus123sift writesift)
@@ -13,7 +31,7 @@ if(NOT LORVEX_TARGET_WINDOWS)
   # "cmd.exe /C" reaches it on POSIX.
   list(APPEND LORVEX_INSTALLED_PROGRAMS cmd)
 endif()
-install(TARGETS ${LORVEX_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS ${LORVEX_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gathering)
 
 if(LORVEX_TARGET_WINDOWS)
   set(LORVEX_INSTALL_DATA_DIR .)
@@ -21,19 +39,20 @@ else()
   set(LORVEX_INSTALL_DATA_DIR ${CMAKE_INSTALL_DATADIR}/lorvex)
 endif()
 
-# The installation directory: the catalogue, and on POSIX the demo gatherer
-# with its settings, the search-service peer and the web server's files.
-install(FILES demo/lib/lorvex.msg DESTINATION ${LORVEX_INSTALL_DATA_DIR}/lib)
-install(DIRECTORY demo/htdocs DESTINATION ${LORVEX_INSTALL_DATA_DIR})
-install(FILES demo/lighttpd.conf DESTINATION ${LORVEX_INSTALL_DATA_DIR})
+# The catalogue and the web server's files.
+install(FILES demo/lib/lorvex.msg DESTINATION ${LORVEX_INSTALL_DATA_DIR}/lib COMPONENT gathering)
+install(DIRECTORY demo/htdocs DESTINATION ${LORVEX_INSTALL_DATA_DIR} COMPONENT gathering)
+install(FILES demo/lighttpd.conf DESTINATION ${LORVEX_INSTALL_DATA_DIR} COMPONENT gathering)
 if(NOT LORVEX_TARGET_WINDOWS)
-  install(DIRECTORY demo/gatherers DESTINATION ${LORVEX_INSTALL_DATA_DIR})
-  install(FILES demo/gatherer.ini DESTINATION ${LORVEX_INSTALL_DATA_DIR})
-  install(PROGRAMS demo/searchservice.py DESTINATION ${LORVEX_INSTALL_DATA_DIR})
+  install(PROGRAMS demo/lastpage DESTINATION ${LORVEX_INSTALL_DATA_DIR} COMPONENT gathering)
+  # The demo: its gatherer, the search-service peer and the command.
+  install(DIRECTORY demo/gatherers DESTINATION ${LORVEX_INSTALL_DATA_DIR}/demo COMPONENT standins)
+  install(PROGRAMS demo/searchservice.py DESTINATION ${LORVEX_INSTALL_DATA_DIR}/demo COMPONENT standins)
+  install(PROGRAMS demo/lorvex-demo DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT standins)
 endif()
 
 # The sample registry names the installation directory as it is at install
-# time (cmake --install --prefix, or the package's /usr), so it is written
+# time (cmake --install --prefix, or the package's /usr), so both are made
 # then. The Windows folder is named for where its .zip unpacks: C:\Lorvex.
 if(LORVEX_TARGET_WINDOWS)
   set(LORVEX_REG_NAME lorvex.reg)
@@ -46,16 +65,18 @@ install(CODE "
   set(LORVEX_REG_NAME \"${LORVEX_REG_NAME}\")
   set(LORVEX_REG_WINDOWS ${LORVEX_TARGET_WINDOWS})
   include(\"${PROJECT_SOURCE_DIR}/cmake/install_registry.cmake\")
-")
+" COMPONENT gathering)
 
-# The manual pages: one per program; the eight document-filter summarizers
-# share one page source with their name and formats filled in.
 if(NOT LORVEX_TARGET_WINDOWS)
-  set(LORVEX_MAN_DIR ${CMAKE_BINARY_DIR}/man/man1)
-  set(LORVEX_MAN_PAGES)
+  # The manual pages, compressed: one per program (the eight document-filter
+  # summarizers share one page source with their name and formats filled
+  # in), the overview lorvex(7) and the demo's page.
+  find_program(LORVEX_GZIP gzip REQUIRED)
+  set(LORVEX_MAN_DIR ${CMAKE_BINARY_DIR}/man)
+  set(man_pages)
   foreach(name cyclerun storeseal packdump LaunchCrawler LaunchServer StopServer skim htmlsift htmlsift2 cmd)
-    configure_file(man/${name}.1 ${LORVEX_MAN_DIR}/${name}.1 COPYONLY)
-    list(APPEND LORVEX_MAN_PAGES ${LORVEX_MAN_DIR}/${name}.1)
+    configure_file(man/${name}.1 ${LORVEX_MAN_DIR}/man1/${name}.1 COPYONLY)
+    list(APPEND man_pages gathering:man1/${name}.1)
   endforeach()
   # name|the documents it reads|whether the filter gets --body-only|an example file
   foreach(entry
@@ -63,7 +84,7 @@ if(NOT LORVEX_TARGET_WINDOWS)
       "ichitarosift|Ichitaro documents|yes|letter.jtd"
       "ppointsift|PowerPoint presentations|no|slides.ppt"
       "rtfsift|RTF documents|no|notes.rtf"
-      "pdfsift|PDF documents|yes|manual.pdf"
+      "pdfsift|PDF documents|yes|~/lorvex\\-demo/gatherers/demo/documents/report.pdf"
       "wordsift|Word documents|no|report.doc"
       "lotus123sift|Lotus 1\\-2\\-3 worksheets|yes|budget.123"
       "writesift|Write documents|yes|memo.wri")
@@ -78,38 +99,103 @@ if(NOT LORVEX_TARGET_WINDOWS)
     else()
       set(BODYONLY "")
     endif()
-    configure_file(man/filtersift.1.in ${LORVEX_MAN_DIR}/${NAME}.1 @ONLY)
-    list(APPEND LORVEX_MAN_PAGES ${LORVEX_MAN_DIR}/${NAME}.1)
+    configure_file(man/filtersift.1.in ${LORVEX_MAN_DIR}/man1/${NAME}.1 @ONLY)
+    list(APPEND man_pages gathering:man1/${NAME}.1)
   endforeach()
-  install(FILES ${LORVEX_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  configure_file(man/lorvex.7 ${LORVEX_MAN_DIR}/man7/lorvex.7 COPYONLY)
+  configure_file(man/lorvex-demo.1 ${LORVEX_MAN_DIR}/man1/lorvex-demo.1 COPYONLY)
+  list(APPEND man_pages gathering:man7/lorvex.7 standins:man1/lorvex-demo.1)
+
+  # Each page compressed as Debian keeps them: no name, no time stamp.
+  set(compressed_pages)
+  foreach(entry IN LISTS man_pages)
+    string(REPLACE ":" ";" fields "${entry}")
+    list(GET fields 0 component)
+    list(GET fields 1 page)
+    get_filename_component(section_dir ${page} DIRECTORY)
+    set(gz ${LORVEX_MAN_DIR}/gz/${page}.gz)
+    add_custom_command(OUTPUT ${gz}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${LORVEX_MAN_DIR}/gz/${section_dir}
+      COMMAND ${LORVEX_GZIP} -9nfk ${LORVEX_MAN_DIR}/${page}
+      COMMAND ${CMAKE_COMMAND} -E rename ${LORVEX_MAN_DIR}/${page}.gz ${gz}
+      DEPENDS ${LORVEX_MAN_DIR}/${page}
+      VERBATIM)
+    list(APPEND compressed_pages ${gz})
+    install(FILES ${gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/${section_dir} COMPONENT ${component})
+  endforeach()
+  add_custom_target(lorvex_man_pages ALL DEPENDS ${compressed_pages})
+
+  # Each package's copyright and changelog, as Debian wants them.
+  foreach(component_package gathering:lorvex-gathering standins:lorvex-gathering-standins)
+    string(REPLACE ":" ";" fields "${component_package}")
+    list(GET fields 0 component)
+    list(GET fields 1 package)
+    configure_file(cmake/debian/copyright.in ${CMAKE_BINARY_DIR}/doc/${package}/copyright @ONLY)
+    configure_file(cmake/debian/changelog.in ${CMAKE_BINARY_DIR}/doc/${package}/changelog.Debian @ONLY)
+    set(changelog ${CMAKE_BINARY_DIR}/doc/${package}/changelog.Debian.gz)
+    add_custom_command(OUTPUT ${changelog}
+      COMMAND ${LORVEX_GZIP} -9nfk ${CMAKE_BINARY_DIR}/doc/${package}/changelog.Debian
+      DEPENDS ${CMAKE_BINARY_DIR}/doc/${package}/changelog.Debian
+      VERBATIM)
+    add_custom_target(lorvex_changelog_${component} ALL DEPENDS ${changelog})
+    install(FILES ${CMAKE_BINARY_DIR}/doc/${package}/copyright ${changelog}
+      DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+    # What Debian's checker is told to accept, and why (in the file).
+    install(FILES cmake/debian/${package}.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+      RENAME ${package} COMPONENT ${component})
+  endforeach()
 endif()
 
-# Packages: a Debian package from the POSIX build, a .zip from the Windows
-# build (scripts/package makes both).
+# Packages: a Debian package of each part from the POSIX build, a .zip of
+# the folder from the Windows build (scripts/package makes them).
 set(CPACK_PACKAGE_NAME lorvex-gathering)
 set(CPACK_PACKAGE_VENDOR VELMORA)
-set(CPACK_PACKAGE_VERSION 1.0.0)
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Lorvex gathering administration tools")
-set(CPACK_PACKAGE_CONTACT "Lorvex administrators <root@localhost>")
+set(CPACK_PACKAGE_VERSION ${LORVEX_VERSION})
+set(CPACK_PACKAGE_CONTACT "${LORVEX_MAINTAINER}")
 if(LORVEX_TARGET_WINDOWS)
   set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Lorvex gathering administration tools")
   # The .zip holds the folder Lorvex, which unpacked at C:\ is the folder
   # the .reg file names.
   set(CPACK_PACKAGE_FILE_NAME Lorvex)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   set(CPACK_GENERATOR DEB)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL gathering standins)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${LORVEX_MAINTAINER}")
+  set(CPACK_DEBIAN_PACKAGE_RELEASE ${LORVEX_DEBIAN_REVISION})
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION admin)
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Console programs that run a gathering cycle, finish the gatherer's\ndatabases, start and stop the gatherer and its export daemon, and\nsummarize documents, with their manual pages, message catalogue and a\nsample installation.")
-  # The libraries the programs link, found by dpkg-shlibdeps, and the tools
-  # database finishing starts.
+  set(CPACK_DEBIAN_PACKAGE_SOURCE lorvex-gathering)
+  # The libraries the programs link, found by dpkg-shlibdeps.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "perl, gzip")
-  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "lighttpd")
+
+  # Each part's description begins with its own summary line.
+  set(CPACK_DEBIAN_GATHERING_PACKAGE_NAME lorvex-gathering)
+  set(CPACK_COMPONENT_GATHERING_DESCRIPTION "Lorvex gathering administration tools
+Console programs that run a gathering cycle, finish the gatherer's
+databases, start and stop the gatherer and its export daemon, and
+summarize documents, with their manual pages, message catalogue, sample
+registry and installation directory.")
+  # The tools that database finishing and the gathering script start (gzip
+  # is essential to every Debian system).
+  set(CPACK_DEBIAN_GATHERING_PACKAGE_DEPENDS "perl")
+  set(CPACK_DEBIAN_GATHERING_PACKAGE_SUGGESTS "lighttpd, lorvex-gathering-standins")
+
+  set(CPACK_DEBIAN_STANDINS_PACKAGE_NAME lorvex-gathering-standins)
+  set(CPACK_COMPONENT_STANDINS_DESCRIPTION "Lorvex gathering framework stand-ins and demo
+Small stand-ins for the indexing framework's tools that a gathering
+cycle, the database finishing and the process control start, a demo
+gatherer, and the command lorvex-demo that runs the demo gatherer's
+whole life in a folder of one's choosing. They let the system be tried
+without the framework; they gather nothing from the network.")
+  set(CPACK_DEBIAN_STANDINS_PACKAGE_DEPENDS
+      "lorvex-gathering (= ${LORVEX_VERSION}-${LORVEX_DEBIAN_REVISION}), perl, python3")
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_INSTALL_PREFIX /usr)
-  # The sample registry is written with the prefix the package installs to.
+  # The sample registry and the installation directory are written with the
+  # prefix the package installs to.
   set(CPACK_SET_DESTDIR ON)
 endif()
 include(CPack)

@@ -1,11 +1,27 @@
-# Run at install time: writes the sample registry with the installation
-# directory as installed (the prefix may be given only now).
+# Run at install time, when the prefix is known: makes the installation
+# directory and writes the sample registry that names it.
+#
+# On POSIX the installation directory is writable state, kept apart from the
+# read-only share/lorvex: /var/lib/lorvex for the prefix /usr (the Debian
+# package), PREFIX/var/lib/lorvex for any other prefix. Its lib is a link to
+# the one catalogue folder in share/lorvex. On Windows the installed folder
+# is the installation directory, C:\Lorvex where its .zip unpacks.
 if(LORVEX_REG_WINDOWS)
   set(install_dir "C:\\Lorvex")
   set(newlines WIN32)
 else()
-  cmake_path(SET install_dir NORMALIZE "${CMAKE_INSTALL_PREFIX}/${LORVEX_REG_DATA_DIR}")
-  string(REGEX REPLACE "(.)/$" "\\1" install_dir "${install_dir}")
+  cmake_path(SET prefix NORMALIZE "${CMAKE_INSTALL_PREFIX}/")
+  string(REGEX REPLACE "(.)/$" "\\1" prefix "${prefix}")
+  if(prefix STREQUAL "/usr")
+    set(install_dir /var/lib/lorvex)
+  else()
+    set(install_dir "${prefix}/var/lib/lorvex")
+  endif()
+  set(staged_dir "$ENV{DESTDIR}${install_dir}")
+  message(STATUS "Installing: ${staged_dir}/lib")
+  file(MAKE_DIRECTORY "${staged_dir}")
+  file(REMOVE "${staged_dir}/lib")
+  file(CREATE_LINK "${prefix}/${LORVEX_REG_DATA_DIR}/lib" "${staged_dir}/lib" SYMBOLIC)
   set(newlines UNIX)
 endif()
 # A registry-editor string doubles its backslashes and escapes its quotes.

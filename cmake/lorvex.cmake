@@ -36,10 +36,4 @@ function(lorvex_program name)
   add_executable(${name} ${ARGN})
   target_link_libraries(${name} PRIVATE lorvex_options lorvex_program_start)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${LORVEX_BIN_DIR})
-  # Each program is started anew for every job (the summarizers once per
-  # document): loading the shared C++ runtime would cost more than the
-  # program's own work. The Windows programs are static already.
-  if(NOT LORVEX_TARGET_WINDOWS AND NOT LORVEX_SANITIZE)
-    target_link_options(${name} PRIVATE -static-libstdc++ -static-libgcc)
-  endif()
 endfunction()

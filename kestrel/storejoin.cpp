@@ -1,11 +1,13 @@
-// storejoin (stand-in): consolidates databases by URL into a new one. A
-// template of a later input replaces the template of the same URL from an
-// earlier one; the order is that of each URL's first appearance. A missing
-// input (a gatherer's first run has no production database) is passed over.
+// storejoin (stand-in): consolidates databases by URL into a new one. The
+// inputs come freshest first (the gathered database, then the production
+// one), so the first template of a URL is kept and later ones of the same
+// URL are dropped: a document gathered anew replaces its old template. The
+// order is that of each URL's first appearance. A missing input (a
+// gatherer's first run has no production database) is passed over.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,7 +24,7 @@ int main(int argc, char** argv) {
   }
   const char* output = argv[first];
   std::vector<kestrel::Template> joined;
-  std::map<std::string, std::size_t> at;
+  std::set<std::string> seen;
   for (int i = first + 1; i < argc; ++i) {
     std::vector<kestrel::Template> templates;
     if (!kestrel::read_database(argv[i], &templates)) {
@@ -34,13 +36,7 @@ int main(int argc, char** argv) {
       continue;
     }
     for (kestrel::Template& t : templates) {
-      const auto found = at.find(t.url);
-      if (found != at.end()) {
-        joined[found->second] = std::move(t);
-      } else {
-        at.emplace(t.url, joined.size());
-        joined.push_back(std::move(t));
-      }
+      if (seen.insert(t.url).second) joined.push_back(std::move(t));
     }
   }
   std::FILE* out = port::open_file(output, "wb");

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# The message page for real: lighttpd with mod_cgi on 127.0.0.1, configured
-# with the embedded installation's lighttpd.conf, runs cyclerun as a CGI
-# program; the response has the status and the very bytes the program writes
-# (its CGI header taken by the server), every image of the page is served,
-# and headless Chromium shows the Shift_JIS message correctly decoded. The
-# screenshot is kept in ARTEFACT_DIR.
-# Arguments: BIN_DIR DEMO_DIR ARTEFACT_DIR
+# The message page on the web, as the README offers it: its lighttpd
+# configuration and CGI entry script, with the installed lighttpd.conf and
+# lastpage, run LaunchCrawler for a gatherer whose cycle ends with storeseal
+# and tells a search-service peer on 127.0.0.1. lighttpd starts with no
+# warning; the response is the cycle's last page, byte for byte as run
+# directly, without storeseal's progress lines or a path of the server;
+# arguments in the request reach no command line; every image of the page is
+# served; headless Chromium shows the Shift_JIS message correctly decoded.
+# The screenshot is kept in ARTEFACT_DIR.
+# Arguments: BUILD_DIR ARTEFACT_DIR README
 set -euo pipefail
-bin="$(cd "$1" && pwd)"
-demo="$(cd "$2" && pwd)"
-mkdir -p "$3"
-artefacts="$(cd "$3" && pwd)"
+build="$(cd "$1" && pwd)"
+mkdir -p "$2"
+artefacts="$(cd "$2" && pwd)"
+readme="$3"
 . "$(dirname "$0")/common.sh"
 
 lighttpd="$(command -v lighttpd || true)"
@@ -20,45 +23,57 @@ browser="$(command -v chromium || true)"
 [ -n "$browser" ] || skip "chromium is not installed (scripts/bootstrap installs it from Debian's packages)"
 command -v curl >/dev/null || skip "curl is not installed (scripts/bootstrap installs it)"
 
-# A cycle whose notice finds the cycle lock taken: cyclerun's only output is
-# the catalogue's message LXC_MSG_016 as a CGI response. The pipeline copies
-# the URL input to the null device; KESTREL_DEBUG keeps the per-run files, so
-# that every request runs the same cycle.
-inst="$scratch/inst"
-work="$scratch/gatherer"
-mkdir -p "$inst/lib" "$work/data" "$scratch/cgi-bin"
-cp "$demo/lib/lorvex.msg" "$inst/lib/"
-: >"$inst/.lxQ71K58R03lock"
-printf 'http://www.example.jp/\n' >"$work/gatherinput"
-cat >"$work/cyclerun.ini" <<INI
-Gatherer-Name=demo
-Working-Directory=$work
-Data-Directory=$work/data
-KESTREL_DEBUG=1
-seedcmd=type
-essencecmd=type > nul
-INI
-sed -e "s|@INSTALL_DIR@|$(sed_escape "$inst")|" "$demo/registry.reg" >"$scratch/registry.reg"
+# The installed tree; the README's paths turned into the scratch ones.
+usr="$scratch/usr"
+cmake --install "$build" --prefix "$usr" >"$scratch/install.log" 2>&1 || fail "cmake --install: $(cat "$scratch/install.log")"
+# The code blocks of a README section in one language; a search path keeps
+# the system's folders after the installed programs.
+readme_block() { # SECTION LANGUAGE
+  awk -v section="## $1" -v fence="\`\`\`$2" '$0 == section { on = 1; next } on && /^## / { exit }
+    on && $0 == fence { code = 1; next } code && /^```$/ { code = 0; next } code' "$readme" |
+    sed -e "s|=/usr/bin:|=@BIN@:/usr/bin:|" -e "s|/usr/|$(sed_escape "$usr")/|g" \
+      -e "s|/etc/lorvex|$(sed_escape "$scratch")/etc/lorvex|g" -e "s|/srv/|$(sed_escape "$scratch")/srv/|g" \
+      -e "s|@BIN@|$(sed_escape "$usr")/bin|"
+}
 
-# The CGI program: the server gives it a small environment of its own.
-cat >"$scratch/cgi-bin/message" <<CGI
-#!/bin/sh
-cd '$work' || exit 1
-LORVEX_REGISTRY='$scratch/registry.reg' PATH='$bin:/usr/bin:/bin' \
-ASAN_OPTIONS='${ASAN_OPTIONS:-}' UBSAN_OPTIONS='${UBSAN_OPTIONS:-}' \
-exec '$bin/cyclerun' cyclerun.ini 2>>'$scratch/cgi.err'
-CGI
-chmod +x "$scratch/cgi-bin/message"
+# The gatherer of the README's first day, its registry naming a search-service
+# peer that answers every request.
+home="$scratch/srv/gathering"
+mkdir -p "$home/lib" "$home/gatherers/intranet/documents" "$scratch/etc/lorvex/cgi-bin"
+ln -s "$usr/lib/lorvex/standins" "$home/lib/gatherer"
+cp "$usr/share/lorvex/demo/gatherers/demo/documents/guide.html" "$home/gatherers/intranet/documents/welcome.html"
+printf 'Gatherer-Name: intranet\nURL: file:documents/welcome.html\nURL: http://www.example.jp/\n' \
+  >"$home/gatherers/intranet/intranet.cf"
+printf 'KESTREL_HOME=%s\nGATHERER_NAME=intranet\nLXG_STARTMODE=LX\n' "$home" >"$home/intranet.ini"
+python3 "$usr/share/lorvex/demo/searchservice.py" --port-file "$scratch/service.port" --reply 0 --connections 20 \
+  --timeout 120 >"$scratch/service.log" 2>&1 &
+peer=$!
+stop_peer() { kill "$peer" 2>/dev/null || true; }
+on_exit+=(stop_peer)
+for _ in $(seq 100); do [ -s "$scratch/service.port" ] || ! kill -0 "$peer" 2>/dev/null && break; sleep 0.1; done
+[ -s "$scratch/service.port" ] || fail "the search-service peer did not start: $(cat "$scratch/service.log")"
+sed -e "s|^\"CgiPortNo\"=dword:.*|\"CgiPortNo\"=dword:$(printf '%08x' "$(cat "$scratch/service.port")")|" \
+  "$usr/share/lorvex/registry.reg" >"$scratch/etc/lorvex/registry.reg"
 
-# What the program writes, run directly.
-"$scratch/cgi-bin/message" >"$scratch/direct" || fail "cyclerun exited with $?: $(cat "$scratch/cgi.err")"
-grep -q '^<TD ALIGN="left">LXCM016-E:</TD>$' "$scratch/direct" || fail "not the lock message: $(cat "$scratch/direct")"
+# The README's entry script (sanitizer settings passed on to the programs).
+entry="$scratch/etc/lorvex/cgi-bin/intranet"
+readme_block "The message page on the web" sh >"$entry"
+grep -q 'lastpage LaunchCrawler' "$entry" || fail "the README offers no entry script: $(cat "$entry")"
+sed -i "2i export ASAN_OPTIONS='${ASAN_OPTIONS:-}' UBSAN_OPTIONS='${UBSAN_OPTIONS:-}'" "$entry"
+chmod +x "$entry"
+
+# What the entry answers, run directly: the page of a cycle that told the
+# service, after storeseal's progress lines, which went to standard error.
+env -i "$entry" >"$scratch/direct" 2>"$scratch/direct.err" || fail "the entry script exited with $?: $(cat "$scratch/direct.err")"
+grep -q '^<!-- LXCM601-I -->$' "$scratch/direct" || fail "not the cycle's page: $(cat "$scratch/direct" "$scratch/direct.err")"
+grep -q '^storeseal: Using given directory: ' "$scratch/direct.err" || fail "storeseal did not run: $(cat "$scratch/direct.err")"
 printf 'Content-Type: text/html\n\n' >"$scratch/header"
 head -c "$(wc -c <"$scratch/header")" "$scratch/direct" | cmp -s - "$scratch/header" ||
   fail "the response does not begin with the CGI header"
 tail -c +"$(($(wc -c <"$scratch/header") + 1))" "$scratch/direct" >"$scratch/expected-body"
 
-# The server, on a free port of 127.0.0.1; a port taken meanwhile is tried again.
+# The server, on a free port of 127.0.0.1, configured as the README says; a
+# port taken meanwhile is tried again.
 server_pid=""
 stop_server() {
   if [ -n "$server_pid" ]; then
@@ -69,19 +84,17 @@ stop_server() {
 on_exit+=(stop_server)
 for attempt in 1 2 3; do
   port="$(free_port)"
-  cat >"$scratch/lighttpd.conf" <<CONF
-var.lorvex_dir = "$demo"
-var.lorvex_cgi_dir = "$scratch/cgi-bin"
-server.port = $port
-server.errorlog = "$scratch/error.log"
-server.pid-file = "$scratch/lighttpd.pid"
-server.modules = ( "mod_accesslog" )
-accesslog.filename = "$scratch/access.log"
-accesslog.format = "%s %U"
-include "$demo/lighttpd.conf"
-CONF
+  {
+    printf 'server.errorlog = "%s"\nserver.pid-file = "%s"\n' "$scratch/error.log" "$scratch/lighttpd.pid"
+    printf 'server.modules = ( "mod_accesslog" )\naccesslog.filename = "%s"\naccesslog.format = "%%s %%U"\n' \
+      "$scratch/access.log"
+    readme_block "The message page on the web" conf | sed "s|^server.port = .*|server.port = $port|"
+  } >"$scratch/lighttpd.conf"
+  grep -q 'include ".*/lighttpd.conf"' "$scratch/lighttpd.conf" || fail "the README offers no configuration"
   "$lighttpd" -tt -f "$scratch/lighttpd.conf" >"$scratch/check.log" 2>&1 ||
     fail "lighttpd refuses the configuration: $(cat "$scratch/check.log")"
+  [ ! -s "$scratch/check.log" ] || fail "lighttpd warns about the configuration: $(cat "$scratch/check.log")"
+  rm -f "$scratch/error.log"
   "$lighttpd" -D -f "$scratch/lighttpd.conf" >"$scratch/server.log" 2>&1 &
   server_pid=$!
   up=no
@@ -95,13 +108,21 @@ CONF
   server_pid=""
 done
 [ -n "$server_pid" ] || fail "lighttpd did not start: $(cat "$scratch/server.log" "$scratch/error.log" 2>/dev/null)"
-url="http://127.0.0.1:$port/cgi-bin/message"
+# It started with nothing to say but that.
+started="$(grep -v ') server started (' "$scratch/error.log" || true)"
+[ -z "$started" ] && [ ! -s "$scratch/server.log" ] || fail "lighttpd warned at its start: $started $(cat "$scratch/server.log")"
+url="http://127.0.0.1:$port/cgi-bin/intranet"
 
-# The response: status 200, the header the program gave, the body unchanged.
-status="$(curl -s -D "$scratch/headers" -o "$scratch/body" -w '%{http_code}' "$url")" || fail "curl $url"
-[ "$status" = 200 ] || fail "status $status: $(cat "$scratch/headers" "$scratch/error.log")"
-grep -qi '^Content-Type: text/html' "$scratch/headers" || fail "content type: $(cat "$scratch/headers")"
-cmp -s "$scratch/body" "$scratch/expected-body" || fail "the page's bytes changed on their way"
+# The response: status 200, the page's header and its very bytes, nothing of
+# the progress lines or the server's paths; the same when the request
+# carries would-be arguments.
+for request in "$url" "$url?--help+x" "$url?a=b%20c"; do
+  status="$(curl -s -D "$scratch/headers" -o "$scratch/body" -w '%{http_code}' "$request")" || fail "curl $request"
+  [ "$status" = 200 ] || fail "$request: status $status: $(cat "$scratch/headers" "$scratch/error.log")"
+  grep -qi '^Content-Type: text/html' "$scratch/headers" || fail "$request: content type: $(cat "$scratch/headers")"
+  cmp -s "$scratch/body" "$scratch/expected-body" || fail "$request: not the cycle's page: $(head -c 600 "$scratch/body")"
+done
+! grep -q -e 'storeseal' -e "$scratch" "$scratch/body" "$scratch/headers" || fail "the response leaks progress lines or paths"
 
 # The browser: the page's text as Chromium decodes it, and a screenshot.
 profile="$scratch/profile"
@@ -116,8 +137,8 @@ expect_file "$artefacts/message-page.png"
 # The message's body as the page carries it, in UTF-8: the browser must show
 # exactly this text.
 body="$(LC_ALL=C sed -n 's|^<TD ALIGN="left">\([^<]*\)</TD>$|\1|p' "$scratch/expected-body" | sed -n 2p | iconv -f CP932 -t UTF-8)"
-case "$body" in *ほかの収集処理が*) ;; *) fail "the catalogue's text is not the expected one: $body" ;; esac
-for text in "<title>Lorvex メッセージ</title>" "<h2>メッセージ</h2>" ">LXCM016-E:</td>" ">$body</td>" 'value="戻る"'; do
+case "$body" in *検索サービスに通知しました*) ;; *) fail "the catalogue's text is not the expected one: $body" ;; esac
+for text in "<title>Lorvex メッセージ</title>" "<h2>メッセージ</h2>" ">LXCM601-I:</td>" ">$body</td>" 'value="戻る"'; do
   grep -qF "$text" "$scratch/dom.html" || fail "Chromium's DOM lacks $text: $(cat "$scratch/dom.html")"
 done
 # Every image of the page was fetched (the server writes its access log out
@@ -132,4 +153,4 @@ done
 # /ready is the probe that waited for the server.)
 failed="$(grep -v -e '^200 ' -e ' /favicon.ico$' -e ' /ready$' "$scratch/access.log" || true)"
 [ -z "$failed" ] || fail "failed requests: $failed"
-echo "the message page came through lighttpd unchanged; Chromium shows: $body"
+echo "the README's page came through lighttpd as the cycle wrote it; Chromium shows: $body"

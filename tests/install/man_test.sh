@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The manual pages: one for every program, each rendering with no warning
-# from groff -ww, mandoc -T lint and man -l, and a synopsis that says what the
-# program's own usage text says (without the ".exe" of the Windows name; the
-# Japanese usage word "file" in English).
-# Arguments: MAN1_DIR BIN_DIR
+# The manual pages: one for every program; every page (the programs', the
+# overview lorvex(7) and the demo's) renders with no warning from groff -ww,
+# mandoc -T lint and man -l; and each program's synopsis says what its usage
+# text says (without the ".exe" of the Windows name; the Japanese usage word
+# "file" in English).
+# Arguments: MAN_DIR BIN_DIR
 set -euo pipefail
-man1="$(cd "$1" && pwd)"
+man_dir="$(cd "$1" && pwd)"
 bin="$(cd "$2" && pwd)"
 . "$(dirname "$0")/common.sh"
 
@@ -13,17 +14,24 @@ for tool in groff mandoc man; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/bootstrap installs it)"
 done
 
+pages=("$man_dir"/man1/*.1 "$man_dir"/man7/*.7)
+for page in "${pages[@]}"; do
+  name="$(basename "$page")"
+  groff -ww -man -z "$page" >"$scratch/groff" 2>&1 || fail "groff failed on $name"
+  [ ! -s "$scratch/groff" ] || fail "groff -ww on $name: $(cat "$scratch/groff")"
+  mandoc -T lint "$page" >"$scratch/mandoc" 2>&1 || true
+  [ ! -s "$scratch/mandoc" ] || fail "mandoc -T lint on $name: $(cat "$scratch/mandoc")"
+  MANWIDTH=200 LANG=C.UTF-8 man -l "$page" >/dev/null 2>"$scratch/man.err" || fail "man -l $name"
+  [ ! -s "$scratch/man.err" ] || fail "man -l on $name: $(cat "$scratch/man.err")"
+  # Every page but the overview points to it.
+  [ "$name" = lorvex.7 ] || grep -q '^\.BR lorvex (7),\{0,1\}$' "$page" || fail "$name does not point to lorvex(7)"
+done
+
 for program_path in "$bin"/*; do
   program="$(basename "$program_path")"
-  page="$man1/$program.1"
+  page="$man_dir/man1/$program.1"
   expect_file "$page"
-
-  groff -ww -man -z "$page" >"$scratch/groff" 2>&1 || fail "groff failed on $program.1"
-  [ ! -s "$scratch/groff" ] || fail "groff -ww on $program.1: $(cat "$scratch/groff")"
-  mandoc -T lint "$page" >"$scratch/mandoc" 2>&1 || true
-  [ ! -s "$scratch/mandoc" ] || fail "mandoc -T lint on $program.1: $(cat "$scratch/mandoc")"
-  MANWIDTH=200 LANG=C.UTF-8 man -l "$page" >"$scratch/rendered" 2>"$scratch/man.err" || fail "man -l $program.1"
-  [ ! -s "$scratch/man.err" ] || fail "man -l on $program.1: $(cat "$scratch/man.err")"
+  MANWIDTH=200 LANG=C.UTF-8 man -l "$page" >"$scratch/rendered" 2>/dev/null || fail "man -l $program.1"
 
   # The usage text of a program run without arguments (packdump and skim
   # take any number and have none).
@@ -36,4 +44,4 @@ for program_path in "$bin"/*; do
   synopsis="$(sed -n '/^SYNOPSIS$/,/^[A-Z]/{/^  */p}' "$scratch/rendered" | sed -E 's/^ +//; s/ +/ /g' | paste -sd ' ')"
   [ "$synopsis" = "$usage" ] || fail "$program.1: synopsis \"$synopsis\", usage \"$usage\""
 done
-echo "$(ls "$bin" | wc -l) manual pages render cleanly"
+echo "${#pages[@]} manual pages render cleanly; $(ls "$bin" | wc -l) programs have one"

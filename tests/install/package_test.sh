@@ -1,43 +1,75 @@
 #!/usr/bin/env bash
-# The Debian package: CPack makes it from the build, its control data names
-# its dependencies, it holds the programs, manual pages, catalogue and sample
-# registry under /usr, and unpacked into a scratch root it gives a working
-# system: a gathering cycle runs from there.
-# Arguments: BUILD_DIR STANDINS_DIR
+# The Debian packages: CPack makes the system's package and the stand-ins'
+# package from the build; their control data name the maintainer setting
+# and their dependencies; each holds its own files only, with compressed
+# manual pages, a copyright file and a changelog; lintian reports no error
+# and no warning on either; and unpacked together into a scratch root they
+# run the demo gatherer's whole life.
+# Arguments: BUILD_DIR
 set -euo pipefail
 build="$(cd "$1" && pwd)"
-standins="$(cd "$2" && pwd)"
 . "$(dirname "$0")/common.sh"
 
 command -v dpkg-deb >/dev/null || skip "dpkg-deb is not installed (scripts/bootstrap installs it)"
-cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/pkg" >"$scratch/cpack.log" 2>&1 ||
+command -v lintian >/dev/null || skip "lintian is not installed (scripts/bootstrap installs it)"
+cpack -G DEB --config "$build/CPackConfig.cmake" -D CPACK_STRIP_FILES=ON -B "$scratch/pkg" >"$scratch/cpack.log" 2>&1 ||
   fail "cpack: $(cat "$scratch/cpack.log")"
-debs=("$scratch"/pkg/*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "no package: $(ls "$scratch/pkg")"
-deb="${debs[0]}"
+maintainer="$(sed -n 's/^LORVEX_MAINTAINER:STRING=//p' "$build/CMakeCache.txt")"
+[ -n "$maintainer" ] || fail "no LORVEX_MAINTAINER in the build's settings"
 
-dpkg-deb --info "$deb" >"$scratch/info" || fail "dpkg-deb --info"
-grep -qx ' Package: lorvex-gathering' "$scratch/info" || fail "package name: $(cat "$scratch/info")"
-depends="$(sed -n 's/^ Depends: //p' "$scratch/info")"
-for dependency in perl gzip libc6; do
-  printf '%s' ", $depends," | grep -q ", $dependency[ ,]" || fail "Depends lacks $dependency: $depends"
-done
+# check_package NAME DEPENDENCIES FILES...: the package's control data and
+# contents; every file under /usr or /var/lib/lorvex.
+check_package() {
+  local name="$1" dependencies="$2" deb depends file
+  shift 2
+  deb="$(ls "$scratch"/pkg/"${name}"_*_amd64.deb 2>/dev/null || true)"
+  [ -f "$deb" ] || fail "no package $name: $(ls "$scratch/pkg")"
+  dpkg-deb --info "$deb" >"$scratch/$name.info" || fail "dpkg-deb --info $name"
+  grep -qxF " Maintainer: $maintainer" "$scratch/$name.info" || fail "$name: maintainer: $(cat "$scratch/$name.info")"
+  depends="$(sed -n 's/^ Depends: //p' "$scratch/$name.info")"
+  for dependency in $dependencies; do
+    printf '%s' ", $depends," | grep -q ", $dependency[ ,]" || fail "$name: Depends lacks $dependency: $depends"
+  done
+  dpkg-deb --contents "$deb" | awk '{ print $6 }' | sed 's|^\./|/|' >"$scratch/$name.contents" ||
+    fail "dpkg-deb --contents $name"
+  for file in "$@" "/usr/share/doc/$name/copyright" "/usr/share/doc/$name/changelog.Debian.gz"; do
+    grep -qxF "$file" "$scratch/$name.contents" || fail "$name lacks $file"
+  done
+  ! grep -v -e '^/usr/' -e '^/var/lib/lorvex/' -e '^/var/lib/$' -e '^/var/$' -e '^/$' "$scratch/$name.contents" ||
+    fail "$name: files outside /usr and /var/lib/lorvex"
+  ! grep '^/usr/share/man/.*[^z]$' "$scratch/$name.contents" | grep -v '/$' || fail "$name: manual pages not compressed"
+  dpkg-deb -x "$deb" "$scratch/root" || fail "dpkg-deb -x $name"
+  lintian --tag-display-limit 0 --fail-on error,warning "$deb" >"$scratch/$name.lintian" 2>&1 ||
+    fail "lintian on $name: $(cat "$scratch/$name.lintian")"
+  ! grep -q '^[EW]: ' "$scratch/$name.lintian" || fail "lintian on $name: $(cat "$scratch/$name.lintian")"
+}
 
-dpkg-deb --contents "$deb" | awk '{ print $NF }' | sed 's|^\./|/|' >"$scratch/contents" || fail "dpkg-deb --contents"
-for file in /usr/bin/cyclerun /usr/bin/cmd /usr/bin/storeseal /usr/share/man/man1/cyclerun.1 \
-    /usr/share/man/man1/writesift.1 /usr/share/lorvex/lib/lorvex.msg /usr/share/lorvex/registry.reg \
-    /usr/share/lorvex/lighttpd.conf /usr/share/lorvex/htdocs/Lorvex-doc/admin/GIF/head1.gif; do
-  grep -qxF "$file" "$scratch/contents" || fail "the package lacks $file"
-done
-! grep -v '^/usr/' "$scratch/contents" | grep -qvx '/' || fail "files outside /usr: $(grep -v '^/usr/' "$scratch/contents")"
+check_package lorvex-gathering "perl libc6 libstdc++6" /usr/bin/cyclerun /usr/bin/cmd /usr/bin/storeseal \
+  /usr/share/man/man1/cyclerun.1.gz /usr/share/man/man1/writesift.1.gz /usr/share/man/man7/lorvex.7.gz \
+  /usr/share/lorvex/lib/lorvex.msg /usr/share/lorvex/registry.reg /usr/share/lorvex/lighttpd.conf \
+  /usr/share/lorvex/lastpage /usr/share/lorvex/htdocs/Lorvex-doc/admin/GIF/head1.gif /var/lib/lorvex/lib
+check_package lorvex-gathering-standins "lorvex-gathering perl python3" /usr/bin/lorvex-demo \
+  /usr/lib/lorvex/standins/essence /usr/lib/lorvex/standins/Gatherer /usr/lib/lorvex/standins/exportd \
+  /usr/share/lorvex/demo/gatherers/demo/demo.cf /usr/share/man/man1/lorvex-demo.1.gz
+# Each file in one package only; the stand-ins never among the programs.
+sort "$scratch"/*.contents | grep -v '/$' | uniq -d >"$scratch/twice"
+[ ! -s "$scratch/twice" ] || fail "in both packages: $(cat "$scratch/twice")"
+[ "$(grep '^/usr/bin/.*[^/]$' "$scratch/lorvex-gathering-standins.contents")" = /usr/bin/lorvex-demo ] ||
+  fail "the stand-ins' package puts programs into /usr/bin"
 
 root="$scratch/root"
-dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
-# The sample registry names where the package installs the catalogue; the
-# unpacked copy sits below the scratch root.
-grep -qxF '"Path00"="/usr/share/lorvex"' "$root/usr/share/lorvex/registry.reg" ||
+# The programs use the system's C++ library; the registry names the
+# writable installation directory, whose lib reaches the read-only one.
+readelf -d "$root/usr/bin/cyclerun" | grep -q 'NEEDED.*libstdc++' || fail "cyclerun does not use the system's libstdc++"
+grep -qxF '"Path00"="/var/lib/lorvex"' "$root/usr/share/lorvex/registry.reg" ||
   fail "Path00: $(grep Path00 "$root/usr/share/lorvex/registry.reg")"
-inst="$root/usr/share/lorvex"
-sed "s|^\"Path00\"=.*|\"Path00\"=\"$(sed_escape "$inst")\"|" "$inst/registry.reg" >"$scratch/registry.reg"
-run_installed_cycle "$root/usr/bin" "$inst" "$scratch/registry.reg" "$standins"
-echo "$(basename "$deb"): a cycle ran from its unpacked files"
+[ "$(readlink "$root/var/lib/lorvex/lib")" = /usr/share/lorvex/lib ] || fail "/var/lib/lorvex/lib: $(ls -l "$root/var/lib/lorvex")"
+zcat "$root/usr/share/doc/lorvex-gathering/changelog.Debian.gz" | grep -qF -- "-- $maintainer  " ||
+  fail "the changelog is not signed by the maintainer"
+
+# The two packages' files work together: the demo's whole life from the
+# unpacked root.
+status=0
+PATH="/usr/bin:/bin" "$root/usr/bin/lorvex-demo" "$scratch/demo" >"$scratch/demo.out" 2>&1 || status=$?
+[ "$status" -eq 0 ] || fail "lorvex-demo exited with $status: $(tail -n 30 "$scratch/demo.out")"
+echo "$(cd "$scratch/pkg" && ls *.deb | paste -sd ' '): lintian-clean; the demo ran from their files"

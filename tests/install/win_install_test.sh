@@ -19,6 +19,8 @@ expect_file "$folder/lib/lorvex.msg"
 expect_file "$folder/htdocs/Lorvex-doc/admin/GIF/foot2.gif"
 head -n 1 "$folder/lorvex.reg" | grep -qx $'REGEDIT4\r' || fail "lorvex.reg is no registry-editor file"
 grep -qxF $'"Path00"="C:\\\\Lorvex"\r' "$folder/lorvex.reg" || fail "Path00: $(grep Path00 "$folder/lorvex.reg")"
+# Perl and gzip are found along the search path, wherever they are installed.
+! grep -q '^"\(PerlPath\|GzipPath\)"=' "$folder/lorvex.reg" || fail "lorvex.reg names Perl or gzip"
 
 cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$scratch/pkg" >"$scratch/cpack.log" 2>&1 ||
   fail "cpack: $(cat "$scratch/cpack.log")"

@@ -113,30 +113,44 @@ class DemoCycle : public ::testing::Test {
     dir_.write("inst/lib/lorvex.msg", catalogue_);
     dir_.mkdir("demo");
     dir_.mkdir("demo/data");
-    for (const char* name : {"HTTPAuth.cf", "data/PRODUCTION.gdbm"}) {
-      dir_.write(std::string("demo/") + name, lxt::read_file(demo_dir() + "/gatherers/demo/" + name));
-    }
+    dir_.write("demo/data/PRODUCTION.gdbm", lxt::read_file(demo_dir() + "/gatherers/demo/data/PRODUCTION.gdbm"));
+    dir_.write("demo/HTTPAuth.cf", "# no credentials\n");
     // The sample documents, named by file URLs of this target's form.
     dir_.mkdir("docs");
     for (const char* name : {"guide.html", "lxgather.1", "report.pdf"}) {
-      dir_.write(std::string("docs/") + name, lxt::read_file(demo_dir() + "/documents/" + name));
+      dir_.write(std::string("docs/") + name, lxt::read_file(demo_dir() + "/gatherers/demo/documents/" + name));
     }
     const std::string docs = replace_all(dir_.host("docs"), "\\", "/");
     documents_url_ = (docs.starts_with("/") ? "file://" : "file:///") + docs;
-    dir_.write("demo/gatherinput", replace_all(lxt::read_file(demo_dir() + "/gatherers/demo/gatherinput"),
-                                               "@DOCUMENTS@", documents_url_));
+    // The per-run files as the framework's gathering script writes them from
+    // the demo gatherer's configuration: its URLs, four of which are fetched
+    // over the network, three local documents, and two no gatherer could use.
+    std::string input;
+    for (const std::string& url :
+         {std::string("http://www.example.jp/index.html"), std::string("http://www.example.jp/news/"),
+          std::string("http://intranet.example.jp:8080/docs/manual.html"),
+          std::string("https://www.example.co.jp/products/?lang=ja"), documents_url_ + "/guide.html",
+          documents_url_ + "/lxgather.1", documents_url_ + "/report.pdf", std::string("mailto:webmaster@example.jp"),
+          std::string("http:// www.example.jp/")}) {
+      input += url + "\n";
+    }
+    dir_.write("demo/gatherinput", input);
     dir_.mkdir("demo/cache-liburl");
-    std::string settings = lxt::read_file(demo_dir() + "/gatherers/demo/cyclerun.ini");
-    settings = replace_all(settings, "@WORK_DIR@", dir_.host("demo"));
-    settings = replace_all(settings, "@DATA_DIR@", dir_.host("demo/data"));
-    settings = replace_all(settings, "@INSTALL_DIR@", dir_.host("inst"));
-    dir_.write("demo/cyclerun.ini", settings);
+    const std::string work = dir_.host("demo");
+    const std::string data = dir_.host("demo/data");
+    dir_.write("demo/cyclerun.ini", "Gatherer-Name=demo\nWorking-Directory=" + work + "\nData-Directory=" + data +
+                                        "\nKeep-Cache=no\nKESTREL_HOME=" + dir_.host("inst") +
+                                        "\nLXG_STARTMODE=LX\nlinkprunecmd=linkprune " + work +
+                                        "\nagecullcmd=agecull " + data + "\\PRODUCTION.gdbm\nkeybuildcmd=keybuild " +
+                                        data + "\\PRODUCTION.gdbm\nseedcmd=seedurls\nessencecmd=essence --dbdir " +
+                                        data + "\nstoresealcmd=storeseal demo " + data + "\n");
   }
 
-  // The shipped registry with this installation and command port filled in.
+  // The shipped sample registry with this installation and command port
+  // filled in.
   void registry(int port) {
-    std::string text = lxt::read_file(demo_dir() + "/registry.reg");
-    text = replace_all(text, "@INSTALL_DIR@", replace_all(dir_.host("inst"), "\\", "\\\\"));
+    std::string text = lxt::read_file(demo_dir() + "/../cmake/registry.reg.in");
+    text = replace_all(text, "@LORVEX_REG_INSTALL_DIR@", replace_all(dir_.host("inst"), "\\", "\\\\"));
     text = std::regex_replace(text, std::regex("\"CgiPortNo\"=dword:[0-9a-fA-F]+"), "\"CgiPortNo\"=" + lxt::reg_dword(port));
     ASSERT_TRUE(registry_.write(text));
   }
@@ -193,8 +207,8 @@ TEST_F(DemoCycle, WholeCycleWithTheStandInsAndTheService) {
   EXPECT_TRUE(result.out.starts_with("storeseal: Using given directory: " + dir_.host("demo/data") + "\n")) << result.out;
 
   // The templates gathered for the URLs that look fetchable, consolidated with
-  // the production database (its own template of a URL replacing the new
-  // one) and indexed; the gathered database is gone.
+  // the production database (a URL gathered anew replacing its old template)
+  // and indexed; the gathered database is gone.
   const std::vector<std::string> urls{"http://www.example.jp/index.html", "http://www.example.jp/news/",
                                       "http://intranet.example.jp:8080/docs/manual.html",
                                       "https://www.example.co.jp/products/?lang=ja",
@@ -202,11 +216,16 @@ TEST_F(DemoCycle, WholeCycleWithTheStandInsAndTheService) {
                                       documents_url_ + "/report.pdf", "http://www.example.jp/about.html"};
   std::vector<std::string> production;
   std::map<std::string, std::string> summaries;  // URL -> its Summary attribute line
+  std::map<std::string, std::string> updated;    // URL -> its Update-Time attribute line
   for (const std::string& line : lines_of(lxt::lf(dir_.read("demo/data/PRODUCTION.gdbm")))) {
     if (line.starts_with("@FILE { ")) production.push_back(line.substr(8));
     if (line.starts_with("Summary{")) summaries[production.back()] = line;
+    if (line.starts_with("Update-Time{")) updated[production.back()] = line;
   }
   EXPECT_EQ(production, urls);
+  const std::string old_stamp = "Update-Time{10}:\t1765152000";
+  EXPECT_NE(updated["http://www.example.jp/index.html"], old_stamp) << "gathered anew";
+  EXPECT_EQ(updated["http://www.example.jp/about.html"], old_stamp) << "kept from the production database";
 
   // Each local document summarized by the summarizer of its type, through
   // the outside programs the summarizers start: the body text of the page

@@ -519,9 +519,10 @@ TEST_F(Finishing, RoundTripWithShiftJisIdAndDirectory) {
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, progress_out(dir_.file(data)));
 
-  // Consolidated by URL, a later input's template replacing an earlier one's.
+  // Consolidated by URL, the freshest template kept: the gathered one before
+  // the refreshed one before the production database's.
   EXPECT_EQ(dir_.read(data + "/PRODUCTION.gdbm"),
-            "@FILE { http://a.example.jp/1\nBody{1}:\tR\n}\n@FILE { http://b.example.jp/2\nBody{1}:\tP\n}\n"
+            "@FILE { http://a.example.jp/1\nBody{1}:\tW\n}\n@FILE { http://b.example.jp/2\nBody{1}:\tW\n}\n"
             "@FILE { http://c.example.jp/3\nBody{1}:\tP\n}\n");
   EXPECT_EQ(dir_.read(data + "/INDEX.gdbm"), "http://a.example.jp/1\nhttp://b.example.jp/2\nhttp://c.example.jp/3\n");
 
