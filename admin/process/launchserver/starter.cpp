@@ -82,8 +82,13 @@ int Starter::read_settings() {
 }
 
 // The command line and the log's path are refused, with nothing started,
-// when they do not fit or the data directory cannot be one quoted word.
+// when they do not fit, a path value ends in half a character or the data
+// directory cannot be one quoted word.
 bool Starter::compose_command() {
+  if (const char* key = settings_.key_ending_in_half_character({"KESTREL_HOME", "GATHERER_DATA"})) {
+    say("ERROR: %s is invalid.  (%s %s.)\n", settings_path_, key, path_refusal(kPathHalfCharacter));
+    return false;
+  }
   if (std::strchr(data_, '"') != nullptr) {
     say("ERROR: %s is invalid.  (GATHERER_DATA holds a double quote.)\n", settings_path_);
     return false;
