@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -99,14 +100,17 @@ class FileRules : public ::testing::Test {
     return result;
   }
 
-  // Every entry under the directory: name, kind, mode and bytes.
+  // Every entry under the directory: name, kind, mode, size and time of the last change.
   std::string snapshot(const std::string& under) const {
     std::set<std::string> lines;
     for (const auto& entry : fs::recursive_directory_iterator(dir_.file(under))) {
       const fs::file_status status = entry.symlink_status();
+      const bool regular = status.type() == fs::file_type::regular;
       lines.insert(entry.path().string() + " " + std::to_string(static_cast<int>(status.type())) + " " +
                    std::to_string(static_cast<int>(status.permissions())) + " " +
-                   (status.type() == fs::file_type::regular ? lxt::read_file(entry.path().string()) : ""));
+                   (regular ? std::to_string(entry.file_size()) + " " +
+                                  std::to_string(entry.last_write_time().time_since_epoch().count())
+                            : ""));
     }
     std::string text;
     for (const std::string& line : lines) text += line + "\n";
@@ -146,7 +150,16 @@ TEST_F(FileRules, APathValueEndingInHalfACharacterIsRefusedBeforeAnythingRuns) {
     const bool registry_value = std::string(row.half).ends_with("Path");
     if (lxt::is_wine() && (registry_value || std::string(row.half) == "directory")) continue;
     lay_out(row.half);
-    if (registry_value) registry("\"" + std::string(row.half) + "\"=" + lxt::reg_string(dir_.host("in/tools/perl") + kHalf) + "\n");
+    if (registry_value) {
+      // As bytes: the text form would read the closing quote as the half character's second byte.
+      std::string value = "hex(1):";
+      for (const char c : dir_.host("in/tools/perl") + kHalf + '\0') {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, "%02x,", static_cast<unsigned char>(c));
+        value += byte;
+      }
+      registry("\"" + std::string(row.half) + "\"=" + value.substr(0, value.size() - 1) + "\n");
+    }
     const std::string before = snapshot("");
     const lxt::RunResult result = std::string(row.half) == "directory"
         ? lxt::run_text({lxt::program("storeseal"), "gid", dir_.file("in/data") + kHalf})
@@ -174,7 +187,7 @@ const Opened kOpened[] = {
     {"cyclerun", "in/work/cyclerun.ini", 1, "Cannot open .*cyclerun.ini \\(errno=%e\\)"},
     {"cyclerun", "in/work/gatherinput", 0, "Access is denied."},
     {"cyclerun", "in/inst/lib/lorvex.msg", 0, "QTRM107-E"},
-    {"cyclerun", "in/registry.reg", 0, "QTRM"},
+    {"cyclerun", "in/registry.reg", 0, "QTRM109-E"},
     {"cyclerun", "in/data/PRODUCTION.gdbm", 0, ""},
     {"LaunchCrawler", "in/process.ini", 1, "Cannot open .*process.ini \\(errno=%e\\)"},
     {"LaunchCrawler", "in/home/gatherers/demo/Gatherer.pid", 0, "Cannot open Gatherer.pid \\(errno=%e\\)"},
@@ -183,7 +196,7 @@ const Opened kOpened[] = {
     {"StopServer", "in/data/exportd.log", 0, "", true},
     {"LaunchServer", "in/data/exportd.log", 254, "Error occured"},
     {"storeseal", "in/data/log", 0, ""},
-    {"storeseal", "in/data/WORKING.gdbm", 1, "WORKING.gdbm is not present"},
+    {"storeseal", "in/data/WORKING.gdbm", 0, ""},  // only its tools open it
     {"packdump", "in/data/All-Templates.gz", 0, ""},
     {"skim", "in/doc", 1, "skim: fopen"},
     {"cmd", "in/f", 1, "Access is denied."},
@@ -219,6 +232,7 @@ class OpenedFiles : public FileRules {
         const lxt::RunResult result = run(row.program, {{"LORVEX_REGISTRY", dir_.file("in/registry.reg")}});
         EXPECT_EQ(snapshot("out"), outside) << "a change outside the program's directories";
         check(row, kind, result);
+        fs::remove_all(dir_.file(row.file));  // a FIFO left in place would stop the next lay-out
       }
     }
   }
