@@ -39,8 +39,6 @@ class FileRules : public ::testing::Test {
                              "gzip", "perl", "ridOrizIdor"}) {
       lxt::install_double("lxrecord", dir_.file("in/tools"), tool);
     }
-    dir_.write("out/target", "outside\n");
-    ::chmod(dir_.file("out/target").c_str(), 0444);
     registry("");
   }
 
@@ -68,6 +66,9 @@ class FileRules : public ::testing::Test {
     dir_.write("in/data/All-Templates.gz", "dump\n");
     dir_.write("in/registry.reg", reg_text_);
     dir_.write("in/doc", ".TH A 1\n");
+    fs::remove(dir_.file("out/target"));
+    dir_.write("out/target", "outside\n");
+    ::chmod(dir_.file("out/target").c_str(), 0444);
   }
 
   // Puts a FIFO, a link to out/target, a directory or nothing in the file's place.
