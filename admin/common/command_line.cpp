@@ -40,10 +40,8 @@ int quote_word(const char* text, char* out, std::size_t size, bool always_quoted
 }  // namespace
 
 bool ends_in_half_character(const char* text) {
-  std::size_t i = 0;
-  for (; text[i] != '\0'; ++i) {
-    if (port::double_byte_at(text, i)) ++i;
-    else if (port::is_lead_byte(static_cast<unsigned char>(text[i]))) return true;
+  for (std::size_t i = 0; text[i] != '\0'; i += port::double_byte_at(text, i) ? 2 : 1) {
+    if (port::is_lead_byte(static_cast<unsigned char>(text[i])) && text[i + 1] == '\0') return true;
   }
   return false;
 }
