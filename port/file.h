@@ -23,7 +23,9 @@ int stream_stat(std::FILE* stream, FileInfo* info);
 bool is_readable(const char* path);               // _access(path, 4) == 0
 bool exists(const char* path);                    // _access(path, 0) == 0
 bool is_directory(const char* path);
-int make_writable(const char* path);  // _chmod(path, _S_IWRITE): clears read-only
+// _chmod(path, _S_IWRITE): clears read-only. Only ever on the entry itself:
+// a symbolic link (a reparse point on Windows) is left alone, -1 with EACCES.
+int make_writable(const char* path);
 int remove_file(const char* path);    // _unlink
 int rename_file(const char* from, const char* to);
 // Puts the file `from` in the place of `to` in one step, replacing `to` when
@@ -48,6 +50,11 @@ int create_held_file(const char* path);
 int remove_held_file(const char* path);
 
 // fopen with the path rule above. Text modes follow the runtime's ("r", "a+" ...).
+// Only a regular file opens, and never after a wait: on POSIX a FIFO, a
+// socket, a device or a directory is refused with EACCES (Windows' answer
+// for a directory) without waiting for the other end of a FIFO. A file
+// opened for writing is never reached through a symbolic link (nor through a
+// reparse point on Windows): EACCES.
 std::FILE* open_file(const char* path, const char* mode);
 
 // Whether everything written to the stream so far has reached its file:

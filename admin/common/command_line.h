@@ -8,13 +8,27 @@
 // Results of quote_path.
 constexpr int kPathHoldsQuote = -2;  // no quoting carries a double quote through
 constexpr int kLineTooLong = -3;     // the result does not fit the buffer
+constexpr int kPathHalfCharacter = -4;  // it ends in half a double-byte character
+
+// A path value whose last byte is a lead byte without its second byte would
+// swallow the "\" joined after it, or the quote or blank after it in a
+// command line, since both are read a character at a time. Such a value is
+// never a valid name: it is refused wherever a path value is joined or put
+// into a line, before anything is run or touched. True for such a text,
+// read a character at a time from its start.
+bool ends_in_half_character(const char* text);
+
+// The words for a refusal of quote_path, to follow the name of what was
+// refused ("holds a double quote", "ends in half a double-byte character");
+// null for a result that is not one.
+const char* path_refusal(int result);
 
 // Writes path into out (size bytes) as one word of a command line: unchanged
 // when it holds nothing that the interpreter or the argument splitter would
 // take apart, in double quotes when it holds a blank, a tab or one of
-// & | < > ^ ( ). Returns 0, kPathHoldsQuote or kLineTooLong (out is then
-// empty). The second byte of a double-byte character is never taken for a
-// special character.
+// & | < > ^ ( ), and an empty path as "". Returns 0, kPathHoldsQuote,
+// kPathHalfCharacter or kLineTooLong (out is then empty). The second byte of
+// a double-byte character is never taken for a special character.
 int quote_path(const char* path, char* out, std::size_t size);
 
 // The same, but always in double quotes (an argument that the command line

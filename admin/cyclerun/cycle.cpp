@@ -37,6 +37,10 @@ class Cycle {
   }
   void too_long(const char* what) const;
 
+  // False after a message when the directory's value ends in half a
+  // character, which would swallow the separator joined after it.
+  bool whole_characters(const char* dir, const char* setting) const;
+
   // The working directory's file name as one word of an interpreter line,
   // in the path buffer; false after a message when it cannot be had.
   bool dir_file_word(const char* what, const char* work_dir, const char* name);
@@ -63,6 +67,14 @@ void Cycle::too_long(const char* what) const {
   error(detail);
 }
 
+bool Cycle::whole_characters(const char* dir, const char* setting) const {
+  if (dir == nullptr || !ends_in_half_character(dir)) return true;
+  char detail[96];
+  std::snprintf(detail, sizeof detail, "%s %s.", setting, path_refusal(kPathHalfCharacter));
+  error(detail);
+  return false;
+}
+
 bool Cycle::dir_file_word(const char* what, const char* work_dir, const char* name) {
   if (!compose(what, "%s\\%s", work_dir, name)) return false;
   if (quote_path(work_, word_, sizeof word_) == 0) return true;
@@ -78,6 +90,11 @@ void Cycle::run() {
   const char* work_dir = get(Setting::kWorkingDirectory);
   if (work_dir != nullptr && std::strchr(work_dir, '"') != nullptr) {
     error("Working-Directory holds a double quote.");
+    return;
+  }
+  // Both directories have file names joined after them.
+  if (!whole_characters(work_dir, "Working-Directory") ||
+      !whole_characters(get(Setting::kDataDirectory), "Data-Directory")) {
     return;
   }
 

@@ -32,8 +32,10 @@ class Dump {
 bool Dump::compose_lines() {
   char gzip[kLineSize];
   const int word = tool_word(TOOL_GZIP, "gzip", gzip, sizeof gzip);
-  if (word == kPathHoldsQuote) {
-    error("The gzip path holds a double quote; no command line can carry it.");
+  if (const char* refusal = path_refusal(word)) {
+    char message[96];
+    std::snprintf(message, sizeof message, "The gzip path %s; no command line can carry it.", refusal);
+    error(message);
     return false;
   }
   char body[kLineSize];

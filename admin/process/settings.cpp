@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "admin/common/command_line.h"
 #include "admin/common/settings_line.h"
 #include "port/env.h"
 #include "port/file.h"
@@ -16,6 +17,14 @@ ProcessSettings::ProcessSettings(const KeyRule* rules, int count) {
 const char* ProcessSettings::get(const char* name) const {
   for (int i = 0; i < count_; ++i) {
     if (slots_[i].present && std::strcmp(slots_[i].rule.name, name) == 0) return slots_[i].value;
+  }
+  return nullptr;
+}
+
+const char* ProcessSettings::key_ending_in_half_character(std::initializer_list<const char*> names) const {
+  for (const char* name : names) {
+    const char* value = get(name);
+    if (value != nullptr && ends_in_half_character(value)) return name;
   }
   return nullptr;
 }

@@ -5,6 +5,7 @@
 // a few it skips, and every other line put into the environment whole, in
 // file order, so that the programs they start inherit them.
 #include <cstdio>
+#include <initializer_list>
 
 // A line is read in pieces of at most this many bytes less one; each piece
 // counts as a line of its own.
@@ -49,6 +50,9 @@ class ProcessSettings {
 
   // The kept value of a key, or null when the file did not give it.
   const char* get(const char* name) const;
+  // The first of the keys whose kept value ends in half a double-byte
+  // character (a path no separator can be joined after), or null.
+  const char* key_ending_in_half_character(std::initializer_list<const char*> names) const;
 
  private:
   void take(const char* line, const char* name, const char* value);

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "admin/common/command_line.h"
 #include "admin/common/exec_cmd.h"
@@ -53,17 +52,19 @@ bool Seal::compose_statistics_lines() {
   char body[kLineSize];
   const int perl_word = tool_word(TOOL_PERL, "perl", perl, sizeof perl);
   const int gzip_word = tool_word(TOOL_GZIP, "gzip", gzip, sizeof gzip);
-  if (perl_word == kPathHoldsQuote || gzip_word == kPathHoldsQuote) {
-    out_.error("The %s path holds a double quote; no command line can carry it.",
-               perl_word == kPathHoldsQuote ? "Perl" : "gzip");
+  if (path_refusal(perl_word) != nullptr || path_refusal(gzip_word) != nullptr) {
+    const bool perl_refused = path_refusal(perl_word) != nullptr;
+    out_.error("The %s path %s; no command line can carry it.", perl_refused ? "Perl" : "gzip",
+               path_refusal(perl_refused ? perl_word : gzip_word));
     return false;
   }
-  if (std::strchr(args_.gatherer_id, '"') != nullptr) {
-    out_.error("The gatherer ID holds a double quote; no command line can carry it.");
+  const int id_word = quote_argument(args_.gatherer_id, id, sizeof id);
+  if (path_refusal(id_word) != nullptr) {
+    out_.error("The gatherer ID %s; no command line can carry it.", path_refusal(id_word));
     return false;
   }
   const bool fits =
-      perl_word == 0 && gzip_word == 0 && quote_argument(args_.gatherer_id, id, sizeof id) == 0 &&
+      perl_word == 0 && gzip_word == 0 && id_word == 0 &&
       compose_line(body, sizeof body, "%s -V > \\nul 2> \\nul", gzip) &&
       compose_shell_line(probe_, sizeof probe_, body) &&
       compose_line(body, sizeof body, "%s -d < All-Templates.gz | %s -S crawlstats.pl %s > INFO.soif", gzip, perl,
@@ -144,6 +145,11 @@ void Seal::write_statistics() {
 }
 
 int Seal::run() {
+  if (ends_in_half_character(args_.directory)) {
+    std::fprintf(stderr, "storeseal: %s: ERROR: The directory %s %s.\n", time_stamp(), args_.directory,
+                 path_refusal(kPathHalfCharacter));
+    return 1;
+  }
   port::FileInfo info;
   if (port::file_stat(args_.directory, &info) != 0 || !info.is_directory) {
     std::fprintf(stderr, "storeseal: %s: %s is not a directory\n", time_stamp(), args_.directory);

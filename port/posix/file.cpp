@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "port/posix/named_file.h"
 #include "port/posix/path.h"
 #include "port/posix/syscalls.h"
 #include "port/text.h"
@@ -40,6 +41,41 @@ int open_native(const char* native, int flags, mode_t mode = 0) {
 }
 
 }  // namespace
+
+namespace posix {
+
+int open_named(const std::string& native, int flags, mode_t mode) {
+  const bool writing = (flags & O_ACCMODE) != O_RDONLY || (flags & O_CREAT) != 0;
+  if (writing) flags |= O_NOFOLLOW;
+  int fd = open_native(native.c_str(), flags | O_NONBLOCK, mode);
+  // A regular file under another process's lease refuses a non-blocking
+  // open; a blocking one waits only until the lease is given up, which the
+  // kernel bounds.
+  if (fd < 0 && errno == EWOULDBLOCK) fd = open_native(native.c_str(), flags, mode);
+  if (fd < 0) {
+    // A FIFO or socket without a reader (ENXIO), a directory opened for
+    // writing (EISDIR) and a link in the place of a file to write (ELOOP)
+    // are no files to open, as on Windows.
+    if (errno == ENXIO || errno == EISDIR || (writing && errno == ELOOP)) errno = EACCES;
+    return -1;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    sys().close(fd);
+    errno = EACCES;
+    return -1;
+  }
+  const int status = sys().fcntl(fd, F_GETFL);
+  if (status == -1 || sys().fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == -1) {
+    const int error = errno;
+    sys().close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace posix
 
 int file_stat(const char* path, FileInfo* info) {
   struct stat st {};
@@ -77,7 +113,13 @@ bool is_directory(const char* path) {
 int make_writable(const char* path) {
   const std::string native = native_path(path);
   struct stat st {};
-  if (sys().stat(native.c_str(), &st) != 0) return -1;
+  if (::lstat(native.c_str(), &st) != 0) return -1;
+  // The entry itself, never what a link leads to: a link is left alone (the
+  // table's chmod never follows one either, should the entry change between).
+  if (S_ISLNK(st.st_mode)) {
+    errno = EACCES;
+    return -1;
+  }
   return sys().chmod(native.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0 ? 0 : -1;
 }
 
@@ -91,7 +133,7 @@ namespace {
 
 // Flushes the data of the file (or directory) at a native path to the disk.
 int sync_path(const std::string& native, int flags) {
-  const int fd = open_native(native.c_str(), flags | O_CLOEXEC);
+  const int fd = open_native(native.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
   const int synced = sys().fsync(fd);
   const int error = errno;
@@ -132,50 +174,45 @@ int create_exclusive(const char* path) {
 
 namespace {
 
-// fopen over the system-call table, for the fault injection test mode.
-std::FILE* open_through_table(const std::string& native, const char* mode) {
-  int flags = 0;
+// The open(2) flags of an fopen mode ("r", "w+", "ae" ...); false when the
+// mode is none.
+bool open_flags(const char* mode, int* flags) {
   switch (mode[0]) {
     case 'r':
-      flags = O_RDONLY;
+      *flags = O_RDONLY;
       break;
     case 'w':
-      flags = O_WRONLY | O_CREAT | O_TRUNC;
+      *flags = O_WRONLY | O_CREAT | O_TRUNC;
       break;
     case 'a':
-      flags = O_WRONLY | O_CREAT | O_APPEND;
+      *flags = O_WRONLY | O_CREAT | O_APPEND;
       break;
     default:
-      errno = EINVAL;
-      return nullptr;
+      return false;
   }
   for (const char* c = mode + 1; *c != '\0'; ++c) {
-    if (*c == '+') flags = (flags & ~O_ACCMODE) | O_RDWR;
-    if (*c == 'e') flags |= O_CLOEXEC;
+    if (*c == '+') *flags = (*flags & ~O_ACCMODE) | O_RDWR;
+    if (*c == 'e') *flags |= O_CLOEXEC;
   }
-  const int fd = open_native(native.c_str(), flags, 0666);
-  if (fd < 0) return nullptr;
-  std::FILE* stream = posix::table_stream(fd, mode);
-  if (stream == nullptr) {
-    const int error = errno;
-    sys().close(fd);
-    errno = error;
-  }
-  return stream;
+  return true;
 }
 
 }  // namespace
 
 std::FILE* open_file(const char* path, const char* mode) {
-  std::FILE* stream = posix::fault_injection_active() ? open_through_table(native_path(path), mode)
-                                                       : std::fopen(native_path(path).c_str(), mode);
-  // A directory opens on POSIX but reads as nothing: refuse it as Windows
-  // does, with the same errno (EACCES), so that callers report it alike.
-  struct stat info {};
-  if (stream != nullptr && ::fstat(::fileno(stream), &info) == 0 && S_ISDIR(info.st_mode)) {
-    std::fclose(stream);
-    errno = EACCES;
+  int flags = 0;
+  if (!open_flags(mode, &flags)) {
+    errno = EINVAL;
     return nullptr;
+  }
+  const int fd = posix::open_named(native_path(path), flags);
+  if (fd < 0) return nullptr;
+  // In the fault injection test mode the stream's calls go through the table.
+  std::FILE* stream = posix::fault_injection_active() ? posix::table_stream(fd, mode) : ::fdopen(fd, mode);
+  if (stream == nullptr) {
+    const int error = errno;
+    sys().close(fd);
+    errno = error;
   }
   return stream;
 }
@@ -355,8 +392,15 @@ HoldState held_open_for_writing(const char* path, const char** why) {
 namespace {
 
 // "*" and "?" matching per Shift_JIS character, so that "?" takes a whole
-// double-byte character and a trail byte is never a wildcard.
+// double-byte character and a trail byte is never a wildcard. Letters match
+// without regard to their case, as names do on Windows.
 size_t char_length(const char* text) { return double_byte_at(text, 0) ? 2 : 1; }
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool same_char(const char* a, const char* b, size_t length) {
+  return length == 2 ? std::memcmp(a, b, 2) == 0 : ascii_lower(*a) == ascii_lower(*b);
+}
 
 bool wildcard_match(const char* pattern, const char* name) {
   const char* star_pattern = nullptr;  // just after the last "*" seen
@@ -374,7 +418,7 @@ bool wildcard_match(const char* pattern, const char* name) {
       continue;
     }
     const size_t pattern_len = *pattern ? char_length(pattern) : 0;
-    if (pattern_len == name_len && std::memcmp(pattern, name, name_len) == 0) {
+    if (pattern_len == name_len && same_char(pattern, name, name_len)) {
       pattern += pattern_len;
       name += name_len;
       continue;
@@ -389,12 +433,18 @@ bool wildcard_match(const char* pattern, const char* name) {
 }
 
 // As on Windows, a pattern ending in ".*" also takes names without any
-// extension ("*.*" is every name, "log.*" takes "log").
+// extension ("*.*" is every name, "log.*" takes "log"), and one ending in "."
+// takes those ("*." is every name without an extension).
 bool name_matches(const std::string& pattern, const char* name) {
   if (wildcard_match(pattern.c_str(), name)) return true;
   const size_t size = pattern.size();
-  if (size < 2 || pattern.compare(size - 2, 2, ".*") != 0) return false;
-  return std::strchr(name, '.') == nullptr && wildcard_match(pattern.substr(0, size - 2).c_str(), name);
+  size_t cut = 0;
+  if (size >= 2 && pattern.compare(size - 2, 2, ".*") == 0) {
+    cut = 2;
+  } else if (size >= 1 && pattern[size - 1] == '.') {
+    cut = 1;
+  }
+  return cut > 0 && std::strchr(name, '.') == nullptr && wildcard_match(pattern.substr(0, size - cut).c_str(), name);
 }
 
 }  // namespace

@@ -18,6 +18,10 @@ namespace port::posix {
 
 namespace {
 
+// A mode is only ever changed on the entry a path names, never on a
+// symbolic link's target: a link refuses (EOPNOTSUPP).
+int chmod_entry(const char* path, mode_t mode) { return ::fchmodat(AT_FDCWD, path, mode, AT_SYMLINK_NOFOLLOW); }
+
 SysCalls real_calls() {
   SysCalls calls{};
   calls.spawn = &::posix_spawn;
@@ -29,7 +33,7 @@ SysCalls real_calls() {
   calls.close = &::close;
   calls.stat = &::stat;
   calls.access = &::access;
-  calls.chmod = &::chmod;
+  calls.chmod = &chmod_entry;
   calls.unlink = &::unlink;
   calls.rename = &::rename;
   calls.chdir = &::chdir;

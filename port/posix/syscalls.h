@@ -24,7 +24,7 @@ struct SysCalls {
   int (*close)(int);
   int (*stat)(const char*, struct stat*);
   int (*access)(const char*, int);
-  int (*chmod)(const char*, mode_t);
+  int (*chmod)(const char*, mode_t);  // never through a link in the last part
   int (*unlink)(const char*);
   int (*rename)(const char*, const char*);
   int (*chdir)(const char*);

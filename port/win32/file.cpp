@@ -59,7 +59,24 @@ bool is_directory(const char* path) {
   return file_stat(path, &info) == 0 && info.is_directory;
 }
 
-int make_writable(const char* path) { return _chmod(path, _S_IWRITE); }
+namespace {
+
+// A symbolic link or another reparse point in the place of the file: a
+// program never changes the mode of, nor writes through, what it leads to.
+bool is_reparse_point(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+}  // namespace
+
+int make_writable(const char* path) {
+  if (is_reparse_point(path)) {
+    errno = EACCES;
+    return -1;
+  }
+  return _chmod(path, _S_IWRITE);
+}
 
 int remove_file(const char* path) { return _unlink(path); }
 
@@ -88,7 +105,14 @@ int create_exclusive(const char* path) {
   return 0;
 }
 
-std::FILE* open_file(const char* path, const char* mode) { return std::fopen(path, mode); }
+std::FILE* open_file(const char* path, const char* mode) {
+  const bool writing = mode[0] != 'r' || std::strchr(mode, '+') != nullptr;
+  if (writing && is_reparse_point(path)) {
+    errno = EACCES;
+    return nullptr;
+  }
+  return std::fopen(path, mode);
+}
 
 long read_available(std::FILE* stream, char* buffer, std::size_t size) {
   const int fd = stream != nullptr ? _fileno(stream) : -1;

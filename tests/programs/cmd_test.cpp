@@ -197,6 +197,13 @@ TEST_F(Cmd, ErrorRedirectionsInTheirOrder) {
   result = line("/bin/sh -c \"echo E 1>&2\" 2>&1 | /bin/sh -c \"tr E X\"");
   EXPECT_EQ(result.out, "X\n");
   EXPECT_EQ(result.err, "");
+
+  // The output joins the error stream.
+  for (const char* joined : {" >&2", " 1>&2"}) {
+    result = line(both + joined);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "O\nE\n");
+  }
 }
 
 TEST_F(Cmd, NullDevice) {
@@ -289,6 +296,15 @@ TEST_F(Cmd, DelPatternsAndPaths) {
   EXPECT_EQ(result.status, 0);
   EXPECT_FALSE(dir_.exists("sub/g10.txt"));
   EXPECT_FALSE(dir_.exists("g1.txt"));
+
+  // As on Windows: letters match in either case, and "*." takes the names without an extension.
+  dir_.write("noext", "x");
+  dir_.write("a.txt", "x");
+  EXPECT_EQ(line("del *.").status, 0);
+  EXPECT_FALSE(dir_.exists("noext"));
+  EXPECT_TRUE(dir_.exists("a.txt"));
+  EXPECT_EQ(line("del *.TXT").status, 0);
+  EXPECT_FALSE(dir_.exists("a.txt"));
 }
 
 TEST_F(Cmd, DelWithoutMatch) {
@@ -428,9 +444,17 @@ TEST_F(Cmd, RmdirStaysInsideATreeThatChangesDuringTheWalk) {
 
 TEST_F(Cmd, OutputThatCannotBeWrittenFails) {
   dir_.write("f", std::string(100000, 'f'));
+  // A device is no file to write to by name; a full disk is made for the line.
   lxt::RunResult result = line("type f > /dev/full");
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "There is not enough space on the disk.\n");
+  EXPECT_EQ(result.err, "Access is denied.\n");
+  if (geteuid() == 0 && access("/usr/bin/unshare", X_OK) == 0) {
+    dir_.mkdir("full");
+    const std::string mount = "mount -t tmpfs -o size=16k tmpfs full && exec \"$0\" /C \"$1\"";
+    result = lxt::run({"/usr/bin/unshare", "-m", "/bin/sh", "-c", mount, lxt::program("cmd"), "type f > full\\out"}, options());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "There is not enough space on the disk.\n");
+  }
   // A closed standard output stays closed, for built-ins and programs.
   const std::string closed = "exec 1>&-; exec \"$0\" /C \"$1\"";
   result = lxt::run({"/bin/sh", "-c", closed, lxt::program("cmd"), "type f"}, options());

@@ -78,6 +78,9 @@ TEST(QuotePath, QuotesOnlyWhatTheInterpreterWouldTakeApart) {
       {"\x83\x7C\x83\x5E", 0, "\x83\x7C\x83\x5E"},
       {"C:\\a\"b", kPathHoldsQuote, ""},
       {"C:\\a b\"", kPathHoldsQuote, ""},
+      // A last lead byte would take the blank or quote after it; the same byte as a second byte is whole.
+      {"C:\\\xE5\x8F\x8E", kPathHalfCharacter, ""}, {"\x81", kPathHalfCharacter, ""},
+      {"\x81\x81", 0, "\x81\x81"}, {"", 0, "\"\""},
   };
   for (const Case& c : cases) {
     char out[64] = "untouched";

@@ -1,6 +1,7 @@
 // The cycle lock: a file created exclusively in the installation directory.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -38,7 +39,9 @@ class CycleLock : public port_posix_test::SysCallsRestored {
   const std::string lock_ = dir_.file(".lxQ71K58R03lock");
 };
 
-int fail_open(const char*, int, ...) {
+// Only the creation of the lock fails: the registry and the catalogue are read as usual.
+int fail_open(const char* path, int flags, ...) {
+  if ((flags & O_EXCL) == 0) return ::open(path, flags);
   errno = EACCES;
   return -1;
 }

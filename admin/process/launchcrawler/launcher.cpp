@@ -89,6 +89,10 @@ bool Launcher::read_settings() {
     say_invalid();
     return false;
   }
+  if (const char* key = settings_.key_ending_in_half_character({"KESTREL_HOME", "GATHERER_NAME"})) {
+    say("ERROR: %s is invalid.  (%s %s.)\n", settings_path_, key, path_refusal(kPathHalfCharacter));
+    return false;
+  }
   // The gatherer directory must fit its buffer; it is refused before
   // anything is changed rather than cut.
   if (!compose_line(work_, sizeof work_, "%s\\gatherers\\%s", home_, name_)) {
@@ -175,8 +179,12 @@ bool Launcher::choose_perl() {
 void Launcher::run_script() {
   // A Perl path with blanks is one word of the command line, quoted.
   char perl_word[kWorkSize];
-  if (quote_path(perl_, perl_word, sizeof perl_word) != 0) {
-    say("ERROR: PerlPath %s cannot be put into a command line.\n", perl_);
+  if (const int quoted = quote_path(perl_, perl_word, sizeof perl_word); quoted != 0) {
+    if (quoted == kPathHalfCharacter) {
+      say("ERROR: PerlPath %s %s.\n", perl_, path_refusal(quoted));
+    } else {
+      say("ERROR: PerlPath %s cannot be put into a command line.\n", perl_);
+    }
     return;
   }
   if (std::strchr(name_, '"') != nullptr) {

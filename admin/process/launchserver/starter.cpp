@@ -81,10 +81,15 @@ int Starter::read_settings() {
 }
 
 // The command line and the log's path are refused, with nothing started,
-// when they do not fit or the data directory cannot be one quoted word.
-// The directory is quoted as every command line's words are, so that one
-// ending in a backslash does not swallow the closing quote and the port.
+// when they do not fit, a path value ends in half a character or the data
+// directory cannot be one quoted word. The directory is quoted as every
+// command line's words are, so that one ending in a backslash does not
+// swallow the closing quote and the port.
 bool Starter::compose_command() {
+  if (const char* key = settings_.key_ending_in_half_character({"KESTREL_HOME", "GATHERER_DATA"})) {
+    say("ERROR: %s is invalid.  (%s %s.)\n", settings_path_, key, path_refusal(kPathHalfCharacter));
+    return false;
+  }
   char data_word[kLineSize];
   const int quoted = quote_argument(data_, data_word, sizeof data_word);
   if (quoted == kPathHoldsQuote) {

@@ -91,6 +91,11 @@ int Stopper::read_settings() {
     say("ERROR: Invalid file %s.\n", settings_path_);
     return -3;
   }
+  if (const char* key = settings_.key_ending_in_half_character({"KESTREL_HOME", "GATHERER_DATA"})) {
+    say("ERROR: Invalid file %s.\n", settings_path_);
+    say("ERROR: %s %s.\n", key, path_refusal(kPathHalfCharacter));
+    return -3;
+  }
   return 0;
 }
 

@@ -15,6 +15,8 @@
 
 #include "port/file.h"
 #include "port/posix/cmd/messages.h"
+#include "port/posix/cmd/parse.h"
+#include "port/posix/named_file.h"
 #include "port/posix/path.h"
 
 namespace port::posix::cmd {
@@ -69,8 +71,7 @@ bool same_file(int in_fd, int out_fd) {
 }
 
 int copy_file(const std::string& name, int out_fd, int err_fd) {
-  const std::string path = native_path(name.c_str());
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open_line_file(name, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     write_all(err_fd, file_failure_text(errno));
     return 1;
@@ -450,6 +451,11 @@ int rmdir_command(const std::vector<std::string>& words, int err_fd) {
 }
 
 }  // namespace
+
+int open_line_file(const std::string& name, int flags) {
+  if (is_null_device(name)) return ::open("/dev/null", flags);
+  return open_named(native_path(name.c_str()), flags);
+}
 
 int write_bytes(int fd, const char* data, std::size_t size) {
   std::size_t done = 0;

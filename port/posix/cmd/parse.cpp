@@ -180,10 +180,11 @@ class Parser {
         ++pos_;
       }
       if (pos_ < line_.size() && line_[pos_] == '&') {
-        // Only the standard error joining the standard output is known.
-        if (stream == '2' && !append && pos_ + 1 < line_.size() && line_[pos_ + 1] == '1') {
+        // Only one stream joining the other is known: 2>&1, and >&2 or 1>&2.
+        const char other = stream == '2' ? '1' : '2';
+        if (!append && pos_ + 1 < line_.size() && line_[pos_ + 1] == other) {
           pos_ += 2;
-          redir.kind = RedirKind::kErrToOut;
+          redir.kind = stream == '2' ? RedirKind::kErrToOut : RedirKind::kOutToErr;
           current_.redirections.push_back(std::move(redir));
           return 0;
         }

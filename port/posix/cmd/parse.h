@@ -22,11 +22,12 @@ enum class RedirKind {
   kErr,       // 2> FILE
   kErrAppend, // 2>> FILE
   kErrToOut,  // 2>&1
+  kOutToErr,  // >&2 (or 1>&2)
 };
 
 struct Redirection {
   RedirKind kind = RedirKind::kIn;
-  std::string file;  // as written, quotes and escapes removed; empty for 2>&1
+  std::string file;  // as written, quotes and escapes removed; empty for 2>&1 and >&2
 };
 
 struct Command {

@@ -57,6 +57,7 @@ int open_flags(RedirKind kind) {
     case RedirKind::kErrAppend:
       return O_WRONLY | O_CREAT | O_APPEND;
     case RedirKind::kErrToOut:
+    case RedirKind::kOutToErr:
       break;
   }
   return O_RDONLY;
@@ -70,8 +71,11 @@ bool redirect(const Command& command, Stage* stage) {
       stage->err = stage->out;
       continue;
     }
-    const std::string path = is_null_device(redir.file) ? std::string("/dev/null") : native_path(redir.file.c_str());
-    const int fd = ::open(path.c_str(), open_flags(redir.kind) | O_CLOEXEC, 0666);
+    if (redir.kind == RedirKind::kOutToErr) {
+      stage->out = stage->err;
+      continue;
+    }
+    const int fd = open_line_file(redir.file, open_flags(redir.kind) | O_CLOEXEC);
     if (fd < 0) {
       write_all(stage->err, failure_text(errno));
       return false;
