@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <initializer_list>
 #include <string>
 
@@ -63,8 +62,9 @@ class Seal {
   bool recover_index();
   bool build_index();
   bool replace_production();
-  // Puts the old index back and says why the new database was not taken.
-  void keep_old_database(const char* why);
+  // Puts the old index back in the place of what the index step made (when
+  // it ran) and says why the new database was not taken.
+  void keep_old_database(const char* why, bool index_made);
 
   const SealArguments& args_;
   SealOutput out_;
@@ -154,10 +154,10 @@ bool Seal::recover_index() {
   return true;
 }
 
-void Seal::keep_old_database(const char* why) {
+void Seal::keep_old_database(const char* why, bool index_made) {
   std::string lost_index;
   for (const AsideName& file : kIndexFiles) {
-    port::remove_file(file.name);
+    if (index_made) port::remove_file(file.name);
     if (port::exists(file.aside) && port::replace_file(file.aside, file.name) != 0) {
       lost_index += std::string(", the old ") + file.name + " is kept as " + file.aside;
     }
@@ -173,7 +173,7 @@ bool Seal::build_index() {
     if (port::exists(file.name) && port::replace_file(file.name, file.aside) != 0) {
       char why[kDetailSize];
       std::snprintf(why, sizeof why, "Cannot move %s aside to %s (errno=%d)", file.name, file.aside, errno);
-      keep_old_database(why);
+      keep_old_database(why, false);
       return false;
     }
   }
@@ -182,7 +182,7 @@ bool Seal::build_index() {
   compose_line(line, sizeof line, "keybuild.exe %s %s %s", kJoined, kIndex, kMd5);
   if (run_step(line, "keybuild.exe", {kIndex, kMd5}, detail, sizeof detail)) return true;
   std::string why = std::string("Building the index failed (") + detail + ")";
-  keep_old_database(why.c_str());
+  keep_old_database(why.c_str(), true);
   return false;
 }
 
@@ -195,7 +195,7 @@ bool Seal::replace_production() {
   if (port::replace_file(kJoined, kProduction) != 0) {
     char why[kDetailSize];
     std::snprintf(why, sizeof why, "Cannot put %s in the place of %s (errno=%d)", kJoined, kProduction, errno);
-    keep_old_database(why);
+    keep_old_database(why, true);
     return false;
   }
   for (const AsideName& file : kIndexFiles) port::remove_file(file.aside);
@@ -233,9 +233,8 @@ int Seal::run() {
   char detail[kDetailSize];
   const bool dumped = run_step("packdump.exe", "packdump.exe", {}, detail, sizeof detail);
   if (!dumped) {
-    out_.error("The dump was not rebuilt (%s); %s still holds the dump of the previous database, and the "
-               "statistics are made from %s.",
-               detail, kDump, kProduction);
+    out_.error("The dump was not rebuilt (%s); %s %s, and the statistics are made from %s.", detail, kDump,
+               port::exists(kDump) ? "still holds the dump of the previous database" : "is not there", kProduction);
   }
 
   out_.progress("Generating statistics of the database...");

@@ -21,14 +21,6 @@ constexpr char kInfo[] = "INFO.soif";
 constexpr char kTemplates[] = "storeseal.out";
 constexpr char kNewInfo[] = "storeseal.soif";
 
-// The interpreter expands %NAME% inside double quotes as well, and a value
-// could even close them: an ID with two percent signs is not carried. A lone
-// one is changed by no interpreter.
-bool expandable(const char* text) {
-  const char* first = std::strchr(text, '%');
-  return first != nullptr && std::strchr(first + 1, '%') != nullptr;
-}
-
 }  // namespace
 
 bool StatisticsLines::compose(const char* gatherer_id, SealOutput* out) {
@@ -47,7 +39,8 @@ bool StatisticsLines::compose(const char* gatherer_id, SealOutput* out) {
     out->error("The gatherer ID holds a double quote; no command line can carry it.");
     return false;
   }
-  if (expandable(gatherer_id)) {
+  // An expanded value could even close the ID's quotes.
+  if (interpreter_may_expand(gatherer_id)) {
     out->error("The gatherer ID holds percent signs that the command interpreter would expand; no command line "
                "can carry it.");
     return false;
@@ -65,8 +58,16 @@ bool StatisticsLines::compose(const char* gatherer_id, SealOutput* out) {
   if (!fits) {
     out->error("The gatherer ID and the Perl and gzip paths make a command line longer than %d bytes.",
                kLineSize - 1);
+    return false;
   }
-  return fits;
+  for (const char* line : {probe_, from_dump_, count_}) {
+    if (interpreter_may_expand(line)) {
+      out->error("The Perl and gzip paths hold percent signs that the command interpreter would expand; no command "
+                 "line can carry them.");
+      return false;
+    }
+  }
+  return true;
 }
 
 bool StatisticsLines::write(bool dump_is_new, bool product_mode, SealOutput* out) {
@@ -84,7 +85,8 @@ bool StatisticsLines::write(bool dump_is_new, bool product_mode, SealOutput* out
   }
   if (!made) {
     port::remove_file(kNewInfo);
-    out->error("Generating the statistics failed (%s); %s is left as it was.", detail, kInfo);
+    out->error("Generating the statistics failed (%s); %s %s.", detail, kInfo,
+               port::exists(kInfo) ? "still holds the statistics of the previous database" : "is not there");
     return false;
   }
   if (product_mode) exec_cmd_in_order("cmd.exe /C ridOrizIdor < INFO.soif > INFO_J.txt 2>&1");
