@@ -33,8 +33,9 @@ constexpr AsideName kIndexFiles[] = {{kIndex, "INDEX.gdbm.old"}, {kMd5, "MD5.gdb
 constexpr int kLineSize = 780;
 constexpr int kDetailSize = 128;
 
-// "A, B and C": the names of the files among names that are there.
-std::string present(std::initializer_list<const char*> names) {
+// "A, B and C are ...": the files among names that are there, and what
+// became of them (one: the words for one file, many: for more).
+std::string present(std::initializer_list<const char*> names, const char* one, const char* many) {
   std::string list;
   std::string last;
   for (const char* name : names) {
@@ -42,8 +43,11 @@ std::string present(std::initializer_list<const char*> names) {
     if (!last.empty()) list += (list.empty() ? "" : ", ") + last;
     last = name;
   }
-  return list.empty() ? last : list + " and " + last;
+  return list.empty() ? last + " " + one : list + " and " + last + " " + many;
 }
+
+constexpr char kAsItWas[] = "is left as it was";
+constexpr char kAsTheyWere[] = "are left as they were";
 
 class Seal {
  public:
@@ -116,8 +120,8 @@ bool Seal::tidy(const char* database) {
       run_step(line, "storetidy.exe", {database}, detail, sizeof detail)) {
     return true;
   }
-  out_.error("Cleaning %s failed (%s); nothing was consolidated, %s are kept.", database, detail,
-             present({kWorking, kRefresh, kProduction}).c_str());
+  out_.error("Cleaning %s failed (%s); nothing was consolidated, %s.", database, detail,
+             present({kWorking, kRefresh, kProduction}, "is kept", "are kept").c_str());
   return false;
 }
 
@@ -132,8 +136,8 @@ bool Seal::consolidate() {
   char detail[kDetailSize];
   if (run_step(line, "storejoin.exe", {kJoined}, detail, sizeof detail)) return true;
   port::remove_file(kJoined);
-  out_.error("Consolidating the databases failed (%s); %s are left as they were.", detail,
-             present({kWorking, kRefresh, kProduction}).c_str());
+  out_.error("Consolidating the databases failed (%s); %s.", detail,
+             present({kWorking, kRefresh, kProduction}, kAsItWas, kAsTheyWere).c_str());
   return false;
 }
 
@@ -164,8 +168,8 @@ void Seal::keep_old_database(const char* why, bool index_made) {
   }
   // storeseal.gdbm tells the next run which index an aside file belongs to.
   if (lost_index.empty()) port::remove_file(kJoined);
-  out_.error("%s; %s are left as they were%s.", why,
-             present({kProduction, kIndex, kMd5, kWorking, kRefresh}).c_str(), lost_index.c_str());
+  out_.error("%s; %s%s.", why, present({kProduction, kIndex, kMd5, kWorking, kRefresh}, kAsItWas, kAsTheyWere).c_str(),
+             lost_index.c_str());
 }
 
 bool Seal::build_index() {
