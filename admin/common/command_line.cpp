@@ -61,6 +61,11 @@ int quote_path(const char* path, char* out, std::size_t size) { return quote_wor
 
 int quote_argument(const char* text, char* out, std::size_t size) { return quote_word(text, out, size, true); }
 
+bool interpreter_may_expand(const char* text) {
+  const char* first = std::strchr(text, '%');
+  return first != nullptr && std::strchr(first + 1, '%') != nullptr;
+}
+
 bool compose_line(char* out, std::size_t size, const char* format, ...) {
   std::va_list args;
   va_start(args, format);

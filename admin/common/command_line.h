@@ -35,6 +35,12 @@ int quote_path(const char* path, char* out, std::size_t size);
 // gives quoted, such as the gatherer ID of the statistics script).
 int quote_argument(const char* text, char* out, std::size_t size);
 
+// Whether the command interpreter may replace part of the text: it expands
+// %NAME% (inside double quotes as well) when NAME is defined, and its own
+// variables are always defined. Any two percent signs may be such a pair; a
+// lone one is changed by no interpreter.
+bool interpreter_may_expand(const char* text);
+
 // Formats into out; false (out empty) when the text would not fit in size
 // bytes with its terminating zero.
 __attribute__((format(printf, 3, 4))) bool compose_line(char* out, std::size_t size, const char* format, ...);

@@ -1,87 +1,125 @@
 #include "admin/packdump/dump.h"
 
+#include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 
 #include "admin/common/command_line.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/common/registry_settings.h"
+#include "admin/common/step.h"
 #include "admin/common/tool_word.h"
 #include "port/file.h"
+#include "port/file_lock.h"
 
 namespace {
 
 constexpr char kProduction[] = "PRODUCTION.gdbm";
+// The templates as dbmtool writes them, then compressed: each stage is a
+// step of its own, so that a failing dbmtool is seen and not hidden behind
+// the status of the gzip that read its output.
+constexpr char kTemplates[] = "packdump.out";
 constexpr char kPartial[] = "packdump.out.gz";
 constexpr char kDump[] = "All-Templates.gz";
+// Held while the dump is made: two runs in one directory would both write
+// the same partial dump.
+constexpr char kLock[] = "packdump.lock";
 // Every command line fits in this buffer with its terminating zero.
 constexpr int kLineSize = 520;
 
 class Dump {
  public:
-  void run();
+  int run();
 
  private:
-  // Both command lines, composed before anything runs; false after a message.
+  // The command lines, composed before anything runs; false after a message.
   bool compose_lines();
-  void error(const char* what) const { std::fprintf(stderr, "packdump: %s: ERROR: %s\n", time_stamp(), what); }
+  // Makes the new dump under its partial name; false after a message.
+  bool make_dump();
+  __attribute__((format(printf, 2, 3))) void error(const char* format, ...) const;
 
+  port::FileLock lock_;
   char probe_[kLineSize] = {};
-  char pipeline_[kLineSize] = {};
+  char templates_[kLineSize] = {};
+  char compress_[kLineSize] = {};
 };
+
+void Dump::error(const char* format, ...) const {
+  std::va_list args;
+  va_start(args, format);
+  std::fprintf(stderr, "packdump: %s: ERROR: ", time_stamp());
+  std::vfprintf(stderr, format, args);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+  va_end(args);
+}
 
 bool Dump::compose_lines() {
   char gzip[kLineSize];
   const int word = tool_word(TOOL_GZIP, "gzip", gzip, sizeof gzip);
   if (const char* refusal = path_refusal(word)) {
-    char message[96];
-    std::snprintf(message, sizeof message, "The gzip path %s; no command line can carry it.", refusal);
-    error(message);
+    error("The gzip path %s; no command line can carry it.", refusal);
     return false;
   }
   char body[kLineSize];
   // The probe is silent: every output goes to the null device.
   if (word == 0 && compose_line(body, sizeof body, "%s -V > \\nul 2>&1", gzip) &&
       compose_shell_line(probe_, sizeof probe_, body) &&
-      compose_line(pipeline_, sizeof pipeline_, "cmd.exe /C dbmtool print -exportd %s | %s -9cf > %s", kProduction,
-                   gzip, kPartial)) {
-    return true;
+      compose_line(templates_, sizeof templates_, "cmd.exe /C dbmtool print -exportd %s > %s", kProduction,
+                   kTemplates) &&
+      compose_line(body, sizeof body, "%s -9cf < %s > %s", gzip, kTemplates, kPartial) &&
+      compose_shell_line(compress_, sizeof compress_, body)) {
+    if (!interpreter_may_expand(compress_)) return true;
+    error("The gzip path holds percent signs that the command interpreter would expand; no command line can carry it.");
+    return false;
   }
-  char message[96];
-  std::snprintf(message, sizeof message, "The gzip path makes a command line longer than %d bytes.", kLineSize - 1);
-  error(message);
+  error("The gzip path makes a command line longer than %d bytes.", kLineSize - 1);
   return false;
 }
 
-void Dump::run() {
+bool Dump::make_dump() {
+  char detail[128];
+  const bool made = run_step(templates_, "dbmtool", {kTemplates}, detail, sizeof detail) &&
+                    run_step(compress_, "gzip", {kPartial}, detail, sizeof detail);
+  port::remove_file(kTemplates);
+  if (made) return true;
+  port::remove_file(kPartial);
+  error("Cannot build %s (%s); %s is left as it was.", kDump, detail, kDump);
+  return false;
+}
+
+int Dump::run() {
   if (!port::is_readable(kProduction)) {
     std::fprintf(stderr, "packdump: %s: ERROR: Cannot read %s.\n", time_stamp(), kProduction);
-    return;
+    return 1;
   }
-  if (!compose_lines()) return;
-  if (exec_cmd_in_order(probe_) != 0) return;
-
-  // A dump that did not come out whole never takes the place of the old one.
-  const int status = exec_cmd_in_order(pipeline_);
-  port::FileInfo made;
-  if (status != 0 || port::file_stat(kPartial, &made) != 0 || !made.is_regular) {
-    port::remove_file(kPartial);
-    char message[96];
-    std::snprintf(message, sizeof message, "Cannot build %s (status %d); the old one is kept.", kDump, status);
-    error(message);
-    return;
+  if (!compose_lines()) return 1;
+  switch (lock_.take(kLock)) {
+    case port::FileLock::Result::kTaken:
+      break;
+    case port::FileLock::Result::kHeld:
+      error("Another packdump is at work in this directory (%s is locked); %s is left to it.", kLock, kDump);
+      return 1;
+    case port::FileLock::Result::kFailed:
+      error("Cannot take the lock %s (errno=%d); %s is left as it was.", kLock, errno, kDump);
+      return 1;
   }
+  // Without a usable gzip there is no dump to make, and nothing to say.
+  if (exec_cmd_in_order(probe_) != 0) return 0;
+  if (!make_dump()) return 1;
   if (port::exists(kDump)) port::make_writable(kDump);
   if (port::replace_file(kPartial, kDump) != 0) {
+    const int error_code = errno;
     port::remove_file(kPartial);
-    char message[96];
-    std::snprintf(message, sizeof message, "Cannot replace %s; the old one is kept.", kDump);
-    error(message);
+    error("Cannot put %s in the place of %s (errno=%d); %s is left as it was.", kPartial, kDump, error_code, kDump);
+    return 1;
   }
+  return 0;
 }
 
 }  // namespace
 
-void rebuild_dump() {
+int rebuild_dump() {
   Dump dump;
-  dump.run();
+  return dump.run();
 }

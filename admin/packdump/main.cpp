@@ -1,9 +1,6 @@
 // packdump: rebuilds the compressed dump of all templates, All-Templates.gz,
 // from the production database of the current directory. Arguments are
-// ignored; the exit status is always 0.
+// ignored; the exit status tells whether the dump is the new one.
 #include "admin/packdump/dump.h"
 
-int main() {
-  rebuild_dump();
-  return 0;
-}
+int main() { return rebuild_dump(); }

@@ -2,12 +2,14 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <initializer_list>
+#include <string>
 
 #include "admin/common/command_line.h"
 #include "admin/common/exec_cmd.h"
-#include "admin/common/registry_settings.h"
-#include "admin/common/tool_word.h"
+#include "admin/common/step.h"
 #include "admin/storeseal/output.h"
+#include "admin/storeseal/statistics.h"
 #include "port/file.h"
 
 namespace {
@@ -18,8 +20,34 @@ constexpr char kProduction[] = "PRODUCTION.gdbm";
 constexpr char kJoined[] = "storeseal.gdbm";
 constexpr char kIndex[] = "INDEX.gdbm";
 constexpr char kMd5[] = "MD5.gdbm";
+constexpr char kDump[] = "All-Templates.gz";
+// The index of the production database waits under these names while the
+// new one is built, and comes back when the new database does not take the
+// production database's place.
+struct AsideName {
+  const char* name;
+  const char* aside;
+};
+constexpr AsideName kIndexFiles[] = {{kIndex, "INDEX.gdbm.old"}, {kMd5, "MD5.gdbm.old"}};
 // Every command line fits in this buffer with its terminating zero.
 constexpr int kLineSize = 780;
+constexpr int kDetailSize = 128;
+
+// "A, B and C are ...": the files among names that are there, and what
+// became of them (one: the words for one file, many: for more).
+std::string present(std::initializer_list<const char*> names, const char* one, const char* many) {
+  std::string list;
+  std::string last;
+  for (const char* name : names) {
+    if (!port::exists(name)) continue;
+    if (!last.empty()) list += (list.empty() ? "" : ", ") + last;
+    last = name;
+  }
+  return list.empty() ? last + " " + one : list + " and " + last + " " + many;
+}
+
+constexpr char kAsItWas[] = "is left as it was";
+constexpr char kAsTheyWere[] = "are left as they were";
 
 class Seal {
  public:
@@ -27,164 +55,200 @@ class Seal {
   int run();
 
  private:
-  // The lines that carry the gatherer ID and the tool paths, composed before
-  // anything is touched; false after a message.
-  bool compose_statistics_lines();
-  bool consolidate();
-  void build_index();
-  bool replace_production();
-  void write_statistics();
-
+  // The checks that refuse a run before anything is changed; false after a
+  // message.
+  bool enter_directory();
+  bool gathered_databases_readable();
   // Runs "storetidy.exe DATABASE" on a database made writable first.
-  void tidy(const char* database);
+  bool tidy(const char* database);
+  bool consolidate();
+  // Puts back an index that a run cut short left aside.
+  bool recover_index();
+  bool build_index();
+  bool replace_production();
+  // Puts the old index back in the place of what the index step made (when
+  // it ran) and says why the new database was not taken.
+  void keep_old_database(const char* why, bool index_made);
 
   const SealArguments& args_;
   SealOutput out_;
-  char probe_[kLineSize] = {};
-  char from_dump_[kLineSize] = {};
-  char from_database_[kLineSize] = {};
+  StatisticsLines statistics_;
+  // REFRESH.gdbm was there when the run began: it is cleaned, consolidated
+  // and removed; one that turns up later is left alone.
+  bool refresh_ = false;
 };
 
-bool Seal::compose_statistics_lines() {
-  char perl[kLineSize];
-  char gzip[kLineSize];
-  char id[kLineSize];
-  char body[kLineSize];
-  const int perl_word = tool_word(TOOL_PERL, "perl", perl, sizeof perl);
-  const int gzip_word = tool_word(TOOL_GZIP, "gzip", gzip, sizeof gzip);
-  if (path_refusal(perl_word) != nullptr || path_refusal(gzip_word) != nullptr) {
-    const bool perl_refused = path_refusal(perl_word) != nullptr;
-    out_.error("The %s path %s; no command line can carry it.", perl_refused ? "Perl" : "gzip",
-               path_refusal(perl_refused ? perl_word : gzip_word));
+bool Seal::enter_directory() {
+  if (ends_in_half_character(args_.directory)) {
+    std::fprintf(stderr, "storeseal: %s: ERROR: The directory %s %s.\n", time_stamp(), args_.directory,
+                 path_refusal(kPathHalfCharacter));
     return false;
   }
-  const int id_word = quote_argument(args_.gatherer_id, id, sizeof id);
-  if (path_refusal(id_word) != nullptr) {
-    out_.error("The gatherer ID %s; no command line can carry it.", path_refusal(id_word));
+  port::FileInfo info;
+  if (port::file_stat(args_.directory, &info) != 0 || !info.is_directory) {
+    std::fprintf(stderr, "storeseal: %s: %s is not a directory\n", time_stamp(), args_.directory);
     return false;
   }
-  const bool fits =
-      perl_word == 0 && gzip_word == 0 && id_word == 0 &&
-      compose_line(body, sizeof body, "%s -V > \\nul 2> \\nul", gzip) &&
-      compose_shell_line(probe_, sizeof probe_, body) &&
-      compose_line(body, sizeof body, "%s -d < All-Templates.gz | %s -S crawlstats.pl %s > INFO.soif", gzip, perl,
-                   id) &&
-      compose_shell_line(from_dump_, sizeof from_dump_, body) &&
-      compose_line(from_database_, sizeof from_database_,
-                   "cmd.exe /C dbmtool print -exportd %s | %s -S crawlstats.pl %s > INFO.soif", kProduction, perl, id);
-  if (!fits) {
-    out_.error("The gatherer ID and the Perl and gzip paths make a command line longer than %d bytes.",
-               kLineSize - 1);
+  // A directory that cannot be entered must not leave the run in the one it
+  // was started in.
+  if (port::change_dir(args_.directory) != 0) {
+    std::fprintf(stderr, "storeseal: %s: ERROR: Cannot change into %s (errno=%d); nothing was changed.\n",
+                 time_stamp(), args_.directory, errno);
+    return false;
   }
-  return fits;
+  return true;
 }
 
-void Seal::tidy(const char* database) {
+bool Seal::gathered_databases_readable() {
+  if (!port::is_readable(kWorking)) {
+    std::fprintf(stderr, "storeseal: %s: ERROR: %s is not present in the current directory.\n", time_stamp(),
+                 kWorking);
+    std::fprintf(stderr, "storeseal: %s: Perhaps your Gatherer did not generate a database.\n", time_stamp());
+    return false;
+  }
+  // Refreshed templates that cannot be read could be neither consolidated
+  // nor given up.
+  refresh_ = port::exists(kRefresh);
+  if (refresh_ && !port::is_readable(kRefresh)) {
+    std::fprintf(stderr, "storeseal: %s: ERROR: %s cannot be read (errno=%d); nothing was changed.\n", time_stamp(),
+                 kRefresh, errno);
+    return false;
+  }
+  return true;
+}
+
+bool Seal::tidy(const char* database) {
   char line[kLineSize];
+  char detail[kDetailSize];
   port::make_writable(database);
-  if (compose_line(line, sizeof line, "storetidy.exe %s", database)) exec_cmd_in_order(line);
+  if (compose_line(line, sizeof line, "storetidy.exe %s", database) &&
+      run_step(line, "storetidy.exe", {database}, detail, sizeof detail)) {
+    return true;
+  }
+  out_.error("Cleaning %s failed (%s); nothing was consolidated, %s.", database, detail,
+             present({kWorking, kRefresh, kProduction}, "is kept", "are kept").c_str());
+  return false;
 }
 
 // The consolidation must leave its database, or nothing of the old state may
 // be given up: the gathered databases and the production database stay.
 bool Seal::consolidate() {
-  const bool refresh = port::is_readable(kRefresh);
   char line[kLineSize];
   compose_line(line, sizeof line, "storejoin.exe %s %s %s %s %s", args_.save_space, kJoined, kWorking,
-               refresh ? kRefresh : "", kProduction);
+               refresh_ ? kRefresh : "", kProduction);
   // A database left by an earlier run cut short must not pass for this run's.
   port::remove_file(kJoined);
-  const int status = exec_cmd_in_order(line);
-  port::FileInfo made;
-  const bool has_database = port::file_stat(kJoined, &made) == 0 && made.is_regular;
-  if (status == 0 && has_database) return true;
+  char detail[kDetailSize];
+  if (run_step(line, "storejoin.exe", {kJoined}, detail, sizeof detail)) return true;
   port::remove_file(kJoined);
-  char detail[64];
-  if (status == -1) {
-    std::snprintf(detail, sizeof detail, "storejoin.exe could not be started");
-  } else if (status != 0) {
-    std::snprintf(detail, sizeof detail, "storejoin.exe returned %d", status);
-  } else {
-    std::snprintf(detail, sizeof detail, "storejoin.exe left no file %s", kJoined);
-  }
-  out_.error("Consolidating the databases failed (%s); %s, %s and %s are left as they were.", detail, kWorking,
-             kRefresh, kProduction);
+  out_.error("Consolidating the databases failed (%s); %s.", detail,
+             present({kWorking, kRefresh, kProduction}, kAsItWas, kAsTheyWere).c_str());
   return false;
 }
 
-void Seal::build_index() {
-  port::remove_file(kIndex);
-  port::remove_file(kMd5);
+// Between moving the index aside and putting the new database in place,
+// storeseal.gdbm is there: the index aside is then the production
+// database's. Once storeseal.gdbm has become the production database, the
+// index beside it is the new one and the one aside is of no use.
+bool Seal::recover_index() {
+  const bool replaced = !port::exists(kJoined);
+  for (const AsideName& file : kIndexFiles) {
+    if (!port::exists(file.aside)) continue;
+    if (replaced ? port::remove_file(file.aside) != 0 : port::replace_file(file.aside, file.name) != 0) {
+      out_.error("Cannot put %s left by an earlier run back in the place of %s (errno=%d); nothing was changed.",
+                 file.aside, file.name, errno);
+      return false;
+    }
+  }
+  return true;
+}
+
+void Seal::keep_old_database(const char* why, bool index_made) {
+  std::string lost_index;
+  for (const AsideName& file : kIndexFiles) {
+    if (index_made) port::remove_file(file.name);
+    if (port::exists(file.aside) && port::replace_file(file.aside, file.name) != 0) {
+      lost_index += std::string(", the old ") + file.name + " is kept as " + file.aside;
+    }
+  }
+  // storeseal.gdbm tells the next run which index an aside file belongs to.
+  if (lost_index.empty()) port::remove_file(kJoined);
+  out_.error("%s; %s%s.", why, present({kProduction, kIndex, kMd5, kWorking, kRefresh}, kAsItWas, kAsTheyWere).c_str(),
+             lost_index.c_str());
+}
+
+bool Seal::build_index() {
+  for (const AsideName& file : kIndexFiles) {
+    if (port::exists(file.name) && port::replace_file(file.name, file.aside) != 0) {
+      char why[kDetailSize];
+      std::snprintf(why, sizeof why, "Cannot move %s aside to %s (errno=%d)", file.name, file.aside, errno);
+      keep_old_database(why, false);
+      return false;
+    }
+  }
   char line[kLineSize];
-  if (compose_line(line, sizeof line, "keybuild.exe %s %s %s", kJoined, kIndex, kMd5)) exec_cmd_in_order(line);
+  char detail[kDetailSize];
+  compose_line(line, sizeof line, "keybuild.exe %s %s %s", kJoined, kIndex, kMd5);
+  if (run_step(line, "keybuild.exe", {kIndex, kMd5}, detail, sizeof detail)) return true;
+  std::string why = std::string("Building the index failed (") + detail + ")";
+  keep_old_database(why.c_str(), true);
+  return false;
 }
 
 // The new database takes the production database's name in one step, and
-// only then are the gathered databases given up: at no moment is there no
-// production database, nor data that is in none of the files.
+// only then are the old index and the gathered databases given up: at no
+// moment is there no production database, nor data that is in none of the
+// files.
 bool Seal::replace_production() {
   if (port::exists(kProduction)) port::make_writable(kProduction);
   if (port::replace_file(kJoined, kProduction) != 0) {
-    const int error = errno;
-    out_.error("Cannot put %s in the place of %s (errno=%d); %s and %s are kept.", kJoined, kProduction, error,
-               kWorking, kRefresh);
+    char why[kDetailSize];
+    std::snprintf(why, sizeof why, "Cannot put %s in the place of %s (errno=%d)", kJoined, kProduction, errno);
+    keep_old_database(why, true);
     return false;
   }
+  for (const AsideName& file : kIndexFiles) port::remove_file(file.aside);
   // A gathered database left behind would be joined again by the next run.
-  for (const char* gathered : {kWorking, kRefresh}) {
-    if (port::remove_file(gathered) != 0 && errno != ENOENT) {
+  for (const char* gathered : {kWorking, refresh_ ? kRefresh : nullptr}) {
+    if (gathered != nullptr && port::remove_file(gathered) != 0 && errno != ENOENT) {
       out_.error("Cannot remove %s (errno=%d).", gathered, errno);
     }
   }
   return true;
 }
 
-void Seal::write_statistics() {
-  exec_cmd_in_order(exec_cmd_in_order(probe_) == 0 ? from_dump_ : from_database_);
-  if (out_.product_mode()) exec_cmd_in_order("cmd.exe /C ridOrizIdor < INFO.soif > INFO_J.txt 2>&1");
-}
-
 int Seal::run() {
-  if (ends_in_half_character(args_.directory)) {
-    std::fprintf(stderr, "storeseal: %s: ERROR: The directory %s %s.\n", time_stamp(), args_.directory,
-                 path_refusal(kPathHalfCharacter));
-    return 1;
-  }
-  port::FileInfo info;
-  if (port::file_stat(args_.directory, &info) != 0 || !info.is_directory) {
-    std::fprintf(stderr, "storeseal: %s: %s is not a directory\n", time_stamp(), args_.directory);
-    return 1;
-  }
-  port::change_dir(args_.directory);
+  if (!enter_directory()) return 1;
   out_.progress("Using given directory: %s", args_.directory);
-  if (!port::is_readable(kWorking)) {
-    std::fprintf(stderr, "storeseal: %s: ERROR: %s is not present in the current directory.\n", time_stamp(),
-                 kWorking);
-    std::fprintf(stderr, "storeseal: %s: Perhaps your Gatherer did not generate a database.\n", time_stamp());
-    return 1;
-  }
+  if (!gathered_databases_readable()) return 1;
   // A line that cannot be composed is refused before anything is touched.
-  if (!compose_statistics_lines()) return 1;
+  if (!statistics_.compose(args_.gatherer_id, &out_)) return 1;
   out_.progress("Cleaning up the gathered templates...");
   out_.open_log();
   out_.log_only("Using given directory: %s", args_.directory);
   out_.log_only("Cleaning up the gathered templates...");
 
-  tidy(kWorking);
-  if (port::is_readable(kRefresh)) tidy(kRefresh);
+  if (!recover_index() || !tidy(kWorking) || (refresh_ && !tidy(kRefresh))) return 1;
 
   out_.progress("Consolidating databases...");
   if (!consolidate()) return 1;
 
   out_.progress("Building an index for the Gatherer...");
-  build_index();
-  if (!replace_production()) return 1;
+  if (!build_index() || !replace_production()) return 1;
 
+  // From here on the new database is in place; what follows describes it,
+  // and a file that could not be made new is named and ends the run in failure.
   out_.progress("Building the exportd cache...");
-  exec_cmd_in_order("packdump.exe");
+  char detail[kDetailSize];
+  const bool dumped = run_step("packdump.exe", "packdump.exe", {}, detail, sizeof detail);
+  if (!dumped) {
+    out_.error("The dump was not rebuilt (%s); %s %s, and the statistics are made from %s.", detail, kDump,
+               port::exists(kDump) ? "still holds the dump of the previous database" : "is not there", kProduction);
+  }
 
   out_.progress("Generating statistics of the database...");
-  write_statistics();
+  const bool counted = statistics_.write(dumped, out_.product_mode(), &out_);
+  if (!dumped || !counted) return 1;
 
   out_.progress("Databases ready for export.");
   return 0;

@@ -265,7 +265,8 @@ TEST_F(DemoCycle, WholeCycleWithTheStandInsAndTheService) {
   EXPECT_EQ(lxt::lf(dir_.read("demo/data/INDEX.gdbm")), index);
   EXPECT_EQ(lines_of(lxt::lf(dir_.read("demo/data/MD5.gdbm"))).size(), urls.size());
   EXPECT_FALSE(dir_.exists("demo/data/WORKING.gdbm"));
-  EXPECT_TRUE(dir_.exists("demo/data/INFO_J.txt"));
+  // Under Wine there are no statistics without Perl, nor their rendering.
+  EXPECT_EQ(dir_.exists("demo/data/INFO_J.txt"), !lxt::is_wine());
   if (!lxt::is_wine()) {
     EXPECT_NE(dir_.read("demo/data/INFO.soif").find("Number-Of-Templates{1}:\t8\n"), std::string::npos);
   }

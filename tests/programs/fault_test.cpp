@@ -152,6 +152,7 @@ class FinishingFaults : public Faults {
   lxt::RunOptions options(std::vector<lxt::EnvChange> env) const {
     lxt::RunOptions options;
     options.env = {{"LXT_STOREJOIN_CREATE", "storeseal.gdbm"},
+                   {"LXT_KEYBUILD_CREATE", "INDEX.gdbm,MD5.gdbm"},
                    {"LXT_GZIP_PRINT", "compressed"},
                    {"LXG_STARTMODE", "LX"},
                    {"KESTREL_GATHERER_LOGFILE", dir_.file("log")}};

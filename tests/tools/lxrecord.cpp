@@ -10,7 +10,8 @@
 //   PRINT     text to write to standard output
 //   LIST      "cwd": the names of the files in the current directory go into
 //             the record (field "file", sorted), as it found them at its start
-//   CREATE    file to create with the text "made by NAME\n" before it ends
+//   CREATE    files (comma-separated) to create with the text "made by NAME\n"
+//             before it ends
 //   HOLD      file to keep open for appending while it runs
 //   HOLD_ACCESS  "read": HOLD is kept open for reading instead
 //   HOLD_SHARE   Windows: "none", "read" or "readwrite", the sharing HOLD is
@@ -28,6 +29,7 @@
 //   env:NAME <len>\n<bytes>\n   stdin likewise
 //   unset:NAME
 //   end
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -178,12 +180,17 @@ int main(int argc, char** argv) {
   }
 
   if (const char* create = option("CREATE")) {
-    std::FILE* made = port::open_file(create, "wb");
-    if (made) {
-      std::fprintf(made, "made by %s\n", name.c_str());
-      std::fclose(made);
-    } else {
-      std::fprintf(stderr, "lxrecord: cannot create %s\n", create);
+    std::string names = create;
+    for (std::size_t at = 0, comma; at <= names.size(); at = comma + 1) {
+      comma = std::min(names.find(',', at), names.size());
+      const std::string file = names.substr(at, comma - at);
+      std::FILE* made = port::open_file(file.c_str(), "wb");
+      if (made) {
+        std::fprintf(made, "made by %s\n", name.c_str());
+        std::fclose(made);
+      } else {
+        std::fprintf(stderr, "lxrecord: cannot create %s\n", file.c_str());
+      }
     }
   }
 

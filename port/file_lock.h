@@ -1,0 +1,36 @@
+#pragma once
+// A lock between processes, held through a lock file: at most one process at
+// a time holds the lock of one name, and the system releases it when its
+// holder ends, however it ends (a kill included), so that a holder that died
+// never keeps the next one out. Children do not inherit it.
+#include <cstdint>
+#include <string>
+
+namespace port {
+
+class FileLock {
+ public:
+  enum class Result {
+    kTaken,
+    kHeld,    // another process holds it
+    kFailed,  // the lock file cannot be made or opened; errno tells why
+  };
+
+  FileLock() = default;
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  ~FileLock() { release(); }
+
+  // Takes the lock named by path without waiting, making the lock file when
+  // it is missing.
+  Result take(const char* path);
+  // Releases the lock and removes its file; a holder that is killed leaves
+  // the file behind, which changes nothing for the next one.
+  void release();
+
+ private:
+  std::intptr_t handle_ = -1;
+  std::string path_;
+};
+
+}  // namespace port

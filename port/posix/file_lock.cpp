@@ -1,0 +1,83 @@
+// The lock between processes on POSIX: flock on the lock file, which the
+// kernel drops with the holder's last descriptor. The holder removes the file
+// while it still holds the lock; whoever locked that file in the meantime
+// finds its name gone or given to a new file, and starts again with the name.
+#include "port/file_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "port/posix/path.h"
+#include "port/posix/syscalls.h"
+
+namespace port {
+
+using posix::sys;
+
+namespace {
+
+// Each try ends with a lock, a holder found, or a name that moved on while
+// we looked; a name cannot keep moving for long, but the tries are bounded.
+constexpr int kTries = 100;
+
+int lock_without_waiting(int fd) {
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
+    if (errno != EINTR) return -1;
+  }
+}
+
+// Whether the descriptor's file is the one the name leads to now.
+bool still_named(int fd, const char* native) {
+  struct stat opened {};
+  struct stat named {};
+  return ::fstat(fd, &opened) == 0 && sys().stat(native, &named) == 0 && opened.st_dev == named.st_dev &&
+         opened.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+FileLock::Result FileLock::take(const char* path) {
+  release();
+  const std::string native = posix::native_path(path);
+  for (int attempt = 0; attempt < kTries; ++attempt) {
+    // Never through a link: the lock file is this directory's own.
+    const int fd = sys().open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+    if (fd < 0) {
+      if (errno == EINTR) continue;
+      return Result::kFailed;
+    }
+    if (lock_without_waiting(fd) != 0) {
+      const int error = errno;
+      sys().close(fd);
+      errno = error;
+      return error == EWOULDBLOCK ? Result::kHeld : Result::kFailed;
+    }
+    if (still_named(fd, native.c_str())) {
+      handle_ = fd;
+      path_ = native;
+      return Result::kTaken;
+    }
+    sys().close(fd);
+  }
+  errno = EAGAIN;
+  return Result::kHeld;
+}
+
+void FileLock::release() {
+  if (handle_ < 0) return;
+  const int error = errno;
+  // Removed while still held, so that no one can lock this file after us
+  // and take it for the lock of the name.
+  sys().unlink(path_.c_str());
+  sys().close(static_cast<int>(handle_));
+  handle_ = -1;
+  path_.clear();
+  errno = error;
+}
+
+}  // namespace port
