@@ -89,7 +89,8 @@ class FileRules : public ::testing::Test {
     lxt::RunOptions options;
     options.env = lxt::journal_env(dir_.file("journal"));
     options.env.insert(options.env.end(), env.begin(), env.end());
-    options.set("LXT_STOREJOIN_CREATE", "storeseal.gdbm").set("LXG_STARTMODE", "LX");
+    options.set("LXT_STOREJOIN_CREATE", "storeseal.gdbm").set("LXT_KEYBUILD_CREATE", "INDEX.gdbm,MD5.gdbm");
+    options.set("LXG_STARTMODE", "LX");
     options.set("KESTREL_GATHERER_LOGFILE", dir_.host("in/data/log"));
     options.search_dirs.push_back(dir_.file("in/tools"));
     options.cwd = program == "packdump" ? dir_.file("in/data") : dir_.path();
@@ -137,7 +138,7 @@ TEST_F(FileRules, APathValueEndingInHalfACharacterIsRefusedBeforeAnythingRuns) {
       {"LaunchCrawler", "PerlPath", 0, "ERROR: PerlPath .* ends in half"},
       {"storeseal", "PerlPath", 1, "ERROR: The Perl path ends in half"},
       {"storeseal", "GzipPath", 1, "ERROR: The gzip path ends in half"},
-      {"packdump", "GzipPath", 0, "ERROR: The gzip path ends in half"},
+      {"packdump", "GzipPath", 1, "ERROR: The gzip path ends in half"},
       {"storeseal", "directory", 1, "ERROR: The directory .* ends in half"},
   };
   dir_.write("in/tools/perl" + kHalf, "");
@@ -172,6 +173,7 @@ const struct Opened {
   int status;
   const char* said;
   bool held = false;
+  int dir_status = -1;  // a directory's outcome where it is not the FIFO's
 } kOpened[] = {
     {"cyclerun", "in/work/cyclerun.ini", 1, "Cannot open .*cyclerun.ini \\(errno=13\\)"},
     {"cyclerun", "in/work/gatherinput", 0, "Access is denied."},
@@ -182,11 +184,12 @@ const struct Opened {
     {"LaunchCrawler", "in/home/gatherers/demo/Gatherer.pid", 0, "Cannot open Gatherer.pid \\(errno=13\\)"},
     {"StopServer", "in/process.ini", 254, "Cannot open .*process.ini"},
     {"StopServer", "in/data/Exportd.pid", 1, "Cannot read Exportd.pid \\(errno=13\\)", true},
-    {"StopServer", "in/data/exportd.log", 0, "", true},
+    // Nobody holds a FIFO for writing; whether a directory is held cannot be told.
+    {"StopServer", "in/data/exportd.log", 0, "", true, 1},
     {"LaunchServer", "in/data/exportd.log", 254, "Error occured"},
     {"storeseal", "in/data/log", 0, ""},
-    {"storeseal", "in/data/WORKING.gdbm", 0, ""},  // only its tools open it
-    {"packdump", "in/data/All-Templates.gz", 0, ""},
+    {"storeseal", "in/data/WORKING.gdbm", 1, "Cleaning WORKING.gdbm failed"},  // only its tools open it
+    {"packdump", "in/data/All-Templates.gz", 0, "", false, 1},
     {"skim", "in/doc", 1, "skim: fopen"},
     {"cmd", "in/f", 1, "Access is denied."},
     {"cmd", "in/g", 1, "Access is denied."},
@@ -217,7 +220,7 @@ class OpenedFiles : public FileRules {
         const lxt::RunResult result = run(row.program, {{"LORVEX_REGISTRY", dir_.file("in/registry.reg")}});
         EXPECT_EQ(snapshot("out"), outside) << "a change outside the program's directories";
         if (check_outcome && kind != "missing") {  // the programs' own tests say what a missing file does
-          EXPECT_EQ(result.status, row.status) << result.err;
+          EXPECT_EQ(result.status, kind == "dir" && row.dir_status != -1 ? row.dir_status : row.status) << result.err;
           EXPECT_TRUE(std::regex_search(result.err + result.out, std::regex(row.said))) << result.err << result.out;
         }
         fs::remove_all(dir_.file(row.file));  // a FIFO left in place would stop the next lay-out
