@@ -2,7 +2,9 @@
 // A lock between processes, held through a lock file: at most one process at
 // a time holds the lock of one name, and the system releases it when its
 // holder ends, however it ends (a kill included), so that a holder that died
-// never keeps the next one out. Children do not inherit it.
+// never keeps the next one out. The children the holder starts keep it with
+// it: a holder killed while its children still write must not let the next
+// one in beside them.
 #include <cstdint>
 #include <string>
 

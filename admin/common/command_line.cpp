@@ -16,7 +16,7 @@ bool is_special(char c) {
 // argument splitter would take the last one as escaping the quote.
 int quote_word(const char* text, char* out, std::size_t size, bool always_quoted) {
   if (size > 0) out[0] = '\0';
-  if (ends_in_half_character(text)) return kPathHalfCharacter;
+  if (port::ends_in_half_character(text)) return kPathHalfCharacter;
   const std::size_t length = std::strlen(text);
   // An empty word is no word at all unless it is quoted.
   bool needs_quotes = always_quoted || length == 0;
@@ -38,13 +38,6 @@ int quote_word(const char* text, char* out, std::size_t size, bool always_quoted
 }
 
 }  // namespace
-
-bool ends_in_half_character(const char* text) {
-  for (std::size_t i = 0; text[i] != '\0'; i += port::double_byte_at(text, i) ? 2 : 1) {
-    if (port::is_lead_byte(static_cast<unsigned char>(text[i])) && text[i + 1] == '\0') return true;
-  }
-  return false;
-}
 
 const char* path_refusal(int result) {
   switch (result) {

@@ -10,14 +10,6 @@ constexpr int kPathHoldsQuote = -2;  // no quoting carries a double quote throug
 constexpr int kLineTooLong = -3;     // the result does not fit the buffer
 constexpr int kPathHalfCharacter = -4;  // it ends in half a double-byte character
 
-// A path value whose last byte is a lead byte without its second byte would
-// swallow the "\" joined after it, or the quote or blank after it in a
-// command line, since both are read a character at a time. Such a value is
-// never a valid name: it is refused wherever a path value is joined or put
-// into a line, before anything is run or touched. True for such a text,
-// read a character at a time from its start.
-bool ends_in_half_character(const char* text);
-
 // The words for a refusal of quote_path, to follow the name of what was
 // refused ("holds a double quote", "ends in half a double-byte character");
 // null for a result that is not one.

@@ -10,6 +10,7 @@
 #include "port/env.h"
 #include "port/file.h"
 #include "port/process.h"
+#include "port/text.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ void Cycle::too_long(const char* what) const {
 }
 
 bool Cycle::whole_characters(const char* dir, const char* setting) const {
-  if (dir == nullptr || !ends_in_half_character(dir)) return true;
+  if (dir == nullptr || !port::ends_in_half_character(dir)) return true;
   char detail[96];
   std::snprintf(detail, sizeof detail, "%s %s.", setting, path_refusal(kPathHalfCharacter));
   error(detail);

@@ -8,6 +8,7 @@
 #include "admin/common/settings_line.h"
 #include "port/env.h"
 #include "port/file.h"
+#include "port/text.h"
 
 ProcessSettings::ProcessSettings(const KeyRule* rules, int count) {
   count_ = count < kMaxRules ? count : kMaxRules;
@@ -24,7 +25,7 @@ const char* ProcessSettings::get(const char* name) const {
 const char* ProcessSettings::key_ending_in_half_character(std::initializer_list<const char*> names) const {
   for (const char* name : names) {
     const char* value = get(name);
-    if (value != nullptr && ends_in_half_character(value)) return name;
+    if (value != nullptr && port::ends_in_half_character(value)) return name;
   }
   return nullptr;
 }

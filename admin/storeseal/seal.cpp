@@ -11,6 +11,8 @@
 #include "admin/storeseal/output.h"
 #include "admin/storeseal/statistics.h"
 #include "port/file.h"
+#include "port/file_lock.h"
+#include "port/text.h"
 
 namespace {
 
@@ -21,6 +23,7 @@ constexpr char kJoined[] = "storeseal.gdbm";
 constexpr char kIndex[] = "INDEX.gdbm";
 constexpr char kMd5[] = "MD5.gdbm";
 constexpr char kDump[] = "All-Templates.gz";
+constexpr char kLock[] = "storeseal.lock";
 // The index of the production database waits under these names while the
 // new one is built, and comes back when the new database does not take the
 // production database's place.
@@ -59,6 +62,9 @@ class Seal {
   // message.
   bool enter_directory();
   bool gathered_databases_readable();
+  // Two runs in one directory would each remove and write the other's
+  // files; false after a message when another run is at work.
+  bool take_lock();
   // Runs "storetidy.exe DATABASE" on a database made writable first.
   bool tidy(const char* database);
   bool consolidate();
@@ -76,10 +82,13 @@ class Seal {
   // REFRESH.gdbm was there when the run began: it is cleaned, consolidated
   // and removed; one that turns up later is left alone.
   bool refresh_ = false;
+  // Kept by the children too, so that a run killed while its children work
+  // still keeps the next one out.
+  port::FileLock lock_;
 };
 
 bool Seal::enter_directory() {
-  if (ends_in_half_character(args_.directory)) {
+  if (port::ends_in_half_character(args_.directory)) {
     std::fprintf(stderr, "storeseal: %s: ERROR: The directory %s %s.\n", time_stamp(), args_.directory,
                  path_refusal(kPathHalfCharacter));
     return false;
@@ -115,6 +124,20 @@ bool Seal::gathered_databases_readable() {
     return false;
   }
   return true;
+}
+
+bool Seal::take_lock() {
+  switch (lock_.take(kLock)) {
+    case port::FileLock::Result::kTaken:
+      return true;
+    case port::FileLock::Result::kHeld:
+      out_.error("Another storeseal is at work in this directory (%s is locked); nothing was changed.", kLock);
+      return false;
+    case port::FileLock::Result::kFailed:
+      out_.error("Cannot take the lock %s (errno=%d); nothing was changed.", kLock, errno);
+      return false;
+  }
+  return false;
 }
 
 bool Seal::tidy(const char* database) {
@@ -223,6 +246,7 @@ int Seal::run() {
   if (!gathered_databases_readable()) return 1;
   // A line that cannot be composed is refused before anything is touched.
   if (!statistics_.compose(args_.gatherer_id, &out_)) return 1;
+  if (!take_lock()) return 1;
   out_.progress("Cleaning up the gathered templates...");
   out_.open_log();
   out_.log_only("Using given directory: %s", args_.directory);

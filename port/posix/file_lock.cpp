@@ -1,5 +1,6 @@
 // The lock between processes on POSIX: flock on the lock file, which the
-// kernel drops with the holder's last descriptor. The holder removes the file
+// kernel drops with the last descriptor of the open file, the holder's or an
+// inherited one of its children. The holder removes the file
 // while it still holds the lock; whoever locked that file in the meantime
 // finds its name gone or given to a new file, and starts again with the name.
 #include "port/file_lock.h"
@@ -45,8 +46,10 @@ FileLock::Result FileLock::take(const char* path) {
   release();
   const std::string native = posix::native_path(path);
   for (int attempt = 0; attempt < kTries; ++attempt) {
-    // Never through a link: the lock file is this directory's own.
-    const int fd = sys().open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+    // Never through a link: the lock file is this directory's own. Read
+    // access is enough for the lock, so a file that another user's holder
+    // left behind keeps nobody out. Inherited by the children.
+    const int fd = sys().open(native.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (fd < 0) {
       if (errno == EINTR) continue;
       return Result::kFailed;

@@ -12,8 +12,9 @@ namespace port {
 
 FileLock::Result FileLock::take(const char* path) {
   release();
-  // Not inheritable (no security attributes): a child never keeps the lock.
-  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+  // Inheritable: the children keep the lock while they run.
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE file = CreateFileA(path, GENERIC_READ, 0, &inherit, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     handle_ = reinterpret_cast<std::intptr_t>(file);

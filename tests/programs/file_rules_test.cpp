@@ -34,7 +34,7 @@ class FileRules : public ::testing::Test {
       dir_.mkdir(d);
     }
     for (const char* tool : {"linkprune", "seedurls", "essence", "storetidy", "storejoin", "keybuild", "dbmtool",
-                             "gzip", "perl", "ridOrizIdor"}) {
+                             "gzip", "perl", "ridOrizIdor", "vezURUduvev"}) {
       lxt::install_double("lxrecord", dir_.file("in/tools"), tool);
     }
     registry("");
@@ -59,6 +59,7 @@ class FileRules : public ::testing::Test {
     dir_.write("in/process.ini", line("KESTREL_HOME") + line("GATHERER_NAME") + line("GATHERER_DATA") +
                                      "GATHERER_PORT=8500\n");
     dir_.write("in/work/gatherinput", "http://www.example.jp/\n");
+    dir_.write("in/home/gatherers/demo/Gatherer.pid", "0\n");
     dir_.write("in/inst/lib/lorvex.msg", "LXC_MSG_019NT\nLXCM019-E:the search service is not started\n");
     for (const char* db : {"WORKING", "PRODUCTION"}) dir_.write("in/data/" + std::string(db) + ".gdbm", "db\n");
     dir_.write("in/data/All-Templates.gz", "dump\n");
@@ -83,7 +84,8 @@ class FileRules : public ::testing::Test {
         {"cyclerun", {dir_.host("in/work/cyclerun.ini")}}, {"LaunchCrawler", {dir_.host("in/process.ini")}},
         {"LaunchServer", {dir_.host("in/process.ini")}},   {"StopServer", {dir_.host("in/process.ini"), "FORCED"}},
         {"storeseal", {"gid", dir_.host("in/data")}},      {"packdump", {}},
-        {"skim", {dir_.host("in/doc")}},                   {"cmd", {"/C", "type nul < in\\f > in\\g"}}};
+        {"skim", {dir_.host("in/doc")}},                   {"cmd", {"/C", "type nul < in\\f > in\\g"}},
+        {"pdfsift", {dir_.host("in/doc")}}};
     std::vector<std::string> argv{lxt::program(program)};
     argv.insert(argv.end(), args.at(program).begin(), args.at(program).end());
     lxt::RunOptions options;
@@ -140,21 +142,25 @@ TEST_F(FileRules, APathValueEndingInHalfACharacterIsRefusedBeforeAnythingRuns) {
       {"storeseal", "GzipPath", 1, "ERROR: The gzip path ends in half"},
       {"packdump", "GzipPath", 1, "ERROR: The gzip path ends in half"},
       {"storeseal", "directory", 1, "ERROR: The directory .* ends in half"},
+      {"pdfsift", "KESTREL_HOME", 1, "pdfsift: KESTREL_HOME ends in half"},
   };
   dir_.write("in/tools/perl" + kHalf, "");
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.program) + " " + row.half);
     const bool registry_value = std::string(row.half).ends_with("Path");
-    if (lxt::is_wine() && (registry_value || std::string(row.half) == "directory")) continue;
+    const bool argument = std::string(row.half) == "directory" || std::string(row.program) == "pdfsift";
+    if (lxt::is_wine() && (registry_value || argument)) continue;
     lay_out(row.half);
     // As bytes: the text form would read the closing quote as the half character's second byte.
     std::string bytes = "hex(1):";
     for (const char c : dir_.host("in/tools/perl") + kHalf) bytes += {"0123456789abcdef"[(c >> 4) & 15], "0123456789abcdef"[c & 15], ','};
     if (registry_value) registry("\"" + std::string(row.half) + "\"=" + bytes + "00\n");
     const std::string before = snapshot("");
-    const lxt::RunResult result = std::string(row.half) == "directory"
-        ? lxt::run_text({lxt::program("storeseal"), "gid", dir_.file("in/data") + kHalf})
-        : run(row.program);
+    const lxt::RunResult result =
+        std::string(row.half) == "directory" ? lxt::run_text({lxt::program("storeseal"), "gid", dir_.file("in/data") + kHalf})
+        : std::string(row.program) == "pdfsift"
+            ? run(row.program, {{"KESTREL_HOME", dir_.file("in/home") + kHalf}})
+            : run(row.program);
     EXPECT_EQ(result.status, row.status) << result.err;
     EXPECT_TRUE(std::regex_search(result.err, std::regex(row.said))) << result.err;
     EXPECT_EQ(result.out.find("Content-Type"), std::string::npos) << result.out;

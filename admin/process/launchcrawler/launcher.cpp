@@ -43,6 +43,10 @@ class Launcher : private Diagnostics {
   void enter_gatherer_directory();
   bool gatherer_at_work();
   bool claim_directory();
+  // The PerlPath value as one word of a command line, looked up before
+  // anything is touched; false after a message.
+  bool look_up_perl();
+  // Whether the chosen Perl names a file; false after a message.
   bool choose_perl();
   void run_script();
   void release_directory();
@@ -58,6 +62,8 @@ class Launcher : private Diagnostics {
   bool claim_unfinished_ = false;
   char work_[kWorkSize] = {};
   char perl_[kPerlPathSize] = "perl";
+  bool perl_from_registry_ = false;
+  char perl_word_[kWorkSize] = "perl";
 };
 
 int Launcher::run() {
@@ -65,6 +71,7 @@ int Launcher::run() {
   if (!set_search_path()) return 1;
   enter_gatherer_directory();
   own_pid_ = port::current_pid();
+  if (!look_up_perl()) return 0;
   if (gatherer_at_work()) return 0;
   // From here on every way out removes the run's pid files.
   if (claim_directory() && choose_perl()) run_script();
@@ -155,7 +162,7 @@ bool Launcher::claim_directory() {
   return true;
 }
 
-bool Launcher::choose_perl() {
+bool Launcher::look_up_perl() {
   char found[kRegPathSize];
   quiet_once = 1;
   if (get_tool_path(TOOL_PERL, found) != 0) return true;  // the plain "perl" of the search path
@@ -164,6 +171,21 @@ bool Launcher::choose_perl() {
     return false;
   }
   conv_path_sep(perl_, SEP_TO_BACKSLASH);
+  perl_from_registry_ = true;
+  // A Perl path with blanks is one word of the command line, quoted.
+  if (const int quoted = quote_path(perl_, perl_word_, sizeof perl_word_); quoted != 0) {
+    if (quoted == kPathHalfCharacter) {
+      say("ERROR: PerlPath %s %s.\n", perl_, path_refusal(quoted));
+    } else {
+      say("ERROR: PerlPath %s cannot be put into a command line.\n", perl_);
+    }
+    return false;
+  }
+  return true;
+}
+
+bool Launcher::choose_perl() {
+  if (!perl_from_registry_) return true;
   port::FileInfo info;
   if (port::file_stat(perl_, &info) != 0) {
     say("ERROR: Cannot found PerlPath %s.\n", perl_);
@@ -177,21 +199,11 @@ bool Launcher::choose_perl() {
 }
 
 void Launcher::run_script() {
-  // A Perl path with blanks is one word of the command line, quoted.
-  char perl_word[kWorkSize];
-  if (const int quoted = quote_path(perl_, perl_word, sizeof perl_word); quoted != 0) {
-    if (quoted == kPathHalfCharacter) {
-      say("ERROR: PerlPath %s %s.\n", perl_, path_refusal(quoted));
-    } else {
-      say("ERROR: PerlPath %s cannot be put into a command line.\n", perl_);
-    }
-    return;
-  }
   if (std::strchr(name_, '"') != nullptr) {
     say("ERROR: The gatherer name %s cannot be put into a command line.\n", name_);
     return;
   }
-  if (!compose_line(work_, sizeof work_, "%s -S Gatherer \"%s.cf\"", perl_word, name_)) {
+  if (!compose_line(work_, sizeof work_, "%s -S Gatherer \"%s.cf\"", perl_word_, name_)) {
     say("ERROR: The command line of the gatherer is longer than %d characters.\n", kWorkSize - 1);
     return;
   }

@@ -10,6 +10,7 @@
 
 #include "port/env.h"
 #include "port/file.h"
+#include "port/text.h"
 #include "src/common/util/child.h"
 #include "src/common/util/log.h"
 
@@ -60,6 +61,12 @@ int main(int argc, char** argv) {
   const char* home = port::get_env("KESTREL_HOME");
   if (home == nullptr) return 0;
   const char* document = argv[1];
+  // Such a home would swallow the "\" joined after it and lead the filter
+  // into a folder beside the framework's.
+  if (port::ends_in_half_character(home)) {
+    std::fprintf(stderr, "%s: KESTREL_HOME ends in half a double-byte character\n", name);
+    return 1;
+  }
 
   char filter_dir[kPathSize];
   int length = std::snprintf(filter_dir, sizeof filter_dir, "%s\\shlibs\\DOCACCESS", home);
