@@ -806,8 +806,15 @@ TEST_F(Finishing, AKillAtAnyChildStartLosesNoTemplate) {
     EXPECT_EQ(killed.status, 128 + 9) << killed.err;
     EXPECT_TRUE(dir_.exists(data + "/PRODUCTION.gdbm"));
 
-    // Run again: it finishes, or finds the gathering already finished.
-    const RunResult again = storeseal("gid", data);
+    // Run again: it finishes, or finds the gathering already finished, once
+    // the killed run's children, which keep its lock, have ended.
+    RunResult again;
+    EXPECT_TRUE(lxt::wait_until(
+        [&] {
+          again = storeseal("gid", data);
+          return again.err.find("Another storeseal") == std::string::npos;
+        },
+        std::chrono::seconds(60)));
     EXPECT_TRUE(again.status == 0 || (again.status == 1 && !dir_.exists(data + "/WORKING.gdbm"))) << again.err;
     if (again.status != 0 && !lxt::is_wine()) {
       // Cut short after the new database took its place: packdump alone makes
