@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
   // command line and resolves a relative one against its own directory.
   char command[kCommandSize];
   length = kBodyOnly ? std::snprintf(command, sizeof command, "vezURUduvev.exe --body-only %s", document)
-                           : std::snprintf(command, sizeof command, "vezURUduvev.exe %s", document);
+                     : std::snprintf(command, sizeof command, "vezURUduvev.exe %s", document);
   if (length < 0 || length >= kCommandSize) {
     report_command_too_long(name, kCommandSize);
     return 1;
