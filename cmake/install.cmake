@@ -23,15 +23,17 @@ set(LORVEX_VERSION 1.0.0)
 # The Debian revision of the packages built from this version.
 set(LORVEX_DEBIAN_REVISION 1)
 
-set(LORVEX_SUMMARIZERS htmlsift htmlsift2 freelancesift ichitarosift ppointsift rtfsift pdfsift wordsift
-    lotus123sift writesift)
-set(LORVEX_INSTALLED_PROGRAMS cyclerun storeseal packdump LaunchCrawler LaunchServer StopServer skim
-    ${LORVEX_SUMMARIZERS})
-if(NOT LORVEX_TARGET_WINDOWS)
-  # "cmd.exe /C" reaches it on POSIX.
-  list(APPEND LORVEX_INSTALLED_PROGRAMS cmd)
+# The programs lorvex_program() builds are those of LORVEX_PROGRAMS, so each
+# is installed and has its manual page.
+get_property(built_programs GLOBAL PROPERTY LORVEX_BUILT_PROGRAMS)
+set(listed_programs ${LORVEX_PROGRAMS})
+list(SORT built_programs)
+list(SORT listed_programs)
+if(NOT "${built_programs}" STREQUAL "${listed_programs}")
+  message(FATAL_ERROR "lorvex_program() builds ${built_programs}; LORVEX_PROGRAMS (cmake/programs.cmake) "
+                      "names ${listed_programs}")
 endif()
-install(TARGETS ${LORVEX_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gathering)
+install(TARGETS ${LORVEX_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gathering)
 
 if(LORVEX_TARGET_WINDOWS)
   set(LORVEX_INSTALL_DATA_DIR .)
@@ -74,25 +76,14 @@ if(NOT LORVEX_TARGET_WINDOWS)
   find_program(LORVEX_GZIP gzip REQUIRED)
   set(LORVEX_MAN_DIR ${CMAKE_BINARY_DIR}/man)
   set(man_pages)
-  foreach(name cyclerun storeseal packdump LaunchCrawler LaunchServer StopServer skim htmlsift htmlsift2 cmd)
-    configure_file(man/${name}.1 ${LORVEX_MAN_DIR}/man1/${name}.1 COPYONLY)
-    list(APPEND man_pages gathering:man1/${name}.1)
+  foreach(name IN LISTS LORVEX_PROGRAMS)
+    if(NOT name IN_LIST LORVEX_FILTER_SUMMARIZER_NAMES)
+      configure_file(man/${name}.1 ${LORVEX_MAN_DIR}/man1/${name}.1 COPYONLY)
+      list(APPEND man_pages gathering:man1/${name}.1)
+    endif()
   endforeach()
-  # name|the documents it reads|whether the filter gets --body-only|an example file
-  foreach(entry
-      "freelancesift|Freelance presentations|yes|slides.prz"
-      "ichitarosift|Ichitaro documents|yes|letter.jtd"
-      "ppointsift|PowerPoint presentations|no|slides.ppt"
-      "rtfsift|RTF documents|no|notes.rtf"
-      "pdfsift|PDF documents|yes|~/lorvex\\-demo/gatherers/demo/documents/report.pdf"
-      "wordsift|Word documents|no|report.doc"
-      "lotus123sift|Lotus 1\\-2\\-3 worksheets|yes|budget.123"
-      "writesift|Write documents|yes|memo.wri")
-    string(REPLACE "|" ";" fields "${entry}")
-    list(GET fields 0 NAME)
-    list(GET fields 1 DOCUMENTS)
-    list(GET fields 2 body_only)
-    list(GET fields 3 EXAMPLE)
+  foreach(entry IN LISTS LORVEX_FILTER_SUMMARIZERS)
+    lorvex_filter_summarizer("${entry}" NAME DOCUMENTS body_only EXAMPLE)
     string(TOUPPER "${NAME}" UPPER)
     if(body_only)
       set(BODYONLY ", asking it for the body text only\n.RB ( \\-\\-body\\-only )")

@@ -31,9 +31,11 @@ function(lorvex_sjis_sources)
     COMPILE_OPTIONS "-finput-charset=UTF-8;-fexec-charset=CP932")
 endfunction()
 
-# A program of the system: built into bin/ (NAME.exe on Windows).
+# A program of the system: built into bin/ (NAME.exe on Windows). Its name
+# belongs in LORVEX_PROGRAMS (cmake/programs.cmake).
 function(lorvex_program name)
   add_executable(${name} ${ARGN})
+  set_property(GLOBAL APPEND PROPERTY LORVEX_BUILT_PROGRAMS ${name})
   target_link_libraries(${name} PRIVATE lorvex_options lorvex_program_start)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${LORVEX_BIN_DIR})
 endfunction()

@@ -3,11 +3,14 @@
 # overview lorvex(7) and the demo's) renders with no warning from groff -ww,
 # mandoc -T lint and man -l; and each program's synopsis says what its usage
 # text says (without the ".exe" of the Windows name; the Japanese usage word
-# "file" in English).
-# Arguments: MAN_DIR BIN_DIR
+# "file" in English). The programs are the build's list of them, which is
+# all that bin/ holds.
+# Arguments: MAN_DIR BIN_DIR PROGRAM...
 set -euo pipefail
 man_dir="$(cd "$1" && pwd)"
 bin="$(cd "$2" && pwd)"
+shift 2
+programs=("$@")
 . "$(dirname "$0")/common.sh"
 
 for tool in groff mandoc man; do
@@ -27,8 +30,10 @@ for page in "${pages[@]}"; do
   [ "$name" = lorvex.7 ] || grep -q '^\.BR lorvex (7),\{0,1\}$' "$page" || fail "$name does not point to lorvex(7)"
 done
 
-for program_path in "$bin"/*; do
-  program="$(basename "$program_path")"
+[ "$(ls "$bin" | LC_ALL=C sort | paste -sd ' ')" = "$(printf '%s\n' "${programs[@]}" | LC_ALL=C sort | paste -sd ' ')" ] ||
+  fail "bin/ holds $(ls "$bin" | paste -sd ' '); the build lists ${programs[*]}"
+for program in "${programs[@]}"; do
+  program_path="$bin/$program"
   page="$man_dir/man1/$program.1"
   expect_file "$page"
   MANWIDTH=200 LANG=C.UTF-8 man -l "$page" >"$scratch/rendered" 2>/dev/null || fail "man -l $program.1"
@@ -44,4 +49,4 @@ for program_path in "$bin"/*; do
   synopsis="$(sed -n '/^SYNOPSIS$/,/^[A-Z]/{/^  */p}' "$scratch/rendered" | sed -E 's/^ +//; s/ +/ /g' | paste -sd ' ')"
   [ "$synopsis" = "$usage" ] || fail "$program.1: synopsis \"$synopsis\", usage \"$usage\""
 done
-echo "${#pages[@]} manual pages render cleanly; $(ls "$bin" | wc -l) programs have one"
+echo "${#pages[@]} manual pages render cleanly; ${#programs[@]} programs have one"

@@ -1,12 +1,11 @@
 // The document-filter summarizers: the summary of one office or print
 // document is what the product's document filter writes when run on it, in
 // product start mode only. One source for eight programs; the build names
-// the program, and the table gives its usage text and whether it asks the
-// filter for the body text only. This file is compiled to Shift_JIS.
+// the program and says whether it asks the filter for the body text only.
+// This file is compiled to Shift_JIS.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
 
 #include "port/env.h"
 #include "port/file.h"
@@ -16,32 +15,8 @@
 
 namespace {
 
-struct FilterSummarizer {
-  std::string_view name;
-  const char* usage;
-  bool body_only;
-};
-
-constexpr FilterSummarizer kFilterSummarizers[] = {
-    {"freelancesift", "使用法: freelancesift.exe ファイル\n", true},
-    {"ichitarosift", "使用法: ichitarosift.exe ファイル\n", true},
-    {"ppointsift", "使用法: ppointsift.exe ファイル\n", false},
-    {"rtfsift", "使用法: rtfsift.exe ファイル\n", false},
-    {"pdfsift", "使用法: pdfsift.exe ファイル\n", true},
-    {"wordsift", "使用法: wordsift.exe ファイル\n", false},
-    {"lotus123sift", "使用法: lotus123sift.exe ファイル\n", true},
-    {"writesift", "使用法: writesift.exe ファイル\n", true},
-};
-
-// A name missing from the table stops the build.
-consteval FilterSummarizer find_summarizer(std::string_view name) {
-  for (const FilterSummarizer& entry : kFilterSummarizers) {
-    if (entry.name == name) return entry;
-  }
-  throw "no such document-filter summarizer";
-}
-
-constexpr FilterSummarizer kSelf = find_summarizer(LORVEX_SUMMARIZER_NAME);
+constexpr bool kBodyOnly = LORVEX_SUMMARIZER_BODY_ONLY;
+constexpr char kUsage[] = "使用法: " LORVEX_SUMMARIZER_NAME ".exe ファイル\n";
 
 // Room for 259 characters each: the filter directory and the command line.
 constexpr int kPathSize = 260;
@@ -51,10 +26,10 @@ constexpr int kMessageSize = 1024;
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* const name = kSelf.name.data();
+  const char* const name = LORVEX_SUMMARIZER_NAME;
   log_setup(stderr);
   if (argc != 2) {
-    std::fputs(kSelf.usage, stderr);
+    std::fputs(kUsage, stderr);
     return 1;
   }
   if (!product_start_mode()) return 0;
@@ -96,8 +71,8 @@ int main(int argc, char** argv) {
   // The path goes in as it is, unquoted: the filter splits it like any
   // command line and resolves a relative one against its own directory.
   char command[kCommandSize];
-  length = kSelf.body_only ? std::snprintf(command, sizeof command, "vezURUduvev.exe --body-only %s", document)
-                           : std::snprintf(command, sizeof command, "vezURUduvev.exe %s", document);
+  length = kBodyOnly ? std::snprintf(command, sizeof command, "vezURUduvev.exe --body-only %s", document)
+                     : std::snprintf(command, sizeof command, "vezURUduvev.exe %s", document);
   if (length < 0 || length >= kCommandSize) {
     report_command_too_long(name, kCommandSize);
     return 1;
