@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "port/file.h"
+#include "port/stream.h"
 
 namespace {
 

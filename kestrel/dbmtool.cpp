@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "kestrel/templates.h"
-#include "port/file.h"
+#include "port/stream.h"
 
 int main(int argc, char** argv) {
   if (argc != 4 || std::strcmp(argv[1], "print") != 0 || std::strcmp(argv[2], "-exportd") != 0) {

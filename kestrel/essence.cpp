@@ -24,6 +24,7 @@
 #include "kestrel/templates.h"
 #include "port/file.h"
 #include "port/process.h"
+#include "port/stream.h"
 #include "port/text.h"
 
 namespace {
@@ -131,11 +132,7 @@ std::string fold(const std::string& text) {
 }
 
 void report_start_failure(const char* program, int start_error) {
-  if (port::start_error_is_errno()) {
-    std::fprintf(stderr, "essence: cannot start %s: %s\n", program, std::strerror(start_error));
-  } else {
-    std::fprintf(stderr, "essence: cannot start %s: system error %d\n", program, start_error);
-  }
+  std::fprintf(stderr, "essence: cannot start %s: %s\n", program, std::strerror(port::start_error_errno(start_error)));
 }
 
 // Runs the summarizer on the document with its output going into the file

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "port/file.h"
+#include "port/stream.h"
 #include "port/text.h"
 
 namespace {

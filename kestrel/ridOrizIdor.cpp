@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "port/file.h"
+#include "port/stream.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 
 #include "kestrel/templates.h"
 #include "port/file.h"
+#include "port/stream.h"
 
 int main(int argc, char** argv) {
   int first = 1;

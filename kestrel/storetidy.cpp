@@ -8,6 +8,7 @@
 
 #include "kestrel/templates.h"
 #include "port/file.h"
+#include "port/stream.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -1,8 +1,8 @@
 #include "kestrel/templates.h"
+#include "port/stream.h"
 
 #include <cstring>
 
-#include "port/file.h"
 
 namespace kestrel {
 

@@ -33,9 +33,10 @@ constexpr int kStillActive = 259;
 // On POSIX a child ended by a signal gives 128 plus the signal number.
 int run_child(const char* command_line, const ChildOptions& options, int* start_error);
 
-// True when the start_error codes of this platform are errno values (POSIX);
-// false when they are system error codes that need translating (Windows).
-bool start_error_is_errno();
+// The errno value a start_error of run_child or start_daemon stands for: the
+// code itself on POSIX, the system error code's errno (as
+// port/system_error.h reads it) on Windows.
+int start_error_errno(int start_error);
 
 // Starts a detached daemon: its own process group, standard streams on the null
 // device, no other handle inherited, the caller's environment and directory.

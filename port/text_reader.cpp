@@ -1,10 +1,10 @@
-// The text-mode reading of both targets: the runtime's own text mode differs
-// between them (and on Windows also ends a file at a Ctrl-Z byte), so the
-// stream is read in binary mode and only CR LF is folded.
-#include "port/file.h"
+// The text-mode reading of both targets: binary reads with CR LF folded.
+#include "port/text_reader.h"
 
 #include <cerrno>
 #include <cstring>
+
+#include "port/stream.h"
 
 namespace port {
 

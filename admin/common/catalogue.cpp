@@ -7,7 +7,8 @@
 #include "admin/common/message_texts.h"
 #include "admin/common/messages.h"
 #include "admin/common/registry_settings.h"
-#include "port/file.h"
+#include "port/stream.h"
+#include "port/text_reader.h"
 
 int get_msg_text(const char* key, char* out) {
   // The installation directory, then "/lib/lorvex.msg".

@@ -1,7 +1,7 @@
 #pragma once
 // Finding an entry in the text of the message catalogue.
 #include "admin/common/catalogue.h"
-#include "port/file.h"
+#include "port/text_reader.h"
 
 // Reads the catalogue from reader up to the entry of key and collects its
 // text into text (kMsgTextSize bytes): its lines that are neither empty nor

@@ -8,7 +8,7 @@
 #include "admin/common/catalogue.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/common/message_texts.h"
-#include "port/file.h"
+#include "port/checked_close.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "admin/common/command_line.h"
 #include "admin/common/exec_cmd.h"

@@ -4,7 +4,7 @@
 #include "admin/common/messages.h"
 #include "admin/common/registry_settings.h"
 #include "admin/cyclerun/notify.h"
-#include "port/file.h"
+#include "port/held_file.h"
 
 namespace {
 

@@ -8,7 +8,8 @@
 #include "admin/common/exec_cmd.h"
 #include "admin/common/settings_line.h"
 #include "port/env.h"
-#include "port/file.h"
+#include "port/stream.h"
+#include "port/text_reader.h"
 
 namespace {
 

@@ -6,8 +6,9 @@
 #include <cstdarg>
 
 #include "admin/common/exec_cmd.h"
-#include "port/file.h"
+#include "port/held_open.h"
 #include "port/search_path.h"
+#include "port/stream.h"
 
 void write_diagnostic(std::FILE* out, const char* program, const char* format, ...) {
   std::va_list args;

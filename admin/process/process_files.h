@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "port/file.h"
+#include "port/held_open.h"
 
 // Writes "<program>: <time stamp>: " and the formatted text to out.
 __attribute__((format(printf, 3, 4))) void write_diagnostic(std::FILE* out, const char* program,

@@ -7,8 +7,9 @@
 #include "admin/common/command_line.h"
 #include "admin/common/settings_line.h"
 #include "port/env.h"
-#include "port/file.h"
+#include "port/stream.h"
 #include "port/text.h"
+#include "port/text_reader.h"
 
 ProcessSettings::ProcessSettings(const KeyRule* rules, int count) {
   count_ = count < kMaxRules ? count : kMaxRules;

@@ -5,8 +5,9 @@
 #include <cstring>
 
 #include "admin/common/exec_cmd.h"
+#include "port/checked_close.h"
 #include "port/env.h"
-#include "port/file.h"
+#include "port/stream.h"
 
 void SealOutput::open_log() {
   const char* mode = port::get_env("LXG_STARTMODE");

@@ -2,6 +2,7 @@
 // wants the events in a file names it in LORVEX_EVENTLOG. Where no system
 // logger listens, the entry goes to standard error, so that it is never lost.
 #include "port/eventlog.h"
+#include "port/stream.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -12,7 +13,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "port/file.h"
 
 namespace port {
 

@@ -1,6 +1,8 @@
 // A held file removed when the program is told to end. The requests to end
 // are blocked while the file is created or removed and while the handlers
 // change, so the handler only ever removes a file this process created.
+#include "port/held_file.h"
+
 #include <signal.h>
 #include <unistd.h>
 

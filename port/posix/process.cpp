@@ -1,14 +1,12 @@
 // Child processes on POSIX: a command-line string is split by the Windows
 // runtime's rules, the program is found like Windows finds it, and the child
-// is started with posix_spawn (never fork: the callers may be large and
-// sanitized, and spawn reports exec failures directly).
+// is started by the port's one spawn set-up.
 #include "port/process.h"
 
-#include <fcntl.h>
-#include <signal.h>
 #include <poll.h>
-#include <spawn.h>
+#include <signal.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,94 +20,13 @@
 #include "port/posix/cmdline.h"
 #include "port/posix/path.h"
 #include "port/posix/search.h"
+#include "port/posix/spawn.h"
 #include "port/posix/syscalls.h"
-#include "port/posix/wait.h"
-
-extern char** environ;
-
-namespace port::posix {
-
-int status_of(int wait_status) {
-  if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
-  if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
-  return 0;
-}
-
-int wait_for(pid_t pid, int* status) {
-  int raw = 0;
-  for (;;) {
-    const pid_t rc = sys().waitpid(pid, &raw, 0);
-    if (rc == pid) {
-      *status = status_of(raw);
-      return 0;
-    }
-    if (rc < 0 && errno != EINTR) return errno;
-  }
-}
-
-}  // namespace port::posix
+#include "port/posix/unique_fd.h"
 
 namespace port {
 
 namespace {
-
-// Owns the spawn attributes and file actions for one start.
-class SpawnSetup {
- public:
-  SpawnSetup() {
-    attr_ok_ = posix_spawnattr_init(&attr_) == 0;
-    actions_ok_ = posix_spawn_file_actions_init(&actions_) == 0;
-  }
-  ~SpawnSetup() {
-    if (attr_ok_) posix_spawnattr_destroy(&attr_);
-    if (actions_ok_) posix_spawn_file_actions_destroy(&actions_);
-  }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-  // 0, or the error number of the step that failed.
-  int init_error() const { return attr_ok_ && actions_ok_ ? 0 : ENOMEM; }
-
-  // Every program ignores SIGPIPE; its children start with the default
-  // disposition, as a Windows child knows no such signal to inherit. The
-  // child's signal mask is the caller's as it was before the start.
-  int signal_defaults(const sigset_t& mask) {
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    if (int rc = posix_spawnattr_setsigdefault(&attr_, &defaults)) return rc;
-    if (int rc = posix_spawnattr_setsigmask(&attr_, &mask)) return rc;
-    flags_ |= POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-    return posix_spawnattr_setflags(&attr_, flags_);
-  }
-  int new_group() {
-    if (int rc = posix_spawnattr_setpgroup(&attr_, 0)) return rc;
-    flags_ |= POSIX_SPAWN_SETPGROUP;
-    return posix_spawnattr_setflags(&attr_, flags_);
-  }
-  int chdir_to(const std::string& dir) { return posix_spawn_file_actions_addchdir_np(&actions_, dir.c_str()); }
-  int null_stdio() {
-    static const char kNull[] = "/dev/null";
-    if (int rc = posix_spawn_file_actions_addopen(&actions_, 0, kNull, O_RDONLY, 0)) return rc;
-    if (int rc = posix_spawn_file_actions_addopen(&actions_, 1, kNull, O_WRONLY, 0)) return rc;
-    return posix_spawn_file_actions_addopen(&actions_, 2, kNull, O_WRONLY, 0);
-  }
-  int output_to(const std::string& path) {
-    return posix_spawn_file_actions_addopen(&actions_, 1, path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  }
-  // Nothing but the standard streams reaches the child.
-  int close_others() { return posix_spawn_file_actions_addclosefrom_np(&actions_, 3); }
-
-  const posix_spawnattr_t* attr() const { return &attr_; }
-  const posix_spawn_file_actions_t* actions() const { return &actions_; }
-
- private:
-  posix_spawnattr_t attr_{};
-  posix_spawn_file_actions_t actions_{};
-  short flags_ = 0;
-  bool attr_ok_ = false;
-  bool actions_ok_ = false;
-};
 
 struct StartRequest {
   bool new_process_group = false;  // a detached daemon's own group
@@ -173,7 +90,7 @@ int start(const char* command_line, const StartRequest& request, pid_t* pid) {
   std::string resolved;
   if (int rc = posix::find_program(parsed.program, &resolved)) return rc;
 
-  SpawnSetup setup;
+  posix::SpawnSetup setup;
   if (int rc = setup.init_error()) return rc;
   InterruptIgnoredForStart interrupt(request.ignore_interrupt);
   if (int rc = setup.signal_defaults(interrupt.caller_mask())) return rc;
@@ -194,12 +111,7 @@ int start(const char* command_line, const StartRequest& request, pid_t* pid) {
   if (!request.inherit_handles) {
     if (int rc = setup.close_others()) return rc;
   }
-
-  std::vector<char*> argv;
-  argv.reserve(parsed.argv.size() + 1);
-  for (std::string& arg : parsed.argv) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  return posix::sys().spawn(pid, resolved.c_str(), setup.actions(), setup.attr(), argv.data(), environ);
+  return setup.spawn(resolved, parsed.argv, pid);
 }
 
 int run(const char* command_line, const StartRequest& request, int* start_error) {
@@ -233,7 +145,7 @@ int run_child(const char* command_line, const ChildOptions& options, int* start_
   return run(command_line, request, start_error);
 }
 
-bool start_error_is_errno() { return true; }
+int start_error_errno(int start_error) { return start_error; }
 
 int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int* start_error) {
   StartRequest request;
@@ -250,12 +162,11 @@ int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int
   // it fell over at once: wait for its end with a bound, and return the moment
   // it comes (a process descriptor wakes us then), never after a fixed step.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-  const int process_fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  const posix::UniqueFd process_fd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
   for (;;) {
     int raw = 0;
     const pid_t rc = posix::sys().waitpid(pid, &raw, WNOHANG);
     if (rc == pid) {
-      if (process_fd >= 0) ::close(process_fd);
       if (exit_code) *exit_code = posix::status_of(raw);
       return 0;
     }
@@ -263,15 +174,14 @@ int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) break;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
-    if (process_fd >= 0) {
-      pollfd ready{process_fd, POLLIN, 0};
+    if (process_fd.valid()) {
+      pollfd ready{process_fd.get(), POLLIN, 0};
       ::poll(&ready, 1, static_cast<int>(left));
     } else {
       // Without process descriptors (an old kernel): look again in short steps.
       sleep_ms(static_cast<unsigned>(left < 2 ? left : 2));
     }
   }
-  if (process_fd >= 0) ::close(process_fd);
   if (exit_code) *exit_code = kStillActive;
   return 0;
 }

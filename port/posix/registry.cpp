@@ -15,8 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "port/file.h"
 #include "port/posix/registry_file.h"
+#include "port/posix/syscalls.h"
+#include "port/posix/table_stream.h"
+#include "port/stream.h"
 
 namespace port {
 
@@ -93,7 +95,8 @@ RegistryPtr load_registry() {
   FileIdentity identity;
   identity.name = name;
   struct stat info {};
-  const bool known = ::fstat(::fileno(file), &info) == 0;
+  const int fd = posix::stream_fd(file);
+  const bool known = fd >= 0 && posix::sys().fstat(fd, &info) == 0;
   if (known) {
     identity.device = info.st_dev;
     identity.inode = info.st_ino;

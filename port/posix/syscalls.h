@@ -1,6 +1,8 @@
 #pragma once
-// The system calls of the POSIX port, reached through one table so that a unit
-// test can make any of them fail without root.
+// The system calls of the POSIX port and of its command interpreter, reached
+// through one table so that a unit test can make any of them fail without
+// root, and the fault-injection test build (port/posix/start/) can make a
+// chosen one fail in a running program.
 #include <dirent.h>
 #include <netdb.h>
 #include <spawn.h>
@@ -9,8 +11,6 @@
 #include <sys/types.h>
 #include <sys/wait.h>
 
-#include <cstdio>
-
 namespace port::posix {
 
 struct SysCalls {
@@ -18,14 +18,20 @@ struct SysCalls {
                char* const[], char* const[]);
   pid_t (*waitpid)(pid_t, int*, int);
   int (*open)(const char*, int, ...);
+  int (*openat)(int, const char*, int, ...);
+  int (*pipe2)(int[2], int);
   ssize_t (*read)(int, void*, size_t);
   ssize_t (*write)(int, const void*, size_t);
   int (*fsync)(int);
   int (*close)(int);
   int (*stat)(const char*, struct stat*);
+  int (*lstat)(const char*, struct stat*);
+  int (*fstat)(int, struct stat*);
+  int (*fstatat)(int, const char*, struct stat*, int);
   int (*access)(const char*, int);
   int (*chmod)(const char*, mode_t);  // never through a link in the last part
   int (*unlink)(const char*);
+  int (*unlinkat)(int, const char*, int);
   int (*rename)(const char*, const char*);
   int (*chdir)(const char*);
   int (*fcntl)(int, int, ...);
@@ -45,29 +51,5 @@ SysCalls& sys();
 
 // Restores the real calls (for tests).
 void reset_sys();
-
-// Fault injection, a test mode of the programs. When the environment variable
-//   LORVEX_TEST_FAULT_INJECTION=KIND:N:ERROR[:HITFILE]
-// is set as a program starts, the N-th call (from 1) of one kind made through
-// the table fails with the error, once. KIND is one of open, read, write,
-// close, rename, unlink, chmod, spawn, socket, connect, fsync; ERROR one of
-// ENOSPC, EIO, EMFILE, EACCES, EINTR. When the fault is dealt, a line is
-// appended to HITFILE (when given), so that a test can tell a run that met
-// its fault from one that made fewer calls. A close or a connect is made
-// before its failure is reported, as the kernel releases the descriptor or
-// goes on connecting whatever the result says; the other calls are not made.
-// The variable is removed from the environment at once, so the program's
-// children run without faults; a value that cannot be read is ignored.
-// While the mode is on, the streams of open_file and standard output go
-// through the table as well (standard error does not: it is where the
-// failures are reported). Without the variable nothing changes and nothing
-// is spent.
-void start_fault_injection();
-bool fault_injection_active();
-
-// A stream over a descriptor whose reads, writes and close go through the
-// table (mode as fdopen's); null with errno on failure. Interrupted reads and
-// writes are retried.
-std::FILE* table_stream(int fd, const char* mode);
 
 }  // namespace port::posix

@@ -2,6 +2,8 @@
 // console's handler runs on a thread of its own; a lock keeps it from acting
 // while the file is created or removed, so it only ever removes a file this
 // process created.
+#include "port/held_file.h"
+
 #include <windows.h>
 
 #include <cerrno>

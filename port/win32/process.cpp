@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "port/system_error.h"
 #include "port/win32/handle.h"
 
 namespace port {
@@ -90,7 +91,7 @@ int run_child(const char* command_line, const ChildOptions& options, int* start_
   return static_cast<int>(status);
 }
 
-bool start_error_is_errno() { return false; }
+int start_error_errno(int start_error) { return system_error_to_errno(start_error); }
 
 int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int* start_error) {
   Started daemon;

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "port/file.h"
+#include "port/stream.h"
 
 namespace lxt_driver {
 

@@ -32,7 +32,7 @@
 #include "admin/common/catalogue.h"
 #include "admin/common/messages.h"
 #include "admin/common/registry_settings.h"
-#include "port/file.h"
+#include "port/stream.h"
 #include "tests/tools/bytes_text.h"
 #include "tests/tools/driver_support.h"
 

@@ -46,13 +46,17 @@
 #include <string>
 #include <vector>
 
+#include "port/dir_search.h"
 #include "port/env.h"
 #include "port/eventlog.h"
 #include "port/file.h"
+#include "port/held_open.h"
 #include "port/net.h"
 #include "port/process.h"
 #include "port/registry.h"
+#include "port/stream.h"
 #include "port/text.h"
+#include "port/text_reader.h"
 #include "tests/tools/bytes_text.h"
 #include "tests/tools/driver_support.h"
 #include "tests/tools/sjis_literal.h"

@@ -41,6 +41,7 @@
 #include "port/env.h"
 #include "port/file.h"
 #include "port/process.h"
+#include "port/stream.h"
 
 #ifdef _WIN32
 #include <windows.h>

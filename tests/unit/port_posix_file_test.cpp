@@ -14,7 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "port/dir_search.h"
 #include "port/file.h"
+#include "port/held_open.h"
+#include "port/stream.h"
+#include "port/text_reader.h"
 #include "port_posix_test_support.h"
 
 extern char** environ;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "port/file.h"
+#include "port/stream.h"
 #include "tools/skim/lines.h"
 #include "tools/skim/pieces.h"
 

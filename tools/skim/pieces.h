@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "port/file.h"
+#include "port/text_reader.h"
 #include "tools/skim/lines.h"
 
 namespace skim {

@@ -8,8 +8,11 @@
 #include "admin/common/exec_cmd.h"
 #include "admin/common/registry_settings.h"
 #include "admin/process/process_files.h"
+#include "port/checked_close.h"
 #include "port/file.h"
+#include "port/held_open.h"
 #include "port/process.h"
+#include "port/stream.h"
 
 namespace {
 

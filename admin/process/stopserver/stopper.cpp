@@ -7,8 +7,12 @@
 #include "admin/common/command_line.h"
 #include "admin/process/process_files.h"
 #include "admin/process/settings.h"
+#include "port/checked_close.h"
+#include "port/dir_search.h"
 #include "port/file.h"
+#include "port/held_open.h"
 #include "port/process.h"
+#include "port/stream.h"
 
 namespace {
 

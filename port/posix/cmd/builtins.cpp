@@ -7,17 +7,17 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 
-#include "port/file.h"
+#include "port/dir_search.h"
 #include "port/posix/cmd/messages.h"
 #include "port/posix/cmd/parse.h"
 #include "port/posix/named_file.h"
 #include "port/posix/path.h"
+#include "port/posix/syscalls.h"
 
 namespace port::posix::cmd {
 
@@ -66,25 +66,24 @@ bool has_option(const std::string& options, char letter) { return options.find(l
 bool same_file(int in_fd, int out_fd) {
   struct stat in_info {};
   struct stat out_info {};
-  return ::fstat(in_fd, &in_info) == 0 && ::fstat(out_fd, &out_info) == 0 && S_ISREG(out_info.st_mode) &&
+  return sys().fstat(in_fd, &in_info) == 0 && sys().fstat(out_fd, &out_info) == 0 && S_ISREG(out_info.st_mode) &&
          in_info.st_dev == out_info.st_dev && in_info.st_ino == out_info.st_ino;
 }
 
 int copy_file(const std::string& name, int out_fd, int err_fd) {
-  const int fd = open_line_file(name, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  const UniqueFd fd = open_line_file(name, O_RDONLY | O_CLOEXEC);
+  if (!fd.valid()) {
     write_all(err_fd, file_failure_text(errno));
     return 1;
   }
-  if (same_file(fd, out_fd)) {
-    ::close(fd);
+  if (same_file(fd.get(), out_fd)) {
     write_all(err_fd, name + ": " + kSameFileMessage + "\n");
     return 1;
   }
   int status = 0;
   char buffer[65536];
   for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    const ssize_t got = sys().read(fd.get(), buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) {
       continue;
     }
@@ -106,7 +105,6 @@ int copy_file(const std::string& name, int out_fd, int err_fd) {
       break;
     }
   }
-  ::close(fd);
   return status;
 }
 
@@ -142,7 +140,7 @@ std::vector<Target> files_for(const std::string& name) {
   const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
   if (!has_wildcard(last)) {
     Target target{path, name, {}};
-    if (::lstat(path.c_str(), &target.info) == 0 && !S_ISDIR(target.info.st_mode)) {
+    if (sys().lstat(path.c_str(), &target.info) == 0 && !S_ISDIR(target.info.st_mode)) {
       found.push_back(std::move(target));
     }
     return found;
@@ -156,7 +154,7 @@ std::vector<Target> files_for(const std::string& name) {
   const std::string display_dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
   for (const port::DirEntry& entry : entries) {
     Target target{dir + entry.name, display_dir + entry.name, {}};
-    if (!entry.is_directory && ::lstat(target.path.c_str(), &target.info) == 0 && !S_ISDIR(target.info.st_mode)) {
+    if (!entry.is_directory && sys().lstat(target.path.c_str(), &target.info) == 0 && !S_ISDIR(target.info.st_mode)) {
       found.push_back(std::move(target));
     }
   }
@@ -186,7 +184,7 @@ int del_command(const std::vector<std::string>& words, int err_fd) {
       // files only and says so rather than pretending it found nothing.
       struct stat info {};
       const std::string path = native_path(name.c_str());
-      if (!has_wildcard(path) && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+      if (!has_wildcard(path) && sys().stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
         write_all(err_fd, name + " is a directory: only files are deleted.\n");
         status = 1;
         continue;
@@ -204,7 +202,7 @@ int del_command(const std::vector<std::string>& words, int err_fd) {
         status = 1;
         continue;
       }
-      if (::unlink(target.path.c_str()) != 0) {
+      if (sys().unlink(target.path.c_str()) != 0) {
         write_all(err_fd, target.display + "\n" + file_failure_text(errno));
         status = 1;
       }
@@ -249,13 +247,13 @@ std::string lexical_path(const std::string& path) {
 }
 
 // Opens a directory entry as a directory, never through a link.
-int open_subdir(int dir_fd, const char* name) {
-  return ::openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+UniqueFd open_subdir(int dir_fd, const char* name) {
+  return open_fd_at(dir_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 }
 
 bool same_dir(int fd, const struct stat& expected) {
   struct stat info {};
-  return ::fstat(fd, &info) == 0 && info.st_dev == expected.st_dev && info.st_ino == expected.st_ino;
+  return sys().fstat(fd, &info) == 0 && info.st_dev == expected.st_dev && info.st_ino == expected.st_ino;
 }
 
 // One directory of the walk: what it is, how its parent names it, and the
@@ -270,20 +268,17 @@ struct Level {
 
 // The names in the open directory (the descriptor stays open).
 bool read_names(int dir_fd, std::vector<std::string>* names) {
-  const int copy = ::fcntl(dir_fd, F_DUPFD_CLOEXEC, 0);
-  DIR* stream = copy < 0 ? nullptr : ::fdopendir(copy);
-  if (stream == nullptr) {
-    if (copy >= 0) {
-      ::close(copy);
-    }
+  UniqueFd copy(sys().fcntl(dir_fd, F_DUPFD_CLOEXEC, 0));
+  const UniqueDir stream(copy.valid() ? ::fdopendir(copy.get()) : nullptr);
+  if (stream.get() == nullptr) {
     return false;
   }
-  while (const dirent* entry = ::readdir(stream)) {
+  copy.release();  // the directory stream's now
+  while (const dirent* entry = ::readdir(stream.get())) {
     if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
       names->push_back(entry->d_name);
     }
   }
-  ::closedir(stream);
   return true;
 }
 
@@ -298,26 +293,21 @@ class TreeRemoval {
   // swapped for a link or moved away meanwhile never leads it out of the
   // tree. Failures are reported and the walk goes on past them.
   bool remove(int parent_fd, const std::string& name) {
-    int fd = open_subdir(parent_fd, name.c_str());
-    if (fd < 0 || !push(fd, name)) {
+    UniqueFd fd = open_subdir(parent_fd, name.c_str());
+    if (!fd.valid() || !push(fd.get(), name)) {
       report(name, errno);
-      if (fd >= 0) {
-        ::close(fd);
-      }
       return false;
     }
     while (!levels_.empty()) {
       Level& level = levels_.back();
       if (level.next < level.children.size()) {
         const std::string child = level.children[level.next++];  // a copy: push() may move the levels
-        const int sub = open_subdir(fd, child.c_str());
-        if (sub >= 0) {
-          if (push(sub, child)) {
-            ::close(fd);
-            fd = sub;
+        UniqueFd sub = open_subdir(fd.get(), child.c_str());
+        if (sub.valid()) {
+          if (push(sub.get(), child)) {
+            fd = std::move(sub);
           } else {
             fail_here(child, errno);
-            ::close(sub);
           }
           continue;
         }
@@ -328,7 +318,7 @@ class TreeRemoval {
           fail_here(child, errno);
           continue;
         }
-        if (::unlinkat(fd, child.c_str(), 0) != 0 && errno != ENOENT) {
+        if (sys().unlinkat(fd.get(), child.c_str(), 0) != 0 && errno != ENOENT) {
           fail_here(child, errno);
         }
         continue;
@@ -336,23 +326,21 @@ class TreeRemoval {
       // Every entry done: back to the parent, then this directory goes.
       const Level done = std::move(levels_.back());
       levels_.pop_back();
-      int up = parent_fd;
+      // The parent: a directory of the walk, or the caller's own at the top.
+      UniqueFd up;
+      int up_fd = parent_fd;
       if (!levels_.empty()) {
-        up = open_subdir(fd, "..");
-        if (up < 0 || !same_dir(up, levels_.back().info)) {
-          if (up >= 0) {
-            ::close(up);
-          }
-          ::close(fd);
+        up = open_subdir(fd.get(), "..");
+        if (!up.valid() || !same_dir(up.get(), levels_.back().info)) {
           write_all(err_fd_, path_of(done.name) + " - " + kTreeChangedMessage + "\n");
           levels_.clear();
           return false;
         }
+        up_fd = up.get();
       }
-      ::close(fd);
-      fd = up;
+      fd = std::move(up);
       bool ok = done.ok;
-      if (::unlinkat(fd, done.name.c_str(), AT_REMOVEDIR) != 0) {
+      if (sys().unlinkat(up_fd, done.name.c_str(), AT_REMOVEDIR) != 0) {
         if (ok) {
           report(done.name, errno);
         }
@@ -371,7 +359,7 @@ class TreeRemoval {
   bool push(int fd, const std::string& name) {
     Level level;
     level.name = name;
-    if (::fstat(fd, &level.info) != 0 || !read_names(fd, &level.children)) {
+    if (sys().fstat(fd, &level.info) != 0 || !read_names(fd, &level.children)) {
       return false;
     }
     levels_.push_back(std::move(level));
@@ -425,9 +413,10 @@ int rmdir_command(const std::vector<std::string>& words, int err_fd) {
     const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
     // The directory is handled by its name in its parent, so that the name
     // is never a link followed.
-    const int parent_fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const UniqueFd parent_fd = open_fd(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat info {};
-    if (parent_fd < 0 || last.empty() || ::fstatat(parent_fd, last.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (!parent_fd.valid() || last.empty() ||
+        sys().fstatat(parent_fd.get(), last.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
       const int error = last.empty() ? EACCES : errno;
       write_all(err_fd, file_failure_text(error));
       status = error == ENOENT ? 2 : 1;
@@ -435,16 +424,13 @@ int rmdir_command(const std::vector<std::string>& words, int err_fd) {
       write_all(err_fd, "The directory name is invalid.\n");
       status = 1;
     } else if (has_option(options, 'S')) {
-      if (!TreeRemoval(name, err_fd).remove(parent_fd, last)) {
+      if (!TreeRemoval(name, err_fd).remove(parent_fd.get(), last)) {
         status = 1;
       }
-    } else if (::unlinkat(parent_fd, last.c_str(), AT_REMOVEDIR) != 0) {
+    } else if (sys().unlinkat(parent_fd.get(), last.c_str(), AT_REMOVEDIR) != 0) {
       write_all(err_fd, errno == ENOTEMPTY || errno == EEXIST ? std::string("The directory is not empty.\n")
                                                               : file_failure_text(errno));
       status = 1;
-    }
-    if (parent_fd >= 0) {
-      ::close(parent_fd);
     }
   }
   return status;
@@ -452,15 +438,15 @@ int rmdir_command(const std::vector<std::string>& words, int err_fd) {
 
 }  // namespace
 
-int open_line_file(const std::string& name, int flags) {
-  if (is_null_device(name)) return ::open("/dev/null", flags);
-  return open_named(native_path(name.c_str()), flags);
+UniqueFd open_line_file(const std::string& name, int flags) {
+  if (is_null_device(name)) return open_fd("/dev/null", flags);
+  return UniqueFd(open_named(native_path(name.c_str()), flags));
 }
 
 int write_bytes(int fd, const char* data, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
-    const ssize_t put = ::write(fd, data + done, size - done);
+    const ssize_t put = sys().write(fd, data + done, size - done);
     if (put < 0 && errno == EINTR) {
       continue;
     }

@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "port/posix/unique_fd.h"
+
 namespace port::posix::cmd {
 
 // Opens a file the line names (open(2) flags): the null device for "nul",
-// otherwise only a regular file, never waiting (open_named). -1 with errno.
-int open_line_file(const std::string& name, int flags);
+// otherwise only a regular file, never waiting (open_named). An invalid
+// descriptor with errno on failure.
+UniqueFd open_line_file(const std::string& name, int flags);
 
 // True when the first word names a built-in command (any letter case).
 bool is_builtin(const std::string& name);

@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
   ::signal(SIGCHLD, SIG_DFL);
   StandardStreams streams;
   if (argc < 3 || (std::strcmp(argv[1], "/C") != 0 && std::strcmp(argv[1], "/c") != 0)) {
-    write_all(streams.err, "Usage: cmd /C LINE\n");
+    write_all(streams.err.get(), "Usage: cmd /C LINE\n");
     return 1;
   }
   // The line is one argument when started by the port; words typed by hand
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
   Line parsed;
   std::string error;
   if (parse_line(line, environment, &parsed, &error) != 0) {
-    write_all(streams.err, error + "\n");
+    write_all(streams.err.get(), error + "\n");
     return 1;
   }
   // A POSIX status holds eight bits: 9009 for a program that cannot be found

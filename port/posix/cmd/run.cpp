@@ -5,8 +5,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -16,11 +14,9 @@
 #include "port/posix/cmd/builtins.h"
 #include "port/posix/cmd/messages.h"
 #include "port/posix/cmdline.h"
-#include "port/posix/path.h"
 #include "port/posix/search.h"
-#include "port/posix/wait.h"
-
-extern char** environ;
+#include "port/posix/spawn.h"
+#include "port/posix/syscalls.h"
 
 namespace port::posix::cmd {
 
@@ -33,18 +29,13 @@ struct Stage {
   int in = -1;
   int out = -1;
   int err = -1;
-  std::vector<int> owned;  // closed when the command no longer needs them
+  std::vector<UniqueFd> owned;  // closed when the command no longer needs them
   pid_t pid = -1;
   std::thread thread;
   int status = 0;
 };
 
-void close_owned(Stage* stage) {
-  for (int fd : stage->owned) {
-    ::close(fd);
-  }
-  stage->owned.clear();
-}
+void close_owned(Stage* stage) { stage->owned.clear(); }
 
 int open_flags(RedirKind kind) {
   switch (kind) {
@@ -75,12 +66,13 @@ bool redirect(const Command& command, Stage* stage) {
       stage->out = stage->err;
       continue;
     }
-    const int fd = open_line_file(redir.file, open_flags(redir.kind) | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd opened = open_line_file(redir.file, open_flags(redir.kind) | O_CLOEXEC);
+    if (!opened.valid()) {
       write_all(stage->err, failure_text(errno));
       return false;
     }
-    stage->owned.push_back(fd);
+    const int fd = opened.get();
+    stage->owned.push_back(std::move(opened));
     switch (redir.kind) {
       case RedirKind::kIn:
         stage->in = fd;
@@ -99,7 +91,7 @@ bool redirect(const Command& command, Stage* stage) {
 
 // Starts a program with the command's text split by the command-line rules.
 void start_program(const Command& command, Stage* stage) {
-  ParsedCommand parsed = command.parsed;  // posix_spawn takes non-const words
+  const ParsedCommand& parsed = command.parsed;
   std::string path;
   const int found = find_program(parsed.program, &path);
   if (found != 0) {
@@ -114,40 +106,25 @@ void start_program(const Command& command, Stage* stage) {
     }
     return;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawnattr_init(&attributes);
+  SpawnSetup setup;
+  int error = setup.init_error();
   // All three sources are descriptors above 2, so the order of these copies
   // cannot overwrite one before it is used. A missing stream is missing in
   // the child too: what holds its place here is closed on exec.
   const int sources[3] = {stage->in, stage->out, stage->err};
-  for (int target = 0; target <= 2; ++target) {
-    if (sources[target] >= 0) {
-      posix_spawn_file_actions_adddup2(&actions, sources[target], target);
-    } else {
-      posix_spawn_file_actions_addclose(&actions, target);
-    }
+  for (int target = 0; target <= 2 && error == 0; ++target) {
+    error = setup.stream_from(target, sources[target]);
   }
-  // The interpreter ignores SIGPIPE for its own writes; its children must
-  // get the default back.
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  // The interpreter ignores SIGPIPE for its own writes; its children get the
+  // default back, and no signal blocked.
   sigset_t none;
   sigemptyset(&none);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-
-  std::vector<char*> argv;
-  for (std::string& word : parsed.argv) {
-    argv.push_back(word.data());
+  if (error == 0) {
+    error = setup.signal_defaults(none);
   }
-  argv.push_back(nullptr);
-  const int error = ::posix_spawn(&stage->pid, path.c_str(), &actions, &attributes, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+  if (error == 0) {
+    error = setup.spawn(path, parsed.argv, &stage->pid);
+  }
   if (error != 0) {
     stage->pid = -1;
     write_all(stage->err, failure_text(error));
@@ -164,25 +141,20 @@ StandardStreams::StandardStreams() {
   // opened later lands on 0, 1 or 2 and is taken for a standard stream.
   bool missing[3] = {false, false, false};
   for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) < 0) {
+    if (sys().fcntl(fd, F_GETFD) < 0) {
       missing[fd] = true;
-      const int opened = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-      if (opened >= 0 && opened != fd) {
-        ::close(opened);
+      UniqueFd opened = open_fd("/dev/null", O_RDWR | O_CLOEXEC);
+      if (opened.get() == fd) {
+        opened.release();  // holds the place for good
       }
     }
   }
   // Private copies above 2: a command's streams are made from these, and a
   // child's 0, 1 and 2 are set from them in any order.
-  in = missing[0] ? -1 : ::fcntl(0, F_DUPFD_CLOEXEC, 3);
-  out = missing[1] ? -1 : ::fcntl(1, F_DUPFD_CLOEXEC, 3);
-  err = missing[2] ? -1 : ::fcntl(2, F_DUPFD_CLOEXEC, 3);
-}
-
-StandardStreams::~StandardStreams() {
-  for (int fd : {in, out, err}) {
-    if (fd >= 0) {
-      ::close(fd);
+  UniqueFd* const copies[3] = {&in, &out, &err};
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (!missing[fd]) {
+      copies[fd]->reset(sys().fcntl(fd, F_DUPFD_CLOEXEC, 3));
     }
   }
 }
@@ -192,24 +164,21 @@ int run_pipeline(const Pipeline& pipeline, const StandardStreams& streams) {
   std::vector<std::unique_ptr<Stage>> stages;
   for (std::size_t i = 0; i < count; ++i) {
     auto stage = std::make_unique<Stage>();
-    stage->in = streams.in;
-    stage->out = streams.out;
-    stage->err = streams.err;
+    stage->in = streams.in.get();
+    stage->out = streams.out.get();
+    stage->err = streams.err.get();
     stages.push_back(std::move(stage));
   }
   for (std::size_t i = 0; i + 1 < count; ++i) {
     int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
-      write_all(streams.err, failure_text(errno));
-      for (auto& stage : stages) {
-        close_owned(stage.get());
-      }
-      return 1;
+    if (sys().pipe2(ends, O_CLOEXEC) != 0) {
+      write_all(streams.err.get(), failure_text(errno));
+      return 1;  // the stages close the pipes made so far
     }
     stages[i]->out = ends[1];
-    stages[i]->owned.push_back(ends[1]);
+    stages[i]->owned.emplace_back(ends[1]);
     stages[i + 1]->in = ends[0];
-    stages[i + 1]->owned.push_back(ends[0]);
+    stages[i + 1]->owned.emplace_back(ends[0]);
   }
 
   for (std::size_t i = 0; i < count; ++i) {

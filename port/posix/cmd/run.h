@@ -1,19 +1,17 @@
 #pragma once
 // Running a parsed line.
 #include "port/posix/cmd/parse.h"
+#include "port/posix/unique_fd.h"
 
 namespace port::posix::cmd {
 
-// The interpreter's own standard streams, copied above descriptor 2; -1 for
-// a stream it was started without, which stays missing for every command.
+// The interpreter's own standard streams, copied above descriptor 2; invalid
+// for a stream it was started without, which stays missing for every command.
 struct StandardStreams {
   StandardStreams();
-  ~StandardStreams();
-  StandardStreams(const StandardStreams&) = delete;
-  StandardStreams& operator=(const StandardStreams&) = delete;
-  int in = -1;
-  int out = -1;
-  int err = -1;
+  UniqueFd in;
+  UniqueFd out;
+  UniqueFd err;
 };
 
 // Runs every command of the pipeline at the same time and waits for all of

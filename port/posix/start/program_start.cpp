@@ -2,7 +2,9 @@
 // main runs.
 #include <signal.h>
 
-#include "port/posix/syscalls.h"
+#ifdef LORVEX_FAULT_INJECTION
+#include "port/posix/start/fault_injection.h"
+#endif
 
 namespace {
 
@@ -13,8 +15,11 @@ namespace {
 struct ProgramStart {
   ProgramStart() {
     ::signal(SIGPIPE, SIG_IGN);
-    // The test mode that makes a chosen system call fail (off unless asked for).
+#ifdef LORVEX_FAULT_INJECTION
+    // The test mode that makes a chosen system call fail (off unless asked
+    // for); only a test build has it.
     port::posix::start_fault_injection();
+#endif
   }
 };
 

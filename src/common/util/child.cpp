@@ -35,7 +35,7 @@ int run_summarizer_child(const char* program_name, const char* command_line,
 
   // Built to the command line's own length, so the message is never cut.
   const std::string message = std::string(program_name) + ": CreateProcess: " + command_line;
-  errno = port::start_error_is_errno() ? start_error : system_error_to_errno(start_error);
+  errno = port::start_error_errno(start_error);
   report_error_cause(message.c_str());
   return -1;
 }

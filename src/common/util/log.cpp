@@ -9,6 +9,7 @@
 
 #include "port/file.h"
 #include "port/process.h"
+#include "port/stream.h"
 #include "src/common/util/errors.h"
 
 namespace {

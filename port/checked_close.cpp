@@ -2,7 +2,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "port/file.h"
+#include "port/checked_close.h"
 
 namespace port {
 
