@@ -1,6 +1,5 @@
 #pragma once
-// Running one command line as a child process, and the time stamp of every
-// diagnostic line.
+// Running one command line as a child process.
 
 // Runs the command line as a child that inherits the caller's handles,
 // environment and current directory in a process group of its own, and waits
@@ -11,7 +10,3 @@ int exec_cmd(const char* command_line);
 // exec_cmd after flushing every output stream, so that the caller's lines and
 // the child's keep their order.
 int exec_cmd_in_order(const char* command_line);
-
-// The local time as "%Y%m%d %H:%M:%S", in one buffer that every call
-// overwrites; empty until the first successful call.
-const char* time_stamp();

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "admin/common/catalogue.h"
-#include "admin/common/exec_cmd.h"
+#include "admin/common/diagnostics.h"
 #include "admin/common/message_texts.h"
 #include "port/checked_close.h"
 
@@ -193,8 +193,7 @@ int write_msg_page(int /*status*/, const char* identifier, const char* body) {
   // The page is the caller's only report: one that did not arrive is told
   // where it still can be.
   if (port::flush_checked(stdout) != 0) {
-    std::fprintf(stderr, "emit_msg: %s: ERROR: Cannot write the message page of %s (errno=%d).\n", time_stamp(),
-                 identifier, errno);
+    Diagnostics("emit_msg").error("Cannot write the message page of %s (errno=%d).", identifier, errno);
   }
   return 0;
 }

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "admin/common/exec_cmd.h"
+#include "admin/common/diagnostics.h"
 
 namespace {
 
@@ -18,8 +18,28 @@ bool copy_into(char* buffer, std::size_t size, const char* text, std::size_t len
 
 }  // namespace
 
+SettingsLines::Result SettingsLines::next() {
+  int read = 0;
+  while (reader_.get_line(buffer_, size_, &read) != nullptr) {
+    ++number_;
+    std::size_t length = std::strlen(buffer_);
+    if (length != static_cast<std::size_t>(read)) return Result::kZeroByte;
+    const bool has_break = length > 0 && buffer_[length - 1] == '\n';
+    if (rule_ == LongLine::kRefused && !has_break && length == static_cast<std::size_t>(size_) - 1) {
+      // The buffer is full: only a line of exactly this length, whose line
+      // break comes next, is whole. Anything longer would be cut.
+      const int next = reader_.get();
+      if (next != '\n' && next != EOF) return Result::kTooLong;
+    }
+    if (buffer_[0] == '#' || buffer_[0] == '\n') continue;
+    if (has_break) buffer_[--length] = '\0';
+    return Result::kLine;
+  }
+  return std::ferror(file_) ? Result::kReadError : Result::kEnd;
+}
+
 void report_line_copy_failure() {
-  std::fprintf(stderr, "GetAttrVal: %s: ERROR: Insufficient memory.\n", time_stamp());
+  Diagnostics("GetAttrVal").error("Insufficient memory.");
 }
 
 int GetAttrVal(const char* line, char* name, std::size_t name_size, char* value, std::size_t value_size) {

@@ -1,6 +1,42 @@
 #pragma once
-// The NAME=value line of the settings files.
+// The lines of the settings files, and their NAME=value split.
 #include <cstddef>
+#include <cstdio>
+
+#include "port/text_reader.h"
+
+// What becomes of a line longer than the reader's buffer.
+enum class LongLine {
+  kInPieces,  // each piece of the buffer's size counts as a line of its own
+  kRefused,   // the file is refused at that line
+};
+
+// Reads a settings file's lines into the caller's buffer, passing over empty
+// lines and comments (a "#" first).
+class SettingsLines {
+ public:
+  enum class Result {
+    kLine,       // the buffer holds the next line, without its line break
+    kEnd,
+    kZeroByte,   // the line holds a zero byte, which would hide the rest of it
+    kTooLong,    // (LongLine::kRefused) the line does not fit the buffer
+    kReadError,  // no end of the file: the rest of it cannot be read
+  };
+
+  SettingsLines(std::FILE* file, char* buffer, int size, LongLine rule)
+      : file_(file), reader_(file), buffer_(buffer), size_(size), rule_(rule) {}
+  Result next();
+  // The number of the line last read, empty lines and comments counted.
+  int number() const { return number_; }
+
+ private:
+  std::FILE* file_;
+  port::TextReader reader_;
+  char* buffer_;
+  int size_;
+  LongLine rule_;
+  int number_ = 0;
+};
 
 // Splits a line (without its line break) into name and value: the name is the
 // text before the first "=" (leading "=" passed over), the value everything

@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "admin/common/command_line.h"
+#include "admin/common/diagnostics.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/cyclerun/notify.h"
 #include "port/env.h"
@@ -51,11 +52,9 @@ class Cycle {
   // which ends the cycle. A missing command line runs nothing.
   static bool run_command(const char* command_line) { return exec_cmd(command_line) != -1; }
 
-  // Our own refusals (a missing name, a buffer that is too small), worded
-  // like the messages for the missing commands.
-  void error(const char* detail) const {
-    std::fprintf(stderr, "cyclerun: %s: ERROR: %s is invalid.  (%s)\n", time_stamp(), path_, detail);
-  }
+  // The settings file is refused with what is wrong with it: a missing
+  // command or name, a buffer that is too small.
+  void error(const char* detail) const { Diagnostics("cyclerun").error("%s is invalid.  (%s)", path_, detail); }
 
   const char* path_;
   const SettingsStore& settings_;
@@ -117,11 +116,11 @@ void Cycle::run() {
   const char* seed = get(Setting::kSeedcmd);
   const char* essence = get(Setting::kEssencecmd);
   if (seed == nullptr) {
-    std::fprintf(stderr, "cyclerun: %s: ERROR: %s is invalid.  (seedurls command is lost.)\n", time_stamp(), path_);
+    error("seedurls command is lost.");
     return;
   }
   if (essence == nullptr) {
-    std::fprintf(stderr, "cyclerun: %s: ERROR: %s is invalid.  (essence command is lost.)\n", time_stamp(), path_);
+    error("essence command is lost.");
     return;
   }
   if (work_dir == nullptr) {

@@ -1,14 +1,14 @@
 // cyclerun: runs one gathering cycle of one gatherer from its settings file.
 #include <cstdio>
 
-#include "admin/common/exec_cmd.h"
+#include "admin/common/diagnostics.h"
 #include "admin/cyclerun/cycle.h"
 #include "admin/cyclerun/settings.h"
 #include "port/env.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "cyclerun: %s: Usage: cyclerun.exe ini_file\n", time_stamp());
+    Diagnostics("cyclerun").say("Usage: cyclerun.exe ini_file");
     return 1;
   }
   // An inherited proxy never reaches the tools; only the settings file can set one.

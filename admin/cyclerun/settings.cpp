@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "admin/common/exec_cmd.h"
+#include "admin/common/diagnostics.h"
 #include "admin/common/settings_line.h"
 #include "port/env.h"
 #include "port/stream.h"
@@ -44,7 +44,7 @@ int stored_index(const char* name) {
 }
 
 [[noreturn]] void refuse(std::FILE* file, const char* path, int line_number, const char* what) {
-  std::fprintf(stderr, "cyclerun: %s: ERROR: %s: line %d: %s\n", time_stamp(), path, line_number, what);
+  Diagnostics("cyclerun").error("%s: line %d: %s", path, line_number, what);
   std::fclose(file);
   std::exit(1);
 }
@@ -73,32 +73,17 @@ void read_settings(const char* path, SettingsStore* store) {
   std::FILE* file = port::open_file(path, "r");
   if (file == nullptr) {
     const int error = errno;
-    std::fprintf(stderr, "cyclerun: %s: ERROR: Cannot open %s (errno=%d).\n", time_stamp(), path, error);
+    Diagnostics("cyclerun").error("Cannot open %s (errno=%d).", path, error);
     std::exit(1);
   }
-  port::TextReader reader(file);
   char line[kLineBufferSize];
   char name[kNameBufferSize];
   char value[kLineBufferSize];
-  int line_number = 0;
-  int read = 0;
-  while (reader.get_line(line, sizeof line, &read) != nullptr) {
-    ++line_number;
-    std::size_t length = std::strlen(line);
-    // A zero byte would hide the rest of the line from every check below.
-    if (length != static_cast<std::size_t>(read)) refuse(file, path, line_number, "the line holds a zero byte.");
-    const bool has_break = length > 0 && line[length - 1] == '\n';
-    if (!has_break && length == sizeof line - 1) {
-      // The buffer is full: only a line of exactly this length, whose line
-      // break comes next, is whole. Anything longer would be cut.
-      const int next = reader.get();
-      if (next != '\n' && next != EOF) refuse(file, path, line_number, "the line is longer than 1559 characters.");
-    }
-    if (line[0] == '#' || line[0] == '\n') continue;
-    if (has_break) line[--length] = '\0';
-
+  SettingsLines lines(file, line, sizeof line, LongLine::kRefused);
+  SettingsLines::Result result;
+  while ((result = lines.next()) == SettingsLines::Result::kLine) {
     const int split = GetAttrVal(line, name, sizeof name, value, sizeof value);
-    if (split == kAttrNameTooLong) refuse(file, path, line_number, "the name is longer than 31 bytes.");
+    if (split == kAttrNameTooLong) refuse(file, path, lines.number(), "the name is longer than 31 bytes.");
     if (split != 0) {
       std::fclose(file);
       std::exit(1);
@@ -113,10 +98,19 @@ void read_settings(const char* path, SettingsStore* store) {
         std::exit(1);
       }
     } else {
-      std::fprintf(stderr, "cyclerun: %s: Warnig: %s is not processed.\n", time_stamp(), line);
+      Diagnostics("cyclerun").say("Warnig: %s is not processed.", line);
     }
   }
-  // A read error is no end of the file: the cycle never runs on part of its settings.
-  if (std::ferror(file)) refuse(file, path, line_number + 1, "the line cannot be read.");
+  switch (result) {
+    case SettingsLines::Result::kZeroByte:
+      refuse(file, path, lines.number(), "the line holds a zero byte.");
+    case SettingsLines::Result::kTooLong:
+      refuse(file, path, lines.number(), "the line is longer than 1559 characters.");
+    case SettingsLines::Result::kReadError:
+      // The cycle never runs on part of its settings.
+      refuse(file, path, lines.number() + 1, "the line cannot be read.");
+    default:
+      break;
+  }
   std::fclose(file);
 }

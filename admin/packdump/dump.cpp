@@ -1,10 +1,9 @@
 #include "admin/packdump/dump.h"
 
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 
 #include "admin/common/command_line.h"
+#include "admin/common/diagnostics.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/common/registry_settings.h"
 #include "admin/common/step.h"
@@ -36,29 +35,19 @@ class Dump {
   bool compose_lines();
   // Makes the new dump under its partial name; false after a message.
   bool make_dump();
-  __attribute__((format(printf, 2, 3))) void error(const char* format, ...) const;
 
+  Diagnostics diagnostics_{"packdump"};
   port::FileLock lock_;
   char probe_[kLineSize] = {};
   char templates_[kLineSize] = {};
   char compress_[kLineSize] = {};
 };
 
-void Dump::error(const char* format, ...) const {
-  std::va_list args;
-  va_start(args, format);
-  std::fprintf(stderr, "packdump: %s: ERROR: ", time_stamp());
-  std::vfprintf(stderr, format, args);
-  std::fputc('\n', stderr);
-  std::fflush(stderr);
-  va_end(args);
-}
-
 bool Dump::compose_lines() {
   char gzip[kLineSize];
   const int word = tool_word(TOOL_GZIP, "gzip", gzip, sizeof gzip);
   if (const char* refusal = path_refusal(word)) {
-    error("The gzip path %s; no command line can carry it.", refusal);
+    diagnostics_.error("The gzip path %s; no command line can carry it.", refusal);
     return false;
   }
   char body[kLineSize];
@@ -70,10 +59,11 @@ bool Dump::compose_lines() {
       compose_line(body, sizeof body, "%s -9cf < %s > %s", gzip, kTemplates, kPartial) &&
       compose_shell_line(compress_, sizeof compress_, body)) {
     if (!interpreter_may_expand(compress_)) return true;
-    error("The gzip path holds percent signs that the command interpreter would expand; no command line can carry it.");
+    diagnostics_.error(
+        "The gzip path holds percent signs that the command interpreter would expand; no command line can carry it.");
     return false;
   }
-  error("The gzip path makes a command line longer than %d bytes.", kLineSize - 1);
+  diagnostics_.error("The gzip path makes a command line longer than %d bytes.", kLineSize - 1);
   return false;
 }
 
@@ -84,13 +74,13 @@ bool Dump::make_dump() {
   port::remove_file(kTemplates);
   if (made) return true;
   port::remove_file(kPartial);
-  error("Cannot build %s (%s); %s is left as it was.", kDump, detail, kDump);
+  diagnostics_.error("Cannot build %s (%s); %s is left as it was.", kDump, detail, kDump);
   return false;
 }
 
 int Dump::run() {
   if (!port::is_readable(kProduction)) {
-    std::fprintf(stderr, "packdump: %s: ERROR: Cannot read %s.\n", time_stamp(), kProduction);
+    diagnostics_.error("Cannot read %s.", kProduction);
     return 1;
   }
   if (!compose_lines()) return 1;
@@ -98,10 +88,11 @@ int Dump::run() {
     case port::FileLock::Result::kTaken:
       break;
     case port::FileLock::Result::kHeld:
-      error("Another packdump is at work in this directory (%s is locked); %s is left to it.", kLock, kDump);
+      diagnostics_.error("Another packdump is at work in this directory (%s is locked); %s is left to it.", kLock,
+                         kDump);
       return 1;
     case port::FileLock::Result::kFailed:
-      error("Cannot take the lock %s (errno=%d); %s is left as it was.", kLock, errno, kDump);
+      diagnostics_.error("Cannot take the lock %s (errno=%d); %s is left as it was.", kLock, errno, kDump);
       return 1;
   }
   // Without a usable gzip there is no dump to make, and nothing to say.
@@ -111,7 +102,8 @@ int Dump::run() {
   if (port::replace_file(kPartial, kDump) != 0) {
     const int error_code = errno;
     port::remove_file(kPartial);
-    error("Cannot put %s in the place of %s (errno=%d); %s is left as it was.", kPartial, kDump, error_code, kDump);
+    diagnostics_.error("Cannot put %s in the place of %s (errno=%d); %s is left as it was.", kPartial, kDump,
+                       error_code, kDump);
     return 1;
   }
   return 0;

@@ -3,24 +3,10 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 
-#include "admin/common/exec_cmd.h"
 #include "port/held_open.h"
 #include "port/search_path.h"
 #include "port/stream.h"
-
-void write_diagnostic(std::FILE* out, const char* program, const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  vwrite_diagnostic(out, program, format, args);
-  va_end(args);
-}
-
-void vwrite_diagnostic(std::FILE* out, const char* program, const char* format, std::va_list args) {
-  std::fprintf(out, "%s: %s: ", program, time_stamp());
-  std::vfprintf(out, format, args);
-}
 
 int read_pid_file(const char* path, long* pid) {
   std::FILE* file = port::open_file(path, "r");
@@ -60,13 +46,13 @@ port::HoldState ask_held_open(const Diagnostics& diagnostics, const char* file, 
   const char* why = "";
   const port::HoldState state = port::held_open_for_writing(file, &why);
   if (state == port::HoldState::kCannotTell) {
-    diagnostics.say("ERROR: Cannot tell whether %s is held open for writing: %s.  %s\n", file, why, consequence);
+    diagnostics.error("Cannot tell whether %s is held open for writing: %s.  %s", file, why, consequence);
   }
   return state;
 }
 
-bool put_in_front_of_search_path(const char* program, const char* const* dirs, int count) {
+bool put_in_front_of_search_path(const Diagnostics& diagnostics, const char* const* dirs, int count) {
   if (port::prepend_search_path(dirs, count) == 0) return true;
-  write_diagnostic(stderr, program, "ERROR: Insufficient memory to set PATH.\n");
+  diagnostics.error("Insufficient memory to set PATH.");
   return false;
 }

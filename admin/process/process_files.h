@@ -1,31 +1,10 @@
 #pragma once
-// What the process-control programs share besides their settings: the
-// diagnostic line, the pid files and the framework's search path.
-#include <cstdarg>
+// What the process-control programs share besides their settings: the pid
+// files, the held-open test and the framework's search path.
 #include <cstdio>
 
+#include "admin/common/diagnostics.h"
 #include "port/held_open.h"
-
-// Writes "<program>: <time stamp>: " and the formatted text to out.
-__attribute__((format(printf, 3, 4))) void write_diagnostic(std::FILE* out, const char* program,
-                                                            const char* format, ...);
-__attribute__((format(printf, 3, 0))) void vwrite_diagnostic(std::FILE* out, const char* program,
-                                                             const char* format, std::va_list args);
-
-// The time-stamped lines of one program on standard error.
-class Diagnostics {
- public:
-  explicit Diagnostics(const char* program) : program_(program) {}
-  __attribute__((format(printf, 2, 3))) void say(const char* format, ...) const {
-    std::va_list args;
-    va_start(args, format);
-    vwrite_diagnostic(stderr, program_, format, args);
-    va_end(args);
-  }
-
- private:
-  const char* program_;
-};
 
 // Results of read_pid_file.
 constexpr int kPidFileMissing = -1;     // there is no such file
@@ -48,4 +27,4 @@ port::HoldState ask_held_open(const Diagnostics& diagnostics, const char* file, 
 
 // Puts the directories (in the system's own form) in front of the search
 // path; false, after a message of the program, when there is no memory.
-bool put_in_front_of_search_path(const char* program, const char* const* dirs, int count);
+bool put_in_front_of_search_path(const Diagnostics& diagnostics, const char* const* dirs, int count);

@@ -57,28 +57,16 @@ ReadResult ProcessSettings::read(const char* path) {
 }
 
 ReadResult ProcessSettings::read(std::FILE* file) {
-  port::TextReader reader(file);
   char line[kProcessLineSize];
   char name[kProcessLineSize];
   char value[kProcessLineSize];
-  int read = 0;
-  ReadResult result = ReadResult::kRead;
-  while (reader.get_line(line, sizeof line, &read) != nullptr) {
-    std::size_t length = std::strlen(line);
-    // A zero byte would cut the line short unseen: such a line is not taken.
-    if (length != static_cast<std::size_t>(read)) {
-      result = ReadResult::kInvalid;
-      break;
-    }
-    if (line[0] == '\n' || line[0] == '#') continue;
-    if (line[length - 1] == '\n') line[--length] = '\0';
-    if (GetAttrVal(line, name, sizeof name, value, sizeof value) != 0) {
-      result = ReadResult::kInvalid;
-      break;
-    }
+  SettingsLines lines(file, line, sizeof line, LongLine::kInPieces);
+  SettingsLines::Result result;
+  while ((result = lines.next()) == SettingsLines::Result::kLine) {
+    if (GetAttrVal(line, name, sizeof name, value, sizeof value) != 0) return ReadResult::kInvalid;
     take(line, name, value);
   }
-  // A read error is no end of the file: no program goes on with part of its settings.
-  if (result == ReadResult::kRead && std::ferror(file)) result = ReadResult::kInvalid;
-  return result;
+  // A line with a zero byte is not taken, and no program goes on with part
+  // of its settings.
+  return result == SettingsLines::Result::kEnd ? ReadResult::kRead : ReadResult::kInvalid;
 }

@@ -1,9 +1,8 @@
 #include "admin/storeseal/arguments.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "admin/common/exec_cmd.h"
+#include "admin/common/diagnostics.h"
 
 namespace {
 
@@ -27,8 +26,7 @@ bool parse_arguments(int argc, char** argv, SealArguments* arguments) {
     fits = true;
   }
   if (!fits) {
-    std::fprintf(stderr, "storeseal: %s: Usage: storeseal.exe [--save-space] GathererIDString Directory\n",
-                 time_stamp());
+    Diagnostics("storeseal").say("Usage: storeseal.exe [--save-space] GathererIDString Directory");
   }
   return fits;
 }

@@ -4,7 +4,6 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "admin/common/exec_cmd.h"
 #include "port/checked_close.h"
 #include "port/env.h"
 #include "port/stream.h"
@@ -26,15 +25,12 @@ void SealOutput::close_log() {
 }
 
 void SealOutput::lost(const char* what, int error) {
-  std::fprintf(stderr, "storeseal: %s: ERROR: Cannot write to %s (errno=%d).\n", time_stamp(), what, error);
-  std::fflush(stderr);
+  diagnostics_.error("Cannot write to %s (errno=%d).", what, error);
 }
 
-void SealOutput::to_log(const char* prefix, const char* format, std::va_list args) {
+void SealOutput::to_log(const char* kind, const char* format, std::va_list args) {
   if (log_ == nullptr || !product_mode_) return;
-  std::fprintf(log_, "storeseal: %s: %s", time_stamp(), prefix);
-  std::vfprintf(log_, format, args);
-  std::fputc('\n', log_);
+  diagnostics_.vline(log_, kind, format, args);
   // A run that is cut short keeps every line it wrote.
   if (port::flush_checked(log_) != 0 && !log_lost_) {
     log_lost_ = true;
@@ -71,11 +67,15 @@ void SealOutput::error(const char* format, ...) {
   va_start(args, format);
   std::va_list twin;
   va_copy(twin, args);
-  std::fprintf(stderr, "storeseal: %s: ERROR: ", time_stamp());
-  std::vfprintf(stderr, format, args);
-  std::fputc('\n', stderr);
-  std::fflush(stderr);
-  to_log("ERROR: ", format, twin);
+  diagnostics_.vline(stderr, kErrorKind, format, args);
+  to_log(kErrorKind, format, twin);
   va_end(twin);
+  va_end(args);
+}
+
+void SealOutput::say(const char* format, ...) const {
+  std::va_list args;
+  va_start(args, format);
+  diagnostics_.vline(stderr, "", format, args);
   va_end(args);
 }

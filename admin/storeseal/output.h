@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "admin/common/diagnostics.h"
+
 class SealOutput {
  public:
   SealOutput() = default;
@@ -25,13 +27,15 @@ class SealOutput {
   __attribute__((format(printf, 2, 3))) void log_only(const char* format, ...);
   // "storeseal: STAMP: ERROR: TEXT" on standard error and in the log.
   __attribute__((format(printf, 2, 3))) void error(const char* format, ...);
+  // "storeseal: STAMP: TEXT" on standard error alone.
+  __attribute__((format(printf, 2, 3))) void say(const char* format, ...) const;
 
  private:
-  void to_log(const char* prefix, const char* format, std::va_list args);
+  void to_log(const char* kind, const char* format, std::va_list args);
   // A write that did not reach its file is told once on standard error.
   void lost(const char* what, int error);
 
-
+  Diagnostics diagnostics_{"storeseal"};
   std::FILE* log_ = nullptr;
   bool product_mode_ = false;
   bool log_lost_ = false;

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "admin/common/command_line.h"
-#include "admin/common/exec_cmd.h"
 #include "admin/common/step.h"
 #include "admin/storeseal/output.h"
 #include "admin/storeseal/statistics.h"
@@ -89,20 +88,18 @@ class Seal {
 
 bool Seal::enter_directory() {
   if (port::ends_in_half_character(args_.directory)) {
-    std::fprintf(stderr, "storeseal: %s: ERROR: The directory %s %s.\n", time_stamp(), args_.directory,
-                 path_refusal(kPathHalfCharacter));
+    out_.error("The directory %s %s.", args_.directory, path_refusal(kPathHalfCharacter));
     return false;
   }
   port::FileInfo info;
   if (port::file_stat(args_.directory, &info) != 0 || !info.is_directory) {
-    std::fprintf(stderr, "storeseal: %s: %s is not a directory\n", time_stamp(), args_.directory);
+    out_.say("%s is not a directory", args_.directory);
     return false;
   }
   // A directory that cannot be entered must not leave the run in the one it
   // was started in.
   if (port::change_dir(args_.directory) != 0) {
-    std::fprintf(stderr, "storeseal: %s: ERROR: Cannot change into %s (errno=%d); nothing was changed.\n",
-                 time_stamp(), args_.directory, errno);
+    out_.error("Cannot change into %s (errno=%d); nothing was changed.", args_.directory, errno);
     return false;
   }
   return true;
@@ -110,17 +107,15 @@ bool Seal::enter_directory() {
 
 bool Seal::gathered_databases_readable() {
   if (!port::is_readable(kWorking)) {
-    std::fprintf(stderr, "storeseal: %s: ERROR: %s is not present in the current directory.\n", time_stamp(),
-                 kWorking);
-    std::fprintf(stderr, "storeseal: %s: Perhaps your Gatherer did not generate a database.\n", time_stamp());
+    out_.error("%s is not present in the current directory.", kWorking);
+    out_.say("Perhaps your Gatherer did not generate a database.");
     return false;
   }
   // Refreshed templates that cannot be read could be neither consolidated
   // nor given up.
   refresh_ = port::exists(kRefresh);
   if (refresh_ && !port::is_readable(kRefresh)) {
-    std::fprintf(stderr, "storeseal: %s: ERROR: %s cannot be read (errno=%d); nothing was changed.\n", time_stamp(),
-                 kRefresh, errno);
+    out_.error("%s cannot be read (errno=%d); nothing was changed.", kRefresh, errno);
     return false;
   }
   return true;

@@ -21,7 +21,7 @@ namespace {
 using lxt::Record;
 using lxt::RunResult;
 
-const char* const kTools[] = {"linkprune", "agecull", "keybuild", "seedurls", "essence", "storeseal"};
+const std::vector<std::string> kTools{"linkprune", "agecull", "keybuild", "seedurls", "essence", "storeseal"};
 
 const char kUrls[] = "http://www.example.jp/\nhttp://www.example.jp/a b.html\n";
 
@@ -36,21 +36,6 @@ bool matches(const std::string& text, const std::string& pattern) {
   return std::regex_search(text, std::regex(pattern));
 }
 
-// A catalogue of our own for the tests: plain texts with ten-character identifiers.
-const char kCatalogue[] =
-    "# test catalogue\n"
-    "LXC_MSG_001\nLXCM001-E:wrong use (detail %d)\n"
-    "LXC_MSG_002\nLXCM002-E:%s failed (%d)\n"
-    "LXC_MSG_003\nLXCM003-E:no memory\n"
-    "LXC_MSG_016\nLXCM016-E:the cycle lock is held\n"
-    "LXC_MSG_019NT\nLXCM019-E:the search service is not started\n"
-    "LXC_MSG_020NT\nLXCM020-E:time-out\n"
-    "LXC_MSG_021\nLXCM021-E:cannot create %s (errno %d)\n"
-    "LXC_MSG_022\nLXCM022-E:cannot remove %s (errno %d)\n"
-    "LXC_MSG_601\nLXCM601-I:notice accepted\n"
-    "LXC_MSG_610\nLXCM610-I:notice answered\n";
-
-using lxt::reg_string;
 using lxt::Peer;
 
 // The machine-readable comment line of a message page.
@@ -62,24 +47,18 @@ const std::string kPrefix = "cyclerun: [0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2}: ";
 class Cycle : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_.mkdir("tools");
     dir_.mkdir("data");
     dir_.mkdir("work");
-    for (const char* tool : kTools) lxt::install_double("lxrecord", dir_.file("tools"), tool);
     dir_.write("work/gatherinput", kUrls);
-    dir_.mkdir("inst");
-    dir_.mkdir("inst/lib");
-    dir_.write("inst/lib/lorvex.msg", kCatalogue);
+    install_.install_tools(kTools);
+    install_.write_catalogue();
     registry(Peer::closed_port());
   }
 
-  // The installation in inst/ and the search service's command port.
+  // The search service's command port (none: -1).
   void registry(int command_port, const std::string& extra_env_info = "") {
-    ASSERT_TRUE(registry_.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName]\n"
-                                "\"Path00\"=" + reg_string(dir_.host("inst")) + "\n\n"
-                                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo]\n" +
-                                (command_port >= 0 ? "\"CgiPortNo\"=" + lxt::reg_dword(command_port) + "\n" : "") +
-                                extra_env_info));
+    ASSERT_TRUE(install_.write_registry((command_port >= 0 ? lxt::Installation::command_port(command_port) : "") +
+                                        extra_env_info));
   }
 
   std::string data() const { return dir_.host("data"); }
@@ -93,7 +72,7 @@ class Cycle : public ::testing::Test {
            "agecullcmd=agecull.exe PRODUCTION.gdbm\n" + "keybuildcmd=keybuild.exe a b\n" +
            "seedcmd=seedurls.exe\n" + "essencecmd=essence.exe --max-deletions=100 x\n" +
            // By its path: the real storeseal beside cyclerun would be found first.
-           "storesealcmd=" + lxt::host_join(dir_.file("tools"), lxt::exe_name("storeseal")) + " gid " + data() + "\n";
+           "storesealcmd=" + install_.tool("storeseal") + " gid " + data() + "\n";
   }
 
   // Writes work/cyclerun.ini and returns its path as the program sees it.
@@ -106,7 +85,7 @@ class Cycle : public ::testing::Test {
     std::vector<std::string> argv{lxt::program("cyclerun")};
     argv.insert(argv.end(), args.begin(), args.end());
     for (auto& change : lxt::journal_env(dir_.file("journal"), env_names_)) options.env.push_back(change);
-    options.search_dirs.push_back(dir_.file("tools"));
+    options.search_dirs.push_back(install_.tools_dir());
     options.cwd = dir_.path();
     // Text written by the Windows build has CR LF line ends.
     return lxt::run_text(argv, options);
@@ -125,7 +104,7 @@ class Cycle : public ::testing::Test {
   }
 
   lxt::TempDir dir_;
-  lxt::Registry registry_;
+  lxt::Installation install_{dir_};
   std::string env_names_;
   mutable std::vector<Record> journal_cache_;
 };
@@ -551,8 +530,7 @@ TEST_F(Notice, ServiceNotRunningAndPortNotConfigured) {
   EXPECT_FALSE(lock_exists());
 
   dir_.write("work/gatherinput", kUrls);
-  ASSERT_TRUE(registry_.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName]\n"
-                              "\"Path00\"=" + reg_string(dir_.host("inst")) + "\n"));
+  ASSERT_TRUE(install_.write_registry(lxt::RegistryKeys{.path00 = install_.path(), .env_info = std::nullopt}));
   const RunResult no_key = cyclerun({settings(base_settings())});
   EXPECT_TRUE(no_key.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM002-E RegOpenKeyEx,2"))) << no_key.out;
 }
@@ -581,12 +559,12 @@ TEST_F(Notice, AKillWhileAnyToolRunsLeavesNothingThatBlocksTheNextCycle) {
   // storeseal is named by its path: the killing one stands in its place there.
   const std::string settings_text = [&] {
     std::string text = base_settings();
-    const std::string recorded = lxt::host_join(dir_.file("tools"), lxt::exe_name("storeseal"));
+    const std::string recorded = install_.tool("storeseal");
     text.replace(text.find(recorded), recorded.size(), lxt::host_path(killer_storeseal));
     return text;
   }();
   std::filesystem::remove(killer_storeseal);
-  for (const char* tool : kTools) {
+  for (const std::string& tool : kTools) {
     SCOPED_TRACE(tool);
     dir_.write("work/gatherinput", kUrls);
     const std::string killer = lxt::install_double("lxkill", dir_.file("killers"), tool);
@@ -634,7 +612,7 @@ TEST_F(Notice, ToldToEndWhileTheServiceIsSilentItFreesTheLock) {
     dir_.write("work/gatherinput", kUrls);
     lxt::RunOptions run_options;
     run_options.env = lxt::journal_env(dir_.file("journal"));
-    run_options.search_dirs.push_back(dir_.file("tools"));
+    run_options.search_dirs.push_back(install_.tools_dir());
     run_options.cwd = dir_.path();
     lxt::Background cycle({lxt::program("cyclerun"), settings(base_settings())}, run_options);
     ASSERT_TRUE(silent.wait_request());
@@ -659,8 +637,7 @@ TEST_F(Notice, HeldLockKeepsTheNoticeBack) {
 }
 
 TEST_F(Notice, LockThatCannotBeCreated) {
-  ASSERT_TRUE(registry_.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName]\n"
-                              "\"Path00\"=" + reg_string(dir_.host("no-such-dir")) + "\n"));
+  ASSERT_TRUE(install_.write_registry(lxt::RegistryKeys{.path00 = dir_.host("no-such-dir"), .env_info = std::nullopt}));
   const RunResult result = cyclerun({settings(base_settings())});
   EXPECT_EQ(result.status, 0);
   // The installation has no catalogue either: the catalogue's own message is the only output.
@@ -670,13 +647,10 @@ TEST_F(Notice, LockThatCannotBeCreated) {
 
 TEST_F(Notice, InstallationWrittenWithBackslashes) {
   // Windows paths come with backslashes; the lock and the catalogue are found all the same.
-  const std::string install = lxt::backslashed(dir_.host("inst"));
   lxt::Peer peer(Peer::answering("0"));
   ASSERT_NE(peer.port(), 0);
-  ASSERT_TRUE(registry_.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName]\n"
-                              "\"Path00\"=" + reg_string(install) + "\n\n"
-                              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo]\n"
-                              "\"CgiPortNo\"=" + lxt::reg_dword(peer.port()) + "\n"));
+  ASSERT_TRUE(install_.write_registry(
+      {.path00 = lxt::backslashed(install_.path()), .env_info = lxt::Installation::command_port(peer.port())}));
   dir_.write("inst/.lxQ71K58R03lock", "");
   const RunResult held = cyclerun({settings(base_settings())});
   EXPECT_TRUE(held.out.starts_with("Content-Type: text/html\n\n" + comment("LXCM016-E"))) << held.out;
@@ -749,7 +723,7 @@ TEST_F(Notice, ManyCyclesEndingAtOnceSendOneNoticeAtATime) {
       options.timeout = std::chrono::minutes(5);
       options.set("LXT_STORESEAL_PIDFILE", dir_.host("ready/" + std::to_string(i)));
       options.set("LXT_STORESEAL_UNTIL", dir_.host("go"));
-      options.search_dirs.push_back(dir_.file("tools"));
+      options.search_dirs.push_back(install_.tools_dir());
       options.cwd = dir_.path();
       results[i] = lxt::run({lxt::program("cyclerun"), settings_paths[i]}, options);
       ended[i] = true;
@@ -809,7 +783,7 @@ TEST_F(Notice, ManyCyclesEndingAtOnceSendOneNoticeAtATime) {
 }
 
 TEST_F(Notice, MissingInstallationIsReportedFromTheRegistry) {
-  ASSERT_TRUE(registry_.write("REGEDIT4\n"));
+  ASSERT_TRUE(install_.write_registry(lxt::RegistryKeys{}));
   const RunResult result = cyclerun({settings(base_settings())});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out.find("Content-Type: text/html\n\n" +

@@ -131,12 +131,9 @@ class FinishingFaults : public Faults {
   void SetUp() override {
     Faults::SetUp();
     if (IsSkipped()) return;
-    dir_.mkdir("tools");
     dir_.mkdir("data");
-    for (const char* tool : {"storetidy", "storejoin", "keybuild", "dbmtool", "gzip", "perl", "ridOrizIdor"}) {
-      lxt::install_double("lxrecord", dir_.file("tools"), tool);
-    }
-    ASSERT_TRUE(registry_.write("REGEDIT4\n"));
+    install_.install_tools({"storetidy", "storejoin", "keybuild", "dbmtool", "gzip", "perl", "ridOrizIdor"});
+    ASSERT_TRUE(install_.write_registry(lxt::RegistryKeys{}));
   }
 
   void gathered() const {
@@ -157,7 +154,7 @@ class FinishingFaults : public Faults {
                    {"LXG_STARTMODE", "LX"},
                    {"KESTREL_GATHERER_LOGFILE", dir_.file("log")}};
     options.env.insert(options.env.end(), env.begin(), env.end());
-    options.search_dirs.push_back(dir_.file("tools"));
+    options.search_dirs.push_back(install_.tools_dir());
     return options;
   }
 
@@ -169,7 +166,7 @@ class FinishingFaults : public Faults {
     return names;
   }
 
-  lxt::Registry registry_;
+  lxt::Installation install_{dir_};
 };
 
 TEST_P(FinishingFaults, StoresealLosesNoDatabaseAndSaysWhatFailed) {
@@ -229,27 +226,15 @@ TEST_P(FinishingFaults, PackdumpKeepsTheOldDumpUntilAWholeNewOneReplacesIt) {
 // ---- cyclerun -----------------------------------------------------------------
 
 TEST_P(Faults, CyclerunLeavesNoLockAndReportsWhatItCouldNotDo) {
-  dir_.mkdir("tools");
-  for (const char* tool : {"linkprune", "agecull", "keybuild", "seedurls", "essence", "storeseal"}) {
-    lxt::install_double("lxrecord", dir_.file("tools"), tool);
-  }
-  dir_.mkdir("inst");
-  dir_.mkdir("inst/lib");
-  dir_.write("inst/lib/lorvex.msg",
-             "LXC_MSG_016\nLXCM016-E:the cycle lock is held\n"
-             "LXC_MSG_019NT\nLXCM019-E:the search service is not started\n"
-             "LXC_MSG_021\nLXCM021-E:cannot create %s (errno %d)\n"
-             "LXC_MSG_022\nLXCM022-E:cannot remove %s (errno %d)\n");
-  lxt::Registry registry;
+  lxt::Installation install(dir_);
+  install.install_tools({"linkprune", "agecull", "keybuild", "seedurls", "essence", "storeseal"});
+  install.write_catalogue();
   // Nothing listens at the command port: the cycle ends with the page that says so.
-  ASSERT_TRUE(registry.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName]\n"
-                             "\"Path00\"=" + lxt::reg_string(dir_.host("inst")) + "\n\n"
-                             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo]\n"
-                             "\"CgiPortNo\"=" + lxt::reg_dword(lxt::Peer::closed_port()) + "\n"));
+  ASSERT_TRUE(install.write_registry(lxt::Installation::command_port(lxt::Peer::closed_port())));
   const std::string settings = "Data-Directory=" + dir_.file("data") + "\nWorking-Directory=" + dir_.file("work") +
                                "\nGatherer-Name=demo\nlinkprunecmd=linkprune.exe\nagecullcmd=agecull.exe\n"
                                "keybuildcmd=keybuild.exe\nseedcmd=seedurls.exe\nessencecmd=essence.exe\n"
-                               "storesealcmd=" + dir_.file("tools/storeseal") + "\n";
+                               "storesealcmd=" + install.tool("storeseal") + "\n";
   Path path;
   path.kinds = {"open", "read", "write", "close", "unlink", "chmod", "spawn", "socket", "connect"};
   path.prepare = [&] {
@@ -269,7 +254,7 @@ TEST_P(Faults, CyclerunLeavesNoLockAndReportsWhatItCouldNotDo) {
     lxt::RunOptions options;
     options.env = lxt::journal_env(dir_.file("journal"));
     options.env.insert(options.env.end(), env.begin(), env.end());
-    options.search_dirs.push_back(dir_.file("tools"));
+    options.search_dirs.push_back(install.tools_dir());
     options.cwd = dir_.path();
     RunResult result = lxt::run({lxt::program("cyclerun"), dir_.file("settings.ini")}, options);
     page = result.out;
@@ -316,8 +301,7 @@ TEST_P(Faults, LaunchCrawlerRecordsItsGathererOrRunsNone) {
   dir_.mkdir("home/gatherers/demo");
   const std::string perl = lxt::install_double("lxrecord", dir_.file("home/bin"), "perl");
   lxt::Registry registry;
-  ASSERT_TRUE(registry.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo]\n"
-                             "\"PerlPath\"=" + lxt::reg_string(perl) + "\n"));
+  ASSERT_TRUE(registry.write(lxt::RegistryKeys{.path00 = std::nullopt, .env_info = "\"PerlPath\"=" + lxt::reg_string(perl) + "\n"}));
   const std::string settings = "GATHERER_NAME=demo\nKESTREL_HOME=" + dir_.file("home") + "\n";
   Path path;
   path.kinds = {"open", "read", "write", "close", "unlink", "spawn"};

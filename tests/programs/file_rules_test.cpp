@@ -29,21 +29,18 @@ const std::string kHalf = "\xE5\x8F\x8E";
 class FileRules : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* d : {"out", "in", "in/tools", "in/inst", "in/inst/lib", "in/data", "in/work", "in/home",
-                          "in/home/gatherers", "in/home/gatherers/demo", "in/home/lib", "in/home/lib/gatherer"}) {
+    for (const char* d : {"out", "in/data", "in/work", "in/home/gatherers/demo", "in/home/lib/gatherer"}) {
       dir_.mkdir(d);
     }
-    for (const char* tool : {"linkprune", "seedurls", "essence", "storetidy", "storejoin", "keybuild", "dbmtool",
-                             "gzip", "perl", "ridOrizIdor", "vezURUduvev"}) {
-      lxt::install_double("lxrecord", dir_.file("in/tools"), tool);
-    }
+    install_.install_tools({"linkprune", "seedurls", "essence", "storetidy", "storejoin", "keybuild", "dbmtool",
+                            "gzip", "perl", "ridOrizIdor", "vezURUduvev"});
     registry("");
   }
 
   void registry(const std::string& env_info) {
-    ASSERT_TRUE(registry_.write(reg_text_ = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName]\n"
-                                "\"Path00\"=" + lxt::reg_string(dir_.host("in/inst")) +
-                                "\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo]\n" + env_info));
+    const lxt::RegistryKeys keys{.path00 = install_.path(), .env_info = env_info};
+    reg_text_ = lxt::registry_text(keys);
+    ASSERT_TRUE(install_.write_registry(keys));
   }
 
   // The gatherer's files as each run finds them; `half` ends that key's value in half a character.
@@ -60,7 +57,7 @@ class FileRules : public ::testing::Test {
                                      "GATHERER_PORT=8500\n");
     dir_.write("in/work/gatherinput", "http://www.example.jp/\n");
     dir_.write("in/home/gatherers/demo/Gatherer.pid", "0\n");
-    dir_.write("in/inst/lib/lorvex.msg", "LXC_MSG_019NT\nLXCM019-E:the search service is not started\n");
+    install_.write_catalogue();
     for (const char* db : {"WORKING", "PRODUCTION"}) dir_.write("in/data/" + std::string(db) + ".gdbm", "db\n");
     dir_.write("in/data/All-Templates.gz", "dump\n");
     dir_.write("in/registry.reg", reg_text_);
@@ -94,7 +91,7 @@ class FileRules : public ::testing::Test {
     options.set("LXT_STOREJOIN_CREATE", "storeseal.gdbm").set("LXT_KEYBUILD_CREATE", "INDEX.gdbm,MD5.gdbm");
     options.set("LXG_STARTMODE", "LX");
     options.set("KESTREL_GATHERER_LOGFILE", dir_.host("in/data/log"));
-    options.search_dirs.push_back(dir_.file("in/tools"));
+    options.search_dirs.push_back(install_.tools_dir());
     options.cwd = program == "packdump" ? dir_.file("in/data") : dir_.path();
     options.timeout = std::chrono::milliseconds(30000);
     lxt::RunResult result = lxt::run_text(argv, options);
@@ -117,7 +114,7 @@ class FileRules : public ::testing::Test {
   }
 
   lxt::TempDir dir_;
-  lxt::Registry registry_;
+  lxt::Installation install_{dir_, "in"};
   std::string reg_text_;
 };
 

@@ -298,110 +298,153 @@ std::string host_join(const std::string& posix_dir, const std::string& name) {
 
 // ---- running -------------------------------------------------------------
 
+namespace {
+
+// One run of a program: start() it with pipes for its standard streams,
+// pump() its input in and its output out until it ends or its time is up (it
+// is killed then), reap() its exit status.
+class Running {
+ public:
+  Running(const RunOptions& options, RunResult* result) : options_(options), result_(result) {}
+  bool start(const std::vector<std::string>& argv);  // false, with a test failure, when it cannot start
+  void pump();
+  void reap();
+
+ private:
+  bool ended();        // without waiting
+  bool serve_pipes();  // one short wait for the pipes; false when they cannot be waited for
+  void feed(short events);
+  void input_done();  // the input is written: its pipe is closed, or kept open unpolled
+  static void drain(Fd& pipe, std::string& into);  // what the pipe holds now; closed at its end
+
+  const RunOptions& options_;
+  RunResult* result_;
+  pid_t pid_ = -1;
+  std::optional<int> wait_status_;
+  Fd out_, err_, in_, kept_in_;  // our ends of the program's standard streams
+  std::string input_;
+  size_t written_ = 0;
+};
+
+bool Running::start(const std::vector<std::string>& argv) {
+  Fd out_w, err_w, in_r;
+  make_pipe(out_, out_w);
+  make_pipe(err_, err_w);
+  if (options_.stdin_data) {
+    make_pipe(in_r, in_);
+  } else {
+    in_r.fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  }
+  if (options_.stdout_closed) out_.reset();
+  if (options_.stderr_closed) err_.reset();
+  const Spawned s = spawn(argv, options_, in_r.fd, out_w.fd, err_w.fd);
+  if (s.pid < 0) {
+    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(s.error);
+    result_->err = std::strerror(s.error);
+    return false;
+  }
+  pid_ = s.pid;
+  for (Fd* f : {&out_, &err_, &in_}) {
+    if (f->fd >= 0) ::fcntl(f->fd, F_SETFL, ::fcntl(f->fd, F_GETFL) | O_NONBLOCK);
+  }
+  input_ = options_.stdin_data.value_or("");
+  if (in_.fd >= 0 && input_.empty()) input_done();
+  return true;
+}
+
+void Running::pump() {
+  const auto deadline = std::chrono::steady_clock::now() + options_.timeout;
+  while (out_.fd >= 0 || err_.fd >= 0) {
+    if (ended()) break;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill_program(pid_, is_wine() && !options_.native);
+      result_->timed_out = true;
+      reap();
+      break;
+    }
+    if (!serve_pipes()) break;
+  }
+  // Whatever the program wrote is in the pipes now; a grandchild that
+  // inherited them (a daemon, the Wine server) must not keep us waiting.
+  if (out_.fd >= 0) drain(out_, result_->out);
+  if (err_.fd >= 0) drain(err_, result_->err);
+}
+
+void Running::reap() {
+  int status = 0;
+  while (!wait_status_) {
+    if (::waitpid(pid_, &status, 0) == pid_) wait_status_ = status;
+    else if (errno != EINTR) break;
+  }
+  result_->status = wait_status_ ? decode_status(*wait_status_) : -1;
+}
+
+bool Running::ended() {
+  int status = 0;
+  if (!wait_status_ && ::waitpid(pid_, &status, WNOHANG) == pid_) wait_status_ = status;
+  return wait_status_.has_value();
+}
+
+bool Running::serve_pipes() {
+  pollfd p[3];
+  int n = 0;
+  if (out_.fd >= 0) p[n++] = {out_.fd, POLLIN, 0};
+  if (err_.fd >= 0) p[n++] = {err_.fd, POLLIN, 0};
+  if (in_.fd >= 0) p[n++] = {in_.fd, POLLOUT, 0};
+  // Short polls, so that the end of the program is noticed even when a
+  // grandchild holds the pipes open.
+  const int ready = ::poll(p, n, 50);
+  if (ready < 0) return errno == EINTR;
+  for (int i = 0; i < n && ready > 0; ++i) {
+    if (p[i].revents == 0) continue;
+    if (p[i].fd == out_.fd) drain(out_, result_->out);
+    else if (p[i].fd == err_.fd) drain(err_, result_->err);
+    else if (p[i].fd == in_.fd) feed(p[i].revents);
+  }
+  return true;
+}
+
+void Running::drain(Fd& pipe, std::string& into) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(pipe.fd, buffer, sizeof buffer);
+    if (n > 0) {
+      into.append(buffer, static_cast<size_t>(n));
+      continue;
+    }
+    if (n == 0) pipe.reset();
+    if (n == 0 || errno != EINTR) return;  // the end, or (EAGAIN) nothing more now
+  }
+}
+
+void Running::feed(short events) {
+  if (events & (POLLERR | POLLHUP)) {
+    in_.reset();
+    return;
+  }
+  const ssize_t n = ::write(in_.fd, input_.data() + written_, input_.size() - written_);
+  if (n > 0) written_ += static_cast<size_t>(n);
+  else if (n < 0 && errno != EAGAIN && errno != EINTR) in_.reset();
+  if (written_ >= input_.size()) input_done();
+}
+
+void Running::input_done() {
+  if (options_.keep_stdin_open) kept_in_.fd = std::exchange(in_.fd, -1);
+  in_.reset();
+}
+
+}  // namespace
+
 RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
   RunResult result;
   if (argv.empty()) {
     ADD_FAILURE() << "lxt::run without a program";
     return result;
   }
-  Fd out_r, out_w, err_r, err_w, in_r, in_w;
-  make_pipe(out_r, out_w);
-  make_pipe(err_r, err_w);
-  if (options.stdin_data) {
-    make_pipe(in_r, in_w);
-  } else {
-    in_r.fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  }
-  if (options.stdout_closed) out_r.reset();
-  if (options.stderr_closed) err_r.reset();
-  Spawned s = spawn(argv, options, in_r.fd, out_w.fd, err_w.fd);
-  in_r.reset();
-  out_w.reset();
-  err_w.reset();
-  if (s.pid < 0) {
-    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(s.error);
-    result.err = std::strerror(s.error);
-    return result;
-  }
-  for (Fd* f : {&out_r, &err_r, &in_w})
-    if (f->fd >= 0) ::fcntl(f->fd, F_SETFL, ::fcntl(f->fd, F_GETFL) | O_NONBLOCK);
-
-  const std::string input = options.stdin_data.value_or("");
-  size_t written = 0;
-  // With keep_stdin_open the written-out pipe is kept here, unpolled.
-  Fd kept_stdin;
-  auto stdin_done = [&] {
-    if (options.keep_stdin_open) kept_stdin.fd = std::exchange(in_w.fd, -1);
-    in_w.reset();
-  };
-  if (in_w.fd >= 0 && input.empty()) stdin_done();
-
-  const auto deadline = std::chrono::steady_clock::now() + options.timeout;
-  bool exited = false;
-  int wait_status = 0;
-  char buf[65536];
-  auto drain = [&](Fd& fd, std::string& into) {
-    for (;;) {
-      ssize_t n = ::read(fd.fd, buf, sizeof buf);
-      if (n > 0) {
-        into.append(buf, static_cast<size_t>(n));
-        continue;
-      }
-      if (n == 0) fd.reset();            // end of the stream
-      else if (errno == EINTR) continue;
-      return;                             // EAGAIN: nothing more now
-    }
-  };
-  while (out_r.fd >= 0 || err_r.fd >= 0) {
-    if (!exited) {
-      pid_t w = ::waitpid(s.pid, &wait_status, WNOHANG);
-      if (w == s.pid) exited = true;
-    }
-    if (exited) {
-      // Whatever the child wrote is in the pipes now; a grandchild that
-      // inherited them (a daemon, the Wine server) must not keep us waiting.
-      if (out_r.fd >= 0) drain(out_r, result.out);
-      if (err_r.fd >= 0) drain(err_r, result.err);
-      break;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      kill_program(s.pid, is_wine() && !options.native);
-      result.timed_out = true;
-      while (::waitpid(s.pid, &wait_status, 0) < 0 && errno == EINTR) {
-      }
-      exited = true;
-      continue;
-    }
-    pollfd p[3];
-    int n = 0;
-    if (out_r.fd >= 0) p[n++] = {out_r.fd, POLLIN, 0};
-    if (err_r.fd >= 0) p[n++] = {err_r.fd, POLLIN, 0};
-    if (in_w.fd >= 0) p[n++] = {in_w.fd, POLLOUT, 0};
-    // Short polls so that the end of the child is noticed even when a
-    // grandchild holds the pipes open.
-    int r = ::poll(p, n, 50);
-    if (r < 0 && errno != EINTR) break;
-    for (int i = 0; i < n && r > 0; ++i) {
-      if (!p[i].revents) continue;
-      if (p[i].fd == out_r.fd) drain(out_r, result.out);
-      else if (p[i].fd == err_r.fd) drain(err_r, result.err);
-      else if (p[i].fd == in_w.fd) {
-        if (p[i].revents & (POLLERR | POLLHUP)) {
-          in_w.reset();
-          continue;
-        }
-        ssize_t w = ::write(in_w.fd, input.data() + written, input.size() - written);
-        if (w > 0) written += static_cast<size_t>(w);
-        else if (w < 0 && errno != EAGAIN && errno != EINTR) in_w.reset();
-        if (written >= input.size()) stdin_done();
-      }
-    }
-  }
-  if (!exited) {
-    while (::waitpid(s.pid, &wait_status, 0) < 0 && errno == EINTR) {
-    }
-  }
-  result.status = decode_status(wait_status);
+  Running running(options, &result);
+  if (!running.start(argv)) return result;
+  running.pump();
+  running.reap();
   return result;
 }
 
@@ -633,6 +676,14 @@ std::string reg_dword(int value) {
 
 namespace {
 const char kSystemKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA";
+const char kProductKey[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\";
+}  // namespace
+
+std::string registry_text(const RegistryKeys& keys) {
+  std::string text = "REGEDIT4\n\n";
+  if (keys.path00) text += kProductKey + std::string("PathName]\n\"Path00\"=") + reg_string(*keys.path00) + "\n\n";
+  if (keys.env_info) text += kProductKey + std::string("EnvInfo]\n") + *keys.env_info;
+  return text;
 }
 
 Registry::Registry() = default;
@@ -671,6 +722,40 @@ bool Registry::write(const std::string& reg_text, bool utf16) {
   return true;
 }
 
+// ---- a test installation ------------------------------------------------------
+
+const char kTestCatalogue[] =
+    "# test catalogue\n"
+    "LXC_MSG_001\nLXCM001-E:wrong use (detail %d)\n"
+    "LXC_MSG_002\nLXCM002-E:%s failed (%d)\n"
+    "LXC_MSG_003\nLXCM003-E:no memory\n"
+    "LXC_MSG_016\nLXCM016-E:the cycle lock is held\n"
+    "LXC_MSG_019NT\nLXCM019-E:the search service is not started\n"
+    "LXC_MSG_020NT\nLXCM020-E:time-out\n"
+    "LXC_MSG_021\nLXCM021-E:cannot create %s (errno %d)\n"
+    "LXC_MSG_022\nLXCM022-E:cannot remove %s (errno %d)\n"
+    "LXC_MSG_601\nLXCM601-I:notice accepted\n"
+    "LXC_MSG_610\nLXCM610-I:notice answered\n";
+
+Installation::Installation(const TempDir& dir, const std::string& root)
+    : dir_(dir), root_(root.empty() ? "" : root + "/") {}
+
+std::string Installation::file(const std::string& name) const { return dir_.file(root_ + name); }
+std::string Installation::path() const { return host_path(file("inst")); }
+std::string Installation::tools_dir() const { return file("tools"); }
+std::string Installation::tool(const std::string& name) const { return host_join(tools_dir(), exe_name(name)); }
+
+std::string Installation::command_port(int port) { return "\"CgiPortNo\"=" + reg_dword(port) + "\n"; }
+
+void Installation::write_catalogue(const std::string& text) const {
+  fs::create_directories(file("inst/lib"));
+  write_file(file("inst/lib/lorvex.msg"), text);
+}
+
+void Installation::install_tools(const std::vector<std::string>& names) const {
+  fs::create_directories(tools_dir());
+  for (const std::string& name : names) install_double("lxrecord", tools_dir(), name);
+}
 
 // ---- journal ---------------------------------------------------------------
 

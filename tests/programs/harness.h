@@ -203,6 +203,14 @@ std::string reg_string(const std::string& text);
 // A number as registry file data: "dword:0000abcd".
 std::string reg_dword(int value);
 
+// The system's own registry keys; a key left out is not written.
+struct RegistryKeys {
+  std::optional<std::string> path00;    // PathName's Path00: the installation directory as the programs see it
+  std::optional<std::string> env_info;  // EnvInfo's value lines ("\"PerlPath\"=...\n" ...)
+};
+// The keys as the text of a registry file.
+std::string registry_text(const RegistryKeys& keys);
+
 // The per-machine registry the programs read. Natively a registry file named
 // by LORVEX_REGISTRY, which write() sets in this test process so that later
 // runs inherit it; under Wine the prefix's registry, where write() first
@@ -217,9 +225,50 @@ class Registry {
   // file is what the registry editor exports: the Shift_JIS text in UTF-16LE
   // after a byte order mark.
   bool write(const std::string& reg_text, bool utf16 = false);
+  bool write(const RegistryKeys& keys) { return write(registry_text(keys)); }
 
  private:
   TempDir dir_;
+};
+
+// ---- a test installation ------------------------------------------------------
+
+// The catalogue the tests install: for each key the programs issue, a plain
+// text whose ten-character identifier ("LXCM016-E") a page shows.
+extern const char kTestCatalogue[];
+
+// The system installed in a folder of a test's directory: the installation
+// directory inst/ with its catalogue in inst/lib, the framework's tools in
+// tools/ (recording doubles under the tools' names), and the registry that
+// names the installation.
+class Installation {
+ public:
+  // root: the folder of dir that holds inst/ and tools/ ("": dir itself).
+  explicit Installation(const TempDir& dir, const std::string& root = "");
+  // inst/ as the programs see it.
+  std::string path() const;
+  // tools/ (a POSIX path, for RunOptions::search_dirs), and a tool in it as the programs see it.
+  std::string tools_dir() const;
+  std::string tool(const std::string& name) const;
+  // The EnvInfo value line of the search service's command port.
+  static std::string command_port(int port);
+
+  void write_catalogue(const std::string& text = kTestCatalogue) const;
+  void install_tools(const std::vector<std::string>& names) const;
+  // The registry naming inst/, with the EnvInfo value lines; false (with a
+  // test failure) when it cannot be written.
+  bool write_registry(const std::string& env_info = "") {
+    return write_registry(RegistryKeys{.path00 = path(), .env_info = env_info});
+  }
+  // The registry with exactly these keys (RegistryKeys{}: none).
+  bool write_registry(const RegistryKeys& keys) { return registry_.write(keys); }
+
+ private:
+  std::string file(const std::string& name) const;
+
+  const TempDir& dir_;
+  std::string root_;
+  Registry registry_;
 };
 
 // ---- the recording double's journal ------------------------------------------

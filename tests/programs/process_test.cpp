@@ -63,8 +63,7 @@ class Process : public ::testing::Test {
   }
 
   void registry(const std::string& env_info) {
-    ASSERT_TRUE(registry_.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo]\n" +
-                                env_info));
+    ASSERT_TRUE(registry_.write(lxt::RegistryKeys{.path00 = std::nullopt, .env_info = env_info}));
   }
 
   std::string home() const { return dir_.host("home"); }

@@ -21,7 +21,7 @@ namespace {
 using lxt::Record;
 using lxt::RunResult;
 
-const char* const kDoubles[] = {"storetidy", "storejoin", "keybuild", "dbmtool", "gzip", "perl", "ridOrizIdor"};
+const std::vector<std::string> kDoubles{"storetidy", "storejoin", "keybuild", "dbmtool", "gzip", "perl", "ridOrizIdor"};
 
 const std::string kStamp = "[0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2}";
 
@@ -53,12 +53,10 @@ std::string progress_out(const std::string& dir, bool whole = true) {
 class Seal : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_.mkdir("tools");
     dir_.mkdir("data");
-    for (const char* tool : kDoubles) lxt::install_double("lxrecord", dir_.file("tools"), tool);
+    install_.install_tools(kDoubles);
     // No tool paths configured: the plain names.
-    ASSERT_TRUE(registry_.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo]\n" +
-                                env_info_));
+    ASSERT_TRUE(install_.write_registry(lxt::RegistryKeys{.path00 = std::nullopt, .env_info = env_info_}));
   }
 
   void gathered(bool with_refresh) {
@@ -85,7 +83,7 @@ class Seal : public ::testing::Test {
     env.push_back({"LXG_STARTMODE", std::nullopt});
     env.push_back({"KESTREL_GATHERER_LOGFILE", std::nullopt});
     options.env.insert(options.env.begin(), env.begin(), env.end());
-    options.search_dirs.push_back(dir_.file("tools"));
+    options.search_dirs.push_back(install_.tools_dir());
     options.cwd = dir_.path();
     return lxt::run_text(argv, options);
   }
@@ -107,7 +105,7 @@ class Seal : public ::testing::Test {
   std::string data() const { return dir_.host("data"); }
 
   lxt::TempDir dir_;
-  lxt::Registry registry_;
+  lxt::Installation install_{dir_};
   std::string env_info_;
 };
 
@@ -336,7 +334,7 @@ TEST_F(Seal, FailedConsolidationKeepsEveryDatabaseAndEndsTheRun) {
     gathered(true);
     // A database left by an earlier run cut short never passes for this run's.
     dir_.write("data/storeseal.gdbm", "stale\n");
-    if (c.start_failure) std::remove((dir_.file("tools/") + lxt::exe_name("storejoin")).c_str());
+    if (c.start_failure) std::remove((install_.tools_dir() + "/" + lxt::exe_name("storejoin")).c_str());
     lxt::RunOptions options;
     options.env = c.env;
     options.set("LXG_STARTMODE", "LX").set("KESTREL_GATHERER_LOGFILE", dir_.host("seal.log"));
@@ -433,7 +431,7 @@ TEST_F(Seal, LinesThatCannotBeComposedAreRefusedBeforeAnythingIsTouched) {
       {"gid", prefix + "Cannot change into " + data() + " \\(errno=13\\)" + unchanged, "data"},
       {"gid", prefix + "REFRESH.gdbm cannot be read \\(errno=13\\)" + unchanged, "data/REFRESH.gdbm"},
   };
-  for (const std::string& open : {dir_.path(), dir_.file("tools"), dir_.file("data")}) {
+  for (const std::string& open : {dir_.path(), install_.tools_dir(), dir_.file("data")}) {
     std::filesystem::permissions(open, std::filesystem::perms::all);
   }
   for (const Case& c : cases) {
@@ -506,7 +504,7 @@ TEST_F(Seal, PackdumpReplacesTheDumpOnlyWithAWholeNewOne) {
     options.env = lxt::journal_env(dir_.file("journal"));
     options.env.insert(options.env.end(), c.env.begin(), c.env.end());
     options.cwd = dir_.file("data");
-    options.search_dirs.push_back(dir_.file("tools"));
+    options.search_dirs.push_back(install_.tools_dir());
     const RunResult result = lxt::run({lxt::program("packdump"), "ignored", "arguments"}, options);
     EXPECT_EQ(result.status, c.status);
     EXPECT_TRUE(matches(lxt::lf(result.err), c.err)) << result.err;
@@ -544,7 +542,7 @@ TEST_F(Seal, ASecondRunInTheDirectoryRefusesWhileTheFirstOrItsChildrenAreAtWork)
     options.set("LXT_GZIP_PRINT", "compressed").set("LXT_STOREJOIN_CREATE", "storeseal.gdbm");
     options.set("LXT_KEYBUILD_CREATE", "INDEX.gdbm,MD5.gdbm");
     options.cwd = dir_.file("data");
-    options.search_dirs.push_back(dir_.file("tools"));
+    options.search_dirs.push_back(install_.tools_dir());
     const std::vector<std::string> argv = row.program == std::string("packdump")
         ? std::vector<std::string>{lxt::program("packdump")}
         : std::vector<std::string>{lxt::program("storeseal"), "gid", data()};
@@ -587,7 +585,7 @@ TEST_F(Seal, PackdumpKilledAtAnyChildStartKeepsTheOldDumpWhole) {
                    {"LXT_KILL_AT", std::to_string(at)},
                    {"LXT_KILL_COUNT", dir_.file("count" + std::to_string(++n))}};
     options.cwd = dir_.file("data");
-    options.search_dirs = {dir_.file("killers"), dir_.file("tools")};
+    options.search_dirs = {dir_.file("killers"), install_.tools_dir()};
     const RunResult killed = lxt::run({lxt::program("packdump")}, options);
     std::remove(killer.c_str());
     EXPECT_EQ(killed.status, 128 + 9) << killed.err;
@@ -677,9 +675,8 @@ TEST_F(Finishing, ChildrenThatFailEndInSuccessWithEveryFileNewOrInAFailureThatNa
   std::vector<std::filesystem::path> linked{"/usr/bin/gzip", "/usr/bin/perl"};
   for (const auto& entry : std::filesystem::directory_iterator(kestrel)) linked.push_back(entry.path());
   for (const auto& path : linked) std::filesystem::create_symlink(path, tools + "/" + path.filename().string());
-  ASSERT_TRUE(registry_.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\EnvInfo]\n"
-                              "\"GzipPath\"=" + lxt::reg_string(tools + "/gzip") + "\n\"PerlPath\"=" +
-                              lxt::reg_string(tools + "/perl") + "\n"));
+  ASSERT_TRUE(registry_.write(lxt::RegistryKeys{.path00 = std::nullopt, .env_info = "\"GzipPath\"=" + lxt::reg_string(tools + "/gzip") + "\n\"PerlPath\"=" +
+                                           lxt::reg_string(tools + "/perl") + "\n"}));
   search_ = {tools};
   // A finished database, and a new gathering for it.
   gathered("base");

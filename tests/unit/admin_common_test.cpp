@@ -1,11 +1,13 @@
-// The shared administration runtime: the settings splitter and the command runner.
+// The shared administration runtime: the settings splitter, the diagnostic line and the command runner.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <regex>
 #include <unistd.h>
 #include <string>
 
 #include "admin/common/command_line.h"
+#include "admin/common/diagnostics.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/common/settings_line.h"
 #include "tests/unit/port_posix_test_support.h"
@@ -116,6 +118,24 @@ TEST(TimeStamp, IsLocalTimeInSeventeenCharacters) {
   const std::string stamp = time_stamp();
   EXPECT_TRUE(std::regex_match(stamp, std::regex("[0-9]{8} [0-2][0-9]:[0-5][0-9]:[0-6][0-9]"))) << stamp;
   EXPECT_EQ(time_stamp(), time_stamp());  // always the same buffer
+}
+
+TEST(Diagnostics, OneStampedLinePerCallWithItsKind) {
+  const Diagnostics diagnostics("prog");
+  std::FILE* log = std::tmpfile();
+  ASSERT_NE(log, nullptr);
+  diagnostics.say_in(log, "in the log %s %d", "text", 5);
+  std::rewind(log);
+  char text[256] = {};
+  text[std::fread(text, 1, sizeof text - 1, log)] = '\0';
+  std::fclose(log);
+  testing::internal::CaptureStderr();
+  diagnostics.say("said");
+  diagnostics.error("two lines\n cmd = %s", "x");
+  const std::string err = testing::internal::GetCapturedStderr();
+  const std::string stamp = "prog: [0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2}: ";
+  EXPECT_TRUE(std::regex_match(text, std::regex(stamp + "in the log text 5\n"))) << text;
+  EXPECT_TRUE(std::regex_match(err, std::regex(stamp + "said\n" + stamp + "ERROR: two lines\n cmd = x\n"))) << err;
 }
 
 class ExecCmd : public port_posix_test::InterpreterOnPath {};

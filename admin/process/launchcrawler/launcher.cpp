@@ -54,7 +54,7 @@ class Launcher : private Diagnostics {
   void run_script();
   void release_directory();
 
-  void say_invalid() { say("ERROR: %s is invalid.\n", settings_path_); }
+  void say_invalid() { error("%s is invalid.", settings_path_); }
 
   const char* settings_path_;
   ProcessSettings settings_;
@@ -85,7 +85,7 @@ int Launcher::run() {
 bool Launcher::read_settings() {
   switch (settings_.read(settings_path_)) {
     case ReadResult::kCannotOpen:
-      say("ERROR: Cannot open %s (errno=%d).\n", settings_path_, settings_.open_error());
+      error("Cannot open %s (errno=%d).", settings_path_, settings_.open_error());
       return false;
     case ReadResult::kInvalid:
       say_invalid();
@@ -100,14 +100,14 @@ bool Launcher::read_settings() {
     return false;
   }
   if (const char* key = settings_.key_ending_in_half_character({"KESTREL_HOME", "GATHERER_NAME"})) {
-    say("ERROR: %s is invalid.  (%s %s.)\n", settings_path_, key, path_refusal(kPathHalfCharacter));
+    error("%s is invalid.  (%s %s.)", settings_path_, key, path_refusal(kPathHalfCharacter));
     return false;
   }
   // The gatherer directory must fit its buffer; it is refused before
   // anything is changed rather than cut.
   if (!compose_line(work_, sizeof work_, "%s\\gatherers\\%s", home_, name_)) {
-    say("ERROR: %s is invalid.  (The gatherer directory is longer than %d characters.)\n", settings_path_,
-        kWorkSize - 1);
+    error("%s is invalid.  (The gatherer directory is longer than %d characters.)", settings_path_,
+          kWorkSize - 1);
     return false;
   }
   return true;
@@ -120,7 +120,7 @@ bool Launcher::set_search_path() {
   compose_line(lib_gatherer, sizeof lib_gatherer, "%s\\lib\\gatherer", home_);
   compose_line(lib, sizeof lib, "%s\\lib", home_);
   const char* const dirs[] = {bin, lib_gatherer, lib};
-  return put_in_front_of_search_path(kProgram, dirs, 3);
+  return put_in_front_of_search_path(*this, dirs, 3);
 }
 
 // A directory that cannot be entered leaves the launcher where it started.
@@ -138,8 +138,8 @@ bool Launcher::gatherer_at_work() {
   // is to start none and to leave its pid file alone.
   switch (ask_held_open(*this, kLog, "No gatherer is started.")) {
     case port::HoldState::kHeld:
-      say("ERROR: The gatherer of process ID %ld is running.  Terminate the gatherer of process ID %d.\n",
-          read == 0 ? recorded : 0L, own_pid_);
+      error("The gatherer of process ID %ld is running.  Terminate the gatherer of process ID %d.",
+            read == 0 ? recorded : 0L, own_pid_);
       return true;
     case port::HoldState::kCannotTell:
       return true;
@@ -151,7 +151,7 @@ bool Launcher::gatherer_at_work() {
 bool Launcher::claim_directory() {
   std::FILE* file = port::open_file(kPidFile, "w");
   if (file == nullptr) {
-    say("ERROR: Cannot open %s (errno=%d).\n", kPidFile, errno);
+    error("Cannot open %s (errno=%d).", kPidFile, errno);
     return false;
   }
   // A pid file that did not come out whole would hide the gatherer from
@@ -159,7 +159,7 @@ bool Launcher::claim_directory() {
   std::fprintf(file, "%d\n", own_pid_);
   if (port::close_checked(file) != 0) {
     claim_unfinished_ = true;
-    say("ERROR: Cannot write %s (errno=%d).\n", kPidFile, errno);
+    error("Cannot write %s (errno=%d).", kPidFile, errno);
     return false;
   }
   return true;
@@ -170,7 +170,7 @@ bool Launcher::look_up_perl() {
   quiet_once = 1;
   if (get_tool_path(TOOL_PERL, found) != 0) return true;  // the plain "perl" of the search path
   if (!compose_line(perl_, sizeof perl_, "%s", found)) {
-    say("ERROR: PerlPath %s is longer than %d characters.\n", found, kPerlPathSize - 1);
+    error("PerlPath %s is longer than %d characters.", found, kPerlPathSize - 1);
     return false;
   }
   conv_path_sep(perl_, SEP_TO_BACKSLASH);
@@ -178,9 +178,9 @@ bool Launcher::look_up_perl() {
   // A Perl path with blanks is one word of the command line, quoted.
   if (const int quoted = quote_path(perl_, perl_word_, sizeof perl_word_); quoted != 0) {
     if (quoted == kPathHalfCharacter) {
-      say("ERROR: PerlPath %s %s.\n", perl_, path_refusal(quoted));
+      error("PerlPath %s %s.", perl_, path_refusal(quoted));
     } else {
-      say("ERROR: PerlPath %s cannot be put into a command line.\n", perl_);
+      error("PerlPath %s cannot be put into a command line.", perl_);
     }
     return false;
   }
@@ -191,11 +191,11 @@ bool Launcher::choose_perl() {
   if (!perl_from_registry_) return true;
   port::FileInfo info;
   if (port::file_stat(perl_, &info) != 0) {
-    say("ERROR: Cannot found PerlPath %s.\n", perl_);
+    error("Cannot found PerlPath %s.", perl_);
     return false;
   }
   if (info.is_directory) {
-    say("ERROR: PerlPath %s is a directory.  Specify the execute file name to PerlPath.\n", perl_);
+    error("PerlPath %s is a directory.  Specify the execute file name to PerlPath.", perl_);
     return false;
   }
   return true;
@@ -203,11 +203,11 @@ bool Launcher::choose_perl() {
 
 void Launcher::run_script() {
   if (std::strchr(name_, '"') != nullptr) {
-    say("ERROR: The gatherer name %s cannot be put into a command line.\n", name_);
+    error("The gatherer name %s cannot be put into a command line.", name_);
     return;
   }
   if (!compose_line(work_, sizeof work_, "%s -S Gatherer \"%s.cf\"", perl_word_, name_)) {
-    say("ERROR: The command line of the gatherer is longer than %d characters.\n", kWorkSize - 1);
+    error("The command line of the gatherer is longer than %d characters.", kWorkSize - 1);
     return;
   }
   exec_cmd(work_);

@@ -1,12 +1,10 @@
 // LaunchCrawler: runs the gathering script of one gatherer from its settings file.
-#include <cstdio>
-
+#include "admin/common/diagnostics.h"
 #include "admin/process/launchcrawler/launcher.h"
-#include "admin/process/process_files.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    write_diagnostic(stderr, "LaunchCrawler", "Usage: LaunchCrawler.exe ini_file\n");
+    Diagnostics("LaunchCrawler").say("Usage: LaunchCrawler.exe ini_file");
     return 1;
   }
   return launch_crawler(argv[1]);

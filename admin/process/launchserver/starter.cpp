@@ -40,7 +40,7 @@ class Starter : private Diagnostics {
   bool compose_command();
   bool set_search_path();
   int start();
-  void report_start_failure(int error);
+  void report_start_failure(int start_error);
 
   const char* settings_path_;
   ProcessSettings settings_;
@@ -66,7 +66,7 @@ int Starter::read_settings() {
       report_event(kEventSettingsUnreadable, port::kEventError, settings_path_, kErrorRuntime);
       return -1;
     case ReadResult::kInvalid:
-      say("ERROR: %s is invalid.\n", settings_path_);
+      error("%s is invalid.", settings_path_);
       return 1;
     case ReadResult::kRead:
       break;
@@ -75,7 +75,7 @@ int Starter::read_settings() {
   data_ = settings_.get("GATHERER_DATA");
   port_ = settings_.get("GATHERER_PORT");
   if (home_ == nullptr || data_ == nullptr || port_ == nullptr) {
-    write_diagnostic(stderr, "LaunchServer.exe", "ERROR: %s is invalid.\n", settings_path_);
+    Diagnostics("LaunchServer.exe").error("%s is invalid.", settings_path_);
     return 1;
   }
   return 0;
@@ -88,23 +88,23 @@ int Starter::read_settings() {
 // swallow the closing quote and the port.
 bool Starter::compose_command() {
   if (const char* key = settings_.key_ending_in_half_character({"KESTREL_HOME", "GATHERER_DATA"})) {
-    say("ERROR: %s is invalid.  (%s %s.)\n", settings_path_, key, path_refusal(kPathHalfCharacter));
+    error("%s is invalid.  (%s %s.)", settings_path_, key, path_refusal(kPathHalfCharacter));
     return false;
   }
   char data_word[kLineSize];
   const int quoted = quote_argument(data_, data_word, sizeof data_word);
   if (quoted == kPathHoldsQuote) {
-    say("ERROR: %s is invalid.  (GATHERER_DATA holds a double quote.)\n", settings_path_);
+    error("%s is invalid.  (GATHERER_DATA holds a double quote.)", settings_path_);
     return false;
   }
   if (quoted != 0 || !compose_line(command_, sizeof command_, "exportd -d %s %s", data_word, port_)) {
-    say("ERROR: %s is invalid.  (The command line of exportd is longer than %d characters.)\n", settings_path_,
-        kLineSize - 1);
+    error("%s is invalid.  (The command line of exportd is longer than %d characters.)", settings_path_,
+          kLineSize - 1);
     return false;
   }
   if (!compose_line(log_path_, sizeof log_path_, "%s\\exportd.log", data_)) {
-    say("ERROR: %s is invalid.  (The path of exportd.log is longer than %d characters.)\n", settings_path_,
-        kLineSize - 1);
+    error("%s is invalid.  (The path of exportd.log is longer than %d characters.)", settings_path_,
+          kLineSize - 1);
     return false;
   }
   return true;
@@ -115,7 +115,7 @@ bool Starter::set_search_path() {
   // KESTREL_HOME came out of one settings line, shorter than this buffer.
   compose_line(lib_gatherer, sizeof lib_gatherer, "%s\\lib\\gatherer", home_);
   const char* const dirs[] = {lib_gatherer};
-  return put_in_front_of_search_path(kProgram, dirs, 1);
+  return put_in_front_of_search_path(*this, dirs, 1);
 }
 
 int Starter::start() {
@@ -128,16 +128,16 @@ int Starter::start() {
   return exit_code == port::kStillActive ? 0 : exit_code;
 }
 
-void Starter::report_start_failure(int error) {
+void Starter::report_start_failure(int start_error) {
   // The same text for the console and the log, each with its own time stamp.
   char text[kLineSize + 96];
-  std::snprintf(text, sizeof text, "Error occured in CreateProcess function (error information = %d).\n cmd = %s\n",
-                error, command_);
+  std::snprintf(text, sizeof text, "Error occured in CreateProcess function (error information = %d).\n cmd = %s",
+                start_error, command_);
   say("%s", text);
   if (std::FILE* log = port::open_file(log_path_, "a+")) {
-    write_diagnostic(log, kProgram, "%s", text);
+    say_in(log, "%s", text);
     if (port::close_checked(log) != 0) {
-      write_diagnostic(stderr, kProgram, "ERROR: Cannot write %s (errno=%d).\n", log_path_, errno);
+      error("Cannot write %s (errno=%d).", log_path_, errno);
     }
   }
 }

@@ -81,10 +81,10 @@ int Stopper::run() {
 int Stopper::read_settings() {
   switch (settings_.read(settings_path_)) {
     case ReadResult::kCannotOpen:
-      say("ERROR: Cannot open %s.\n", settings_path_);
+      error("Cannot open %s.", settings_path_);
       return -2;
     case ReadResult::kInvalid:
-      say("ERROR: Invalid file %s.\n", settings_path_);
+      error("Invalid file %s.", settings_path_);
       return -3;
     case ReadResult::kRead:
       break;
@@ -92,12 +92,12 @@ int Stopper::read_settings() {
   home_ = settings_.get("KESTREL_HOME");
   data_ = settings_.get("GATHERER_DATA");
   if (home_ == nullptr || data_ == nullptr) {
-    say("ERROR: Invalid file %s.\n", settings_path_);
+    error("Invalid file %s.", settings_path_);
     return -3;
   }
   if (const char* key = settings_.key_ending_in_half_character({"KESTREL_HOME", "GATHERER_DATA"})) {
-    say("ERROR: Invalid file %s.\n", settings_path_);
-    say("ERROR: %s %s.\n", key, path_refusal(kPathHalfCharacter));
+    error("Invalid file %s.", settings_path_);
+    error("%s %s.", key, path_refusal(kPathHalfCharacter));
     return -3;
   }
   return 0;
@@ -109,7 +109,7 @@ void Stopper::set_search_path() {
   char lib_gatherer[kProcessLineSize + 16];
   compose_line(lib_gatherer, sizeof lib_gatherer, "%s\\lib\\gatherer", home_);
   const char* const dirs[] = {lib_gatherer};
-  put_in_front_of_search_path(kProgram, dirs, 1);
+  put_in_front_of_search_path(*this, dirs, 1);
 }
 
 // A directory that cannot be searched may hold a transfer in progress.
@@ -118,8 +118,8 @@ bool Stopper::transfer_in_progress() const {
     case 0: return false;
     case 1: return true;
     default:
-      say("ERROR: Cannot search the data directory for gathering* (errno=%d).  The daemon is left running.\n",
-          errno);
+      error("Cannot search the data directory for gathering* (errno=%d).  The daemon is left running.",
+            errno);
       return true;
   }
 }
@@ -130,15 +130,15 @@ bool Stopper::transfer_in_progress() const {
 // read, or its process is there but cannot be ended.
 bool Stopper::end_daemon() const {
   long pid = 0;
-  int error = 0;
+  int end_error = 0;
   switch (read_pid_file(kPidFile, &pid)) {
     case 0:
-      if (port::end_process(pid, &error) != port::kCannotEnd) return true;
-      say("ERROR: Cannot end the process of ID %ld (error information = %d).  The daemon is left running.\n", pid,
-          error);
+      if (port::end_process(pid, &end_error) != port::kCannotEnd) return true;
+      error("Cannot end the process of ID %ld (error information = %d).  The daemon is left running.", pid,
+            end_error);
       return false;
     case kPidFileUnreadable:
-      say("ERROR: Cannot read %s (errno=%d).  The daemon is left running.\n", kPidFile, errno);
+      error("Cannot read %s (errno=%d).  The daemon is left running.", kPidFile, errno);
       return false;
     default:
       return true;
@@ -151,7 +151,7 @@ bool Stopper::end_daemon() const {
 bool Stopper::remove_pid_file() const {
   port::make_writable(kPidFile);
   if (port::remove_file(kPidFile) == 0 || errno == ENOENT) return true;
-  say("ERROR: Cannot remove %s (errno=%d).\n", kPidFile, errno);
+  error("Cannot remove %s (errno=%d).", kPidFile, errno);
   return false;
 }
 
@@ -162,9 +162,9 @@ void Stopper::remove_work_files() const {
 void Stopper::note_stop() const {
   std::FILE* log = port::open_file(kLog, "a+");
   if (log == nullptr) return;
-  write_diagnostic(log, kProgram, "Gather daemon has stopped by request.\n");
+  say_in(log, "Gather daemon has stopped by request.");
   if (port::close_checked(log) != 0) {
-    write_diagnostic(stderr, kProgram, "ERROR: Cannot write %s (errno=%d).\n", kLog, errno);
+    error("Cannot write %s (errno=%d).", kLog, errno);
   }
 }
 

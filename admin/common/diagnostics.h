@@ -1,0 +1,34 @@
+#pragma once
+// The time-stamped line in which every administration program tells what
+// went wrong or what it did: "PROGRAM: STAMP: TEXT", on standard error or in
+// a log.
+#include <cstdarg>
+#include <cstdio>
+
+// The local time as "%Y%m%d %H:%M:%S", in one buffer that every call
+// overwrites; empty until the first successful call.
+const char* time_stamp();
+
+// The lines of one program. The texts are given without their line break.
+class Diagnostics {
+ public:
+  explicit Diagnostics(const char* program) : program_(program) {}
+
+  // "PROGRAM: STAMP: TEXT" on standard error.
+  __attribute__((format(printf, 2, 3))) void say(const char* format, ...) const;
+  // "PROGRAM: STAMP: ERROR: TEXT" on standard error.
+  __attribute__((format(printf, 2, 3))) void error(const char* format, ...) const;
+  // "PROGRAM: STAMP: TEXT" in a log.
+  __attribute__((format(printf, 3, 4))) void say_in(std::FILE* log, const char* format, ...) const;
+  // "PROGRAM: STAMP: KIND TEXT" in any stream; kind is "" or "ERROR: ".
+  // Standard error is flushed after the line, as the Windows runtime buffers
+  // it when it is no console; a log is flushed, and checked, by its writer.
+  __attribute__((format(printf, 4, 0))) void vline(std::FILE* out, const char* kind, const char* format,
+                                                   std::va_list args) const;
+
+ private:
+  const char* program_;
+};
+
+// The kind of an error line.
+inline constexpr char kErrorKind[] = "ERROR: ";
