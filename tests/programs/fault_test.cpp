@@ -53,7 +53,24 @@ struct Path {
   bool refusal = false;
   // Whether the run reported its trouble where else it reports errors (its page).
   std::function<bool(const RunResult&)> reported_elsewhere = [](const RunResult&) { return false; };
+  // Whether a failure that fell where the hit file's line says is one the
+  // program rightly passes over in silence.
+  std::function<bool(const std::string& hit)> silent = [](const std::string&) { return false; };
 };
+
+// The interpreter's failures are told in its own words, the messages of the
+// Windows interpreter, or the system's text of an error that has none.
+bool interpreter_reported(const std::string& err) {
+  for (const char* words : {"There is not enough space on the disk.", "Access is denied.", "The handle is invalid.",
+                            "Too many open files", "Input/output error"}) {
+    if (err.find(words) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// A failure inside the probe of gzip (its interpreter or gzip's start) reads
+// as gzip not usable: then no dump is made and nothing is said.
+bool in_gzip_probe(const std::string& hit) { return hit.find(" -V > \\nul 2>&1") != std::string::npos; }
 
 // Each error kind is a test of its own, so that they run side by side.
 class Faults : public ::testing::TestWithParam<const char*> {
@@ -105,7 +122,7 @@ class Faults : public ::testing::TestWithParam<const char*> {
             // No failure, or one that is retried: the run is the clean one.
             EXPECT_EQ(effects, expected) << result.err;
             EXPECT_EQ(has_error_line(result.err), path.refusal) << result.err;
-          } else if (effects != expected) {
+          } else if (effects != expected && !path.silent(lxt::read_file(hit_file))) {
             EXPECT_TRUE(reported(result.err) || path.reported_elsewhere(result))
                 << "an effect was lost without a word:\n" << effects << "\nerr:\n" << result.err;
           }
@@ -198,6 +215,7 @@ TEST_P(FinishingFaults, StoresealLosesNoDatabaseAndSaysWhatFailed) {
     EXPECT_TRUE(dump == "old dump\n" || dump == "compressed") << dump;
   };
   path.has_failure_status = true;
+  path.silent = in_gzip_probe;
   walk(path);
 }
 
@@ -220,6 +238,7 @@ TEST_P(FinishingFaults, PackdumpKeepsTheOldDumpUntilAWholeNewOneReplacesIt) {
     EXPECT_TRUE(dump == "old dump\n" || dump == "compressed") << dump;
     EXPECT_EQ(dir_.read("data/PRODUCTION.gdbm"), "production\n");
   };
+  path.silent = in_gzip_probe;
   walk(path);
 }
 
@@ -285,9 +304,11 @@ TEST_P(Faults, CyclerunLeavesNoLockAndReportsWhatItCouldNotDo) {
     EXPECT_EQ(dir_.read("data/PRODUCTION.gdbm"), "production\n");
     EXPECT_EQ(dir_.read("settings.ini"), settings);
   };
-  // The page is its report: one that names another message than the clean run's.
+  // The page is its report: one that names another message than the clean
+  // run's. The pipeline's members are started by the interpreter, whose own
+  // failures are told on the shared standard error.
   path.reported_elsewhere = [](const RunResult& result) {
-    return result.out.find("<!-- LXCM019-E") == std::string::npos;
+    return result.out.find("<!-- LXCM019-E") == std::string::npos || interpreter_reported(result.err);
   };
   walk(path);
 }

@@ -138,10 +138,20 @@ bool deal(Kind kind) {
   if (kind != fault.kind || std::atomic_ref<long>(*fault.count).fetch_add(1) + 1 != fault.at) return false;
   if (!fault.hit_file.empty()) {
     const int saved = errno;
+    // The line names the program that was hit by its command line, so that a
+    // test can tell where the failure fell.
+    std::string line = "hit";
+    const int self = ::open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
+    if (self >= 0) {
+      char words[512];
+      const ssize_t length = ::read(self, words, sizeof words);
+      for (ssize_t i = 0; i < length; ++i) line += words[i] == '\0' ? ' ' : words[i];
+      ::close(self);
+    }
+    line += '\n';
     const int fd = ::open(fault.hit_file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (fd >= 0) {
-      const char line[] = "hit\n";
-      if (::write(fd, line, sizeof line - 1) < 0) {
+      if (::write(fd, line.data(), line.size()) < 0) {
         // Nothing to do: the test then sees no hit and walks on.
       }
       ::close(fd);
@@ -186,7 +196,10 @@ int fault_openat(int dir_fd, const char* path, int flags, ...) {
   return inner.openat(dir_fd, path, flags, mode);
 }
 
-int fault_pipe2(int ends[2], int flags) { return deal(Kind::kOpen) ? failed() : inner.pipe2(ends, flags); }
+// A pipe is counted with the opens; no signal ever cuts pipe2 short.
+int fault_pipe2(int ends[2], int flags) {
+  return deal(Kind::kOpen) && fault_state().error != EINTR ? failed() : inner.pipe2(ends, flags);
+}
 
 ssize_t fault_read(int fd, void* buffer, size_t size) {
   if (deal(Kind::kRead)) return failed();
