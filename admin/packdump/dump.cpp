@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "admin/common/command_line.h"
+#include "admin/common/data_files.h"
 #include "admin/common/diagnostics.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/common/registry_settings.h"
@@ -13,13 +14,11 @@
 
 namespace {
 
-constexpr char kProduction[] = "PRODUCTION.gdbm";
 // The templates as dbmtool writes them, then compressed: each stage is a
 // step of its own, so that a failing dbmtool is seen and not hidden behind
 // the status of the gzip that read its output.
 constexpr char kTemplates[] = "packdump.out";
 constexpr char kPartial[] = "packdump.out.gz";
-constexpr char kDump[] = "All-Templates.gz";
 // Held while the dump is made: two runs in one directory would both write
 // the same partial dump.
 constexpr char kLock[] = "packdump.lock";

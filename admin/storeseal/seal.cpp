@@ -6,6 +6,7 @@
 #include <string>
 
 #include "admin/common/command_line.h"
+#include "admin/common/data_files.h"
 #include "admin/common/step.h"
 #include "admin/storeseal/output.h"
 #include "admin/storeseal/statistics.h"
@@ -15,13 +16,7 @@
 
 namespace {
 
-constexpr char kWorking[] = "WORKING.gdbm";
-constexpr char kRefresh[] = "REFRESH.gdbm";
-constexpr char kProduction[] = "PRODUCTION.gdbm";
 constexpr char kJoined[] = "storeseal.gdbm";
-constexpr char kIndex[] = "INDEX.gdbm";
-constexpr char kMd5[] = "MD5.gdbm";
-constexpr char kDump[] = "All-Templates.gz";
 constexpr char kLock[] = "storeseal.lock";
 // The index of the production database waits under these names while the
 // new one is built, and comes back when the new database does not take the

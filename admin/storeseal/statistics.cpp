@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "admin/common/command_line.h"
+#include "admin/common/data_files.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/common/registry_settings.h"
 #include "admin/common/step.h"
@@ -13,9 +14,6 @@
 
 namespace {
 
-constexpr char kDump[] = "All-Templates.gz";
-constexpr char kProduction[] = "PRODUCTION.gdbm";
-constexpr char kInfo[] = "INFO.soif";
 // The templates and the counts are made as steps of their own, each one's
 // status seen: a pipeline's status would be only that of its last member.
 constexpr char kTemplates[] = "storeseal.out";
