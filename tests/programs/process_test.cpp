@@ -358,21 +358,6 @@ TEST_F(Crawler, AGathererAtWorkIsSeenWhateverBecameOfItsLog) {
   }
 }
 
-// A gatherer directory that exists but cannot be entered starts nothing
-// and writes nothing where the launcher was started.
-TEST_F(Crawler, AGathererDirectoryThatCannotBeEnteredStartsNothing) {
-  if (lxt::is_wine()) GTEST_SKIP() << "a file as a directory gives Windows' own error";
-  ::rmdir(dir_.file(gdir()).c_str());
-  dir_.write(gdir(), "");
-  const RunResult r = launch(settings(base()));
-  EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(matches(r.err, prefix() + "ERROR: Cannot enter the gatherer directory .*g1 \\(errno=20\\)\\.  "
-                                        "No gatherer is started\\.\n$"))
-      << r.err;
-  EXPECT_TRUE(journal().empty());
-  EXPECT_FALSE(dir_.exists("Gatherer.pid"));
-}
-
 TEST_F(Crawler, PerlPathFromTheRegistry) {
   dir_.mkdir("my tools");
   lxt::install_double("lxrecord", dir_.file("my tools"), "perl");
@@ -989,16 +974,24 @@ TEST_F(Stop, ChildrenHoldingTheLogGoOnlyWithAForcedStop) {
   }
 }
 
-// A data directory that exists but cannot be entered may hold a running
-// daemon: that is an error, never "nothing there".
-TEST_F(Stop, ADataDirectoryThatCannotBeEnteredIsAnError) {
+// A directory that exists but cannot be entered (here a file) may hold a
+// running process: an error line, nothing started or stopped, nothing written
+// where the program was started.
+TEST_F(Process, ADirectoryThatCannotBeEnteredIsAnError) {
   if (lxt::is_wine()) GTEST_SKIP() << "a file as a directory gives Windows' own error";
-  dir_.write("plain", "");
-  const RunResult r = stop({settings(base() + "GATHERER_DATA=" + dir_.host("plain") + "\n"), "FORCED"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(matches(r.err, prefix() + "ERROR: Cannot enter the data directory " + literal(dir_.host("plain")) +
-                                 " \\(errno=20\\)\\.  Nothing is stopped\\.\n$"))
-      << r.err;
+  lxt::install_double("lxrecord", dir_.file("home/bin"), "perl");
+  ::rmdir(dir_.file(gdir()).c_str());
+  dir_.write(gdir(), "");
+  const std::string path = settings(base() + "GATHERER_DATA=" + dir_.host(gdir()) + "\n");
+  const RunResult launched = run("LaunchCrawler", {path}), stopped = run("StopServer", {path, "FORCED"});
+  EXPECT_EQ(launched.status, 0);
+  EXPECT_EQ(stopped.status, 1);
+  for (const std::string& what : {std::string("gatherer directory"), std::string("data directory")}) {
+    EXPECT_TRUE(matches(launched.err + stopped.err, "ERROR: Cannot enter the " + what + " .*g1 \\(errno=20\\)\\.  "))
+        << what;
+  }
+  EXPECT_TRUE(journal().empty());
+  EXPECT_FALSE(dir_.exists("Gatherer.pid"));
 }
 
 }  // namespace
