@@ -10,6 +10,7 @@ namespace port {
 struct FileInfo {
   bool is_directory = false;
   bool is_regular = false;
+  bool is_device = false;  // a character or block device (the null device, a console)
   long long size = 0;
 };
 

@@ -5,11 +5,19 @@ namespace port {
 
 // Whether some process holds the file open for writing (the test made with a
 // deny-write share open on Windows). kCannotTell when no means at hand can
-// establish it either way: a directory; on POSIX a lease refused together
-// with processes whose descriptors cannot be examined (another user's); on
-// Windows a holder that does not share reading. The caller then takes the
-// safe side; *why (when given) receives a short text of the reason.
-enum class HoldState { kFree, kHeld, kMissing, kCannotTell };
+// establish it either way: a directory; on POSIX a FIFO or a socket (never
+// opened: a writer of one blocks), or a lease refused together with
+// processes whose descriptors cannot be examined (another user's); on
+// Windows a holder that does not share reading. kDevice on POSIX for a
+// device (a log linked to the null device): any number of processes write
+// one, so only a check of the process in question can tell. The caller then
+// takes the safe side; *why (when given) receives a short text of the reason.
+enum class HoldState { kFree, kHeld, kMissing, kCannotTell, kDevice };
 HoldState held_open_for_writing(const char* path, const char** why = nullptr);
+
+// The ids of the processes seen to hold the file open for writing: the count
+// found, of which at most capacity are stored. Always 0 on Windows, which
+// does not tell.
+int writers_of(const char* path, long* pids, int capacity);
 
 }  // namespace port

@@ -60,6 +60,42 @@ constexpr int kCannotEnd = -1;      // it exists but cannot be ended
 // POSIX, GetLastError on Windows).
 int end_process(long pid, int* error = nullptr);
 
+// What end_daemon found and did.
+enum class DaemonEnd {
+  kEnded,          // it was the daemon, and it has ended (or was gone by the signal)
+  kNoProcess,      // an id of 1 or below (POSIX), beyond any id, or of no running process
+  kNotTheDaemon,   // a process that is not the daemon; *why says how it differs
+  kCannotExamine,  // a process that cannot be examined, with *error
+  kRefused,        // the daemon, which cannot be ended, with *error
+  kStillRunning,   // the daemon, told to end, still there after wait_ms
+};
+
+// How the daemon of a pid file is told from any other process.
+struct DaemonCheck {
+  const char* pid_file = nullptr;  // the daemon started no later than its last write
+  const char* log = nullptr;       // POSIX: the daemon holds it open for writing
+  const char* program = nullptr;   // Windows: the daemon's image, without ".exe"
+  bool whole_group = false;        // POSIX: its process group, which it leads, ends with it
+  unsigned wait_ms = 0;            // how long to wait for it to be gone
+};
+
+// Ends the process with this id only when it is the daemon the check
+// describes, examined and ended through one handle so that the id cannot
+// name another process in between (a pidfd on POSIX, a process handle on
+// Windows). On POSIX the daemon started no later than the pid file was last
+// written and holds the log open for writing; on Windows its image is the
+// program and it started no later than the pid file was last written.
+DaemonEnd end_daemon(long pid, const DaemonCheck& check, int* error, const char** why);
+
+// Whether the process with this id is a run of the program at work in the
+// current directory: on POSIX one that started no later than pid_file was
+// last written, whose name is the program's (as the system shortens names)
+// and whose working directory is this one. kCannotTell, with *why, when its
+// working directory cannot be read. Always kNo on Windows, where a file held
+// open cannot be renamed or removed, so the held file alone tells.
+enum class AtWork { kNo, kYes, kCannotTell };
+AtWork program_at_work_here(long pid, const char* pid_file, const char* program, const char** why);
+
 void sleep_ms(unsigned milliseconds);
 int current_pid();
 

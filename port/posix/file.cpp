@@ -25,6 +25,7 @@ void fill_info(const struct stat& st, FileInfo* info) {
   if (info == nullptr) return;
   info->is_directory = S_ISDIR(st.st_mode);
   info->is_regular = S_ISREG(st.st_mode);
+  info->is_device = S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode);
   info->size = static_cast<long long>(st.st_size);
 }
 

@@ -1,20 +1,20 @@
 // Whether some process holds a file open for writing, on POSIX: a read
 // lease is refused exactly then; where leases cannot be had, the descriptors
-// of the processes are looked through.
+// of the processes are looked through. The name is examined before anything
+// is opened, and only a plain file is ever opened: opening a FIFO or a
+// device can block, or act on the device.
 #include "port/held_open.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "port/posix/path.h"
+#include "port/posix/proc_scan.h"
 #include "port/posix/syscalls.h"
 #include "port/posix/unique_fd.h"
 
@@ -22,115 +22,67 @@ namespace port {
 
 using posix::native_path;
 using posix::open_fd;
+using posix::Scan;
 using posix::sys;
-using posix::UniqueDir;
 using posix::UniqueFd;
 
 namespace {
 
-bool all_digits(const char* text) {
-  if (*text == '\0') return false;
-  for (; *text; ++text) {
-    if (*text < '0' || *text > '9') return false;
-  }
-  return true;
-}
-
-// What the descriptors of the processes say about one file.
-enum class Scan { kWriter, kNoWriter, kUnseen };
-
-// The access mode in /proc/PID/fdinfo/FD ("flags:" is octal): 1 for writing,
-// 0 for not, -1 when it cannot be read (the descriptor may have been closed).
-int fd_open_for_writing(const std::string& fdinfo_path) {
-  std::FILE* file = std::fopen(fdinfo_path.c_str(), "r");
-  if (file == nullptr) return -1;
-  char line[256];
-  int writing = -1;
-  while (std::fgets(line, sizeof line, file) != nullptr) {
-    if (std::strncmp(line, "flags:", 6) == 0) {
-      const unsigned long flags = std::strtoul(line + 6, nullptr, 8);
-      const unsigned long mode = flags & O_ACCMODE;
-      writing = mode == O_WRONLY || mode == O_RDWR ? 1 : 0;
-      break;
-    }
-  }
-  std::fclose(file);
-  if (writing < 0) errno = EIO;
-  return writing;
-}
-
-// Looks through every process's descriptors for one that has this file open
-// for writing. A process that ends meanwhile holds nothing; one whose
-// descriptors may not be looked into (another user's, or every other one
-// where /proc hides them) leaves the answer open.
-Scan scan_for_writer(dev_t dev, ino_t ino) {
-  const UniqueDir proc(sys().opendir("/proc"));
-  if (proc.get() == nullptr) return Scan::kUnseen;
-  // With other users' processes hidden from the listing, the first process
-  // of the system is missing from it too.
-  struct stat first {};
-  if (sys().stat("/proc/1", &first) != 0) return Scan::kUnseen;
-  bool unseen = false;
-  while (const dirent* process = readdir(proc.get())) {
-    if (!all_digits(process->d_name)) continue;
-    const std::string fd_dir = std::string("/proc/") + process->d_name + "/fd";
-    const UniqueDir fds(sys().opendir(fd_dir.c_str()));
-    if (fds.get() == nullptr) {
-      if (errno != ENOENT) unseen = true;
-      continue;
-    }
-    while (const dirent* entry = readdir(fds.get())) {
-      if (!all_digits(entry->d_name)) continue;
-      struct stat st {};
-      if (sys().stat((fd_dir + "/" + entry->d_name).c_str(), &st) != 0) continue;
-      if (st.st_dev != dev || st.st_ino != ino) continue;
-      const std::string info = std::string("/proc/") + process->d_name + "/fdinfo/" + entry->d_name;
-      const int writing = fd_open_for_writing(info);
-      if (writing == 1) return Scan::kWriter;
-      if (writing < 0 && errno != ENOENT) unseen = true;
-    }
-  }
-  return unseen ? Scan::kUnseen : Scan::kNoWriter;
-}
-
-constexpr char kDirectoryReason[] = "it is a directory";
 constexpr char kUnseenReason[] =
     "no lease can be taken on it and the processes that may hold it cannot be examined";
 
+HoldState cannot_tell(const char** why, const char* reason) {
+  if (why != nullptr) *why = reason;
+  return HoldState::kCannotTell;
+}
+
 HoldState from_scan(const struct stat& st, const char** why) {
-  switch (scan_for_writer(st.st_dev, st.st_ino)) {
+  switch (posix::scan_for_writer(st.st_dev, st.st_ino)) {
     case Scan::kWriter: return HoldState::kHeld;
     case Scan::kNoWriter: return HoldState::kFree;
     case Scan::kUnseen: break;
   }
-  if (why != nullptr) *why = kUnseenReason;
-  return HoldState::kCannotTell;
+  return cannot_tell(why, kUnseenReason);
+}
+
+// What the kind of a file that is no plain file says; kFree for a plain one.
+HoldState by_kind(const struct stat& st, const char** why) {
+  if (S_ISREG(st.st_mode)) return HoldState::kFree;
+  // Nobody writes a directory; on Windows the deny-write open of one fails
+  // as if it were held, and the second open that would tell fails alike.
+  if (S_ISDIR(st.st_mode)) return cannot_tell(why, "it is a directory");
+  // A process that opens one to write blocks until a reader comes: a run
+  // started against it would never begin.
+  if (S_ISFIFO(st.st_mode)) return cannot_tell(why, "it is a FIFO");
+  if (S_ISSOCK(st.st_mode)) return cannot_tell(why, "it is a socket");
+  // Many processes write a device such as the null device: only a check of
+  // the process in question can tell.
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return HoldState::kDevice;
+  return cannot_tell(why, "it is no plain file");
 }
 
 }  // namespace
 
 HoldState held_open_for_writing(const char* path, const char** why) {
   const std::string native = native_path(path);
-  const UniqueFd fd = open_fd(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  struct stat st {};
+  struct stat named {};
+  if (sys().stat(native.c_str(), &named) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return HoldState::kMissing;
+    return cannot_tell(why, "it cannot be looked at");
+  }
+  if (const HoldState kind = by_kind(named, why); kind != HoldState::kFree) return kind;
+  const UniqueFd fd = open_fd(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (!fd.valid()) {
     if (errno == ENOENT || errno == ENOTDIR) return HoldState::kMissing;
-    if (sys().stat(native.c_str(), &st) != 0) {
-      if (errno == ENOENT || errno == ENOTDIR) return HoldState::kMissing;
-      if (why != nullptr) *why = kUnseenReason;
-      return HoldState::kCannotTell;
-    }
-  } else if (sys().fstat(fd.get(), &st) != 0) {
-    if (why != nullptr) *why = kUnseenReason;
-    return HoldState::kCannotTell;
+    return from_scan(named, why);
   }
-  // Nobody writes a directory; on Windows the deny-write open of one fails
-  // as if it were held, and the second open that would tell fails alike.
-  if (S_ISDIR(st.st_mode)) {
-    if (why != nullptr) *why = kDirectoryReason;
-    return HoldState::kCannotTell;
+  struct stat st {};
+  if (sys().fstat(fd.get(), &st) != 0) return cannot_tell(why, kUnseenReason);
+  // Replaced between the look and the open: what was opened is not what was
+  // examined.
+  if (st.st_dev != named.st_dev || st.st_ino != named.st_ino) {
+    if (const HoldState kind = by_kind(st, why); kind != HoldState::kFree) return kind;
   }
-  if (!fd.valid()) return from_scan(st, why);
   // A read lease is refused with EAGAIN exactly when the file is open for
   // writing somewhere. Should a writer open it while we hold the lease, the
   // kernel signals us; SIGURG is ignored by default, where the default SIGIO
@@ -143,6 +95,15 @@ HoldState held_open_for_writing(const char* path, const char** why) {
   if (errno == EAGAIN) return HoldState::kHeld;
   // Leases are not available here (file system, ownership): look for a writer.
   return from_scan(st, why);
+}
+
+int writers_of(const char* path, long* pids, int capacity) {
+  struct stat st {};
+  if (sys().stat(native_path(path).c_str(), &st) != 0) return 0;
+  std::vector<long> writers;
+  posix::scan_for_writer(st.st_dev, st.st_ino, &writers);
+  for (int i = 0; i < capacity && i < static_cast<int>(writers.size()); ++i) pids[i] = writers[i];
+  return static_cast<int>(writers.size());
 }
 
 }  // namespace port

@@ -26,6 +26,7 @@ void fill_info(const struct _stat64& st, FileInfo* info) {
   if (info == nullptr) return;
   info->is_directory = (st.st_mode & _S_IFMT) == _S_IFDIR;
   info->is_regular = (st.st_mode & _S_IFMT) == _S_IFREG;
+  info->is_device = (st.st_mode & _S_IFMT) == _S_IFCHR;
   info->size = st.st_size;
 }
 

@@ -95,4 +95,8 @@ HoldState held_open_for_writing(const char* path, const char** why) {
   return HoldState::kCannotTell;
 }
 
+// Windows has no way to list the holders of a file short of the restart
+// manager; the callers name none then.
+int writers_of(const char*, long*, int) { return 0; }
+
 }  // namespace port

@@ -3,6 +3,7 @@
 // framework's stand-ins and a search service on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -295,6 +296,28 @@ TEST_F(DemoCycle, OtherOutcomesShowTheCataloguesTexts) {
   dir_.write("inst/.lxQ71K58R03lock", "");
   const RunResult locked = cyclerun();
   EXPECT_EQ(message_of(locked.out), catalogue_text(catalogue_, "LXC_MSG_016")) << locked.out;
+}
+
+// The demo's whole life, run from an installation of this build, with an
+// export daemon that begins to listen only well after its starter's second
+// (as on a busy machine): the demo waits for the daemon to answer before it
+// holds a transfer, so the NORMAL stop meets a transfer and FORCED ends it.
+TEST(Demo, WaitsForADaemonSlowToListen) {
+  if (lxt::is_wine()) GTEST_SKIP() << "the demo runs the native installation";
+  lxt::TempDir dir;
+  const RunResult installed =
+      lxt::run({LXT_CMAKE_COMMAND, "--install", lxt::bin_dir() + "/..", "--prefix", dir.file("prefix")});
+  ASSERT_EQ(installed.status, 0) << installed.out << installed.err;
+  lxt::RunOptions options;
+  options.set("EXPORTD_LISTEN_DELAY_MS", "1500");
+  options.timeout = std::chrono::milliseconds(300000);
+  const RunResult demo = lxt::run({dir.file("prefix/bin/lorvex-demo"), dir.file("run")}, options);
+  EXPECT_EQ(demo.status, 0) << demo.out << demo.err;
+  EXPECT_NE(demo.out.find("exportclient: 8 templates from 127.0.0.1:"), std::string::npos) << demo.out;
+  EXPECT_NE(demo.out.find("exit status 1: a transfer is going on, the daemon is left running"), std::string::npos)
+      << demo.out;
+  EXPECT_FALSE(dir.exists("run/gatherers/demo/data/Exportd.pid"));
+  EXPECT_TRUE(lxt::read_file(dir.file("run/gatherers/demo/data/exportd.log")).ends_with("stopped by request.\n"));
 }
 
 }  // namespace

@@ -12,8 +12,12 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include "tests/programs/harness.h"
 
@@ -97,12 +101,22 @@ class Process : public ::testing::Test {
 
   // A process of its own that holds a file open for writing until release();
   // extra options of lxrecord may make it hold it otherwise.
+  // As the daemon, it runs as exportd, the daemon's program.
   std::unique_ptr<lxt::Background> hold(const std::string& file, const std::string& pid_file = "",
-                                        lxt::RunOptions o = {}) const {
+                                        lxt::RunOptions o = {}, bool as_daemon = false) const {
     o.set("LXT_HOLD", dir_.host(file)).set("LXT_UNTIL", dir_.host("release"));
     o.set("LXT_JOURNAL", dir_.host("holder.journal"));
     if (!pid_file.empty()) o.set("LXT_PIDFILE", dir_.host(pid_file));
-    auto holder = std::make_unique<lxt::Background>(std::vector<std::string>{lxt::double_path("lxrecord")}, o);
+    std::string program = lxt::double_path("lxrecord");
+    if (as_daemon) {
+      // Once: an earlier holder may still be running from the copy.
+      program = dir_.file("daemon/" + lxt::exe_name("exportd"));
+      if (!dir_.exists("daemon")) {
+        dir_.mkdir("daemon");
+        lxt::install_double("lxrecord", dir_.file("daemon"), "exportd");
+      }
+    }
+    auto holder = std::make_unique<lxt::Background>(std::vector<std::string>{program}, o);
     EXPECT_TRUE(lxt::wait_until([&] { return dir_.exists("holder.journal"); }, milliseconds(60000)));
     if (!pid_file.empty()) {
       EXPECT_TRUE(lxt::wait_for_file(dir_.file(pid_file)));
@@ -246,7 +260,7 @@ TEST_F(Crawler, OnlyANonzeroPidFileWithAHeldLogKeepsTheScriptOut) {
       {"4242\n", kNoLog, false, ""},        {"4242\n", kFreeLog, false, ""},  {"4242\n", kHeldLog, true, "4242"},
       {" -17 trailing", kHeldLog, true, "-17"},
       // A pid file without a number may be one a launcher has only just begun: the log decides.
-      {"", kHeldLog, true, "0"},            {"garbage", kHeldLog, true, "0"}, {"garbage", kFreeLog, false, ""},
+      {"", kHeldLog, true, ""},             {"garbage", kHeldLog, true, ""},  {"garbage", kFreeLog, false, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pid_file.value_or("<none>") + " log " + std::to_string(c.log));
@@ -263,7 +277,10 @@ TEST_F(Crawler, OnlyANonzeroPidFileWithAHeldLogKeepsTheScriptOut) {
     const RunResult r = launch(settings(base()));
     EXPECT_EQ(r.status, 0);
     if (c.busy) {
-      EXPECT_TRUE(matches(r.err, "ERROR: The gatherer of process ID " + c.reported + " is running\\.  ")) << r.err;
+      EXPECT_TRUE(matches(r.err, c.reported.empty()
+                                     ? "ERROR: A gatherer is running, but Gatherer\\.pid holds no process ID\\.  "
+                                     : "ERROR: The gatherer of process ID " + c.reported + " is running\\.  "))
+          << r.err;
       EXPECT_TRUE(journal().empty());
       EXPECT_EQ(dir_.read(gdir() + "/Gatherer.pid"), *c.pid_file) << "left as it was";
     } else {
@@ -275,6 +292,69 @@ TEST_F(Crawler, OnlyANonzeroPidFileWithAHeldLogKeepsTheScriptOut) {
     if (holder) {
       EXPECT_EQ(holder->wait(milliseconds(60000)), 0);
     }
+  }
+}
+
+// A log renamed, removed or linked to the null device while its gatherer
+// works keeps a second one out all the same, by the launcher at work in the
+// directory; a stale pid file naming a live process that is no launcher keeps
+// nothing out; a FIFO as the log is never opened and starts nothing.
+TEST_F(Crawler, AGathererAtWorkIsSeenWhateverBecameOfItsLog) {
+  enum Names { kLauncherAtWork, kNoLauncher };
+  enum Log { kRenamed, kRemoved, kNull, kFifo };
+  struct Row {
+    Names names;
+    Log log;
+    bool starts;
+    std::string err;
+  };
+  const std::string running = "ERROR: The gatherer of process ID [0-9]+ is running\\.  ";
+  const Row rows[] = {
+      {kLauncherAtWork, kRenamed, false, running}, {kLauncherAtWork, kRemoved, false, running},
+      {kLauncherAtWork, kNull, false, running},    {kNoLauncher, kRemoved, true, ""},
+      {kNoLauncher, kNull, true, ""},
+      {kNoLauncher, kFifo, false, "ERROR: Cannot tell whether \\.\\\\log\\.gatherer is held open for writing: it is a FIFO"},
+  };
+  const std::string path = settings(base());
+  const std::string log = gdir() + "/log.gatherer";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(&row - rows);
+    // Windows keeps a file held open from being renamed or removed.
+    if (lxt::is_wine() && !(row.names == kNoLauncher && row.log == kRemoved)) continue;
+    for (const char* f : {"journal", "release", "holder.journal", "log.gatherer.1"}) ::unlink(dir_.file(f).c_str());
+    ::unlink(dir_.file(log).c_str());
+    ::unlink(dir_.file(gdir() + "/Gatherer.pid").c_str());
+    std::unique_ptr<lxt::Background> first;
+    size_t scripts = 0;
+    if (row.names == kLauncherAtWork) {
+      lxt::RunOptions o;
+      o.set("LXT_PERL_HOLD", "log.gatherer").set("LXT_PERL_UNTIL", dir_.host("release"));
+      for (auto& c : lxt::journal_env(dir_.file("journal"))) o.env.push_back(c);
+      o.cwd = dir_.path();
+      first = std::make_unique<lxt::Background>(std::vector<std::string>{lxt::program("LaunchCrawler"), path}, o);
+      ASSERT_TRUE(lxt::wait_until([&] { return journal().size() == 1; }, milliseconds(60000)));
+      scripts = 1;
+    } else {
+      first = hold("holder.log", gdir() + "/Gatherer.pid");
+    }
+    if (row.log == kRenamed) ::rename(dir_.file(log).c_str(), dir_.file("log.gatherer.1").c_str());
+    if (row.log != kRenamed) ::unlink(dir_.file(log).c_str());
+    if (row.log == kNull) ::symlink("/dev/null", dir_.file(log).c_str());
+    if (row.log == kFifo) ::mkfifo(dir_.file(log).c_str(), 0644);
+    const std::string recorded = dir_.read(gdir() + "/Gatherer.pid");
+
+    const RunResult r = launch(path);
+    EXPECT_EQ(r.status, 0);
+    if (row.starts) {
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_TRUE(matches(r.err, prefix() + row.err)) << r.err;
+      EXPECT_EQ(dir_.read(gdir() + "/Gatherer.pid"), recorded);
+    }
+    EXPECT_EQ(journal().size(), scripts + (row.starts ? 1 : 0));
+    EXPECT_EQ(first->wait(milliseconds(0)), std::nullopt);
+    release();
+    EXPECT_EQ(first->wait(milliseconds(60000)), 0);
   }
 }
 
@@ -468,6 +548,35 @@ TEST_F(Server, ADaemonNowhereToBeFoundIsReportedOnTheConsoleAndInItsLog) {
   EXPECT_FALSE(dir_.exists("gone"));
 }
 
+// A daemon that opens a FIFO as its log would wait for a reader for ever and
+// count as started: such a log is refused with nothing started. The null
+// device is a log.
+TEST_F(Server, ALogNoDaemonCouldHoldStartsNothing) {
+  if (lxt::is_wine()) GTEST_SKIP() << "no FIFOs or device links on Windows";
+  struct Row {
+    std::string kind;
+    bool starts;
+  };
+  const Row rows[] = {{"fifo", false}, {"directory", false}, {"null", true}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.kind);
+    ::unlink(dir_.file("journal").c_str());
+    ::unlink(dir_.file("data/exportd.log").c_str());
+    ::rmdir(dir_.file("data/exportd.log").c_str());
+    if (row.kind == "fifo") ::mkfifo(dir_.file("data/exportd.log").c_str(), 0644);
+    if (row.kind == "directory") dir_.mkdir("data/exportd.log");
+    if (row.kind == "null") ::symlink("/dev/null", dir_.file("data/exportd.log").c_str());
+    const RunResult r = start(settings(base()), lxt::RunOptions().set("LXT_EXPORTD_EXIT", "0"));
+    EXPECT_EQ(r.status, row.starts ? 0 : status_of(-2));
+    EXPECT_EQ(journal().size(), row.starts ? 1u : 0u);
+    if (!row.starts) {
+      EXPECT_TRUE(matches(r.err, prefix() + "ERROR: .*exportd\\.log is neither a plain file nor a device: "
+                                            "exportd could not hold it as its log\\.  exportd is not started\\.\n$"))
+          << r.err;
+    }
+  }
+}
+
 TEST_F(Server, ARunningDaemonIsLeftRunningDetachedAndStopServerEndsIt) {
   lxt::RunOptions o;
   o.set("LXT_EXPORTD_HOLD", dir_.host("data/exportd.log"));
@@ -598,7 +707,7 @@ TEST_F(Process, OnlyAWriterOfTheLogMakesItsProcessRunning) {
     } else {
       dir_.write(log, "");
       ::link(dir_.file(log).c_str(), dir_.file("data/exportd.log").c_str());
-      holder = hold(log, "data/Exportd.pid", o.set("LXT_HOLD_ACCESS", c[0]).set("LXT_HOLD_SHARE", c[1]));
+      holder = hold(log, "data/Exportd.pid", o.set("LXT_HOLD_ACCESS", c[0]).set("LXT_HOLD_SHARE", c[1]), true);
     }
     const RunResult launched = run("LaunchCrawler", {path}), stopped = run("StopServer", {path, "NORMAL"});
     EXPECT_EQ(journal().size(), outcome == "free" ? 1u : 0u);
@@ -621,19 +730,23 @@ TEST_F(Process, AnotherUsersRunningProcessesAreLeftAsTheyAre) {
   if (lxt::is_wine() || ::geteuid() != 0) GTEST_SKIP() << "acts as another user of the native system";
   struct Case {
     std::string mode;  // "launch", or the stop's mode
-    bool users_log, writable_pid_files, listable;
+    bool users_log, writable_pid_files;
+    int dir_mode;  // of the data and gatherer directories
     std::string err;
   };
+  const std::string not_examined = "Cannot tell which process holds exportd\\.log: .* cannot be examined \\(error information = 13\\)";
   const Case cases[] = {
-      {"launch", false, true, true, "Cannot tell whether \\.\\\\log\\.gatherer is held open for writing: no lease"},
-      {"launch", false, false, true, "Cannot tell whether \\.\\\\log\\.gatherer is held open for writing: no lease"},
-      {"launch", true, true, true, "The gatherer of process ID [0-9]+ is running"},
-      {"launch", true, false, true, "The gatherer of process ID [0-9]+ is running"},
-      {"NORMAL", false, true, true, "Cannot tell whether exportd\\.log is held open for writing: no lease"},
-      {"FORCED", false, false, true, "Cannot tell whether exportd\\.log is held open for writing: no lease"},
-      {"FORCED", true, true, true, "Cannot end the process of ID [0-9]+ \\(error information = 1\\)"},
-      {"FORCED", true, false, true, "Cannot end the process of ID [0-9]+ \\(error information = 1\\)"},
-      {"NORMAL", true, true, false, "Cannot search the data directory for gathering\\* \\(errno=13\\)"}};
+      {"launch", false, true, 0777, "Cannot tell whether \\.\\\\log\\.gatherer is held open for writing: no lease"},
+      {"launch", false, false, 0777, "Cannot tell whether \\.\\\\log\\.gatherer is held open for writing: no lease"},
+      {"launch", true, true, 0777, "The gatherer of process ID [0-9]+ is running"},
+      {"launch", true, false, 0777, "The gatherer of process ID [0-9]+ is running"},
+      {"launch", true, true, 0666, "Cannot enter the gatherer directory .* \\(errno=13\\)\\.  No gatherer is started\\."},
+      {"NORMAL", false, true, 0777, "Cannot tell whether exportd\\.log is held open for writing: no lease"},
+      {"FORCED", false, false, 0777, "Cannot tell whether exportd\\.log is held open for writing: no lease"},
+      {"FORCED", true, true, 0777, not_examined},
+      {"FORCED", true, false, 0777, not_examined},
+      {"NORMAL", true, true, 0333, "Cannot search the data directory for gathering\\* \\(errno=13\\)"},
+      {"FORCED", true, true, 0666, "Cannot enter the data directory .* \\(errno=13\\)\\.  Nothing is stopped\\."}};
   lxt::install_double("lxrecord", dir_.file("home/bin"), "perl");
   dir_.write(gdir() + "/log.gatherer", "");
   ::link(dir_.file(gdir() + "/log.gatherer").c_str(), dir_.file("data/exportd.log").c_str());
@@ -648,7 +761,7 @@ TEST_F(Process, AnotherUsersRunningProcessesAreLeftAsTheyAre) {
     for (const char* f : {"data/Exportd.pid", "home/gatherers/g1/Gatherer.pid"}) {
       ::chmod(dir_.file(f).c_str(), c.writable_pid_files ? 0666 : 0444);
     }
-    ::chmod(dir_.file("data").c_str(), c.listable ? 0777 : 0333);
+    for (const std::string& d : {std::string("data"), gdir()}) ::chmod(dir_.file(d).c_str(), c.dir_mode);
     const bool launch = c.mode == "launch";
     std::vector<std::string> argv{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
                                   lxt::program(launch ? "LaunchCrawler" : "StopServer"), path, c.mode};
@@ -663,7 +776,7 @@ TEST_F(Process, AnotherUsersRunningProcessesAreLeftAsTheyAre) {
                   dir_.read("data/exportd.log"), pid + pid + "part");
     EXPECT_EQ(process->wait(milliseconds(0)), std::nullopt);
   }
-  ::chmod(dir_.file("data").c_str(), 0777);
+  for (const std::string& d : {std::string("data"), gdir()}) ::chmod(dir_.file(d).c_str(), 0777);
   release();
 }
 
@@ -726,27 +839,159 @@ TEST_F(Stop, WithoutARunningDaemonNothingChanges) {
   }
 }
 
-// Nothing but the daemon is ever ended: a pid file that names no usable
-// process (or this test's own group, everyone, init) ends nothing, and the
-// stop goes on.
-TEST_F(Stop, APidFileNamingNoDaemonEndsNothingAndTheStopGoesOn) {
-  for (const char* recorded : {"0", "-1", "1", "garbage", "", "2147483647", "99999999999"}) {
-    SCOPED_TRACE(std::string("pid file: ") + recorded);
-    ::unlink(dir_.file("release").c_str());
-    ::unlink(dir_.file("holder.journal").c_str());
-    auto holder = hold("data/exportd.log");
-    dir_.write("data/Exportd.pid", recorded);
+// Only a process seen to be the daemon is ended. With the log held, a pid file
+// naming another live process, no number (nor this test's group, everyone,
+// init), a dead process or a process that started after it was written
+// leaves the daemon unknown: nothing is ended or removed, exit 1.
+TEST_F(Stop, OnlyTheDaemonHoldingTheLogIsEnded) {
+  enum Names { kDaemon, kOther, kDead, kText };
+  enum Log { kPlain, kNull, kFifo };
+  struct Row {
+    Names names;
+    std::string text;  // kText: the pid file's bytes
+    bool backdated;    // the pid file last written before the daemon started
+    Log log;
+    bool ended;  // the daemon ended, exit 0, the pid file and work files gone
+    std::string err;
+  };
+  const std::string unknown = "ERROR: Cannot tell which process holds exportd\\.log: Exportd\\.pid ";
+  const std::string not_daemon = unknown + "names process [0-9]+, which is not the daemon: it ";
+  const std::string no_number = unknown + "holds no process ID\\.  Nothing is stopped\\.\n$";
+  const Row rows[] = {
+      {kDaemon, "", false, kPlain, true, ""},
+      {kOther, "", false, kPlain, false, not_daemon + "does not (hold the log open for writing|run the daemon's program)"},
+      {kDead, "", false, kPlain, false, unknown + "names process [0-9]+, which is not running\\."},
+      {kDaemon, "", true, kPlain, false, not_daemon + "started after the pid file was written"},
+      {kText, "0", false, kPlain, false, no_number},   {kText, "-1", false, kPlain, false, no_number},
+      {kText, "1", false, kPlain, false, no_number},   {kText, "", false, kPlain, false, no_number},
+      {kText, "junk", false, kPlain, false, no_number}, {kText, "99999999999", false, kPlain, false, no_number},
+      {kText, "2147483647", false, kPlain, false, unknown + "names process 2147483647, which is not running"},
+      // A log linked to the null device: the process checks alone decide.
+      {kDaemon, "", false, kNull, true, ""},
+      {kOther, "", false, kNull, false, not_daemon + "does not hold the log open for writing \\(the log is a device\\)"},
+      {kDaemon, "", false, kFifo, false, "ERROR: Cannot tell whether exportd\\.log is held open for writing: it is a FIFO"},
+  };
+  const std::string path = settings(base());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(&row - rows);
+    if (row.log != kPlain && lxt::is_wine()) continue;
+    for (const char* f : {"release", "holder.journal", "data/exportd.log", "data/Exportd.pid", "other.pid"}) {
+      ::unlink(dir_.file(f).c_str());
+    }
     dir_.write("data/gathering.tmp", "");
-    const RunResult r = stop({settings(base()), "FORCED"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_FALSE(dir_.exists("data/Exportd.pid"));
-    EXPECT_FALSE(dir_.exists("data/gathering.tmp"));
-    EXPECT_TRUE(matches(last_line(dir_.read("data/exportd.log")), "Gather daemon has stopped by request\\.$"));
-    EXPECT_EQ(holder->wait(milliseconds(0)), std::nullopt) << "the holder is no daemon of this pid file";
+    std::unique_ptr<lxt::Background> daemon, other;
+    lxt::RunOptions here;
+    here.cwd = dir_.path();
+    if (row.log == kNull) {
+      // The double opens plain files only; the shell holds the device as the daemon would.
+      ASSERT_EQ(::symlink("/dev/null", dir_.file("data/exportd.log").c_str()), 0);
+      daemon = std::make_unique<lxt::Background>(std::vector<std::string>{
+          "/bin/sh", "-c", "exec 3>>data/exportd.log; echo $$ >Exportd.tmp; mv Exportd.tmp data/Exportd.pid; exec sleep 600"},
+          here);
+      ASSERT_TRUE(lxt::wait_for_file(dir_.file("data/Exportd.pid")));
+    } else {
+      daemon = hold(row.log == kFifo ? "data/other.log" : "data/exportd.log", "data/Exportd.pid", {}, true);
+      if (row.log == kFifo) ASSERT_EQ(::mkfifo(dir_.file("data/exportd.log").c_str(), 0644), 0);
+      else dir_.write("data/exportd.log", "line\n");
+    }
+    const std::string daemon_pid = lxt::lf(dir_.read("data/Exportd.pid"));
+    if (row.names == kOther) {
+      other = std::make_unique<lxt::Background>(std::vector<std::string>{lxt::double_path("lxrecord")},
+                                                lxt::RunOptions().set("LXT_PIDFILE", dir_.host("other.pid"))
+                                                    .set("LXT_UNTIL", dir_.host("release")));
+      ASSERT_TRUE(lxt::wait_for_file(dir_.file("other.pid")));
+      dir_.write("data/Exportd.pid", dir_.read("other.pid"));
+    } else if (row.names == kDead) {
+      lxt::run({lxt::double_path("lxrecord")}, lxt::RunOptions().set("LXT_PIDFILE", dir_.host("other.pid")));
+      dir_.write("data/Exportd.pid", dir_.read("other.pid"));
+    } else if (row.names == kText) {
+      dir_.write("data/Exportd.pid", row.text);
+    }
+    if (row.backdated) {
+      const timespec an_hour_ago[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+      ASSERT_EQ(::utimensat(AT_FDCWD, dir_.file("data/Exportd.pid").c_str(), an_hour_ago, 0), 0);
+    }
+    const std::string recorded = dir_.read("data/Exportd.pid");
+
+    const RunResult r = stop({path, "FORCED"});
+    EXPECT_EQ(r.status, row.ended ? 0 : 1);
+    if (row.ended) {
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_TRUE(matches(r.err, prefix() + row.err)) << r.err;
+    }
+    EXPECT_EQ(daemon->wait(milliseconds(row.ended ? 30000 : 0)).has_value(), row.ended);
+    EXPECT_EQ(dir_.exists("data/Exportd.pid"), !row.ended);
+    if (!row.ended) {
+      EXPECT_EQ(dir_.read("data/Exportd.pid"), recorded);
+    }
+    EXPECT_EQ(dir_.exists("data/gathering.tmp"), !row.ended);
+    if (row.log == kPlain) {
+      EXPECT_EQ(matches(dir_.read("data/exportd.log"), "Gather daemon has stopped by request\\.\r?\n$"), row.ended);
+    }
+    if (other) {
+      EXPECT_EQ(other->wait(milliseconds(0)), std::nullopt) << "the other process lives";
+    }
     release();
-    EXPECT_EQ(holder->wait(milliseconds(60000)), 0);
   }
+}
+
+// Children that inherited the daemon's log go with a FORCED stop, which ends
+// the daemon's process group. After a NORMAL stop they still hold the log:
+// the stop is not done, names them, and leaves the pid file.
+TEST_F(Stop, ChildrenHoldingTheLogGoOnlyWithAForcedStop) {
+  if (lxt::is_wine()) GTEST_SKIP() << "process groups are POSIX's";
+  const std::string path = settings(base());
+  for (const std::string mode : {"NORMAL", "FORCED"}) {
+    SCOPED_TRACE(mode);
+    const bool forced = mode == "FORCED";
+    ::unlink(dir_.file("child.pid").c_str());
+    dir_.write("data/exportd.log", "");
+    if (forced) dir_.write("data/gathering.tmp", "");
+    lxt::RunOptions here;
+    here.cwd = dir_.path();
+    lxt::Background daemon({"/bin/sh", "-c",
+                            "exec 3>>data/exportd.log; sleep 600 & echo $! >child.pid; echo $$ >Exportd.tmp; "
+                            "mv Exportd.tmp data/Exportd.pid; exec sleep 600"},
+                           here);
+    ASSERT_TRUE(lxt::wait_for_file(dir_.file("data/Exportd.pid")));
+    ASSERT_TRUE(lxt::wait_for_file(dir_.file("child.pid")));
+    const long child = std::stol(dir_.read("child.pid"));
+    const RunResult r = stop({path, mode});
+    EXPECT_EQ(r.status, forced ? 0 : 1);
+    EXPECT_TRUE(daemon.wait(milliseconds(30000)).has_value());
+    EXPECT_EQ(dir_.exists("data/Exportd.pid"), !forced);
+    if (forced) {
+      EXPECT_EQ(r.err, "");
+      EXPECT_TRUE(lxt::wait_until([&] { return !process_alive(child); }, milliseconds(30000)));
+    } else {
+      EXPECT_TRUE(matches(r.err, prefix() + "ERROR: exportd\\.log is still held open for writing by the processes " +
+                                     std::to_string(child) + "\\.  Exportd\\.pid is left in place\\.\n$"))
+          << r.err;
+      EXPECT_TRUE(process_alive(child));
+      ::kill(static_cast<pid_t>(child), SIGKILL);
+    }
+  }
+}
+
+// A directory that exists but cannot be entered (here a file) may hold a
+// running process: an error line, nothing started or stopped, nothing written
+// where the program was started.
+TEST_F(Process, ADirectoryThatCannotBeEnteredIsAnError) {
+  if (lxt::is_wine()) GTEST_SKIP() << "a file as a directory gives Windows' own error";
+  lxt::install_double("lxrecord", dir_.file("home/bin"), "perl");
+  ::rmdir(dir_.file(gdir()).c_str());
+  dir_.write(gdir(), "");
+  const std::string path = settings(base() + "GATHERER_DATA=" + dir_.host(gdir()) + "\n");
+  const RunResult launched = run("LaunchCrawler", {path}), stopped = run("StopServer", {path, "FORCED"});
+  EXPECT_EQ(launched.status, 0);
+  EXPECT_EQ(stopped.status, 1);
+  for (const std::string& what : {std::string("gatherer directory"), std::string("data directory")}) {
+    EXPECT_TRUE(matches(launched.err + stopped.err, "ERROR: Cannot enter the " + what + " .*g1 \\(errno=20\\)\\.  "))
+        << what;
+  }
+  EXPECT_TRUE(journal().empty());
+  EXPECT_FALSE(dir_.exists("Gatherer.pid"));
 }
 
 }  // namespace

@@ -295,6 +295,7 @@ int drive(Args& a) {
         case port::HoldState::kHeld: std::printf("held\n"); break;
         case port::HoldState::kMissing: std::printf("missing\n"); break;
         case port::HoldState::kCannotTell: std::printf("cannot tell\n"); break;
+        case port::HoldState::kDevice: std::printf("device\n"); break;
       }
     } else if (cmd == "find") {
       cmd_find(need(a, "pattern"));

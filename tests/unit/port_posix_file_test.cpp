@@ -5,7 +5,9 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdarg.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -258,6 +260,46 @@ TEST_F(PortFile, MissingFileIsMissingNeverHeld) {
   EXPECT_EQ(port::held_open_for_writing(dir.file("plain/below").c_str()), port::HoldState::kMissing);
   port::posix::sys().open = open_refused;
   EXPECT_EQ(port::held_open_for_writing(dir.file("none").c_str()), port::HoldState::kMissing);
+}
+
+int opens_seen = 0;
+int open_noting(const char* path, int flags, ...) {
+  ++opens_seen;
+  return ::open(path, flags);
+}
+
+// Opening a FIFO or a device can block or act on it: such a name is judged by
+// its kind alone, and never opened.
+TEST_F(PortFile, ANameThatIsNoPlainFileIsNeverOpened) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
+  ASSERT_EQ(::symlink("/dev/null", dir.file("null").c_str()), 0);
+  ASSERT_EQ(::mkdir(dir.file("dir").c_str(), 0755), 0);
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socket_path = dir.file("socket");
+  ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+  std::copy(socket_path.begin(), socket_path.end(), address.sun_path);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const struct {
+    const char* name;
+    port::HoldState state;
+    std::string why;
+  } cases[] = {{"fifo", port::HoldState::kCannotTell, "it is a FIFO"},
+               {"socket", port::HoldState::kCannotTell, "it is a socket"},
+               {"dir", port::HoldState::kCannotTell, "it is a directory"},
+               {"null", port::HoldState::kDevice, ""}};
+  port::posix::sys().open = open_noting;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    opens_seen = 0;
+    const char* why = "";
+    EXPECT_EQ(port::held_open_for_writing(dir.file(c.name).c_str(), &why), c.state);
+    EXPECT_EQ(why, c.why);
+    EXPECT_EQ(opens_seen, 0);
+  }
+  ::close(listener);
 }
 
 TEST_F(PortFile, WriterInAnotherProcessHoldsTheFile) {

@@ -43,8 +43,9 @@ class Launcher : private Diagnostics {
  private:
   bool read_settings();
   bool set_search_path();
-  void enter_gatherer_directory();
+  bool enter_gatherer_directory();
   bool gatherer_at_work();
+  void say_running(int read, long recorded, int read_error);
   bool claim_directory();
   // The PerlPath value as one word of a command line, looked up before
   // anything is touched; false after a message.
@@ -72,7 +73,7 @@ class Launcher : private Diagnostics {
 int Launcher::run() {
   if (!read_settings()) return 1;
   if (!set_search_path()) return 1;
-  enter_gatherer_directory();
+  if (!enter_gatherer_directory()) return 0;
   own_pid_ = port::current_pid();
   if (!look_up_perl()) return 0;
   if (gatherer_at_work()) return 0;
@@ -123,12 +124,19 @@ bool Launcher::set_search_path() {
   return put_in_front_of_search_path(*this, dirs, 3);
 }
 
-// A directory that cannot be entered leaves the launcher where it started.
-void Launcher::enter_gatherer_directory() { port::change_dir(work_); }
+// A directory that does not exist leaves the launcher where it started. One
+// that exists but cannot be entered is another user's or a damaged one: a
+// run in the starting directory instead would be beside whatever runs there.
+bool Launcher::enter_gatherer_directory() {
+  if (port::change_dir(work_) == 0 || errno == ENOENT) return true;
+  error("Cannot enter the gatherer directory %s (errno=%d).  No gatherer is started.", work_, errno);
+  return false;
+}
 
 bool Launcher::gatherer_at_work() {
   long recorded = 0;
   const int read = read_pid_file(kPidFile, &recorded);
+  const int read_error = errno;
   if (read == kPidFileMissing) return false;
   // A recorded 0 means no gatherer. A file without a number may be one that
   // a launcher has only just created, and one that cannot be read may name a
@@ -138,13 +146,46 @@ bool Launcher::gatherer_at_work() {
   // is to start none and to leave its pid file alone.
   switch (ask_held_open(*this, kLog, "No gatherer is started.")) {
     case port::HoldState::kHeld:
-      error("The gatherer of process ID %ld is running.  Terminate the gatherer of process ID %d.",
-            read == 0 ? recorded : 0L, own_pid_);
+      say_running(read, recorded, read_error);
       return true;
     case port::HoldState::kCannotTell:
       return true;
     default:
-      return false;
+      break;
+  }
+  // The log may have been renamed or removed while its gatherer works, or be
+  // a device that many write: the launcher the pid file names then tells,
+  // when it is at work in this directory.
+  if (read != 0) return false;
+  const char* why = "";
+  switch (port::program_at_work_here(recorded, kPidFile, kProgram, &why)) {
+    case port::AtWork::kYes:
+      say_running(read, recorded, read_error);
+      return true;
+    case port::AtWork::kCannotTell:
+      error("Cannot tell whether the gatherer of process ID %ld is at work here: %s.  No gatherer is started.",
+            recorded, why);
+      return true;
+    case port::AtWork::kNo:
+      break;
+  }
+  return false;
+}
+
+void Launcher::say_running(int read, long recorded, int read_error) {
+  switch (read) {
+    case 0:
+      error("The gatherer of process ID %ld is running.  Terminate the gatherer of process ID %d.", recorded,
+            own_pid_);
+      break;
+    case kPidFileNoNumber:
+      error("A gatherer is running, but %s holds no process ID.  Terminate the gatherer of process ID %d.",
+            kPidFile, own_pid_);
+      break;
+    default:
+      error("A gatherer is running, but %s cannot be read (errno=%d).  Terminate the gatherer of process ID %d.",
+            kPidFile, read_error, own_pid_);
+      break;
   }
 }
 

@@ -9,6 +9,7 @@
 #include "admin/process/settings.h"
 #include "port/checked_close.h"
 #include "port/eventlog.h"
+#include "port/file.h"
 #include "port/process.h"
 #include "port/stream.h"
 
@@ -39,6 +40,7 @@ class Starter : private Diagnostics {
   int read_settings();
   bool compose_command();
   bool set_search_path();
+  bool log_can_be_held() const;
   int start();
   void report_start_failure(int start_error);
 
@@ -55,7 +57,20 @@ int Starter::run() {
   if (const int status = read_settings()) return status;
   if (!compose_command()) return 1;
   if (!set_search_path()) return 1;
+  if (!log_can_be_held()) return -2;
   return start();
+}
+
+// The daemon opens its log to write before it does anything else: on a FIFO
+// it would wait for a reader for ever, and count as started while it never
+// runs. A plain file and a device (the null device) are logs; anything else
+// is refused with nothing started.
+bool Starter::log_can_be_held() const {
+  port::FileInfo info;
+  if (port::file_stat(log_path_, &info) != 0 || info.is_regular || info.is_device) return true;
+  error("%s is neither a plain file nor a device: exportd could not hold it as its log.  exportd is not started.",
+        log_path_);
+  return false;
 }
 
 int Starter::read_settings() {

@@ -19,8 +19,12 @@ namespace {
 constexpr char kProgram[] = "StopServer";
 constexpr char kPidFile[] = "Exportd.pid";
 constexpr char kLog[] = "exportd.log";
-// The pause between the removal of the work files and the stop notice.
-constexpr unsigned kSettleMs = 1000;
+// The daemon's program, by which Windows tells it from other processes.
+constexpr char kDaemonProgram[] = "exportd";
+// How long an ended daemon has to be gone and to let its log go.
+constexpr unsigned kLetGoMs = 5000;
+// A wait for the log to be let go looks again after this long.
+constexpr unsigned kLookAgainMs = 20;
 
 constexpr KeyRule kKeys[] = {
     {"GATHERER_DATA", KeyUse::kKeep},
@@ -41,8 +45,12 @@ class Stopper : private Diagnostics {
  private:
   int read_settings();
   void set_search_path();
+  enum Entry { kEntered, kNoDirectory, kRefused };
+  Entry enter_data_directory() const;
   bool transfer_in_progress() const;
-  bool end_daemon() const;
+  bool end_daemon(bool log_is_device) const;
+  bool log_let_go(bool log_is_device) const;
+  void cannot_tell(const char* why) const;
   bool remove_pid_file() const;
   void remove_work_files() const;
   void note_stop() const;
@@ -57,25 +65,42 @@ class Stopper : private Diagnostics {
 int Stopper::run() {
   if (const int status = read_settings()) return status;
   set_search_path();
-  if (port::change_dir(data_) != 0) return 0;
+  switch (enter_data_directory()) {
+    case kEntered: break;
+    case kNoDirectory: return 0;
+    default: return 1;
+  }
   if (!port::exists(kPidFile)) return 0;
   // A log that cannot be tested may be a running daemon's, and the pid
-  // file's id may by now be another process's: nothing is done.
-  switch (ask_held_open(*this, kLog, "Nothing is stopped.")) {
-    case port::HoldState::kHeld: break;
+  // file's id may by now be another process's: nothing is done. A device
+  // as the log is written by many processes: the pid file's process alone
+  // can tell.
+  const port::HoldState log = ask_held_open(*this, kLog, "Nothing is stopped.");
+  switch (log) {
+    case port::HoldState::kHeld:
+    case port::HoldState::kDevice: break;
     case port::HoldState::kCannotTell: return 1;
     default: return 0;
   }
+  const bool log_is_device = log == port::HoldState::kDevice;
   // A daemon in the middle of a transfer is left alone unless forced.
   if (!forced_ && transfer_in_progress()) return 1;
   // A daemon that would run on with its pid file gone would be out of reach
-  // of every later stop: when it cannot be ended, nothing is changed.
-  if (!end_daemon()) return 1;
+  // of every later stop: unless it is seen to end, nothing is changed.
+  if (!end_daemon(log_is_device) || !log_let_go(log_is_device)) return 1;
   const bool removed = remove_pid_file();
   remove_work_files();
-  port::sleep_ms(kSettleMs);
   note_stop();
   return removed ? 0 : 1;
+}
+
+// A data directory that does not exist holds no daemon. One that exists but
+// cannot be entered may well hold one: that is no "nothing there".
+Stopper::Entry Stopper::enter_data_directory() const {
+  if (port::change_dir(data_) == 0) return kEntered;
+  if (errno == ENOENT) return kNoDirectory;
+  error("Cannot enter the data directory %s (errno=%d).  Nothing is stopped.", data_, errno);
+  return kRefused;
 }
 
 int Stopper::read_settings() {
@@ -124,25 +149,91 @@ bool Stopper::transfer_in_progress() const {
   }
 }
 
-// A pid file without a number ends nothing; nor does an id that names no
-// process (an id of 1 or below is never signalled). Either way the stop
-// goes on. False, after a message, when the pid file is there but cannot be
-// read, or its process is there but cannot be ended.
-bool Stopper::end_daemon() const {
+void Stopper::cannot_tell(const char* why) const {
+  error("Cannot tell which process holds %s: %s %s.  Nothing is stopped.", kLog, kPidFile, why);
+}
+
+// Only a process seen to be the daemon is ended. With the log held, a pid
+// file that names no process, or one that is not the daemon, leaves the
+// daemon unknown: nothing is ended, and nothing else changes.
+bool Stopper::end_daemon(bool log_is_device) const {
   long pid = 0;
-  int end_error = 0;
   switch (read_pid_file(kPidFile, &pid)) {
-    case 0:
-      if (port::end_process(pid, &end_error) != port::kCannotEnd) return true;
-      error("Cannot end the process of ID %ld (error information = %d).  The daemon is left running.", pid,
-            end_error);
-      return false;
+    case 0: break;
     case kPidFileUnreadable:
       error("Cannot read %s (errno=%d).  The daemon is left running.", kPidFile, errno);
       return false;
     default:
-      return true;
+      cannot_tell("holds no process ID");
+      return false;
   }
+  port::DaemonCheck check;
+  check.pid_file = kPidFile;
+  check.log = kLog;
+  check.program = kDaemonProgram;
+  check.whole_group = forced_;
+  check.wait_ms = kLetGoMs;
+  int end_error = 0;
+  const char* why = "";
+  char text[160];
+  switch (port::end_daemon(pid, check, &end_error, &why)) {
+    case port::DaemonEnd::kEnded:
+      return true;
+    case port::DaemonEnd::kNoProcess:
+      if (pid <= 1) {
+        cannot_tell("holds no process ID");
+      } else {
+        std::snprintf(text, sizeof text, "names process %ld, which is not running", pid);
+        cannot_tell(text);
+      }
+      return false;
+    case port::DaemonEnd::kNotTheDaemon:
+      std::snprintf(text, sizeof text, "names process %ld, which is not the daemon: %s%s", pid, why,
+                    log_is_device ? " (the log is a device)" : "");
+      cannot_tell(text);
+      return false;
+    case port::DaemonEnd::kCannotExamine:
+      std::snprintf(text, sizeof text, "names process %ld, which cannot be examined (error information = %d)", pid,
+                    end_error);
+      cannot_tell(text);
+      return false;
+    case port::DaemonEnd::kRefused:
+      error("Cannot end the process of ID %ld (error information = %d).  The daemon is left running.", pid,
+            end_error);
+      return false;
+    case port::DaemonEnd::kStillRunning:
+      error("The process of ID %ld has not ended within %u seconds.  %s is left in place.", pid, kLetGoMs / 1000,
+            kPidFile);
+      return false;
+  }
+  return false;
+}
+
+// Ended, the daemon lets its log go; a process that still holds it (a child
+// that inherited it) may write on: the stop is not done, and the pid file
+// stays for a later one. A device as the log tells nothing more.
+bool Stopper::log_let_go(bool log_is_device) const {
+  if (log_is_device) return true;
+  for (unsigned waited = 0;; waited += kLookAgainMs) {
+    if (port::held_open_for_writing(kLog) != port::HoldState::kHeld) return true;
+    if (waited >= kLetGoMs) break;
+    port::sleep_ms(kLookAgainMs);
+  }
+  constexpr int kNamed = 8;
+  long writers[kNamed];
+  const int count = port::writers_of(kLog, writers, kNamed);
+  char names[kNamed * 12 + 8] = "";
+  for (int i = 0; i < count && i < kNamed; ++i) {
+    const std::size_t used = std::strlen(names);
+    std::snprintf(names + used, sizeof names - used, "%s%ld", i == 0 ? "" : ", ", writers[i]);
+  }
+  if (count > kNamed) std::strcat(names, ", ...");
+  if (count > 0) {
+    error("%s is still held open for writing by the processes %s.  %s is left in place.", kLog, names, kPidFile);
+  } else {
+    error("%s is still held open for writing.  %s is left in place.", kLog, kPidFile);
+  }
+  return false;
 }
 
 // A read-only pid file would stay naming the ended daemon, and a later

@@ -1,0 +1,161 @@
+#include "port/posix/proc_scan.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
+
+namespace port::posix {
+
+namespace {
+
+bool all_digits(const char* text) {
+  if (*text == '\0') return false;
+  for (; *text; ++text) {
+    if (*text < '0' || *text > '9') return false;
+  }
+  return true;
+}
+
+// The access mode in /proc/PID/fdinfo/FD ("flags:" is octal): 1 for writing,
+// 0 for not, -1 when it cannot be read (the descriptor may have been closed).
+int fd_open_for_writing(const std::string& fdinfo_path) {
+  std::FILE* file = std::fopen(fdinfo_path.c_str(), "re");
+  if (file == nullptr) return -1;
+  char line[256];
+  int writing = -1;
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    if (std::strncmp(line, "flags:", 6) == 0) {
+      const unsigned long flags = std::strtoul(line + 6, nullptr, 8);
+      const unsigned long mode = flags & O_ACCMODE;
+      writing = mode == O_WRONLY || mode == O_RDWR ? 1 : 0;
+      break;
+    }
+  }
+  std::fclose(file);
+  if (writing < 0) errno = EIO;
+  return writing;
+}
+
+}  // namespace
+
+Scan process_writes(const std::string& pid, dev_t dev, ino_t ino, int lowest_fd) {
+  const std::string fd_dir = "/proc/" + pid + "/fd";
+  const UniqueDir fds(sys().opendir(fd_dir.c_str()));
+  if (fds.get() == nullptr) return errno == ENOENT ? Scan::kNoWriter : Scan::kUnseen;
+  bool unseen = false;
+  int unseen_error = 0;
+  while (const dirent* entry = readdir(fds.get())) {
+    if (!all_digits(entry->d_name) || std::atoi(entry->d_name) < lowest_fd) continue;
+    struct stat st {};
+    if (sys().stat((fd_dir + "/" + entry->d_name).c_str(), &st) != 0) continue;
+    if (st.st_dev != dev || st.st_ino != ino) continue;
+    const int writing = fd_open_for_writing("/proc/" + pid + "/fdinfo/" + entry->d_name);
+    if (writing == 1) return Scan::kWriter;
+    if (writing < 0 && errno != ENOENT) {
+      unseen = true;
+      unseen_error = errno;
+    }
+  }
+  errno = unseen_error;
+  return unseen ? Scan::kUnseen : Scan::kNoWriter;
+}
+
+// A process that ends meanwhile holds nothing; one whose descriptors may not
+// be looked into (another user's, or every other one where /proc hides them)
+// leaves the answer open.
+Scan scan_for_writer(dev_t dev, ino_t ino, std::vector<long>* writers) {
+  const UniqueDir proc(sys().opendir("/proc"));
+  if (proc.get() == nullptr) return Scan::kUnseen;
+  // With other users' processes hidden from the listing, the first process
+  // of the system is missing from it too.
+  struct stat first {};
+  if (sys().stat("/proc/1", &first) != 0) return Scan::kUnseen;
+  bool unseen = false;
+  bool found = false;
+  while (const dirent* process = readdir(proc.get())) {
+    if (!all_digits(process->d_name)) continue;
+    switch (process_writes(process->d_name, dev, ino)) {
+      case Scan::kWriter:
+        if (writers == nullptr) return Scan::kWriter;
+        found = true;
+        writers->push_back(std::strtol(process->d_name, nullptr, 10));
+        break;
+      case Scan::kUnseen: unseen = true; break;
+      case Scan::kNoWriter: break;
+    }
+  }
+  if (found) return Scan::kWriter;
+  return unseen ? Scan::kUnseen : Scan::kNoWriter;
+}
+
+bool read_proc_stat(long pid, ProcStat* out) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  const UniqueFd fd = open_fd(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (!fd.valid()) return false;
+  char text[1024];
+  ssize_t got;
+  do {
+    got = sys().read(fd.get(), text, sizeof text - 1);
+  } while (got < 0 && errno == EINTR);
+  if (got <= 0) {
+    if (got == 0) errno = ESRCH;
+    return false;
+  }
+  text[got] = '\0';
+  // The name stands in parentheses and may itself hold blanks and ")".
+  const char* open = std::strchr(text, '(');
+  const char* close = std::strrchr(text, ')');
+  if (open == nullptr || close == nullptr || close < open || close[1] != ' ') {
+    errno = EIO;
+    return false;
+  }
+  out->name.assign(open + 1, close);
+  // The fields after the name, from the state (field 3) on: the group is
+  // field 5, the start in ticks since boot field 22.
+  const char* field = close + 2;
+  unsigned long long start_ticks = 0;
+  for (int number = 3; number <= 22 && *field != '\0'; ++number) {
+    if (number == 3) out->state = *field;
+    if (number == 5) out->group = std::strtol(field, nullptr, 10);
+    if (number == 22) start_ticks = std::strtoull(field, nullptr, 10);
+    field = std::strchr(field, ' ');
+    if (field == nullptr) {
+      if (number < 22) {
+        errno = EIO;
+        return false;
+      }
+      break;
+    }
+    ++field;
+  }
+  // The start counts from the boot, in the clock that goes on in suspend:
+  // the boot's wall-clock time is the difference of the two clocks now.
+  const long ticks = sysconf(_SC_CLK_TCK);
+  timespec real{}, boot{};
+  if (ticks <= 0 || clock_gettime(CLOCK_REALTIME, &real) != 0 || clock_gettime(CLOCK_BOOTTIME, &boot) != 0) {
+    errno = EIO;
+    return false;
+  }
+  const long double booted = (real.tv_sec - boot.tv_sec) + (real.tv_nsec - boot.tv_nsec) / 1e9L;
+  const long double started = booted + static_cast<long double>(start_ticks) / ticks;
+  out->start.tv_sec = static_cast<time_t>(started);
+  out->start.tv_nsec = static_cast<long>((started - out->start.tv_sec) * 1e9L);
+  return true;
+}
+
+bool started_after(const timespec& start, const struct stat& file) {
+  constexpr time_t kCoarseTimes = 2;
+  const timespec& written = file.st_mtim;
+  const time_t limit = written.tv_sec + kCoarseTimes;
+  return start.tv_sec > limit || (start.tv_sec == limit && start.tv_nsec > written.tv_nsec);
+}
+
+}  // namespace port::posix
