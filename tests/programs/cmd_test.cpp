@@ -204,6 +204,11 @@ TEST_F(Cmd, ErrorRedirectionsInTheirOrder) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "O\nE\n");
   }
+  // A stream joined to itself stays where it is.
+  result = line(both + " >&1 2>&2");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "O\n");
+  EXPECT_EQ(result.err, "E\n");
 }
 
 TEST_F(Cmd, NullDevice) {
@@ -497,7 +502,7 @@ TEST_F(Cmd, LinesThatCannotBeParsedRunNothing) {
   lxt::RunOptions opts = recording();
   opts.set("LXG_BIG", std::string(5000, 'b'));
   for (const char* text : {"lxrecord |", "| lxrecord", "lxrecord | | lxrecord", "lxrecord >", "lxrecord > | lxrecord",
-                           "lxrecord <", "lxrecord 2>", "lxrecord 2>&", "lxrecord 2>&2", "lxrecord > \"open",
+                           "lxrecord <", "lxrecord 2>", "lxrecord 2>&", "lxrecord 2>&3", "lxrecord > \"open",
                            "& lxrecord", "&& lxrecord", "|| lxrecord", "lxrecord & & lxrecord", "lxrecord &&",
                            "lxrecord ||", "lxrecord %LXG_BIG%%LXG_BIG%"}) {
     const lxt::RunResult result = line(text, opts);
