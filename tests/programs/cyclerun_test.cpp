@@ -193,19 +193,69 @@ TEST_F(Cycle, ExportsEnvironmentSettingsAndWarnsAboutUnknownNames) {
   }
 }
 
-TEST_F(Cycle, AWorkingDirectoryWithBlanksOrInterpreterCharactersNeverReachesItsSibling) {
-  // A sibling gatherer whose name is the first word of ours: an unquoted
-  // "rmdir /S /Q" or "del" would take it.
-  for (const std::string name : {"demo 2", "demo&(2)"}) {
-    SCOPED_TRACE(name);
-    const std::string sibling = "g/demo";
-    dir_.mkdir("g");
-    dir_.mkdir(sibling);
-    dir_.mkdir(sibling + "/cache-liburl");
-    for (const char* file : {"PRODUCTION.gdbm", "localmap.cf", "HTTPAuth.cf", "FTPAuth.cf", "gatherinput"}) {
-      dir_.write(sibling + "/" + file, "sibling");
+// A directory name an administrator may choose, as Shift_JIS bytes, and
+// what the cycle must do with it on the target that runs.
+struct DirName {
+  std::string name;
+  const char* refused_native;   // the reason in the refusal, or null: the cycle acts on it
+  const char* refused_windows;  // likewise for the Windows build
+  bool windows_name = true;     // a name Windows allows at all
+};
+
+std::vector<DirName> chosen_names() {
+  const char* kExpands = "holds percent signs that the command interpreter would expand";
+  const char* kDropped = "has a part that ends in a dot or a blank, which Windows drops";
+  return {
+      {"g old", nullptr, nullptr},
+      {"g,old", nullptr, nullptr},
+      {"g;old", nullptr, nullptr},
+      {"g=old", nullptr, nullptr},
+      {"g&old", nullptr, nullptr},
+      {"g(old)", nullptr, nullptr},
+      {"g^old", nullptr, nullptr},
+      {"g!old", nullptr, nullptr},
+      {"g,/S,old", nullptr, nullptr, false},  // "/" separates on Windows
+      {"g|old", nullptr, nullptr, false},
+      {"g<old>", nullptr, nullptr, false},
+      {"g\told", nullptr, nullptr, false},
+      {"g%OS%", kExpands, kExpands},
+      {"g%PATH%old", kExpands, kExpands},
+      {"g%", nullptr, nullptr},  // a lone percent sign expands nothing
+      {"g.", nullptr, kDropped},
+      {"g ", nullptr, kDropped},
+      {"g\"old", "holds a double quote", "holds a double quote", false},
+      // Shift_JIS characters whose second byte is "\" and "|".
+      {"g\x95\x5C", nullptr, nullptr},
+      {"g\x83\x7C" "old", nullptr, nullptr},
+      {"g\x95\x5C" "old", nullptr, nullptr},
+  };
+}
+
+// The cycle's composed lines ("type W\gatherinput | ...", "rmdir /S /Q
+// W\cache-liburl", "del /F W\localmap.cf 2> \nul") act on W and on no
+// neighbour: neither "g", whose name is a prefix of W's, nor the "old" that
+// a separator would make of W's rest. Or W is refused before anything runs.
+TEST_F(Cycle, ComposedLinesActOnTheWorkingDirectoryAndNoNeighbour) {
+  const auto fs_name = [](const std::string& sjis) {
+    // Wine keeps Windows names as UTF-8 in the POSIX file system.
+    return lxt::is_wine() ? lxt::convert(sjis, "UTF-8", "CP932") : sjis;
+  };
+  for (const DirName& row : chosen_names()) {
+    if (lxt::is_wine() && !row.windows_name) continue;
+    SCOPED_TRACE(row.name);
+    const char* refusal = lxt::is_wine() ? row.refused_windows : row.refused_native;
+    // "g" beside W, and "old" in the current directory, where a relative
+    // rest of a split name would land.
+    for (const std::string neighbour : {"g/g", "old"}) {
+      dir_.mkdir(neighbour.substr(0, neighbour.find('/')));
+      dir_.mkdir(neighbour);
+      dir_.mkdir(neighbour + "/cache-liburl");
+      for (const char* file : {"localmap.cf", "HTTPAuth.cf", "FTPAuth.cf", "gatherinput", "cyclerun.ini"}) {
+        dir_.write(neighbour + "/" + file, "neighbour");
+      }
     }
-    const std::string ours = "g/" + name;
+    const std::string ours = "g/" + fs_name(row.name);
+    const std::string ours_host = dir_.host("g") + lxt::host_sep() + row.name;
     dir_.mkdir(ours);
     dir_.mkdir(ours + "/cache-liburl");
     dir_.write(ours + "/cache-liburl/page", "cached");
@@ -213,23 +263,39 @@ TEST_F(Cycle, AWorkingDirectoryWithBlanksOrInterpreterCharactersNeverReachesItsS
     dir_.write(ours + "/localmap.cf", "m");
     std::string text = base_settings();
     text.replace(text.find("Working-Directory=" + work()), ("Working-Directory=" + work()).size(),
-                 "Working-Directory=" + dir_.host(ours));
+                 "Working-Directory=" + ours_host);
+    // Given from outside W: Windows would read "g.\cyclerun.ini" as the
+    // neighbour's.
     dir_.write(ours + "/cyclerun.ini", text);
+    dir_.write("run.ini", text);
     lxt::RunOptions options;
     options.set("LXT_SEEDURLS_STDIN", "read");
-    const RunResult result = cyclerun({dir_.host(ours + "/cyclerun.ini")}, options);
+    const RunResult result = cyclerun({dir_.host("run.ini")}, options);
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.err, "");
-    ASSERT_NE(find("seedurls"), nullptr);
-    EXPECT_EQ(lxt::lf(find("seedurls")->stdin_data.value_or("<none>")), kUrls);
-    for (const char* gone : {"cache-liburl", "localmap.cf", "gatherinput", "cyclerun.ini"}) {
-      EXPECT_FALSE(dir_.exists(ours + "/" + gone)) << gone;
+    if (refusal != nullptr) {
+      EXPECT_TRUE(matches(result.err, "^" + kPrefix + "ERROR: .* is invalid.  \\(Working-Directory " +
+                                          std::regex_replace(refusal, std::regex("[.()]"), "\\$&") + ".\\)\n$"))
+          << result.err;
+      EXPECT_TRUE(journal().empty());
+      for (const char* kept : {"cache-liburl/page", "localmap.cf", "gatherinput", "cyclerun.ini"}) {
+        EXPECT_TRUE(dir_.exists(ours + "/" + kept)) << kept;
+      }
+    } else {
+      EXPECT_EQ(result.err, "");
+      ASSERT_NE(find("seedurls"), nullptr);
+      EXPECT_EQ(lxt::lf(find("seedurls")->stdin_data.value_or("<none>")), kUrls);
+      for (const char* gone : {"cache-liburl", "localmap.cf", "gatherinput", "cyclerun.ini"}) {
+        EXPECT_FALSE(dir_.exists(ours + "/" + gone)) << gone;
+      }
     }
-    EXPECT_TRUE(dir_.exists(sibling + "/cache-liburl"));
-    for (const char* file : {"PRODUCTION.gdbm", "localmap.cf", "HTTPAuth.cf", "FTPAuth.cf", "gatherinput"}) {
-      EXPECT_EQ(dir_.read(sibling + "/" + file), "sibling") << file;
+    for (const std::string neighbour : {"g/g", "old"}) {
+      EXPECT_TRUE(dir_.exists(neighbour + "/cache-liburl")) << neighbour;
+      for (const char* file : {"localmap.cf", "HTTPAuth.cf", "FTPAuth.cf", "gatherinput", "cyclerun.ini"}) {
+        EXPECT_EQ(dir_.read(neighbour + "/" + file), "neighbour") << neighbour << "/" << file;
+      }
     }
     std::filesystem::remove_all(dir_.file("g"));
+    std::filesystem::remove_all(dir_.file("old"));
     std::filesystem::remove(dir_.file("journal"));
   }
 }
