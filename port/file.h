@@ -3,7 +3,9 @@
 // into "/" before it reaches the file system (Shift_JIS trail bytes are left
 // alone). Results are 0 for success and -1 for failure with errno set, like
 // the runtime calls they stand for.
+#include <cstddef>
 #include <cstdio>
+#include <string>
 
 namespace port {
 
@@ -35,5 +37,16 @@ int change_dir(const char* path);
 // _open with create-new, read-only access, permission read and write; the
 // descriptor is closed at once. -1 with errno (EEXIST when it exists).
 int create_exclusive(const char* path);
+
+// The longest path the system opens, in bytes without the terminating zero
+// (a longer one fails, on Windows even as "no such file").
+std::size_t max_path_length();
+
+// The directory the path names, as every step of a run is to name it: on
+// POSIX its real path (links and ".." resolved by the kernel, as the tools
+// that reach it through the kernel see it), on Windows the full path as
+// Windows reads it ("..", "." and separators resolved by the text). -1 with
+// errno when it cannot be had or is no directory (ENOTDIR).
+int resolve_directory(const char* path, std::string* resolved);
 
 }  // namespace port

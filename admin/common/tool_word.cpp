@@ -12,5 +12,7 @@ int tool_word(int kind, const char* fallback, char* out, std::size_t size) {
     return quote_path(fallback, out, size);
   }
   conv_path_sep(path, SEP_TO_BACKSLASH);
+  // The tools' words go into the interpreter's lines.
+  if (const int refused = check_line_value(path)) return refused;
   return quote_path(path, out, size);
 }

@@ -8,5 +8,6 @@ constexpr int kToolPathSize = 260;
 // Looks the tool (TOOL_PERL or TOOL_GZIP) up in the registry without a
 // message, takes fallback when the value is missing or unusable, turns its
 // separators into "\" and writes it into out as one word of a command line
-// (quote_path). Returns 0, kPathHoldsQuote or kLineTooLong (out is then empty).
+// (check_line_value, then quote_path). Returns 0, a refusal of those or
+// kLineTooLong (out is then empty).
 int tool_word(int kind, const char* fallback, char* out, std::size_t size);

@@ -1,9 +1,11 @@
 #include "admin/cyclerun/cycle.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "admin/common/command_line.h"
 #include "admin/common/diagnostics.h"
@@ -44,6 +46,10 @@ class Cycle {
   // character, which would swallow the separator joined after it.
   bool whole_characters(const char* dir, const char* setting) const;
 
+  // Checks the working directory's value and resolves it into work_dir_;
+  // false after a message.
+  bool resolve_work_dir();
+
   // The working directory's file name as one word of an interpreter line,
   // in the path buffer; false after a message when it cannot be had.
   bool dir_file_word(const char* what, const char* work_dir, const char* name);
@@ -58,6 +64,7 @@ class Cycle {
 
   const char* path_;
   const SettingsStore& settings_;
+  std::string work_dir_;  // the working directory every step names
   char work_[kWorkBufferSize] = {};
   char word_[kWorkBufferSize] = {};
 };
@@ -83,21 +90,37 @@ bool Cycle::dir_file_word(const char* what, const char* work_dir, const char* na
   return false;
 }
 
+bool Cycle::resolve_work_dir() {
+  const char* value = get(Setting::kWorkingDirectory);
+  if (value == nullptr) return true;  // said when the pipeline needs it
+  char detail[256];
+  if (const int refused = check_line_value(value)) {
+    std::snprintf(detail, sizeof detail, "Working-Directory %s.", path_refusal(refused));
+    error(detail);
+    return false;
+  }
+  if (port::resolve_directory(value, &work_dir_) != 0) {
+    std::snprintf(detail, sizeof detail, "Working-Directory cannot be found (errno=%d).", errno);
+    error(detail);
+    return false;
+  }
+  // The path a link leads to is checked as the value is.
+  if (const int refused = check_line_value(work_dir_.c_str())) {
+    std::snprintf(detail, sizeof detail, "Working-Directory leads to a path that %s.", path_refusal(refused));
+    error(detail);
+    return false;
+  }
+  return true;
+}
+
 void Cycle::run() {
-  // A path goes into the interpreter's lines in quotes when it holds a blank
-  // or a special character; no quoting carries a double quote through, so
-  // such a directory is refused before anything runs (unquoted, a blank
-  // would make "rmdir /S /Q" remove another directory).
-  const char* work_dir = get(Setting::kWorkingDirectory);
-  if (work_dir != nullptr && std::strchr(work_dir, '"') != nullptr) {
-    error("Working-Directory holds a double quote.");
-    return;
-  }
-  // Both directories have file names joined after them.
-  if (!whole_characters(work_dir, "Working-Directory") ||
-      !whole_characters(get(Setting::kDataDirectory), "Data-Directory")) {
-    return;
-  }
+  // The working directory goes into the interpreter's lines: a value no
+  // quoting can name exactly is refused before anything runs. Every step
+  // then names the one directory it resolves to, so that the lines and the
+  // file operations never read a link followed by ".." differently.
+  if (!resolve_work_dir()) return;
+  // The data directory has file names joined after it.
+  if (!whole_characters(get(Setting::kDataDirectory), "Data-Directory")) return;
 
   if (!run_command(get(Setting::kLinkprunecmd))) return;
 
@@ -123,10 +146,11 @@ void Cycle::run() {
     error("essence command is lost.");
     return;
   }
-  if (work_dir == nullptr) {
+  if (get(Setting::kWorkingDirectory) == nullptr) {
     error("Working-Directory is lost.");
     return;
   }
+  const char* work_dir = work_dir_.c_str();
 
   if (!dir_file_word("the URL seeding pipeline", work_dir, "gatherinput")) return;
   if (!compose("the URL seeding pipeline", "cmd.exe /C type %s | %s | %s", word_, seed, essence)) return;

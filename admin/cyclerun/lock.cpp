@@ -1,9 +1,11 @@
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "admin/common/messages.h"
 #include "admin/common/registry_settings.h"
 #include "admin/cyclerun/notify.h"
+#include "port/file.h"
 #include "port/held_file.h"
 
 namespace {
@@ -30,6 +32,13 @@ char held[kLockPathSize];
 int lock_cycle() {
   char path[kLockPathSize];
   if (!lock_path(path)) return -1;
+  // A path longer than the system takes could be made on one system and not
+  // removed on another (the Windows runtime reports the too-long name as a
+  // missing file): it is no lock this run can take and give back.
+  if (std::strlen(path) > port::max_path_length()) {
+    emit_msg(500, "LXC_MSG_021", path, ENAMETOOLONG);
+    return -2;
+  }
   if (port::create_held_file(path) == 0) {
     std::snprintf(held, sizeof held, "%s", path);
     return 0;
@@ -55,7 +64,9 @@ int unlock_cycle() {
     return 0;
   }
   const int error = errno;
-  if (error == ENOENT) return 0;
+  // A missing file is a free lock, unless this run made it: then the
+  // removal failed, whatever the runtime calls it, and the lock may stay.
+  if (error == ENOENT && held[0] == '\0') return 0;
   emit_msg(500, "LXC_MSG_022", path, error);
   return -1;
 }

@@ -57,10 +57,7 @@ bool Dump::compose_lines() {
                    kTemplates) &&
       compose_line(body, sizeof body, "%s -9cf < %s > %s", gzip, kTemplates, kPartial) &&
       compose_shell_line(compress_, sizeof compress_, body)) {
-    if (!interpreter_may_expand(compress_)) return true;
-    diagnostics_.error(
-        "The gzip path holds percent signs that the command interpreter would expand; no command line can carry it.");
-    return false;
+    return true;
   }
   diagnostics_.error("The gzip path makes a command line longer than %d bytes.", kLineSize - 1);
   return false;

@@ -34,15 +34,11 @@ bool StatisticsLines::compose(const char* gatherer_id, SealOutput* out) {
                path_refusal(perl_refused ? perl_word : gzip_word));
     return false;
   }
-  const int id_word = quote_argument(gatherer_id, id, sizeof id);
+  // An expanded value could even close the ID's quotes.
+  int id_word = check_line_value(gatherer_id, false);
+  if (id_word == 0) id_word = quote_argument(gatherer_id, id, sizeof id);
   if (path_refusal(id_word) != nullptr) {
     out->error("The gatherer ID %s; no command line can carry it.", path_refusal(id_word));
-    return false;
-  }
-  // An expanded value could even close the ID's quotes.
-  if (interpreter_may_expand(gatherer_id)) {
-    out->error("The gatherer ID holds percent signs that the command interpreter would expand; no command line "
-               "can carry it.");
     return false;
   }
   const bool fits =
@@ -60,6 +56,8 @@ bool StatisticsLines::compose(const char* gatherer_id, SealOutput* out) {
                kLineSize - 1);
     return false;
   }
+  // Each value was checked alone; a lone percent sign of the Perl path may
+  // still pair with one of the gatherer ID in the line they share.
   for (const char* line : {probe_, from_dump_, count_}) {
     if (interpreter_may_expand(line)) {
       out->error("The Perl and gzip paths hold percent signs that the command interpreter would expand; no command "

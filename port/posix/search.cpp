@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
 #include <system_error>
 #include <vector>
 
@@ -58,6 +59,25 @@ bool has_separator(const std::string& word) {
     }
   }
   return false;
+}
+
+// Whether nobody but the running user and root could have put the file in
+// its place: neither the directory nor the file is another user's or
+// writable for the group or for others. A program in the current directory
+// is run only then; another user could have planted it there for root (or
+// for the user whose tools run there) to run.
+bool nobody_else_could_plant(const std::string& dir, const std::string& file) {
+  const uid_t self = ::geteuid();
+  for (const std::string* path : {&dir, &file}) {
+    struct stat info {};
+    if (sys().stat(path->c_str(), &info) != 0) {
+      return false;
+    }
+    if ((info.st_uid != 0 && info.st_uid != self) || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+      return false;
+    }
+  }
+  return true;
 }
 
 std::string join(const std::string& dir, const std::string& name) {
@@ -113,13 +133,14 @@ int find_program(const std::string& word, std::string* resolved) {
     return failure;
   }
 
-  std::vector<std::string> dirs;
+  // Each directory to search, and whether it is the current directory.
+  std::vector<std::pair<std::string, bool>> dirs;
   const std::string own = own_program_dir();
   if (!own.empty()) {
-    dirs.push_back(own);
+    dirs.emplace_back(own, false);
   }
   const std::string here = current_dir();
-  dirs.push_back(here);
+  dirs.emplace_back(here, true);
   if (const char* path = std::getenv("PATH")) {
     // An empty entry means the current directory, as POSIX shells read it.
     std::string value(path);
@@ -128,7 +149,11 @@ int find_program(const std::string& word, std::string* resolved) {
       const std::size_t colon = value.find(':', start);
       std::string entry = value.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
       // A Windows-style entry names the same directory.
-      dirs.push_back(entry.empty() ? here : native_path(entry.c_str()));
+      if (entry.empty()) {
+        dirs.emplace_back(here, true);
+      } else {
+        dirs.emplace_back(native_path(entry.c_str()), false);
+      }
       if (colon == std::string::npos) {
         break;
       }
@@ -136,10 +161,10 @@ int find_program(const std::string& word, std::string* resolved) {
     }
   }
   const std::vector<std::string> names = candidates(word);
-  for (const std::string& dir : dirs) {
+  for (const auto& [dir, is_current] : dirs) {
     for (const std::string& name : names) {
       std::string path = join(dir, name);
-      if (probe(path) == Probe::kRunnable) {
+      if (probe(path) == Probe::kRunnable && (!is_current || nobody_else_could_plant(dir, path))) {
         *resolved = absolute(path);
         return 0;
       }

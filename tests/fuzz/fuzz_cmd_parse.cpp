@@ -21,5 +21,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (port::posix::cmd::parse_line(line, lookup, &parsed) == 0 && parsed.steps.empty()) {
     __builtin_trap();  // a parsed line always has something to run
   }
+  // The built-ins' names come from the command's own bytes.
+  for (const auto& step : parsed.steps) {
+    for (const auto& command : step.pipeline.commands) {
+      std::size_t total = 0;
+      for (const auto& word : port::posix::cmd::split_builtin_words(command.text)) total += word.text.size();
+      if (total > command.text.size()) __builtin_trap();
+    }
+  }
   return 0;
 }

@@ -38,6 +38,15 @@ class Cmd : public ::testing::Test {
   }
 
   lxt::RunResult line(const std::string& text) const { return line(text, options()); }
+  // "rmdir /S /Q tree" in a mount namespace of its own where other/ is bound
+  // on tree/sub; status 97 when the mount cannot be made.
+  lxt::RunResult line_in_mount_namespace(const lxt::RunOptions& opts) const {
+    return lxt::run({"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                     "mount --make-rprivate / 2>/dev/null; mount --bind \"$1\" \"$2\" || exit 97; "
+                     "exec \"$3\" /C \"rmdir /S /Q tree\"",
+                     "sh", dir_.file("other"), dir_.file("tree/sub"), lxt::program("cmd")},
+                    opts);
+  }
   lxt::RunResult line(const std::string& text, const lxt::RunOptions& opts) const {
     lxt::RunResult result = lxt::run({lxt::program("cmd"), "/C", text}, opts);
     EXPECT_FALSE(result.timed_out) << text;
@@ -204,6 +213,11 @@ TEST_F(Cmd, ErrorRedirectionsInTheirOrder) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "O\nE\n");
   }
+  // A stream joined to itself stays where it is.
+  result = line(both + " >&1 2>&2");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "O\n");
+  EXPECT_EQ(result.err, "E\n");
 }
 
 TEST_F(Cmd, NullDevice) {
@@ -378,6 +392,52 @@ TEST_F(Cmd, RmdirRemovesALinkNeverWhatItPointsTo) {
   EXPECT_TRUE(dir_.exists("target/kept"));
 }
 
+// A file system mounted inside the tree (here a bind mount of the same one,
+// which has the same device) is never walked into: its mount point stays,
+// with an error line and status 1, and what it leads to stays whole.
+TEST_F(Cmd, RmdirNeverWalksIntoAMountInsideTheTree) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
+  dir_.mkdir("other");
+  dir_.write("other/keep", "k");
+  dir_.mkdir("tree");
+  dir_.mkdir("tree/sub");
+  dir_.write("tree/file", "f");
+  lxt::RunOptions opts = options();
+  const lxt::RunResult result = line_in_mount_namespace(opts);
+  if (result.status == 97) GTEST_SKIP() << "no bind mount here: " << result.err;
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("sub - Another file system is mounted here"), std::string::npos) << result.err;
+  EXPECT_EQ(dir_.read("other/keep"), "k");
+  EXPECT_FALSE(dir_.exists("tree/file"));
+  EXPECT_TRUE(dir_.exists("tree/sub"));
+}
+
+// Under a process limit no thread can be had: a lone built-in still runs,
+// and one that needs a thread fails with a message and a status, never an
+// abort.
+TEST_F(Cmd, WithoutThreadsACommandFailsWithAStatusNeverACrash) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the limit is only felt by another user than root";
+  ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
+  dir_.write("a.txt", "A");
+  dir_.write("b.txt", "B");
+  ::chmod(dir_.file("a.txt").c_str(), 0644);
+  ::chmod(dir_.file("b.txt").c_str(), 0644);
+  lxt::RunOptions opts = options();
+  opts.set("ASAN_OPTIONS", "detect_leaks=0");  // the leak check itself needs a thread
+  const auto limited = [&](const std::string& text) {
+    return lxt::run({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/prlimit",
+                     "--nproc=1", lxt::program("cmd"), "/C", text},
+                    opts);
+  };
+  lxt::RunResult result = limited("type a.txt");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "A");
+  result = limited("type a.txt | type b.txt");
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_EQ(result.err.find("terminate"), std::string::npos) << result.err;
+  EXPECT_NE(result.err, "");
+}
+
 TEST_F(Cmd, RmdirRemovesTreesDeeperThanThePathLimit) {
   // 60 levels of 100-byte names: a path far beyond PATH_MAX, built level by
   // level from open directories.
@@ -497,7 +557,7 @@ TEST_F(Cmd, LinesThatCannotBeParsedRunNothing) {
   lxt::RunOptions opts = recording();
   opts.set("LXG_BIG", std::string(5000, 'b'));
   for (const char* text : {"lxrecord |", "| lxrecord", "lxrecord | | lxrecord", "lxrecord >", "lxrecord > | lxrecord",
-                           "lxrecord <", "lxrecord 2>", "lxrecord 2>&", "lxrecord 2>&2", "lxrecord > \"open",
+                           "lxrecord <", "lxrecord 2>", "lxrecord 2>&", "lxrecord 2>&3", "lxrecord > \"open",
                            "& lxrecord", "&& lxrecord", "|| lxrecord", "lxrecord & & lxrecord", "lxrecord &&",
                            "lxrecord ||", "lxrecord %LXG_BIG%%LXG_BIG%"}) {
     const lxt::RunResult result = line(text, opts);
@@ -587,6 +647,9 @@ TEST_F(CmdShared, VariablesAreExpanded) {
   opts.unset("LXG_NONE");
   EXPECT_EQ(line("ok %LXG_X% \"%LXG_X% q\" %LXG_X%%LXG_X% %LXG_NONE% 50% %", opts).status, 0);
   EXPECT_EQ(starts(), std::vector<std::string>{"ok abc abc q abcabc %LXG_NONE% 50% %"});
+  // A name in any letter case, as Windows has it.
+  line("ok %lxg_x% %Lxg_X%", opts);
+  EXPECT_EQ(starts(), std::vector<std::string>{"ok abc abc"});
   // The value is read like the rest of the line.
   opts.set("LXG_PIPE", "ok second");
   line("ok first & %LXG_PIPE%", opts);
@@ -596,6 +659,34 @@ TEST_F(CmdShared, VariablesAreExpanded) {
     // the next one; Wine's keeps it closed.
     line("ok %LXG_NONE%LXG_X%", opts);
     EXPECT_EQ(starts(), std::vector<std::string>{"ok %LXG_NONEabc"});
+  }
+}
+
+// The interpreter's own commands take , ; = like blanks between names, and a
+// quoted name whole: the programs' quoting relies on exactly this.
+TEST_F(CmdShared, BuiltinsSplitNamesAtCommasSemicolonsAndEqualSigns) {
+  for (const char* name : {"a", "b", "c", "d", "e", "f", "e,f", "g;h", "g", "h"}) {
+    dir_.write(name, name);
+  }
+  EXPECT_EQ(line("del /F /Q a,b;c=d").status, 0);
+  EXPECT_EQ(line("DEL /f \"e,f\" \"g;h\"").status, 0);
+  for (const char* gone : {"a", "b", "c", "d", "e,f", "g;h"}) {
+    EXPECT_FALSE(dir_.exists(gone)) << gone;
+  }
+  for (const char* kept : {"e", "f", "g", "h"}) {
+    EXPECT_TRUE(dir_.exists(kept)) << kept;
+  }
+  EXPECT_EQ(line("type e,f;g").out, "efg");
+  for (const char* tree : {"x", "y", "x,y", "z"}) {
+    dir_.mkdir(tree);
+    dir_.write(std::string(tree) + "/page", "p");
+  }
+  EXPECT_EQ(line("rmdir /s /q \"x,y\"").status, 0);
+  EXPECT_TRUE(dir_.exists("x") && dir_.exists("y"));
+  EXPECT_FALSE(dir_.exists("x,y"));
+  EXPECT_EQ(line("rd /S /Q x;y=z").status, 0);
+  for (const char* gone : {"x", "y", "z"}) {
+    EXPECT_FALSE(dir_.exists(gone)) << gone;
   }
 }
 

@@ -172,7 +172,11 @@ TEST_F(Cycle, ExportsEnvironmentSettingsAndWarnsAboutUnknownNames) {
                                     "kestrel_home=lower\n" + "HTTP_PROXY=http://upper:8080\n" +
                                     "tmpdir=lower\n" + " Data-Directory=blank\n");
   lxt::RunOptions options;
-  options.set("http_proxy", "http://inherited:3128");
+  // A web server hands a request's Proxy header on as HTTP_PROXY: a name
+  // the cycle removes goes in every letter case, on both targets. (Windows
+  // holds one of the two; Wine would carry both over from POSIX.)
+  if (!lxt::is_wine()) options.set("http_proxy", "http://inherited:3128");
+  options.set("HTTP_PROXY", "http://requester:3128");
   const RunResult result = cyclerun({path}, options);
   EXPECT_EQ(result.status, 0);
   for (const char* line : {"kestrel_home=lower", "HTTP_PROXY=http://upper:8080", "tmpdir=lower", " Data-Directory=blank"}) {
@@ -186,26 +190,76 @@ TEST_F(Cycle, ExportsEnvironmentSettingsAndWarnsAboutUnknownNames) {
   EXPECT_EQ(tool->env.at("LXG_STARTMODE"), "LX");
   // The inherited proxy never reaches a tool; wrongly cased names are not exported.
   EXPECT_EQ(tool->env.at("http_proxy"), std::nullopt);
+  EXPECT_EQ(tool->env.at("HTTP_PROXY"), std::nullopt);
   if (!lxt::is_wine()) {  // Windows environment names ignore letter case
-    EXPECT_EQ(tool->env.at("HTTP_PROXY"), std::nullopt);
     EXPECT_EQ(tool->env.at("kestrel_home"), std::nullopt);
     EXPECT_EQ(tool->env.at("tmpdir"), std::nullopt);
   }
 }
 
-TEST_F(Cycle, AWorkingDirectoryWithBlanksOrInterpreterCharactersNeverReachesItsSibling) {
-  // A sibling gatherer whose name is the first word of ours: an unquoted
-  // "rmdir /S /Q" or "del" would take it.
-  for (const std::string name : {"demo 2", "demo&(2)"}) {
-    SCOPED_TRACE(name);
-    const std::string sibling = "g/demo";
-    dir_.mkdir("g");
-    dir_.mkdir(sibling);
-    dir_.mkdir(sibling + "/cache-liburl");
-    for (const char* file : {"PRODUCTION.gdbm", "localmap.cf", "HTTPAuth.cf", "FTPAuth.cf", "gatherinput"}) {
-      dir_.write(sibling + "/" + file, "sibling");
+// A directory name an administrator may choose, as Shift_JIS bytes, and
+// what the cycle must do with it on the target that runs.
+struct DirName {
+  std::string name;
+  const char* refused_native;   // the reason in the refusal, or null: the cycle acts on it
+  const char* refused_windows;  // likewise for the Windows build
+  bool windows_name = true;     // a name Windows allows at all
+};
+
+std::vector<DirName> chosen_names() {
+  const char* kExpands = "holds percent signs that the command interpreter would expand";
+  const char* kDropped = "has a part that ends in a dot or a blank, which Windows drops";
+  return {
+      {"g old", nullptr, nullptr},
+      {"g,old", nullptr, nullptr},
+      {"g;old", nullptr, nullptr},
+      {"g=old", nullptr, nullptr},
+      {"g&old", nullptr, nullptr},
+      {"g(old)", nullptr, nullptr},
+      {"g^old", nullptr, nullptr},
+      {"g!old", nullptr, nullptr},
+      {"g,/S,old", nullptr, nullptr, false},  // "/" separates on Windows
+      {"g|old", nullptr, nullptr, false},
+      {"g<old>", nullptr, nullptr, false},
+      {"g\told", nullptr, nullptr, false},
+      {"g%OS%", kExpands, kExpands},
+      {"g%PATH%old", kExpands, kExpands},
+      {"g%", nullptr, nullptr},  // a lone percent sign expands nothing
+      {"g.", nullptr, kDropped},
+      {"g ", nullptr, kDropped},
+      {"g\"old", "holds a double quote", "holds a double quote", false},
+      // Shift_JIS characters whose second byte is "\" and "|".
+      {"g\x95\x5C", nullptr, nullptr},
+      {"g\x83\x7C" "old", nullptr, nullptr},
+      {"g\x95\x5C" "old", nullptr, nullptr},
+  };
+}
+
+// The cycle's composed lines ("type W\gatherinput | ...", "rmdir /S /Q
+// W\cache-liburl", "del /F W\localmap.cf 2> \nul") act on W and on no
+// neighbour: neither "g", whose name is a prefix of W's, nor the "old" that
+// a separator would make of W's rest. Or W is refused before anything runs.
+TEST_F(Cycle, ComposedLinesActOnTheWorkingDirectoryAndNoNeighbour) {
+  const auto fs_name = [](const std::string& sjis) {
+    // Wine keeps Windows names as UTF-8 in the POSIX file system.
+    return lxt::is_wine() ? lxt::convert(sjis, "UTF-8", "CP932") : sjis;
+  };
+  for (const DirName& row : chosen_names()) {
+    if (lxt::is_wine() && !row.windows_name) continue;
+    SCOPED_TRACE(row.name);
+    const char* refusal = lxt::is_wine() ? row.refused_windows : row.refused_native;
+    // "g" beside W, and "old" in the current directory, where a relative
+    // rest of a split name would land.
+    for (const std::string neighbour : {"g/g", "old"}) {
+      dir_.mkdir(neighbour.substr(0, neighbour.find('/')));
+      dir_.mkdir(neighbour);
+      dir_.mkdir(neighbour + "/cache-liburl");
+      for (const char* file : {"localmap.cf", "HTTPAuth.cf", "FTPAuth.cf", "gatherinput", "cyclerun.ini"}) {
+        dir_.write(neighbour + "/" + file, "neighbour");
+      }
     }
-    const std::string ours = "g/" + name;
+    const std::string ours = "g/" + fs_name(row.name);
+    const std::string ours_host = dir_.host("g") + lxt::host_sep() + row.name;
     dir_.mkdir(ours);
     dir_.mkdir(ours + "/cache-liburl");
     dir_.write(ours + "/cache-liburl/page", "cached");
@@ -213,25 +267,74 @@ TEST_F(Cycle, AWorkingDirectoryWithBlanksOrInterpreterCharactersNeverReachesItsS
     dir_.write(ours + "/localmap.cf", "m");
     std::string text = base_settings();
     text.replace(text.find("Working-Directory=" + work()), ("Working-Directory=" + work()).size(),
-                 "Working-Directory=" + dir_.host(ours));
+                 "Working-Directory=" + ours_host);
+    // Given from outside W: Windows would read "g.\cyclerun.ini" as the
+    // neighbour's.
     dir_.write(ours + "/cyclerun.ini", text);
+    dir_.write("run.ini", text);
     lxt::RunOptions options;
     options.set("LXT_SEEDURLS_STDIN", "read");
-    const RunResult result = cyclerun({dir_.host(ours + "/cyclerun.ini")}, options);
+    const RunResult result = cyclerun({dir_.host("run.ini")}, options);
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.err, "");
-    ASSERT_NE(find("seedurls"), nullptr);
-    EXPECT_EQ(lxt::lf(find("seedurls")->stdin_data.value_or("<none>")), kUrls);
-    for (const char* gone : {"cache-liburl", "localmap.cf", "gatherinput", "cyclerun.ini"}) {
-      EXPECT_FALSE(dir_.exists(ours + "/" + gone)) << gone;
+    if (refusal != nullptr) {
+      EXPECT_TRUE(matches(result.err, "^" + kPrefix + "ERROR: .* is invalid.  \\(Working-Directory " +
+                                          std::regex_replace(refusal, std::regex("[.()]"), "\\$&") + ".\\)\n$"))
+          << result.err;
+      EXPECT_TRUE(journal().empty());
+      for (const char* kept : {"cache-liburl/page", "localmap.cf", "gatherinput", "cyclerun.ini"}) {
+        EXPECT_TRUE(dir_.exists(ours + "/" + kept)) << kept;
+      }
+    } else {
+      EXPECT_EQ(result.err, "");
+      ASSERT_NE(find("seedurls"), nullptr);
+      EXPECT_EQ(lxt::lf(find("seedurls")->stdin_data.value_or("<none>")), kUrls);
+      for (const char* gone : {"cache-liburl", "localmap.cf", "gatherinput", "cyclerun.ini"}) {
+        EXPECT_FALSE(dir_.exists(ours + "/" + gone)) << gone;
+      }
     }
-    EXPECT_TRUE(dir_.exists(sibling + "/cache-liburl"));
-    for (const char* file : {"PRODUCTION.gdbm", "localmap.cf", "HTTPAuth.cf", "FTPAuth.cf", "gatherinput"}) {
-      EXPECT_EQ(dir_.read(sibling + "/" + file), "sibling") << file;
+    for (const std::string neighbour : {"g/g", "old"}) {
+      EXPECT_TRUE(dir_.exists(neighbour + "/cache-liburl")) << neighbour;
+      for (const char* file : {"localmap.cf", "HTTPAuth.cf", "FTPAuth.cf", "gatherinput", "cyclerun.ini"}) {
+        EXPECT_EQ(dir_.read(neighbour + "/" + file), "neighbour") << neighbour << "/" << file;
+      }
     }
     std::filesystem::remove_all(dir_.file("g"));
+    std::filesystem::remove_all(dir_.file("old"));
     std::filesystem::remove(dir_.file("journal"));
   }
+}
+
+// A link followed by "..": every step names the one directory the kernel
+// resolves, where the tools that wrote gatherinput reached it; the text's
+// reading ("other") is never touched.
+TEST_F(Cycle, EveryStepActsOnTheOneResolvedWorkingDirectory) {
+  if (lxt::is_wine()) GTEST_SKIP() << "Windows resolves \"..\" by the text throughout: one reading already";
+  dir_.mkdir("other");
+  dir_.mkdir("other/cache-liburl");
+  dir_.write("other/localmap.cf", "other");
+  dir_.write("other/gatherinput", "http://other/\n");
+  dir_.mkdir("g2");
+  dir_.mkdir("g2/sub");
+  dir_.mkdir("g2/cache-liburl");
+  dir_.write("g2/localmap.cf", "m");
+  dir_.write("g2/gatherinput", kUrls);
+  ASSERT_EQ(::symlink("../g2/sub", dir_.file("other/cur").c_str()), 0);
+  std::string text = base_settings();
+  text.replace(text.find("Working-Directory=" + work()), ("Working-Directory=" + work()).size(),
+               "Working-Directory=" + dir_.host("other/cur/.."));
+  dir_.write("g2/cyclerun.ini", text);
+  lxt::RunOptions options;
+  options.set("LXT_SEEDURLS_STDIN", "read");
+  const RunResult result = cyclerun({dir_.host("g2/cyclerun.ini")}, options);
+  EXPECT_EQ(result.err, "");
+  ASSERT_NE(find("seedurls"), nullptr);
+  EXPECT_EQ(lxt::lf(find("seedurls")->stdin_data.value_or("<none>")), kUrls);
+  for (const char* gone : {"cache-liburl", "localmap.cf", "gatherinput", "cyclerun.ini"}) {
+    EXPECT_FALSE(dir_.exists("g2/" + std::string(gone))) << gone;
+  }
+  EXPECT_TRUE(dir_.exists("other/cache-liburl"));
+  EXPECT_EQ(dir_.read("other/localmap.cf"), "other");
+  EXPECT_EQ(dir_.read("other/gatherinput"), "http://other/\n");
 }
 
 TEST_F(Cycle, AWorkingDirectoryWithADoubleQuoteIsRefusedBeforeAnythingRuns) {
@@ -643,6 +746,27 @@ TEST_F(Notice, LockThatCannotBeCreated) {
   // The installation has no catalogue either: the catalogue's own message is the only output.
   const std::string expected = lxt::backslashed(dir_.host("no-such-dir") + "\\lib\\lorvex.msg");
   EXPECT_TRUE(result.out.starts_with("Content-Type: text/html\n\n" + comment("QTRM107-E " + expected))) << result.out;
+}
+
+// A lock path longer than the system takes is refused before the lock is
+// taken; the Windows runtime would call its removal "no such file" and the
+// lock would stay for ever.
+TEST_F(Notice, LockPathTooLongForTheSystemIsNeverTaken) {
+  if (!lxt::is_wine()) GTEST_SKIP() << "an installation path of 256 characters fits the POSIX path limit";
+  // The lock's path is longer than Windows takes (the catalogue's is too:
+  // its lookup's own message is then the only output).
+  std::string root = "i";
+  while (dir_.host(root + "/inst").size() < 244) root += "i";
+  dir_.mkdir(root);
+  lxt::Installation longer{dir_, root};
+  longer.write_catalogue();
+  ASSERT_TRUE(longer.write_registry(lxt::Installation::command_port(Peer::closed_port())));
+  for (int run = 0; run < 2; ++run) {
+    const RunResult result = cyclerun({settings(base_settings())});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.find("LXCM016-E"), std::string::npos) << run << result.out;  // never held
+    EXPECT_FALSE(dir_.exists(root + "/inst/.lxQ71K58R03lock")) << run;
+  }
 }
 
 TEST_F(Notice, InstallationWrittenWithBackslashes) {

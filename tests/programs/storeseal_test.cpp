@@ -3,6 +3,9 @@
 // gzip and real Perl where a round trip matters.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
@@ -149,6 +152,40 @@ TEST_F(Seal, WithoutWorkingDatabaseNothingRuns) {
   EXPECT_EQ(result.out, "storeseal: Using given directory: " + data() + "\n");
   EXPECT_TRUE(programs().empty());
   EXPECT_EQ(dir_.read("data/PRODUCTION.gdbm"), "production\n");
+}
+
+// storeseal starts its tools in the data directory, which the export
+// daemon's user writes: a tool that another user could have put there is
+// never run (the search goes on), one of the running user's own still is.
+TEST_F(Seal, AToolPlantedInTheDataDirectoryByAnotherUserIsNeverRun) {
+  if (lxt::is_wine()) GTEST_SKIP() << "Windows keeps its own search; its pages warn about such directories";
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
+  const std::string marker = dir_.file("planted-ran");
+  const std::string planted = dir_.file("data/storetidy");
+  struct Case {
+    const char* what;
+    uid_t owner;
+    mode_t data_mode;
+    bool runs;
+  } cases[] = {
+      {"another user's", 65534, 0755, false},
+      {"in a directory writable for others", 0, 0777, false},
+      {"the running user's own", 0, 0755, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::remove(dir_.file("journal").c_str());
+    std::remove(marker.c_str());
+    gathered(false);
+    dir_.write("data/storetidy", "#!/bin/sh\necho ran > '" + marker + "'\n");
+    ASSERT_EQ(::chmod(planted.c_str(), 0755), 0);
+    ASSERT_EQ(::chown(planted.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+    ASSERT_EQ(::chmod(dir_.file("data").c_str(), c.data_mode), 0);
+    storeseal({"gid", data()});
+    EXPECT_EQ(dir_.exists("planted-ran"), c.runs);
+    EXPECT_EQ(runs_of("storetidy").size(), c.runs ? 0u : 1u);
+  }
+  ::chmod(dir_.file("data").c_str(), 0755);
 }
 
 TEST_F(Seal, RunsTheStepsInOrderAndEachToolSeesItsFiles) {

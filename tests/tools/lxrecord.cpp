@@ -155,7 +155,9 @@ int main(int argc, char** argv) {
       if (comma == std::string::npos) comma = list.size();
       std::string var = list.substr(start, comma - start);
       if (!var.empty()) {
-        if (const char* v = port::get_env(var.c_str())) field(rec, "env:" + var, v);
+        // The name exactly as written: a test tells apart what a program
+        // left in another letter case (Windows' runtime reads any case).
+        if (const char* v = std::getenv(var.c_str())) field(rec, "env:" + var, v);
         else rec += "unset:" + var + "\n";
       }
       start = comma + 1;

@@ -10,6 +10,7 @@
 #include "admin/common/diagnostics.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/common/settings_line.h"
+#include "port/interpreter.h"
 #include "tests/unit/port_posix_test_support.h"
 
 namespace {
@@ -74,6 +75,12 @@ TEST(QuotePath, QuotesOnlyWhatTheInterpreterWouldTakeApart) {
       {"C:\\Program Files (x86)\\gzip.exe", 0, "\"C:\\Program Files (x86)\\gzip.exe\""},
       {"a&b", 0, "\"a&b\""}, {"a|b", 0, "\"a|b\""}, {"a<b", 0, "\"a<b\""}, {"a>b", 0, "\"a>b\""},
       {"a^b", 0, "\"a^b\""}, {"a\tb", 0, "\"a\tb\""},
+      // The interpreter's own commands split names at , ; = as at blanks.
+      {"g,old", 0, "\"g,old\""}, {"g;old", 0, "\"g;old\""}, {"g=old", 0, "\"g=old\""},
+      // Delayed expansion is off in the lines the programs start.
+      {"g!old", 0, "g!old"},
+      // A word that is nothing but a switch would be read as one.
+      {"/S", 0, "\"/S\""}, {"/srv/g", 0, "/srv/g"},
       // A closing quote after backslashes would be escaped by the last of them.
       {"C:\\a b\\", 0, "\"C:\\a b\\\\\""},
       // Second bytes 0x7C ("|") and 0x5E ("^") belong to their characters.
@@ -101,6 +108,36 @@ TEST(QuotePath, QuotesOnlyWhatTheInterpreterWouldTakeApart) {
   EXPECT_EQ(quote_argument("id\\", out, sizeof out), 0);
   EXPECT_STREQ(out, "\"id\\\\\"");
   EXPECT_EQ(quote_argument("a\"b", out, sizeof out), kPathHoldsQuote);
+}
+
+// The one check of values for interpreter lines: what no quoting names
+// exactly is refused, with its reason; the part rule is the file system's.
+TEST(CheckLineValue, RefusesWhatNoQuotingNamesExactly) {
+  struct Case {
+    const char* value;
+    bool is_path;
+    int result;
+  } cases[] = {
+      {"C:\\gatherers\\g,old", true, 0},
+      {"C:\\g%OS%", true, kPathExpands},
+      {"a%b%c", false, kPathExpands},
+      {"100%", true, 0},  // a lone percent sign expands nothing
+      {"g\"x", true, kPathHoldsQuote},
+      {"g\x95", true, kPathHalfCharacter},
+      {"g\x95\x5C", true, 0},  // a whole character whose second byte is "\\"
+      {"C:\\a\\..\\b\\.\\c", true, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(check_line_value(c.value, c.is_path), c.result) << c.value;
+    if (c.result != 0) {
+      EXPECT_NE(path_refusal(c.result), nullptr);
+    }
+  }
+  // Windows drops a part's last dots and blanks; POSIX names them.
+  for (const char* value : {"C:\\g.\\x", "C:\\g ", "g..", "C:\\g.\\"}) {
+    EXPECT_EQ(check_line_value(value), port::drops_at_component_end('.') ? kPathDroppedEnd : 0) << value;
+    EXPECT_EQ(check_line_value(value, false), 0) << value;
+  }
 }
 
 TEST(ComposeShellLine, WrapsABodyThatBeginsWithAQuote) {

@@ -88,6 +88,27 @@ TEST_F(CycleLock, CreationAndRemovalFailuresCarryPathAndErrno) {
       << out;
 }
 
+// The Windows runtime reports the removal of a name too long as "no such
+// file": for the lock this run made, that is a failed release, never a
+// free lock.
+TEST_F(CycleLock, AFailedRemovalOfTheRunsOwnLockIsNoRelease) {
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(lock_cycle(), 0);
+  port::posix::sys().unlink = [](const char*) {
+    errno = ENOENT;
+    return -1;
+  };
+  EXPECT_EQ(unlock_cycle(), -1);
+  port::posix::reset_sys();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.find("Content-Type: text/html\n\n<!-- LXCM022-E " + lock_ + "," + std::to_string(ENOENT) + " -->\n"),
+            0u)
+      << out;
+  EXPECT_TRUE(lock_exists());
+  EXPECT_EQ(unlock_cycle(), 0);  // a removal that works is the release
+  EXPECT_FALSE(lock_exists());
+}
+
 TEST_F(CycleLock, NoInstallationNoLock) {
   write_file(dir_.file("registry.reg"), "REGEDIT4\n");
   testing::internal::CaptureStdout();

@@ -28,10 +28,29 @@ TEST_F(PortEnv, EmptyValueRemovesTheVariable) {
   ASSERT_EQ(port::put_env("LORVEX_T_VAR=a=b"), 0);
   ASSERT_NE(port::get_env("LORVEX_T_VAR"), nullptr);
   EXPECT_STREQ(port::get_env("LORVEX_T_VAR"), "a=b");
-  EXPECT_EQ(port::get_env("lorvex_t_var"), nullptr);  // names are case-sensitive here
   ASSERT_EQ(port::put_env("LORVEX_T_VAR="), 0);
   EXPECT_EQ(port::get_env("LORVEX_T_VAR"), nullptr);
   EXPECT_EQ(port::put_env("LORVEX_T_VAR="), 0);  // removing what is not there is fine
+}
+
+// A name is one name in any letter case, as on Windows: an inherited
+// HTTP_PROXY must go with http_proxy, and no set name keeps a twin.
+TEST_F(PortEnv, NamesAreOneNameInAnyLetterCase) {
+  setenv("LORVEX_T_VAR", "upper", 1);
+  setenv("Lorvex_T_Var", "mixed", 1);
+  EXPECT_STREQ(port::get_env("LORVEX_T_VAR"), "upper");  // the exact name first
+  EXPECT_STREQ(port::get_env("Lorvex_T_Var"), "mixed");
+  ASSERT_NE(port::get_env("lorvex_t_var"), nullptr);  // else another case
+  ASSERT_EQ(port::put_env("lorvex_t_var="), 0);
+  EXPECT_EQ(getenv("LORVEX_T_VAR"), nullptr);
+  EXPECT_EQ(getenv("Lorvex_T_Var"), nullptr);
+
+  setenv("LORVEX_T_VAR", "inherited", 1);
+  ASSERT_EQ(port::put_env("lorvex_t_var=set"), 0);
+  EXPECT_EQ(getenv("LORVEX_T_VAR"), nullptr);
+  EXPECT_STREQ(getenv("lorvex_t_var"), "set");
+  EXPECT_STREQ(port::get_env("LORVEX_T_VAR"), "set");
+  unsetenv("lorvex_t_var");
 }
 
 TEST_F(PortEnv, AssignmentsWithoutANameAreRefused) {

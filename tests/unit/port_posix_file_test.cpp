@@ -19,6 +19,8 @@
 #include "port/dir_search.h"
 #include "port/file.h"
 #include "port/held_open.h"
+#include "port/posix/named_file.h"
+#include "port/posix/syscalls.h"
 #include "port/stream.h"
 #include "port/text_reader.h"
 #include "port_posix_test_support.h"
@@ -395,3 +397,67 @@ TEST_F(PortFile, FindEntriesWithoutDirectoryAndWithDoubleByteNames) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file under another process's lease: the first non-blocking open of the
+// name is refused, and a FIFO may be renamed into its place right then.
+struct Leased {
+  std::string name;
+  std::string fifo;  // renamed over the name at the refusal; empty: none
+  bool refused = false;
+  bool blocking_open_of_the_name = false;
+};
+Leased leased;
+
+int open_under_lease(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = (flags & O_CREAT) != 0 ? static_cast<mode_t>(va_arg(args, int)) : 0;
+  va_end(args);
+  if (leased.name == path && (flags & O_PATH) == 0) {
+    if ((flags & O_NONBLOCK) == 0) {
+      leased.blocking_open_of_the_name = true;  // what could wait for ever
+      errno = EIO;
+      return -1;
+    }
+    if (!leased.refused) {
+      leased.refused = true;
+      if (!leased.fifo.empty()) ::rename(leased.fifo.c_str(), path);
+      errno = EWOULDBLOCK;
+      return -1;
+    }
+  }
+  return ::open(path, flags, mode);
+}
+
+}  // namespace
+
+TEST_F(PortFile, ALeasedFileIsReopenedAsExaminedNeverByItsNameAgain) {
+  TempDir dir;
+  for (const bool swapped : {false, true}) {
+    SCOPED_TRACE(swapped ? "a FIFO renamed into its place" : "the leased file");
+    write_file(dir.file("settings"), "x=1\n");
+    leased = Leased{dir.file("settings"), swapped ? dir.file("fifo") : "", false, false};
+    if (swapped) {
+      ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    }
+    port::posix::sys().open = open_under_lease;
+    const int fd = port::posix::open_named(leased.name, O_RDONLY | O_CLOEXEC);
+    const int error = errno;
+    port::posix::reset_sys();
+    EXPECT_TRUE(leased.refused);
+    EXPECT_FALSE(leased.blocking_open_of_the_name);
+    if (swapped) {
+      EXPECT_EQ(fd, -1);
+      EXPECT_EQ(error, EACCES);
+    } else {
+      ASSERT_GE(fd, 0);
+      char text[8] = {};
+      EXPECT_EQ(::read(fd, text, sizeof text), 4);
+      EXPECT_STREQ(text, "x=1\n");
+      ::close(fd);
+    }
+    ::unlink(leased.name.c_str());
+  }
+}

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -100,6 +103,42 @@ TEST_F(FindProgram, CurrentDirectoryComesBeforePath) {
   std::string found;
   ASSERT_EQ(find_program("tool", &found), 0);
   EXPECT_EQ(fs::canonical(found), fs::canonical(here));
+}
+
+// A program in the current directory that another user could have put
+// there is passed over, and the search goes on to PATH: the file or the
+// directory another user's, or the directory writable for others.
+TEST_F(FindProgram, AProgramAnotherUserCouldHavePlantedHereIsPassedOver) {
+  set_path(dir("p1"));
+  const std::string safe = make("p1/tool", true);
+  const std::string here = make("cwd/tool", true);
+  const std::string cwd = dir("cwd");
+  struct Case {
+    const char* what;
+    uid_t file_owner;
+    uid_t dir_owner;
+    mode_t dir_mode;
+    mode_t file_mode;
+    bool passed_over;
+  };
+  const uid_t self = ::geteuid();
+  const uid_t other = self == 0 ? 65534 : self;  // without root, no file can be given away
+  for (const Case& c : {Case{"own file, own directory", self, self, 0755, 0755, false},
+                        Case{"directory writable for others", self, self, 0777, 0755, true},
+                        Case{"directory writable for the group", self, self, 0775, 0755, true},
+                        Case{"file writable for others", self, self, 0755, 0757, true},
+                        Case{"file of another user", other, self, 0755, 0755, self == 0},
+                        Case{"directory of another user", self, other, 0755, 0755, self == 0}}) {
+    ASSERT_EQ(::chown(here.c_str(), c.file_owner, static_cast<gid_t>(-1)), 0) << c.what;
+    ASSERT_EQ(::chown(cwd.c_str(), c.dir_owner, static_cast<gid_t>(-1)), 0) << c.what;
+    ASSERT_EQ(::chmod(cwd.c_str(), c.dir_mode), 0);
+    ASSERT_EQ(::chmod(here.c_str(), c.file_mode), 0);
+    std::string found;
+    ASSERT_EQ(find_program("tool", &found), 0) << c.what;
+    EXPECT_EQ(fs::canonical(found), fs::canonical(c.passed_over ? safe : here)) << c.what;
+  }
+  ::chown(cwd.c_str(), self, static_cast<gid_t>(-1));
+  ::chmod(cwd.c_str(), 0755);
 }
 
 TEST_F(FindProgram, PathEntriesInOrderSkippingWhatCannotRun) {

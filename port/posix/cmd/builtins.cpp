@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cstdint>
 #include <cerrno>
 #include <cstring>
 
@@ -32,29 +33,24 @@ std::string file_failure_text(int error) { return error == EBUSY ? kAccessDenied
 
 bool equals_any_case(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 
-// Options are "/" and one letter. A longer word beginning with "/" is a
-// POSIX path, which the system's lines pass to del and rmdir all the time.
-bool is_option(const std::string& word) {
-  return word.size() == 2 && word[0] == '/' && std::isalpha(static_cast<unsigned char>(word[1]));
+// A switch is an unquoted "/" and one of the command's own letters (any
+// case). Any other word is a name: "/srv/g" is a POSIX path, and "/P" a name
+// too, so that a path is never dropped as an option it happens to spell.
+bool is_switch(const BuiltinWord& word, const char* known) {
+  return !word.quoted && word.text.size() == 2 && word.text[0] == '/' && word.text[1] != '\0' &&
+         std::strchr(known, std::toupper(static_cast<unsigned char>(word.text[1]))) != nullptr;
 }
 
-// Reads options (letters allowed in `known`, any case) and the other words.
-// Returns false after reporting an unknown option.
-bool read_words(const std::vector<std::string>& words, const char* known, std::string* options,
-                std::vector<std::string>* names, int err_fd) {
+// Reads the switches (letters allowed in `known`) and the names.
+void read_words(const std::vector<BuiltinWord>& words, const char* known, std::string* options,
+                std::vector<std::string>* names) {
   for (std::size_t i = 1; i < words.size(); ++i) {
-    if (!is_option(words[i])) {
-      names->push_back(words[i]);
-      continue;
+    if (is_switch(words[i], known)) {
+      options->push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(words[i].text[1]))));
+    } else {
+      names->push_back(words[i].text);
     }
-    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(words[i][1])));
-    if (std::strchr(known, letter) == nullptr) {
-      write_all(err_fd, "Invalid switch - \"" + words[i].substr(1) + "\".\n");
-      return false;
-    }
-    options->push_back(letter);
   }
-  return true;
 }
 
 bool has_option(const std::string& options, char letter) { return options.find(letter) != std::string::npos; }
@@ -108,14 +104,14 @@ int copy_file(const std::string& name, int out_fd, int err_fd) {
   return status;
 }
 
-int type_command(const std::vector<std::string>& words, int out_fd, int err_fd) {
+int type_command(const std::vector<BuiltinWord>& words, int out_fd, int err_fd) {
   if (words.size() < 2) {
     write_all(err_fd, kSyntax);
     return 1;
   }
   int status = 0;
   for (std::size_t i = 1; i < words.size(); ++i) {
-    if (copy_file(words[i], out_fd, err_fd) != 0) {
+    if (copy_file(words[i].text, out_fd, err_fd) != 0) {
       status = 1;
     }
   }
@@ -165,12 +161,10 @@ std::vector<Target> files_for(const std::string& name) {
 // Without /Q the Windows interpreter asks before deleting all of a
 // pattern's matches. Nobody is there to answer when a program runs a line, so
 // the question is never asked: /Q is accepted and changes nothing.
-int del_command(const std::vector<std::string>& words, int err_fd) {
+int del_command(const std::vector<BuiltinWord>& words, int err_fd) {
   std::string options;
   std::vector<std::string> names;
-  if (!read_words(words, "FQ", &options, &names, err_fd)) {
-    return 1;
-  }
+  read_words(words, "FQ", &options, &names);
   if (names.empty()) {
     write_all(err_fd, kSyntax);
     return 1;
@@ -282,6 +276,24 @@ bool read_names(int dir_fd, std::vector<std::string>* names) {
   return true;
 }
 
+// The mount the open file is on. A bind mount of a file system has the
+// device of that file system, so the mount id tells it; a kernel without
+// mount ids gives the device alone.
+bool mount_of(int fd, std::uint64_t* mount) {
+  struct statx info {};
+  if (::statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_MNT_ID, &info) == 0 &&
+      (info.stx_mask & STATX_MNT_ID) != 0) {
+    *mount = info.stx_mnt_id;
+    return true;
+  }
+  struct stat st {};
+  if (sys().fstat(fd, &st) != 0) {
+    return false;
+  }
+  *mount = static_cast<std::uint64_t>(st.st_dev) | (std::uint64_t{1} << 63);
+  return true;
+}
+
 class TreeRemoval {
  public:
   TreeRemoval(const std::string& display, int err_fd) : display_(display), err_fd_(err_fd) {}
@@ -294,6 +306,10 @@ class TreeRemoval {
   // tree. Failures are reported and the walk goes on past them.
   bool remove(int parent_fd, const std::string& name) {
     UniqueFd fd = open_subdir(parent_fd, name.c_str());
+    if (fd.valid() && (!mount_of(parent_fd, &mount_) || !on_tree_mount(fd.get()))) {
+      write_all(err_fd_, path_of(name) + " - " + kMountPointMessage + "\n");
+      return false;
+    }
     if (!fd.valid() || !push(fd.get(), name)) {
       report(name, errno);
       return false;
@@ -303,6 +319,15 @@ class TreeRemoval {
       if (level.next < level.children.size()) {
         const std::string child = level.children[level.next++];  // a copy: push() may move the levels
         UniqueFd sub = open_subdir(fd.get(), child.c_str());
+        if (sub.valid() && !on_tree_mount(sub.get())) {
+          // Another file system (or a bind mount of this one) is mounted
+          // here: what it leads to is not the tree's, and the mount point
+          // itself cannot be removed. It stays, and so do the directories
+          // above it.
+          write_all(err_fd_, path_of(child) + " - " + kMountPointMessage + "\n");
+          levels_.back().ok = false;
+          continue;
+        }
         if (sub.valid()) {
           if (push(sub.get(), child)) {
             fd = std::move(sub);
@@ -387,20 +412,26 @@ class TreeRemoval {
     levels_.back().ok = false;
   }
 
+  // Whether the open directory is on the file system the removal started
+  // on (false too when that cannot be told).
+  bool on_tree_mount(int fd) const {
+    std::uint64_t mount = 0;
+    return mount_of(fd, &mount) && mount == mount_;
+  }
+
   std::string display_;
   int err_fd_;
   std::vector<Level> levels_;
+  std::uint64_t mount_ = 0;  // of the directory that holds the tree
 };
 
 // rmdir [/S] [/Q] dirs...
 // /S without /Q would ask first on Windows; as with del, nobody is there to
 // answer, so it is taken as asked and answered.
-int rmdir_command(const std::vector<std::string>& words, int err_fd) {
+int rmdir_command(const std::vector<BuiltinWord>& words, int err_fd) {
   std::string options;
   std::vector<std::string> names;
-  if (!read_words(words, "SQ", &options, &names, err_fd)) {
-    return 1;
-  }
+  read_words(words, "SQ", &options, &names);
   if (names.empty()) {
     write_all(err_fd, kSyntax);
     return 1;
@@ -468,8 +499,8 @@ bool is_builtin(const std::string& name) {
          equals_any_case(name, "rmdir") || equals_any_case(name, "rd");
 }
 
-int run_builtin(const std::vector<std::string>& words, int out_fd, int err_fd) {
-  const std::string& name = words.front();
+int run_builtin(const std::vector<BuiltinWord>& words, int out_fd, int err_fd) {
+  const std::string& name = words.front().text;
   if (equals_any_case(name, "type")) {
     return type_command(words, out_fd, err_fd);
   }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "port/posix/cmd/parse.h"
 #include "port/posix/unique_fd.h"
 
 namespace port::posix::cmd {
@@ -18,8 +19,9 @@ UniqueFd open_line_file(const std::string& name, int flags);
 // True when the first word names a built-in command (any letter case).
 bool is_builtin(const std::string& name);
 
-// Runs the built-in named by words[0]; returns its status.
-int run_builtin(const std::vector<std::string>& words, int out_fd, int err_fd);
+// Runs the built-in named by words[0] (split_builtin_words); returns its
+// status.
+int run_builtin(const std::vector<BuiltinWord>& words, int out_fd, int err_fd);
 
 // Writes all of the bytes to the descriptor: 0, or the errno of the failure.
 int write_bytes(int fd, const char* data, std::size_t size);

@@ -7,14 +7,18 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "port/posix/cmd/builtins.h"
 #include "port/posix/cmd/parse.h"
 #include "port/posix/cmd/run.h"
+#include "port/env.h"
 #include "port/posix/search.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int interpret(int argc, char** argv) {
   using namespace port::posix::cmd;
   // SIGPIPE is ignored by every program before its main (the program-start
   // object of the port): writes of the built-ins to a pipe whose reader has
@@ -39,8 +43,9 @@ int main(int argc, char** argv) {
     std::string path;
     return port::posix::find_program(word, &path) == 0;
   });
+  // Names are one name in any letter case, as on Windows.
   const Lookup environment = [](const std::string& name, std::string* value) {
-    const char* found = std::getenv(name.c_str());
+    const char* found = port::get_env(name.c_str());
     if (found != nullptr) {
       *value = found;
     }
@@ -55,4 +60,17 @@ int main(int argc, char** argv) {
   // A POSIX status holds eight bits: 9009 for a program that cannot be found
   // leaves as its low eight bits (49), as other statuses too large do.
   return run_line(parsed, streams) & 0xFF;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Whatever cannot be had on the way (memory, a thread) ends the line with
+  // a message and a status, never with an abort.
+  try {
+    return interpret(argc, argv);
+  } catch (const std::exception& error) {
+    port::posix::cmd::write_all(2, std::string(error.what()) + "\n");
+    return 1;
+  }
 }

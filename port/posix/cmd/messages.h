@@ -12,6 +12,7 @@ inline constexpr char kAccessDeniedMessage[] = "Access is denied.";
 inline constexpr char kDiskFullMessage[] = "There is not enough space on the disk.";
 inline constexpr char kInvalidHandleMessage[] = "The handle is invalid.";
 inline constexpr char kSameFileMessage[] = "The file cannot be copied onto itself.";
+inline constexpr char kMountPointMessage[] = "Another file system is mounted here; it is left as it is.";
 inline constexpr char kTreeChangedMessage[] = "The directory was moved or replaced during the removal.";
 
 // The line (line end included) for a file that cannot be opened or a program

@@ -10,6 +10,7 @@
 
 #include "port/posix/cmd/messages.h"
 #include "port/posix/cmdline.h"
+#include "port/interpreter.h"
 #include "port/text.h"
 
 namespace port::posix::cmd {
@@ -180,12 +181,17 @@ class Parser {
         ++pos_;
       }
       if (pos_ < line_.size() && line_[pos_] == '&') {
-        // Only one stream joining the other is known: 2>&1, and >&2 or 1>&2.
+        // One stream joining the other: 2>&1, and >&2 or 1>&2.
         const char other = stream == '2' ? '1' : '2';
         if (!append && pos_ + 1 < line_.size() && line_[pos_ + 1] == other) {
           pos_ += 2;
           redir.kind = stream == '2' ? RedirKind::kErrToOut : RedirKind::kOutToErr;
           current_.redirections.push_back(std::move(redir));
+          return 0;
+        }
+        // A stream joined to itself (>&1, 2>&2) stays where it is.
+        if (!append && pos_ + 1 < line_.size() && line_[pos_ + 1] == stream) {
+          pos_ += 2;
           return 0;
         }
         return fail(kSyntaxMessage);
@@ -313,6 +319,39 @@ std::string strip_outer_quotes(const std::string& text,
   }
   stripped.erase(first, 1);
   return stripped;
+}
+
+std::vector<BuiltinWord> split_builtin_words(const std::string& text) {
+  std::vector<BuiltinWord> words;
+  BuiltinWord word;
+  bool in_word = false;
+  bool in_quotes = false;
+  for (std::size_t pos = 0; pos < text.size(); ++pos) {
+    if (port::double_byte_at(text, pos)) {
+      // Whatever its second byte is, the character is text.
+      word.text.append(text, pos, 2);
+      in_word = true;
+      ++pos;
+      continue;
+    }
+    const char c = text[pos];
+    if (c == '"') {
+      in_quotes = !in_quotes;
+      word.quoted = true;
+      in_word = true;
+      continue;
+    }
+    if (!in_quotes && port::is_line_separator(c)) {
+      if (in_word) words.push_back(std::move(word));
+      word = BuiltinWord{};
+      in_word = false;
+      continue;
+    }
+    word.text.push_back(c);
+    in_word = true;
+  }
+  if (in_word) words.push_back(std::move(word));
+  return words;
 }
 
 bool is_null_device(const std::string& name) {

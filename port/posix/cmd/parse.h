@@ -77,6 +77,16 @@ int parse_line(const std::string& line, const Lookup& lookup, Line* parsed, std:
 std::string strip_outer_quotes(const std::string& text,
                                const std::function<bool(const std::string&)>& is_executable);
 
+// One word of the interpreter's own commands (type, del, rmdir), read as the
+// Windows interpreter reads them: blanks, tabs and , ; = outside double
+// quotes separate words (port/interpreter.h, the table the programs quote
+// by); double quotes group and go; a backslash is a plain character.
+struct BuiltinWord {
+  std::string text;
+  bool quoted = false;  // some of it stood in double quotes: never a switch
+};
+std::vector<BuiltinWord> split_builtin_words(const std::string& text);
+
 // True when the name is the null device: "nul" or "\nul" in any letter case.
 bool is_null_device(const std::string& name);
 

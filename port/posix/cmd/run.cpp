@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <thread>
 
@@ -32,6 +33,7 @@ struct Stage {
   std::vector<UniqueFd> owned;  // closed when the command no longer needs them
   pid_t pid = -1;
   std::thread thread;
+  std::vector<BuiltinWord> words;  // of a built-in command
   int status = 0;
 };
 
@@ -195,13 +197,28 @@ int run_pipeline(const Pipeline& pipeline, const StandardStreams& streams) {
       continue;
     }
     if (is_builtin(words.front())) {
+      stage->words = split_builtin_words(command.text);
+      if (count == 1) {
+        // Alone it needs no thread: it runs where no thread can be had.
+        stage->status = run_builtin(stage->words, stage->out, stage->err);
+        close_owned(stage);
+        continue;
+      }
       // The thread owns the command's descriptors and closes them when done,
       // so a reader after it sees the end of its input and a writer before
       // it stops on a closed pipe instead of waiting on a full one.
-      stage->thread = std::thread([stage, &command] {
-        stage->status = run_builtin(command.parsed.argv, stage->out, stage->err);
+      try {
+        stage->thread = std::thread([stage] {
+          stage->status = run_builtin(stage->words, stage->out, stage->err);
+          close_owned(stage);
+        });
+      } catch (const std::exception&) {
+        // No thread to be had (a process limit): the command cannot run,
+        // which is a failure of the line, never the end of the interpreter.
+        write_all(stage->err, failure_text(EAGAIN));
+        stage->status = 1;
         close_owned(stage);
-      });
+      }
       continue;
     }
     start_program(command, stage);

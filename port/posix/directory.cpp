@@ -1,0 +1,32 @@
+// The one path of a directory that several steps use, and the system's limit
+// on paths.
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <memory>
+
+#include "port/file.h"
+#include "port/posix/path.h"
+#include "port/posix/syscalls.h"
+
+namespace port {
+
+std::size_t max_path_length() { return PATH_MAX - 1; }
+
+int resolve_directory(const char* path, std::string* resolved) {
+  const std::unique_ptr<char, decltype(&std::free)> real(::realpath(posix::native_path(path).c_str(), nullptr),
+                                                         &std::free);
+  if (real == nullptr) return -1;
+  struct stat info {};
+  if (posix::sys().stat(real.get(), &info) != 0) return -1;
+  if (!S_ISDIR(info.st_mode)) {
+    errno = ENOTDIR;
+    return -1;
+  }
+  *resolved = real.get();
+  return 0;
+}
+
+}  // namespace port
