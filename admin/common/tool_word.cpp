@@ -5,12 +5,12 @@
 
 static_assert(kToolPathSize >= kRegPathSize);
 
-int tool_word(int kind, const char* fallback, char* out, std::size_t size) {
+int tool_word(int kind, const char* fallback, char* out, std::size_t size, std::string* program) {
   char path[kToolPathSize] = {};
   quiet_once = 1;
-  if (get_tool_path(kind, path) != 0) {
-    return quote_path(fallback, out, size);
-  }
-  conv_path_sep(path, SEP_TO_BACKSLASH);
-  return quote_path(path, out, size);
+  const bool configured = get_tool_path(kind, path) == 0;
+  if (configured) conv_path_sep(path, SEP_TO_BACKSLASH);
+  const char* word = configured ? path : fallback;
+  if (program != nullptr) *program = word;
+  return quote_path(word, out, size);
 }

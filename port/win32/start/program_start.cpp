@@ -1,2 +1,38 @@
 // Linked into every program of the system: what each must set up before its
-// main runs. Nothing on Windows, where a write to a closed pipe fails anyway.
+// main runs. A write to a closed pipe fails on Windows anyway, so there is no
+// signal to ignore.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdint>
+
+namespace {
+
+// A program started without a standard handle would give that descriptor's
+// number to the next file it opens (a log), and its own messages and its
+// children's would be written into that file. The null device takes each
+// missing one first, for the runtime's descriptor and for the handle the
+// children inherit.
+void fill_standard_descriptors() {
+  constexpr DWORD kStandard[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  for (int fd = 0; fd <= 2; ++fd) {
+    const std::intptr_t handle = _get_osfhandle(fd);
+    if (handle != -1 && handle != -2) continue;
+    const int opened = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
+    if (opened < 0) continue;
+    if (opened != fd) {
+      _dup2(opened, fd);
+      _close(opened);
+    }
+    SetStdHandle(kStandard[fd], reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+  }
+}
+
+struct ProgramStart {
+  ProgramStart() { fill_standard_descriptors(); }
+};
+
+const ProgramStart program_start;
+
+}  // namespace
