@@ -12,6 +12,7 @@
 #include <memory>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -524,6 +525,69 @@ TEST_F(Seal, AGatheredDatabaseThatCannotBeRemovedGoesWhereNoRunJoinsIt) {
     }
     EXPECT_TRUE(met);
   }
+}
+
+// A power cut must never find a name leading to data that is not on the
+// disk while the last other copy of it is gone: each file a child made is
+// flushed after its last write and before that copy goes, and the directory
+// after its names change. Traced natively, calls of every process in order.
+TEST_F(Seal, EachFileIsOnTheDiskBeforeItsLastOtherCopyGoes) {
+  if (lxt::is_wine()) GTEST_SKIP() << "the calls are traced natively";
+  if (std::system("strace -qq -o /dev/null /bin/true 2>/dev/null") != 0) GTEST_SKIP() << "strace cannot trace here";
+  gathered(false);
+  dir_.write("data/INFO_J.txt", "old rendering\n");
+  const std::string trace = dir_.file("trace");
+  lxt::RunOptions options;
+  options.set("LXG_STARTMODE", "LX").set("LXT_PERL_PRINT", "new info").set("LXT_RIDORIZIDOR_PRINT", "rendered");
+  // The leak checker cannot work under a tracer.
+  options.set("LXT_GZIP_PRINT", "compressed").set("ASAN_OPTIONS", "detect_leaks=0");
+  const RunResult result = storeseal({"gid", data()}, options,
+                                     {"/usr/bin/strace", "-f", "-qq", "-y", "-o", trace, "-e",
+                                      "trace=write,fsync,fdatasync,rename,renameat,renameat2,unlink,unlinkat"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::vector<std::string> calls;
+  std::istringstream lines(lxt::read_file(trace));
+  for (std::string line; std::getline(lines, line);) calls.push_back(line);
+  // The position of the last (or first) call that matches, -1 for none.
+  const auto find = [&](const std::string& pattern, bool last) {
+    const std::regex wanted(pattern);
+    int found = -1;
+    for (int i = 0; i < static_cast<int>(calls.size()); ++i) {
+      if (!std::regex_search(calls[i], wanted)) continue;
+      found = i;
+      if (!last) break;
+    }
+    return found;
+  };
+  struct Row {
+    std::string made;  // the file as the child wrote it
+    std::string gone;  // the call after which the last other copy is gone
+  };
+  const Row rows[] = {
+      {"INDEX.gdbm", "unlink(at)?\\(.*\"INDEX\\.gdbm\\.old\""},
+      {"MD5.gdbm", "unlink(at)?\\(.*\"MD5\\.gdbm\\.old\""},
+      // The new database replaces the old one, then the gathered one goes.
+      {"storeseal.gdbm", "rename(at2?)?\\(.*\"storeseal\\.gdbm\".*\"PRODUCTION\\.gdbm\""},
+      {"storeseal.gdbm", "unlink(at)?\\(.*\"WORKING\\.gdbm\""},
+      {"storeseal.soif", "rename(at2?)?\\(.*\"storeseal\\.soif\".*\"INFO\\.soif\""},
+      {"storeseal.txt", "rename(at2?)?\\(.*\"storeseal\\.txt\".*\"INFO_J\\.txt\""},
+      {"packdump.out.gz", "rename(at2?)?\\(.*\"packdump\\.out\\.gz\".*\"All-Templates\\.gz\""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.made + " before " + row.gone);
+    const std::string name = std::regex_replace(row.made, std::regex("\\."), "\\.");
+    const int written = find("^[0-9]+ +write\\([0-9]+<[^>]*/data/" + name + ">", true);
+    const int gone = find(row.gone, false);
+    ASSERT_GE(written, 0);
+    ASSERT_GT(gone, written);
+    bool flushed = false;
+    for (int i = written + 1; i < gone && !flushed; ++i) {
+      flushed = std::regex_search(calls[i], std::regex("f(data)?sync\\([0-9]+<[^>]*/data/" + name + ">"));
+    }
+    EXPECT_TRUE(flushed);
+  }
+  // The directory, after the gathered database's name went.
+  EXPECT_GT(find("fsync\\([0-9]+<[^>]*/data>\\)", true), find("unlink(at)?\\(.*\"WORKING\\.gdbm\"", false));
 }
 
 TEST_F(Seal, LinesThatCannotBeComposedAreRefusedBeforeAnythingIsTouched) {
