@@ -89,6 +89,8 @@ FileLock::Result FileLock::take(const char* path) {
     const int fd = sys().open(native.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (fd < 0) {
       if (errno == EINTR) continue;
+      // A directory in its place: Windows' answer.
+      if (errno == EISDIR) errno = EACCES;
       return Result::kFailed;
     }
     // Opened without waiting, so that a FIFO in its place never blocks; but

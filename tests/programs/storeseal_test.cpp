@@ -590,6 +590,28 @@ TEST_F(Seal, EachFileIsOnTheDiskBeforeItsLastOtherCopyGoes) {
   EXPECT_GT(find("fsync\\([0-9]+<[^>]*/data>\\)", true), find("unlink(at)?\\(.*\"WORKING\\.gdbm\"", false));
 }
 
+// Started with standard output and error closed, the program must not hand
+// their numbers to its lock file and its log: its own lines and its
+// children's would land in them.
+TEST_F(Seal, WithoutStandardStreamsTheLogGetsItsOwnLinesOnly) {
+  if (lxt::is_wine()) GTEST_SKIP() << "the streams are closed by a POSIX shell";
+  gathered(false);
+  lxt::RunOptions options;
+  options.set("LXG_STARTMODE", "LX").set("KESTREL_GATHERER_LOGFILE", dir_.host("seal.log"));
+  options.set("LXT_KEYBUILD_EXIT", "5");
+  const RunResult result =
+      storeseal({"gid", data()}, options, {"/bin/sh", "-c", "exec \"$0\" \"$@\" >&- 2>&-"});
+  EXPECT_EQ(result.status, 1);
+  // Each line once: the error's twin, never the error line itself as well.
+  const std::string log = lxt::lf(dir_.read("seal.log"));
+  const std::string line = "storeseal: " + kStamp + ": ";
+  EXPECT_TRUE(std::regex_match(log, std::regex(line + "Using given directory: [^\n]*\n(" + line + "[A-Z][^\n]*\\.\\.\\.\n){3}" +
+                                               line + "ERROR: Building the index failed [^\n]*\n")))
+      << log;
+  EXPECT_FALSE(dir_.exists("data/storeseal.lock"));
+  EXPECT_EQ(dir_.read("data/PRODUCTION.gdbm"), "production\n");
+}
+
 TEST_F(Seal, LinesThatCannotBeComposedAreRefusedBeforeAnythingIsTouched) {
   const std::string long_id(760, 'g');
   const std::string prefix = "^storeseal: " + kStamp + ": ERROR: ";
