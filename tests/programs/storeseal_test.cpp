@@ -376,8 +376,10 @@ TEST_F(Seal, EveryFileIsOldOrNewAndTheWordsSayWhichAndWhy) {
   const std::set<std::string> database{"PRODUCTION.gdbm", "INDEX.gdbm", "MD5.gdbm", "WORKING.gdbm"};
   const std::set<std::string> all{"PRODUCTION.gdbm", "INDEX.gdbm", "MD5.gdbm", "WORKING.gdbm", "All-Templates.gz",
                                   "INFO.soif", "INFO_J.txt"};
-  std::set<std::string> statistics = database;
-  statistics.insert({"All-Templates.gz", "INFO.soif"});
+  std::set<std::string> old_statistics = database;
+  old_statistics.insert("All-Templates.gz");
+  std::set<std::string> statistics = old_statistics;
+  statistics.insert("INFO.soif");
   std::set<std::string> no_dump = database;
   no_dump.insert({"INFO.soif", "INFO_J.txt"});
   const auto read_only = [this](const char* name) {
@@ -406,6 +408,19 @@ TEST_F(Seal, EveryFileIsOldOrNewAndTheWordsSayWhichAndWhy) {
       // packdump ends with 0 when its gzip probe fails: the dump is judged by the file.
       {"probe fails once", "", {{"LXT_GZIP_EXIT", "1"}, {"LXT_GZIP_ONCE", dir_.host("once")}}, {}, 1, no_dump,
        {"ERROR: " + old_dump}},
+      // The words tell a missing program from a failing one, and an output that
+      // cannot be written from both.
+      {"perl missing", "", {},
+       [this] {
+         ASSERT_TRUE(install_.write_registry(lxt::RegistryKeys{
+             .path00 = std::nullopt, .env_info = "\"PerlPath\"=" + lxt::reg_string(dir_.host("nowhere/perl")) + "\n"}));
+       },
+       1, old_statistics,
+       {"ERROR: Generating the statistics failed \\(perl was not found\\); INFO.soif still holds the statistics of "
+        "the previous database"}},
+      {"statistics output blocked", "", {}, [this] { dir_.mkdir("data/storeseal.out/sub"); }, 1, old_statistics,
+       {"ERROR: Generating the statistics failed \\(the output file storeseal.out could not be opened "
+        "\\(errno=[0-9]+\\)\\); INFO.soif still holds the statistics of the previous database"}},
       {"rendering fails", "", {{"LXT_RIDORIZIDOR_EXIT", "1"}}, {}, 1, statistics,
        {"ERROR: Rendering the statistics in Japanese failed \\(ridOrizIdor returned 1\\); INFO_J.txt still holds the "
         "rendering of the previous statistics"}},
@@ -434,6 +449,7 @@ TEST_F(Seal, EveryFileIsOldOrNewAndTheWordsSayWhichAndWhy) {
     if ((row.native_only && lxt::is_wine()) || (row.wine_only && !lxt::is_wine())) continue;
     SetUp();
     std::filesystem::remove_all(dir_.file("data/INDEX.gdbm.old"));
+    std::filesystem::remove_all(dir_.file("data/storeseal.out"));
     std::filesystem::remove(dir_.file("once"));
     gathered(true);
     dir_.write("data/INFO_J.txt", "old rendering\n");
@@ -686,6 +702,9 @@ TEST_F(Seal, PackdumpReplacesTheDumpOnlyWithAWholeNewOne) {
       {"failing dbmtool", {{"LXT_DBMTOOL_PRINT", "part"}, {"LXT_DBMTOOL_EXIT", "1"}, {"LXT_GZIP_PRINT", "x"}}, true, 1,
        "old dump\n", "^packdump: " + kStamp + ": ERROR: Cannot build All-Templates.gz \\(dbmtool returned 1\\)" + kept},
       {"new dump", {{"LXT_GZIP_PRINT", "compressed"}}, true, 0, "compressed", "^$"},
+      // Not "returned" what the interpreter says of a program it cannot find.
+      {"missing dbmtool", {}, true, 1, "old dump\n",
+       "^packdump: " + kStamp + ": ERROR: Cannot build All-Templates.gz \\(dbmtool was not found\\)" + kept},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -704,7 +723,9 @@ TEST_F(Seal, PackdumpReplacesTheDumpOnlyWithAWholeNewOne) {
     options.env.insert(options.env.end(), c.env.begin(), c.env.end());
     options.cwd = dir_.file("data");
     options.search_dirs.push_back(install_.tools_dir());
+    if (c.name == "missing dbmtool") std::filesystem::remove(install_.tools_dir() + "/" + lxt::exe_name("dbmtool"));
     const RunResult result = lxt::run({lxt::program("packdump"), "ignored", "arguments"}, options);
+    install_.install_tools(kDoubles);
     EXPECT_EQ(result.status, c.status);
     EXPECT_TRUE(matches(lxt::lf(result.err), c.err)) << result.err;
     EXPECT_EQ(result.out, "");
