@@ -168,28 +168,6 @@ TEST_F(PortFile, FileIdentityChangesWithTheFileInTheNamesPlaceOnly) {
   EXPECT_EQ(errno, ENOENT);
 }
 
-TEST_F(PortFile, FlushingReachesTheFileOrTheDirectoryAndReportsFailures) {
-  TempDir dir;
-  write_file(dir.file("index"), "index");
-  ::chmod(dir.file("index").c_str(), 0444);
-  static int flushed = 0;
-  port::posix::sys().fsync = [](int) {
-    ++flushed;
-    return 0;
-  };
-  EXPECT_EQ(port::flush_file(backslashed(dir.file("index")).c_str()), 0);
-  EXPECT_EQ(port::flush_directory(dir.path().c_str()), 0);
-  EXPECT_EQ(flushed, 2);
-  EXPECT_EQ(port::flush_file(dir.file("missing").c_str()), -1);
-  EXPECT_EQ(errno, ENOENT);
-  port::posix::sys().fsync = [](int) {
-    errno = EIO;
-    return -1;
-  };
-  EXPECT_EQ(port::flush_file(dir.file("index").c_str()), -1);
-  EXPECT_EQ(errno, EIO);
-}
-
 // ---------------------------------------------------------------------------
 // Text-mode reading
 
