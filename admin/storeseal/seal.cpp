@@ -13,7 +13,6 @@
 #include "admin/storeseal/output.h"
 #include "admin/storeseal/statistics.h"
 #include "port/file.h"
-#include "port/process.h"
 #include "port/file_lock.h"
 #include "port/text.h"
 

@@ -96,7 +96,11 @@ bool StatisticsLines::write(bool dump_is_new, SealOutput* out) {
 
 bool StatisticsLines::render(SealOutput* out) {
   char detail[128];
-  const bool made = run_step({.line = "cmd.exe /C ridOrizIdor < INFO.soif > storeseal.txt 2>&1",
+  char line[kLineSize];
+  // The rendering's messages go into the work file with it, as they always
+  // went into INFO_J.txt; a rendering that fails is never put in place.
+  compose_line(line, sizeof line, "cmd.exe /C ridOrizIdor < %s > %s 2>&1", kInfo, kNewRendering);
+  const bool made = run_step({.line = line,
                               .name = "ridOrizIdor",
                               .program = "ridOrizIdor",
                               .output = kNewRendering},
