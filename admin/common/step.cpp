@@ -21,6 +21,11 @@ bool left_file(const char* file) {
   return file == nullptr || (port::file_stat(file, &info) == 0 && info.is_regular);
 }
 
+long long size_of(const char* file) {
+  port::FileInfo info;
+  return file != nullptr && port::file_stat(file, &info) == 0 ? info.size : 0;
+}
+
 }  // namespace
 
 bool run_step(const Step& step, char* detail, std::size_t size) {
@@ -46,9 +51,14 @@ bool run_step(const Step& step, char* detail, std::size_t size) {
     std::snprintf(detail, size, "%s returned %d", step.name, status);
     return false;
   }
+  const bool must_hold = !step.may_be_empty || size_of(step.source) > 0;
   for (const char* file : {step.made[0], step.made[1], step.output}) {
     if (!left_file(file)) {
       std::snprintf(detail, size, "%s left no file %s", step.name, file);
+      return false;
+    }
+    if (file != nullptr && must_hold && size_of(file) == 0) {
+      std::snprintf(detail, size, "%s left %s empty", step.name, file);
       return false;
     }
   }

@@ -12,6 +12,11 @@ struct Step {
   // none): made empty by the caller before the child runs, so that a file
   // that cannot be written is told apart from a program that failed.
   const char* output = nullptr;
+  // An empty file left is a failed step when the step never makes one
+  // (a compressed stream, a report), or when its source is not empty:
+  // a child that ends with 0 and writes nothing must not replace a whole file.
+  bool may_be_empty = true;
+  const char* source = nullptr;
 };
 
 // Runs the step's line after the caller's output (exec_cmd_in_order). True
@@ -19,7 +24,7 @@ struct Step {
 // returned 0 and left each file of made (and the output) as a regular file;
 // otherwise false, with the reason in detail (size bytes): "NAME was not
 // found", "NAME cannot be run", "the output file FILE could not be opened
-// (errno=N)", "NAME could not be started", "NAME returned N" or "NAME left no
-// file FILE". Through the interpreter a missing program and a failing one
+// (errno=N)", "NAME could not be started", "NAME returned N", "NAME left no
+// file FILE" or "NAME left FILE empty". Through the interpreter a missing program and a failing one
 // end in one status; the program is therefore looked for first.
 bool run_step(const Step& step, char* detail, std::size_t size);

@@ -69,8 +69,12 @@ bool Dump::make_dump() {
   char detail[128];
   const bool made = run_step({.line = templates_, .name = "dbmtool", .program = "dbmtool", .output = kTemplates},
                               detail, sizeof detail) &&
-                    run_step({.line = compress_, .name = "gzip", .program = gzip_.c_str(), .output = kPartial}, detail,
-                             sizeof detail);
+                    run_step({.line = compress_,
+                              .name = "gzip",
+                              .program = gzip_.c_str(),
+                              .output = kPartial,
+                              .may_be_empty = false},
+                             detail, sizeof detail);
   port::remove_file(kTemplates);
   if (made) return true;
   port::remove_file(kPartial);

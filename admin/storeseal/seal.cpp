@@ -279,8 +279,9 @@ bool Seal::build_index() {
   char line[kLineSize];
   char detail[kDetailSize];
   compose_line(line, sizeof line, "keybuild.exe %s %s %s", kJoined, kIndex, kMd5);
-  if (!run_step({.line = line, .name = "keybuild.exe", .program = "keybuild.exe", .made = {kIndex, kMd5}}, detail,
-                sizeof detail)) {
+  if (!run_step({.line = line, .name = "keybuild.exe", .program = "keybuild.exe", .made = {kIndex, kMd5},
+                 .source = kJoined},
+                detail, sizeof detail)) {
     std::string why = std::string("Building the index failed (") + detail + ")";
     keep_old_database(why.c_str(), true);
     return false;

@@ -81,8 +81,12 @@ bool StatisticsLines::write(bool dump_is_new, SealOutput* out) {
       ? Step{.line = from_dump_, .name = "gzip", .program = gzip_program_.c_str(), .output = kTemplates}
       : Step{.line = from_database_, .name = "dbmtool", .program = "dbmtool", .output = kTemplates};
   bool made = run_step(templates, detail, sizeof detail) &&
-              run_step({.line = count_, .name = "perl", .program = perl_program_.c_str(), .output = kNewInfo}, detail,
-                       sizeof detail);
+              run_step({.line = count_,
+                        .name = "perl",
+                        .program = perl_program_.c_str(),
+                        .output = kNewInfo,
+                        .may_be_empty = false},
+                       detail, sizeof detail);
   port::remove_file(kTemplates);
   made = made && put_in_place(kNewInfo, kInfo, detail, sizeof detail);
   if (!made) {
@@ -103,7 +107,8 @@ bool StatisticsLines::render(SealOutput* out) {
   const bool made = run_step({.line = line,
                               .name = "ridOrizIdor",
                               .program = "ridOrizIdor",
-                              .output = kNewRendering},
+                              .output = kNewRendering,
+                              .may_be_empty = false},
                              detail, sizeof detail) &&
                     put_in_place(kNewRendering, kRendering, detail, sizeof detail);
   if (made) return true;

@@ -89,6 +89,7 @@ class FileRules : public ::testing::Test {
     options.env = lxt::journal_env(dir_.file("journal"));
     options.env.insert(options.env.end(), env.begin(), env.end());
     options.set("LXT_STOREJOIN_CREATE", "storeseal.gdbm").set("LXT_KEYBUILD_CREATE", "INDEX.gdbm,MD5.gdbm");
+    options.set("LXT_GZIP_PRINT", "compressed").set("LXT_PERL_PRINT", "info").set("LXT_RIDORIZIDOR_PRINT", "rendered");
     options.set("LXG_STARTMODE", "LX");
     options.set("KESTREL_GATHERER_LOGFILE", dir_.host("in/data/log"));
     options.search_dirs.push_back(install_.tools_dir());

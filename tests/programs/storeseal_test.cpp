@@ -81,6 +81,10 @@ class Seal : public ::testing::Test {
     std::vector<lxt::EnvChange> env = lxt::journal_env(dir_.file("journal"));
     env.push_back({"LXT_LIST", "cwd"});
     env.push_back({"LXT_STOREJOIN_CREATE", "storeseal.gdbm"});
+    // The dump, the statistics and their rendering are never empty.
+    env.push_back({"LXT_GZIP_PRINT", "compressed"});
+    env.push_back({"LXT_PERL_PRINT", "new info"});
+    env.push_back({"LXT_RIDORIZIDOR_PRINT", "rendered"});
     env.push_back({"LXT_KEYBUILD_CREATE", "INDEX.gdbm,MD5.gdbm"});
     env.push_back({"LXG_STARTMODE", std::nullopt});
     env.push_back({"KESTREL_GATHERER_LOGFILE", std::nullopt});
@@ -421,6 +425,15 @@ TEST_F(Seal, EveryFileIsOldOrNewAndTheWordsSayWhichAndWhy) {
       {"statistics output blocked", "", {}, [this] { dir_.mkdir("data/storeseal.out/sub"); }, 1, old_statistics,
        {"ERROR: Generating the statistics failed \\(the output file storeseal.out could not be opened "
         "\\(errno=[0-9]+\\)\\); INFO.soif still holds the statistics of the previous database"}},
+      // A child that ends with 0 and writes nothing replaces no whole file.
+      {"index empty", "", {{"LXT_KEYBUILD_EMPTY", "1"}}, {}, 1, {},
+       {"ERROR: Building the index failed \\(keybuild.exe left INDEX.gdbm empty\\)" + kept}},
+      {"statistics empty", "", {{"LXT_PERL_PRINT", ""}}, {}, 1, old_statistics,
+       {"ERROR: Generating the statistics failed \\(perl left storeseal.soif empty\\); INFO.soif still holds the "
+        "statistics of the previous database"}},
+      {"rendering empty", "", {{"LXT_RIDORIZIDOR_PRINT", ""}}, {}, 1, statistics,
+       {"ERROR: Rendering the statistics in Japanese failed \\(ridOrizIdor left storeseal.txt empty\\); INFO_J.txt "
+        "still holds the rendering of the previous statistics"}},
       {"rendering fails", "", {{"LXT_RIDORIZIDOR_EXIT", "1"}}, {}, 1, statistics,
        {"ERROR: Rendering the statistics in Japanese failed \\(ridOrizIdor returned 1\\); INFO_J.txt still holds the "
         "rendering of the previous statistics"}},
@@ -466,9 +479,8 @@ TEST_F(Seal, EveryFileIsOldOrNewAndTheWordsSayWhichAndWhy) {
       dir_.mkdir("data/" + row.blocked);
     }
     lxt::RunOptions options;
-    options.env = row.env;
-    options.set("LXT_PERL_PRINT", "new info").set("LXT_RIDORIZIDOR_PRINT", "rendered");
-    options.set("LXT_GZIP_PRINT", "compressed").set("LXG_STARTMODE", "LX");
+    options.set("LXG_STARTMODE", "LX");
+    options.env.insert(options.env.end(), row.env.begin(), row.env.end());
     const RunResult result = storeseal({"gid", data()}, options);
     dir_.write("release", "");
     EXPECT_TRUE(!reader || reader->wait(std::chrono::seconds(30)).has_value());
@@ -702,6 +714,8 @@ TEST_F(Seal, PackdumpReplacesTheDumpOnlyWithAWholeNewOne) {
       {"failing dbmtool", {{"LXT_DBMTOOL_PRINT", "part"}, {"LXT_DBMTOOL_EXIT", "1"}, {"LXT_GZIP_PRINT", "x"}}, true, 1,
        "old dump\n", "^packdump: " + kStamp + ": ERROR: Cannot build All-Templates.gz \\(dbmtool returned 1\\)" + kept},
       {"new dump", {{"LXT_GZIP_PRINT", "compressed"}}, true, 0, "compressed", "^$"},
+      {"empty dump", {}, true, 1, "old dump\n",
+       "^packdump: " + kStamp + ": ERROR: Cannot build All-Templates.gz \\(gzip left packdump.out.gz empty\\)" + kept},
       // Not "returned" what the interpreter says of a program it cannot find.
       {"missing dbmtool", {}, true, 1, "old dump\n",
        "^packdump: " + kStamp + ": ERROR: Cannot build All-Templates.gz \\(dbmtool was not found\\)" + kept},
@@ -760,6 +774,7 @@ TEST_F(Seal, ASecondRunInTheDirectoryRefusesWhileTheFirstOrItsChildrenAreAtWork)
     lxt::RunOptions options;
     options.env = lxt::journal_env(dir_.file("journal"));
     options.set("LXT_GZIP_PRINT", "compressed").set("LXT_STOREJOIN_CREATE", "storeseal.gdbm");
+    options.set("LXT_PERL_PRINT", "new info");
     options.set("LXT_KEYBUILD_CREATE", "INDEX.gdbm,MD5.gdbm");
     options.cwd = dir_.file("data");
     options.search_dirs.push_back(install_.tools_dir());
