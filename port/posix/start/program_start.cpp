@@ -20,13 +20,15 @@ namespace {
 // to the next file it opens (a lock file, a log), and its own messages and its
 // children's would be written into that file. The null device takes each
 // closed one first; descriptors are given lowest first, so the open lands on
-// the one that is closed.
+// the one that is closed. It is closed on exec: a stream the program was
+// started without is missing for its children too, as an invalid standard
+// handle is on Windows (and the interpreter tells such a stream by that).
 void fill_standard_descriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    const int opened = ::open("/dev/null", (fd == 0 ? O_RDONLY : O_WRONLY) | O_CLOEXEC);
     if (opened > fd) {
-      ::dup2(opened, fd);
+      ::dup3(opened, fd, O_CLOEXEC);
       ::close(opened);
     }
   }

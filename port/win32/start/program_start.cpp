@@ -3,19 +3,16 @@
 // signal to ignore.
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #include <cstdint>
 
 namespace {
 
 // A program started without a standard handle would give that descriptor's
-// number to the next file it opens (a log), and its own messages and its
-// children's would be written into that file. The null device takes each
-// missing one first, for the runtime's descriptor and for the handle the
-// children inherit.
+// number to the next file it opens (a log), and its own messages would be
+// written into that file. The null device takes each missing descriptor of
+// the runtime first.
 void fill_standard_descriptors() {
-  constexpr DWORD kStandard[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
   for (int fd = 0; fd <= 2; ++fd) {
     const std::intptr_t handle = _get_osfhandle(fd);
     if (handle != -1 && handle != -2) continue;
@@ -25,7 +22,6 @@ void fill_standard_descriptors() {
       _dup2(opened, fd);
       _close(opened);
     }
-    SetStdHandle(kStandard[fd], reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
   }
 }
 
