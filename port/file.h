@@ -17,6 +17,18 @@ struct FileInfo {
 };
 
 int file_stat(const char* path, FileInfo* info);  // _stat
+
+// What tells one file from another and one version of a file from the next:
+// a file put in a name's place by a rename has another index, a file written
+// in place another size or time.
+struct FileIdentity {
+  unsigned long long device = 0;  // the volume (serial number on Windows)
+  unsigned long long index = 0;   // inode; the file index on Windows
+  long long size = 0;
+  long long modified = 0;  // last write, in the system's finest unit
+  bool operator==(const FileIdentity&) const = default;
+};
+int file_identity(const char* path, FileIdentity* identity);
 // _fstat of the stream's file (a console or a pipe is neither a directory nor
 // a regular file).
 int stream_stat(std::FILE* stream, FileInfo* info);
@@ -33,6 +45,14 @@ int rename_file(const char* from, const char* to);
 // one, never nothing. The new file's data is flushed to the disk first, so a
 // crash after the replacement cannot leave an empty file under the name.
 int replace_file(const char* from, const char* to);
+// Flushes the file's data to the disk (fsync, FlushFileBuffers). Windows
+// flushes only through a handle that may write: a read-only file is made
+// writable first.
+int flush_file(const char* path);
+// Flushes the directory's entries, so that names made, changed or removed in
+// it survive a power loss. Windows writes a directory's entries through on
+// its own (a rename with MOVEFILE_WRITE_THROUGH): nothing to do there.
+int flush_directory(const char* path);
 int change_dir(const char* path);
 // _open with create-new, read-only access, permission read and write; the
 // descriptor is closed at once. -1 with errno (EEXIST when it exists).

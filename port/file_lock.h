@@ -24,8 +24,14 @@ class FileLock {
   ~FileLock() { release(); }
 
   // Takes the lock named by path without waiting, making the lock file when
-  // it is missing.
+  // it is missing. Only a regular file is a lock file: anything else in its
+  // place (a FIFO, a directory) is kFailed with EACCES and is left alone.
   Result take(const char* path);
+  // After kHeld: the processes that hold the lock file, as "NAME (pid N)"
+  // joined by ", " (none of them this one); empty where the system cannot
+  // tell. A holder that is a child of an earlier run tells the administrator
+  // that no second run is at work, only what the first one left running.
+  const std::string& holders() const { return holders_; }
   // Releases the lock and removes its file; a holder that is killed leaves
   // the file behind, which changes nothing for the next one.
   void release();
@@ -33,6 +39,7 @@ class FileLock {
  private:
   std::intptr_t handle_ = -1;
   std::string path_;
+  std::string holders_;
 };
 
 }  // namespace port

@@ -33,6 +33,13 @@ constexpr int kStillActive = 259;
 // On POSIX a child ended by a signal gives 128 plus the signal number.
 int run_child(const char* command_line, const ChildOptions& options, int* start_error);
 
+// Finds the program a command line's first word names, as run_child and the
+// command interpreter find it, without starting it: 0, ENOENT when it is
+// found nowhere, EACCES when the name leads to something that cannot be run.
+// A caller that must tell "not found" from "failed" asks before the line
+// runs: through the interpreter both end in one status.
+int find_program(const char* word);
+
 // The errno value a start_error of run_child or start_daemon stands for: the
 // code itself on POSIX, the system error code's errno (as
 // port/system_error.h reads it) on Windows.

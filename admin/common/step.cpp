@@ -1,25 +1,64 @@
 #include "admin/common/step.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <initializer_list>
 
 #include "admin/common/exec_cmd.h"
 #include "port/file.h"
+#include "port/process.h"
 
-bool run_step(const char* line, const char* name, std::initializer_list<const char*> made, char* detail,
-              std::size_t size) {
-  const int status = exec_cmd_in_order(line);
+namespace {
+
+// An empty file under the name, whatever an earlier run left there.
+int make_output(const char* name) {
+  if (port::remove_file(name) != 0 && errno != ENOENT) return errno;
+  return port::create_exclusive(name) == 0 ? 0 : errno;
+}
+
+bool left_file(const char* file) {
+  port::FileInfo info;
+  return file == nullptr || (port::file_stat(file, &info) == 0 && info.is_regular);
+}
+
+long long size_of(const char* file) {
+  port::FileInfo info;
+  return file != nullptr && port::file_stat(file, &info) == 0 ? info.size : 0;
+}
+
+}  // namespace
+
+bool run_step(const Step& step, char* detail, std::size_t size) {
+  if (step.program != nullptr) {
+    const int found = port::find_program(step.program);
+    if (found != 0) {
+      std::snprintf(detail, size, found == ENOENT ? "%s was not found" : "%s cannot be run", step.name);
+      return false;
+    }
+  }
+  if (step.output != nullptr) {
+    if (const int error = make_output(step.output)) {
+      std::snprintf(detail, size, "the output file %s could not be opened (errno=%d)", step.output, error);
+      return false;
+    }
+  }
+  const int status = exec_cmd_in_order(step.line);
   if (status == -1) {
-    std::snprintf(detail, size, "%s could not be started", name);
+    std::snprintf(detail, size, "%s could not be started", step.name);
     return false;
   }
   if (status != 0) {
-    std::snprintf(detail, size, "%s returned %d", name, status);
+    std::snprintf(detail, size, "%s returned %d", step.name, status);
     return false;
   }
-  for (const char* file : made) {
-    port::FileInfo info;
-    if (port::file_stat(file, &info) != 0 || !info.is_regular) {
-      std::snprintf(detail, size, "%s left no file %s", name, file);
+  const bool must_hold = !step.may_be_empty || size_of(step.source) > 0;
+  for (const char* file : {step.made[0], step.made[1], step.output}) {
+    if (!left_file(file)) {
+      std::snprintf(detail, size, "%s left no file %s", step.name, file);
+      return false;
+    }
+    if (file != nullptr && must_hold && size_of(file) == 0) {
+      std::snprintf(detail, size, "%s left %s empty", step.name, file);
       return false;
     }
   }

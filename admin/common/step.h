@@ -1,11 +1,30 @@
 #pragma once
 // A child whose work is judged by its exit status and by the files it leaves.
 #include <cstddef>
-#include <initializer_list>
 
-// Runs the command line after the caller's output (exec_cmd_in_order). True
-// when the child returned 0 and left each file of made as a regular file;
-// otherwise false, with the reason in detail (size bytes): "NAME could not be
-// started", "NAME returned N" or "NAME left no file FILE".
-bool run_step(const char* line, const char* name, std::initializer_list<const char*> made, char* detail,
-              std::size_t size);
+struct Step {
+  const char* line;     // the command line
+  const char* name;     // what the words call the program ("gzip", "storejoin.exe")
+  const char* program;  // the word to find before the line runs (null: none)
+  // Files it must leave as regular files (null entries are none).
+  const char* made[2] = {nullptr, nullptr};
+  // The file the interpreter's redirection writes the result into (null:
+  // none): made empty by the caller before the child runs, so that a file
+  // that cannot be written is told apart from a program that failed.
+  const char* output = nullptr;
+  // An empty file left is a failed step when the step never makes one
+  // (a compressed stream, a report), or when its source is not empty:
+  // a child that ends with 0 and writes nothing must not replace a whole file.
+  bool may_be_empty = true;
+  const char* source = nullptr;
+};
+
+// Runs the step's line after the caller's output (exec_cmd_in_order). True
+// when the program was found, its output file could be made, the child
+// returned 0 and left each file of made (and the output) as a regular file;
+// otherwise false, with the reason in detail (size bytes): "NAME was not
+// found", "NAME cannot be run", "the output file FILE could not be opened
+// (errno=N)", "NAME could not be started", "NAME returned N", "NAME left no
+// file FILE" or "NAME left FILE empty". Through the interpreter a missing program and a failing one
+// end in one status; the program is therefore looked for first.
+bool run_step(const Step& step, char* detail, std::size_t size);

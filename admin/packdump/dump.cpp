@@ -1,11 +1,13 @@
 #include "admin/packdump/dump.h"
 
 #include <cerrno>
+#include <string>
 
 #include "admin/common/command_line.h"
 #include "admin/common/data_files.h"
 #include "admin/common/diagnostics.h"
 #include "admin/common/exec_cmd.h"
+#include "admin/common/finishing.h"
 #include "admin/common/registry_settings.h"
 #include "admin/common/step.h"
 #include "admin/common/tool_word.h"
@@ -22,8 +24,7 @@ constexpr char kPartial[] = "packdump.out.gz";
 // Held while the dump is made: two runs in one directory would both write
 // the same partial dump.
 constexpr char kLock[] = "packdump.lock";
-// Every command line fits in this buffer with its terminating zero.
-constexpr int kLineSize = 520;
+constexpr int kLineSize = kDumpLineSize;
 
 class Dump {
  public:
@@ -37,6 +38,7 @@ class Dump {
 
   Diagnostics diagnostics_{"packdump"};
   port::FileLock lock_;
+  std::string gzip_;  // the gzip program, as the line's first word names it
   char probe_[kLineSize] = {};
   char templates_[kLineSize] = {};
   char compress_[kLineSize] = {};
@@ -44,17 +46,14 @@ class Dump {
 
 bool Dump::compose_lines() {
   char gzip[kLineSize];
-  const int word = tool_word(TOOL_GZIP, "gzip", gzip, sizeof gzip);
+  const int word = tool_word(TOOL_GZIP, "gzip", gzip, sizeof gzip, &gzip_);
   if (const char* refusal = path_refusal(word)) {
     diagnostics_.error("The gzip path %s; no command line can carry it.", refusal);
     return false;
   }
   char body[kLineSize];
-  // The probe is silent: every output goes to the null device.
-  if (word == 0 && compose_line(body, sizeof body, "%s -V > \\nul 2>&1", gzip) &&
-      compose_shell_line(probe_, sizeof probe_, body) &&
-      compose_line(templates_, sizeof templates_, "cmd.exe /C dbmtool print -exportd %s > %s", kProduction,
-                   kTemplates) &&
+  if (word == 0 && compose_gzip_probe(probe_, sizeof probe_, gzip, ProbeOutput::kJoined) &&
+      compose_template_export(templates_, sizeof templates_, kTemplates) &&
       compose_line(body, sizeof body, "%s -9cf < %s > %s", gzip, kTemplates, kPartial) &&
       compose_shell_line(compress_, sizeof compress_, body)) {
     return true;
@@ -65,8 +64,14 @@ bool Dump::compose_lines() {
 
 bool Dump::make_dump() {
   char detail[128];
-  const bool made = run_step(templates_, "dbmtool", {kTemplates}, detail, sizeof detail) &&
-                    run_step(compress_, "gzip", {kPartial}, detail, sizeof detail);
+  const bool made = run_step({.line = templates_, .name = "dbmtool", .program = "dbmtool", .output = kTemplates},
+                              detail, sizeof detail) &&
+                    run_step({.line = compress_,
+                              .name = "gzip",
+                              .program = gzip_.c_str(),
+                              .output = kPartial,
+                              .may_be_empty = false},
+                             detail, sizeof detail);
   port::remove_file(kTemplates);
   if (made) return true;
   port::remove_file(kPartial);
@@ -80,16 +85,11 @@ int Dump::run() {
     return 1;
   }
   if (!compose_lines()) return 1;
-  switch (lock_.take(kLock)) {
-    case port::FileLock::Result::kTaken:
-      break;
-    case port::FileLock::Result::kHeld:
-      diagnostics_.error("Another packdump is at work in this directory (%s is locked); %s is left to it.", kLock,
-                         kDump);
-      return 1;
-    case port::FileLock::Result::kFailed:
-      diagnostics_.error("Cannot take the lock %s (errno=%d); %s is left as it was.", kLock, errno, kDump);
-      return 1;
+  std::string refusal;
+  if (!take_finishing_lock(&lock_, "packdump", kLock, (std::string(kDump) + " is left to it").c_str(),
+                           (std::string(kDump) + " is left as it was").c_str(), &refusal)) {
+    diagnostics_.error("%s.", refusal.c_str());
+    return 1;
   }
   // Without a usable gzip there is no dump to make, and nothing to say.
   if (exec_cmd_in_order(probe_) != 0) return 0;

@@ -3,10 +3,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 
 #include "admin/common/command_line.h"
 #include "admin/common/data_files.h"
+#include "admin/common/finishing.h"
 #include "admin/common/step.h"
 #include "admin/storeseal/output.h"
 #include "admin/storeseal/statistics.h"
@@ -26,9 +28,11 @@ struct AsideName {
   const char* aside;
 };
 constexpr AsideName kIndexFiles[] = {{kIndex, "INDEX.gdbm.old"}, {kMd5, "MD5.gdbm.old"}};
-// Every command line fits in this buffer with its terminating zero.
-constexpr int kLineSize = 780;
-constexpr int kDetailSize = 128;
+// A gathered database that cannot be removed once it is in the production
+// database goes under these names, which no run joins.
+constexpr AsideName kGatheredFiles[] = {{kWorking, "WORKING.gdbm.joined"}, {kRefresh, "REFRESH.gdbm.joined"}};
+constexpr int kLineSize = kSealLineSize;
+constexpr int kDetailSize = 160;
 
 // "A, B and C are ...": the files among names that are there, and what
 // became of them (one: the words for one file, many: for more).
@@ -46,6 +50,16 @@ std::string present(std::initializer_list<const char*> names, const char* one, c
 constexpr char kAsItWas[] = "is left as it was";
 constexpr char kAsTheyWere[] = "are left as they were";
 
+// Removes a file the run is done with, made writable first as before every
+// other change (a read-only file cannot be removed on Windows). 0, or -1
+// with errno; a file that is not there counts as removed.
+int give_up(const char* name) {
+  if (!port::exists(name)) return 0;
+  port::make_writable(name);
+  if (port::remove_file(name) == 0 || errno == ENOENT) return 0;
+  return -1;
+}
+
 class Seal {
  public:
   explicit Seal(const SealArguments& arguments) : args_(arguments) {}
@@ -59,16 +73,34 @@ class Seal {
   // Two runs in one directory would each remove and write the other's
   // files; false after a message when another run is at work.
   bool take_lock();
+  // The steps of the run in their order; each is false after an error line.
+  bool clean();
+  bool consolidate();
+  bool build_index();
+  bool rebuild_dump();
+  bool count();
   // Runs "storetidy.exe DATABASE" on a database made writable first.
   bool tidy(const char* database);
-  bool consolidate();
-  // Puts back an index that a run cut short left aside.
+  // Puts back an index that a run cut short left aside, or removes one that
+  // is of no use any more.
   bool recover_index();
-  bool build_index();
   bool replace_production();
+  // Gives the gathered databases up once the production database holds
+  // them; false after an error line when one would be joined again.
+  bool remove_gathered();
   // Puts the old index back in the place of what the index step made (when
   // it ran) and says why the new database was not taken.
   void keep_old_database(const char* why, bool index_made);
+
+  // A step of the run: its progress text, what it does, and whether a
+  // failure ends the run (false: the steps after it still describe the new
+  // database, and the run ends in failure after them).
+  struct Stage {
+    const char* progress;
+    bool (Seal::*work)();
+    bool ends_run;
+  };
+  static const Stage kStages[];
 
   const SealArguments& args_;
   SealOutput out_;
@@ -76,9 +108,24 @@ class Seal {
   // REFRESH.gdbm was there when the run began: it is cleaned, consolidated
   // and removed; one that turns up later is left alone.
   bool refresh_ = false;
+  // The dump that packdump left is not the one that was there before it.
+  bool dump_is_new_ = false;
+  // The step did its work but leaves something that must end the run in
+  // failure once the steps after it have run.
+  bool failed_ = false;
+  // This run moved the index file of the same place in kIndexFiles aside.
+  bool moved_aside_[std::size(kIndexFiles)] = {};
   // Kept by the children too, so that a run killed while its children work
   // still keeps the next one out.
   port::FileLock lock_;
+};
+
+const Seal::Stage Seal::kStages[] = {
+    {"Cleaning up the gathered templates...", &Seal::clean, true},
+    {"Consolidating databases...", &Seal::consolidate, true},
+    {"Building an index for the Gatherer...", &Seal::build_index, true},
+    {"Building the exportd cache...", &Seal::rebuild_dump, false},
+    {"Generating statistics of the database...", &Seal::count, false},
 };
 
 bool Seal::enter_directory() {
@@ -117,30 +164,34 @@ bool Seal::gathered_databases_readable() {
 }
 
 bool Seal::take_lock() {
-  switch (lock_.take(kLock)) {
-    case port::FileLock::Result::kTaken:
-      return true;
-    case port::FileLock::Result::kHeld:
-      out_.error("Another storeseal is at work in this directory (%s is locked); nothing was changed.", kLock);
-      return false;
-    case port::FileLock::Result::kFailed:
-      out_.error("Cannot take the lock %s (errno=%d); nothing was changed.", kLock, errno);
-      return false;
+  std::string refusal;
+  if (take_finishing_lock(&lock_, "storeseal", kLock, "nothing was changed", "nothing was changed", &refusal)) {
+    return true;
   }
+  out_.error("%s.", refusal.c_str());
   return false;
 }
+
+bool Seal::clean() { return recover_index() && tidy(kWorking) && (!refresh_ || tidy(kRefresh)); }
 
 bool Seal::tidy(const char* database) {
   char line[kLineSize];
   char detail[kDetailSize];
   port::make_writable(database);
   if (compose_line(line, sizeof line, "storetidy.exe %s", database) &&
-      run_step(line, "storetidy.exe", {database}, detail, sizeof detail)) {
+      run_step({.line = line, .name = "storetidy.exe", .program = "storetidy.exe", .made = {database}}, detail,
+               sizeof detail)) {
     return true;
   }
   out_.error("Cleaning %s failed (%s); nothing was consolidated, %s.", database, detail,
              present({kWorking, kRefresh, kProduction}, "is kept", "are kept").c_str());
   return false;
+}
+
+// The size of a file, 0 when it is not there.
+long long size_of(const char* name) {
+  port::FileInfo info;
+  return port::file_stat(name, &info) == 0 ? info.size : 0;
 }
 
 // The consolidation must leave its database, or nothing of the old state may
@@ -152,7 +203,16 @@ bool Seal::consolidate() {
   // A database left by an earlier run cut short must not pass for this run's.
   port::remove_file(kJoined);
   char detail[kDetailSize];
-  if (run_step(line, "storejoin.exe", {kJoined}, detail, sizeof detail)) return true;
+  bool joined = run_step({.line = line, .name = "storejoin.exe", .program = "storejoin.exe", .made = {kJoined}},
+                         detail, sizeof detail);
+  // Nothing joined from databases that hold something is a consolidation
+  // that failed, whatever its status says.
+  const long long inputs = size_of(kWorking) + (refresh_ ? size_of(kRefresh) : 0) + size_of(kProduction);
+  if (joined && size_of(kJoined) == 0 && inputs > 0) {
+    std::snprintf(detail, sizeof detail, "storejoin.exe left %s empty, from databases that are not", kJoined);
+    joined = false;
+  }
+  if (joined) return true;
   port::remove_file(kJoined);
   out_.error("Consolidating the databases failed (%s); %s.", detail,
              present({kWorking, kRefresh, kProduction}, kAsItWas, kAsTheyWere).c_str());
@@ -162,12 +222,22 @@ bool Seal::consolidate() {
 // Between moving the index aside and putting the new database in place,
 // storeseal.gdbm is there: the index aside is then the production
 // database's. Once storeseal.gdbm has become the production database, the
-// index beside it is the new one and the one aside is of no use.
+// index beside it is the new one and the one aside is of no use: it is
+// removed, and when it cannot be, the run goes on without it.
 bool Seal::recover_index() {
   const bool replaced = !port::exists(kJoined);
   for (const AsideName& file : kIndexFiles) {
     if (!port::exists(file.aside)) continue;
-    if (replaced ? port::remove_file(file.aside) != 0 : port::replace_file(file.aside, file.name) != 0) {
+    if (replaced) {
+      if (give_up(file.aside) != 0) {
+        out_.say("Cannot remove %s, the index of an earlier database, left by an earlier run (errno=%d).",
+                 file.aside, errno);
+      }
+      continue;
+    }
+    if (port::exists(file.name)) port::make_writable(file.name);
+    port::make_writable(file.aside);
+    if (port::replace_file(file.aside, file.name) != 0) {
       out_.error("Cannot put %s left by an earlier run back in the place of %s (errno=%d); nothing was changed.",
                  file.aside, file.name, errno);
       return false;
@@ -178,9 +248,12 @@ bool Seal::recover_index() {
 
 void Seal::keep_old_database(const char* why, bool index_made) {
   std::string lost_index;
-  for (const AsideName& file : kIndexFiles) {
-    if (index_made) port::remove_file(file.name);
-    if (port::exists(file.aside) && port::replace_file(file.aside, file.name) != 0) {
+  for (std::size_t i = 0; i < std::size(kIndexFiles); ++i) {
+    const AsideName& file = kIndexFiles[i];
+    if (index_made) give_up(file.name);
+    // Only what this run moved aside is put back: an aside that an earlier
+    // run left and that could not be removed is no copy of this index.
+    if (moved_aside_[i] && port::replace_file(file.aside, file.name) != 0) {
       lost_index += std::string(", the old ") + file.name + " is kept as " + file.aside;
     }
   }
@@ -191,21 +264,40 @@ void Seal::keep_old_database(const char* why, bool index_made) {
 }
 
 bool Seal::build_index() {
-  for (const AsideName& file : kIndexFiles) {
-    if (port::exists(file.name) && port::replace_file(file.name, file.aside) != 0) {
+  for (std::size_t i = 0; i < std::size(kIndexFiles); ++i) {
+    const AsideName& file = kIndexFiles[i];
+    if (!port::exists(file.name)) continue;
+    port::make_writable(file.name);
+    if (port::replace_file(file.name, file.aside) != 0) {
       char why[kDetailSize];
       std::snprintf(why, sizeof why, "Cannot move %s aside to %s (errno=%d)", file.name, file.aside, errno);
       keep_old_database(why, false);
       return false;
     }
+    moved_aside_[i] = true;
   }
   char line[kLineSize];
   char detail[kDetailSize];
   compose_line(line, sizeof line, "keybuild.exe %s %s %s", kJoined, kIndex, kMd5);
-  if (run_step(line, "keybuild.exe", {kIndex, kMd5}, detail, sizeof detail)) return true;
-  std::string why = std::string("Building the index failed (") + detail + ")";
-  keep_old_database(why.c_str(), true);
-  return false;
+  if (!run_step({.line = line, .name = "keybuild.exe", .program = "keybuild.exe", .made = {kIndex, kMd5},
+                 .source = kJoined},
+                detail, sizeof detail)) {
+    std::string why = std::string("Building the index failed (") + detail + ")";
+    keep_old_database(why.c_str(), true);
+    return false;
+  }
+  // The new index must be on the disk before the database it belongs to
+  // takes the production database's place: after that the old index aside
+  // is of no use and goes.
+  for (const AsideName& file : kIndexFiles) {
+    if (port::flush_file(file.name) != 0) {
+      char why[kDetailSize];
+      std::snprintf(why, sizeof why, "Cannot flush %s to the disk (errno=%d)", file.name, errno);
+      keep_old_database(why, true);
+      return false;
+    }
+  }
+  return replace_production();
 }
 
 // The new database takes the production database's name in one step, and
@@ -220,14 +312,63 @@ bool Seal::replace_production() {
     keep_old_database(why, true);
     return false;
   }
-  for (const AsideName& file : kIndexFiles) port::remove_file(file.aside);
-  // A gathered database left behind would be joined again by the next run.
-  for (const char* gathered : {kWorking, refresh_ ? kRefresh : nullptr}) {
-    if (gathered != nullptr && port::remove_file(gathered) != 0 && errno != ENOENT) {
-      out_.error("Cannot remove %s (errno=%d).", gathered, errno);
+  for (const AsideName& file : kIndexFiles) {
+    // Of no use from now on; a later run removes one left behind.
+    if (give_up(file.aside) != 0) {
+      out_.say("Cannot remove %s, the index of the previous database (errno=%d); the next run removes it.",
+               file.aside, errno);
     }
   }
+  // The database is in place whatever becomes of the gathered ones: the
+  // steps after this one describe it, and the run ends in failure after
+  // them when one would be joined again.
+  if (!remove_gathered()) failed_ = true;
+  // The names removed and changed survive a power loss.
+  port::flush_directory(".");
   return true;
+}
+
+bool Seal::remove_gathered() {
+  bool removed = true;
+  for (const AsideName& file : kGatheredFiles) {
+    if ((file.name == kRefresh && !refresh_) || give_up(file.name) == 0) continue;
+    const int error = errno;
+    // Under a name no run joins, it cannot bring back templates that this
+    // cycle's expiry removed.
+    give_up(file.aside);
+    if (port::rename_file(file.name, file.aside) == 0) {
+      out_.say("Cannot remove %s (errno=%d); it is kept as %s, which no run joins.", file.name, error, file.aside);
+      continue;
+    }
+    out_.error("Cannot remove %s (errno=%d), nor rename it to %s (errno=%d); the next run would join it again.",
+               file.name, error, file.aside, errno);
+    removed = false;
+  }
+  return removed;
+}
+
+bool Seal::rebuild_dump() {
+  // packdump ends with 0 also when it makes no dump (no usable gzip): the
+  // dump is judged by the file itself.
+  port::FileIdentity before;
+  const bool had = port::file_identity(kDump, &before) == 0;
+  char detail[kDetailSize];
+  const bool ran =
+      run_step({.line = "packdump.exe", .name = "packdump.exe", .program = "packdump.exe"}, detail, sizeof detail);
+  port::FileIdentity after;
+  const bool has = port::file_identity(kDump, &after) == 0;
+  dump_is_new_ = ran && has && !(had && before == after);
+  if (dump_is_new_) return true;
+  if (ran) std::snprintf(detail, sizeof detail, has ? "packdump.exe left %s as it was" : "packdump.exe left no %s", kDump);
+  out_.error("The dump was not rebuilt (%s); %s, and the statistics are made from %s.", detail,
+             has ? "the export daemon serves the dump of the previous database" : "the export daemon has no dump",
+             kProduction);
+  return false;
+}
+
+bool Seal::count() {
+  if (!statistics_.write(dump_is_new_, &out_)) return false;
+  return !out_.product_mode() || statistics_.render(&out_);
 }
 
 int Seal::run() {
@@ -237,33 +378,22 @@ int Seal::run() {
   // A line that cannot be composed is refused before anything is touched.
   if (!statistics_.compose(args_.gatherer_id, &out_)) return 1;
   if (!take_lock()) return 1;
-  out_.progress("Cleaning up the gathered templates...");
-  out_.open_log();
-  out_.log_only("Using given directory: %s", args_.directory);
-  out_.log_only("Cleaning up the gathered templates...");
-
-  if (!recover_index() || !tidy(kWorking) || (refresh_ && !tidy(kRefresh))) return 1;
-
-  out_.progress("Consolidating databases...");
-  if (!consolidate()) return 1;
-
-  out_.progress("Building an index for the Gatherer...");
-  if (!build_index() || !replace_production()) return 1;
-
-  // From here on the new database is in place; what follows describes it,
-  // and a file that could not be made new is named and ends the run in failure.
-  out_.progress("Building the exportd cache...");
-  char detail[kDetailSize];
-  const bool dumped = run_step("packdump.exe", "packdump.exe", {}, detail, sizeof detail);
-  if (!dumped) {
-    out_.error("The dump was not rebuilt (%s); %s %s, and the statistics are made from %s.", detail, kDump,
-               port::exists(kDump) ? "still holds the dump of the previous database" : "is not there", kProduction);
+  bool whole = true;
+  for (const Stage& stage : kStages) {
+    out_.progress("%s", stage.progress);
+    if (&stage == &kStages[0]) {
+      // The log is opened once the run is sure to change something; it
+      // gets the lines told before as well.
+      out_.open_log();
+      out_.log_only("Using given directory: %s", args_.directory);
+      out_.log_only("%s", stage.progress);
+    }
+    failed_ = false;
+    const bool done = (this->*stage.work)() && !failed_;
+    if (!done && stage.ends_run && !failed_) return 1;
+    whole = whole && done;
   }
-
-  out_.progress("Generating statistics of the database...");
-  const bool counted = statistics_.write(dumped, out_.product_mode(), &out_);
-  if (!dumped || !counted) return 1;
-
+  if (!whole) return 1;
   out_.progress("Databases ready for export.");
   return 0;
 }

@@ -7,6 +7,7 @@
 #include "admin/common/command_line.h"
 #include "admin/common/data_files.h"
 #include "admin/common/exec_cmd.h"
+#include "admin/common/finishing.h"
 #include "admin/common/registry_settings.h"
 #include "admin/common/step.h"
 #include "admin/common/tool_word.h"
@@ -18,6 +19,10 @@ namespace {
 // status seen: a pipeline's status would be only that of its last member.
 constexpr char kTemplates[] = "storeseal.out";
 constexpr char kNewInfo[] = "storeseal.soif";
+// The Japanese rendering, made under a work name of its own: the old one
+// stays whole until a whole new one takes its place.
+constexpr char kRendering[] = "INFO_J.txt";
+constexpr char kNewRendering[] = "storeseal.txt";
 
 }  // namespace
 
@@ -26,8 +31,8 @@ bool StatisticsLines::compose(const char* gatherer_id, SealOutput* out) {
   char gzip[kLineSize];
   char id[kLineSize];
   char body[kLineSize];
-  const int perl_word = tool_word(TOOL_PERL, "perl", perl, sizeof perl);
-  const int gzip_word = tool_word(TOOL_GZIP, "gzip", gzip, sizeof gzip);
+  const int perl_word = tool_word(TOOL_PERL, "perl", perl, sizeof perl, &perl_program_);
+  const int gzip_word = tool_word(TOOL_GZIP, "gzip", gzip, sizeof gzip, &gzip_program_);
   if (path_refusal(perl_word) != nullptr || path_refusal(gzip_word) != nullptr) {
     const bool perl_refused = path_refusal(perl_word) != nullptr;
     out->error("The %s path %s; no command line can carry it.", perl_refused ? "Perl" : "gzip",
@@ -43,12 +48,10 @@ bool StatisticsLines::compose(const char* gatherer_id, SealOutput* out) {
   }
   const bool fits =
       perl_word == 0 && gzip_word == 0 && id_word == 0 &&
-      compose_line(body, sizeof body, "%s -V > \\nul 2> \\nul", gzip) &&
-      compose_shell_line(probe_, sizeof probe_, body) &&
+      compose_gzip_probe(probe_, sizeof probe_, gzip, ProbeOutput::kSeparately) &&
       compose_line(body, sizeof body, "%s -d < %s > %s", gzip, kDump, kTemplates) &&
       compose_shell_line(from_dump_, sizeof from_dump_, body) &&
-      compose_line(from_database_, sizeof from_database_, "cmd.exe /C dbmtool print -exportd %s > %s", kProduction,
-                   kTemplates) &&
+      compose_template_export(from_database_, sizeof from_database_, kTemplates) &&
       compose_line(body, sizeof body, "%s -S crawlstats.pl %s < %s > %s", perl, id, kTemplates, kNewInfo) &&
       compose_shell_line(count_, sizeof count_, body);
   if (!fits) {
@@ -68,25 +71,55 @@ bool StatisticsLines::compose(const char* gatherer_id, SealOutput* out) {
   return true;
 }
 
-bool StatisticsLines::write(bool dump_is_new, bool product_mode, SealOutput* out) {
+bool StatisticsLines::write(bool dump_is_new, SealOutput* out) {
   // An old dump would describe the old database.
   const bool from_dump = dump_is_new && exec_cmd_in_order(probe_) == 0;
   char detail[128];
-  bool made = run_step(from_dump ? from_dump_ : from_database_, from_dump ? "gzip" : "dbmtool", {kTemplates}, detail,
-                       sizeof detail) &&
-              run_step(count_, "perl", {kNewInfo}, detail, sizeof detail);
+  const Step templates = from_dump
+      ? Step{.line = from_dump_, .name = "gzip", .program = gzip_program_.c_str(), .output = kTemplates}
+      : Step{.line = from_database_, .name = "dbmtool", .program = "dbmtool", .output = kTemplates};
+  bool made = run_step(templates, detail, sizeof detail) &&
+              run_step({.line = count_,
+                        .name = "perl",
+                        .program = perl_program_.c_str(),
+                        .output = kNewInfo,
+                        .may_be_empty = false},
+                       detail, sizeof detail);
   port::remove_file(kTemplates);
-  if (made && port::exists(kInfo)) port::make_writable(kInfo);
-  if (made && port::replace_file(kNewInfo, kInfo) != 0) {
-    std::snprintf(detail, sizeof detail, "cannot put %s in the place of %s, errno=%d", kNewInfo, kInfo, errno);
-    made = false;
-  }
+  made = made && put_in_place(kNewInfo, kInfo, detail, sizeof detail);
   if (!made) {
     port::remove_file(kNewInfo);
     out->error("Generating the statistics failed (%s); %s %s.", detail, kInfo,
                port::exists(kInfo) ? "still holds the statistics of the previous database" : "is not there");
     return false;
   }
-  if (product_mode) exec_cmd_in_order("cmd.exe /C ridOrizIdor < INFO.soif > INFO_J.txt 2>&1");
   return true;
+}
+
+bool StatisticsLines::render(SealOutput* out) {
+  char detail[128];
+  char line[kLineSize];
+  // The rendering's messages go into the work file with it, as they always
+  // went into INFO_J.txt; a rendering that fails is never put in place.
+  compose_line(line, sizeof line, "cmd.exe /C ridOrizIdor < %s > %s 2>&1", kInfo, kNewRendering);
+  const bool made = run_step({.line = line,
+                              .name = "ridOrizIdor",
+                              .program = "ridOrizIdor",
+                              .output = kNewRendering,
+                              .may_be_empty = false},
+                             detail, sizeof detail) &&
+                    put_in_place(kNewRendering, kRendering, detail, sizeof detail);
+  if (made) return true;
+  port::remove_file(kNewRendering);
+  out->error("Rendering the statistics in Japanese failed (%s); %s %s.", detail, kRendering,
+             port::exists(kRendering) ? "still holds the rendering of the previous statistics" : "is not there");
+  return false;
+}
+
+bool StatisticsLines::put_in_place(const char* made, const char* name, char* detail, std::size_t size) {
+  if (port::exists(name)) port::make_writable(name);
+  // replace_file flushes the new file before its name changes.
+  if (port::replace_file(made, name) == 0) return true;
+  std::snprintf(detail, size, "cannot put %s in the place of %s, errno=%d", made, name, errno);
+  return false;
 }

@@ -2,6 +2,10 @@
 // The statistics of the new production database, INFO.soif: its templates,
 // from the dump when that is the new one and gzip can unpack it, else from
 // the database through dbmtool, counted by the framework's Perl script.
+#include <cstddef>
+#include <string>
+
+#include "admin/common/finishing.h"
 #include "admin/storeseal/output.h"
 
 class StatisticsLines {
@@ -9,14 +13,19 @@ class StatisticsLines {
   // Composes the command lines that carry the gatherer ID and the Perl and
   // gzip paths, before anything is touched; false after an error line.
   bool compose(const char* gatherer_id, SealOutput* out);
-  // Makes INFO.soif (and in product start mode its Japanese rendering). The
-  // old file is replaced only by whole new statistics; false after an error
-  // line naming it.
-  bool write(bool dump_is_new, bool product_mode, SealOutput* out);
+  // Makes INFO.soif. The old file is replaced only by whole new statistics;
+  // false after an error line naming it.
+  bool write(bool dump_is_new, SealOutput* out);
+  // Makes the Japanese rendering of INFO.soif, INFO_J.txt, the same way.
+  bool render(SealOutput* out);
 
  private:
-  // Every command line fits in these buffers with its terminating zero.
-  static constexpr int kLineSize = 780;
+  // Puts the whole file made in the place of name; false with the reason in detail.
+  static bool put_in_place(const char* made, const char* name, char* detail, std::size_t size);
+
+  static constexpr int kLineSize = kSealLineSize;
+  std::string perl_program_;  // the programs as the lines name them, to be found before they run
+  std::string gzip_program_;
   char probe_[kLineSize] = {};
   char from_dump_[kLineSize] = {};
   char from_database_[kLineSize] = {};

@@ -31,6 +31,16 @@ void fill_info(const struct stat& st, FileInfo* info) {
 
 }  // namespace
 
+int file_identity(const char* path, FileIdentity* identity) {
+  struct stat st {};
+  if (sys().stat(native_path(path).c_str(), &st) != 0) return -1;
+  identity->device = static_cast<unsigned long long>(st.st_dev);
+  identity->index = static_cast<unsigned long long>(st.st_ino);
+  identity->size = static_cast<long long>(st.st_size);
+  identity->modified = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  return 0;
+}
+
 int file_stat(const char* path, FileInfo* info) {
   struct stat st {};
   if (sys().stat(native_path(path).c_str(), &st) != 0) {
@@ -97,6 +107,10 @@ std::string directory_of(const std::string& native) {
 }
 
 }  // namespace
+
+int flush_file(const char* path) { return sync_path(native_path(path), O_RDONLY); }
+
+int flush_directory(const char* path) { return sync_path(native_path(path), O_RDONLY | O_DIRECTORY); }
 
 int replace_file(const char* from, const char* to) {
   const std::string native_from = native_path(from);

@@ -5,15 +5,18 @@
 // finds its name gone or given to a new file, and starts again with the name.
 #include "port/file_lock.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 #include "port/posix/path.h"
 #include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 
 namespace port {
 
@@ -40,10 +43,44 @@ bool still_named(int fd, const char* native) {
          opened.st_ino == named.st_ino;
 }
 
+// The processes other than this one with a descriptor of the file, by their
+// names; empty when none can be seen.
+std::string processes_holding(const struct stat& file) {
+  std::string found;
+  const posix::UniqueDir proc(sys().opendir("/proc"));
+  if (proc.get() == nullptr) return found;
+  const std::string self = std::to_string(::getpid());
+  while (const struct dirent* process = ::readdir(proc.get())) {
+    const std::string pid = process->d_name;
+    if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+    const std::string fd_dir = "/proc/" + pid + "/fd";
+    const posix::UniqueDir fds(sys().opendir(fd_dir.c_str()));
+    if (fds.get() == nullptr) continue;
+    bool holds = false;
+    while (const struct dirent* entry = ::readdir(fds.get())) {
+      struct stat held {};
+      if (entry->d_name[0] == '.' || sys().stat((fd_dir + "/" + entry->d_name).c_str(), &held) != 0) continue;
+      if (held.st_dev == file.st_dev && held.st_ino == file.st_ino) {
+        holds = true;
+        break;
+      }
+    }
+    if (!holds) continue;
+    char name[64] = {};
+    const posix::UniqueFd comm(posix::open_fd(("/proc/" + pid + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
+    const ssize_t length = comm.valid() ? sys().read(comm.get(), name, sizeof name - 1) : -1;
+    std::string word = length > 0 ? std::string(name, static_cast<std::size_t>(length)) : "?";
+    if (!word.empty() && word.back() == '\n') word.pop_back();
+    found += (found.empty() ? "" : ", ") + word + " (pid " + pid + ")";
+  }
+  return found;
+}
+
 }  // namespace
 
 FileLock::Result FileLock::take(const char* path) {
   release();
+  holders_.clear();
   const std::string native = posix::native_path(path);
   for (int attempt = 0; attempt < kTries; ++attempt) {
     // Never through a link: the lock file is this directory's own. Read
@@ -52,11 +89,22 @@ FileLock::Result FileLock::take(const char* path) {
     const int fd = sys().open(native.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (fd < 0) {
       if (errno == EINTR) continue;
+      // A directory in its place: Windows' answer.
+      if (errno == EISDIR) errno = EACCES;
+      return Result::kFailed;
+    }
+    // Opened without waiting, so that a FIFO in its place never blocks; but
+    // only a regular file is locked, and so ever removed by release().
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+      sys().close(fd);
+      errno = EACCES;
       return Result::kFailed;
     }
     if (lock_without_waiting(fd) != 0) {
       const int error = errno;
       sys().close(fd);
+      if (error == EWOULDBLOCK) holders_ = processes_holding(opened);
       errno = error;
       return error == EWOULDBLOCK ? Result::kHeld : Result::kFailed;
     }

@@ -147,6 +147,11 @@ int run_child(const char* command_line, const ChildOptions& options, int* start_
 
 int start_error_errno(int start_error) { return start_error; }
 
+int find_program(const char* word) {
+  std::string resolved;
+  return posix::find_program(word, &resolved);
+}
+
 int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int* start_error) {
   StartRequest request;
   request.new_process_group = true;

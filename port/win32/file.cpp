@@ -22,6 +22,10 @@ using win32::UniqueHandle;
 
 namespace {
 
+int errno_of(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+}
+
 void fill_info(const struct _stat64& st, FileInfo* info) {
   if (info == nullptr) return;
   info->is_directory = (st.st_mode & _S_IFMT) == _S_IFDIR;
@@ -31,6 +35,23 @@ void fill_info(const struct _stat64& st, FileInfo* info) {
 }
 
 }  // namespace
+
+int file_identity(const char* path, FileIdentity* identity) {
+  // No access asked: the file's attributes are readable whoever holds it.
+  UniqueHandle file(CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION data{};
+  if (!file.valid() || !GetFileInformationByHandle(file.get(), &data)) {
+    errno = errno_of(GetLastError());
+    return -1;
+  }
+  identity->device = data.dwVolumeSerialNumber;
+  identity->index = (static_cast<unsigned long long>(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
+  identity->size = static_cast<long long>((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  identity->modified = static_cast<long long>(
+      (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
+  return 0;
+}
 
 int file_stat(const char* path, FileInfo* info) {
   // The 64-bit form of _stat, so that a file past 2 GB reports its size.
@@ -73,17 +94,36 @@ int remove_file(const char* path) { return _unlink(path); }
 
 int rename_file(const char* from, const char* to) { return std::rename(from, to); }
 
+namespace {
+
+HANDLE open_for_flush(const char* path) {
+  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+int flush_file(const char* path) {
+  UniqueHandle file(open_for_flush(path));
+  // FlushFileBuffers needs a handle that may write, which a read-only file
+  // refuses: it is made writable first, as before every other change.
+  if (!file.valid() && GetLastError() == ERROR_ACCESS_DENIED && make_writable(path) == 0) {
+    file.reset(open_for_flush(path));
+  }
+  if (!file.valid() || !FlushFileBuffers(file.get())) {
+    errno = errno_of(GetLastError());
+    return -1;
+  }
+  return 0;
+}
+
+int flush_directory(const char*) { return 0; }
+
 int replace_file(const char* from, const char* to) {
   // The data first, so that the name never leads to a file the disk has not got.
-  {
-    UniqueHandle file(CreateFileA(from, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    // A file that cannot be opened for writing (read-only) is moved as it is.
-    if (file.valid()) FlushFileBuffers(file.get());
-  }
+  if (flush_file(from) != 0) return -1;
   if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
-  const DWORD error = GetLastError();
-  errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+  errno = errno_of(GetLastError());
   return -1;
 }
 

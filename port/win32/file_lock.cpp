@@ -12,6 +12,8 @@ namespace port {
 
 FileLock::Result FileLock::take(const char* path) {
   release();
+  // Which process holds a file is not for a plain handle to see here.
+  holders_.clear();
   // Inheritable: the children keep the lock while they run.
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE file = CreateFileA(path, GENERIC_READ, 0, &inherit, OPEN_ALWAYS,

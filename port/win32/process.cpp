@@ -5,6 +5,7 @@
 #include <process.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -72,6 +73,15 @@ bool create(const char* command_line, BOOL inherit, DWORD flags, const char* wor
 }
 
 }  // namespace
+
+int find_program(const char* word) {
+  // The places CreateProcessA looks in, a missing extension taken as ".exe".
+  char found[MAX_PATH];
+  const DWORD length = SearchPathA(nullptr, word, ".exe", sizeof found, found, nullptr);
+  if (length == 0 || length >= sizeof found) return ENOENT;
+  const DWORD attributes = GetFileAttributesA(found);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? 0 : EACCES;
+}
 
 int run_child(const char* command_line, const ChildOptions& options, int* start_error) {
   Started child;

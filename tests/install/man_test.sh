@@ -3,7 +3,7 @@
 # overview lorvex(7) and the demo's) renders with no warning from groff -ww,
 # mandoc -T lint and man -l; and each program's synopsis says what its usage
 # text says (without the ".exe" of the Windows name; the Japanese usage word
-# "file" in English). The programs are the build's list of them, which is
+# "file" in English; storeseal's option as the program takes it). The programs are the build's list of them, which is
 # all that bin/ holds.
 # Arguments: MAN_DIR BIN_DIR PROGRAM...
 set -euo pipefail
@@ -47,6 +47,12 @@ for program in "${programs[@]}"; do
   [ -n "$usage" ] || fail "$program wrote no usage text"
   usage="$(printf '%s' "$usage" | sed -E -e 's/^([^ ]+)(\[\.exe\]|\.exe) /\1 /' -e 's/\.$//' -e 's/ファイル/file/')"
   synopsis="$(sed -n '/^SYNOPSIS$/,/^[A-Z]/{/^  */p}' "$scratch/rendered" | sed -E 's/^ +//; s/ +/ /g' | paste -sd ' ')"
+  # The one exception: storeseal's usage text spells its option otherwise
+  # than the one spelling it takes, and the page shows the option that works.
+  if [ "$program" = storeseal ]; then
+    [ "$synopsis" = "${usage/--save-space/--save-spase}" ] || fail "storeseal.1: synopsis \"$synopsis\", usage \"$usage\""
+    continue
+  fi
   [ "$synopsis" = "$usage" ] || fail "$program.1: synopsis \"$synopsis\", usage \"$usage\""
 done
 echo "${#pages[@]} manual pages render cleanly; ${#programs[@]} programs have one"

@@ -168,6 +168,8 @@ class FinishingFaults : public Faults {
     options.env = {{"LXT_STOREJOIN_CREATE", "storeseal.gdbm"},
                    {"LXT_KEYBUILD_CREATE", "INDEX.gdbm,MD5.gdbm"},
                    {"LXT_GZIP_PRINT", "compressed"},
+                   {"LXT_PERL_PRINT", "info"},
+                   {"LXT_RIDORIZIDOR_PRINT", "rendered"},
                    {"LXG_STARTMODE", "LX"},
                    {"KESTREL_GATHERER_LOGFILE", dir_.file("log")}};
     options.env.insert(options.env.end(), env.begin(), env.end());

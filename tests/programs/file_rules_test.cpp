@@ -89,6 +89,7 @@ class FileRules : public ::testing::Test {
     options.env = lxt::journal_env(dir_.file("journal"));
     options.env.insert(options.env.end(), env.begin(), env.end());
     options.set("LXT_STOREJOIN_CREATE", "storeseal.gdbm").set("LXT_KEYBUILD_CREATE", "INDEX.gdbm,MD5.gdbm");
+    options.set("LXT_GZIP_PRINT", "compressed").set("LXT_PERL_PRINT", "info").set("LXT_RIDORIZIDOR_PRINT", "rendered");
     options.set("LXG_STARTMODE", "LX");
     options.set("KESTREL_GATHERER_LOGFILE", dir_.host("in/data/log"));
     options.search_dirs.push_back(install_.tools_dir());
@@ -193,6 +194,9 @@ const struct Opened {
     {"storeseal", "in/data/log", 0, ""},
     {"storeseal", "in/data/WORKING.gdbm", 1, "Cleaning WORKING.gdbm failed"},  // only its tools open it
     {"packdump", "in/data/All-Templates.gz", 0, "", false, 1},
+    // A lock file is a regular file: anything else is no lock, and is left alone.
+    {"storeseal", "in/data/storeseal.lock", 1, "ERROR: Cannot take the lock storeseal.lock \\(errno=13\\); nothing was changed"},
+    {"packdump", "in/data/packdump.lock", 1, "ERROR: Cannot take the lock packdump.lock \\(errno=13\\)"},
     {"skim", "in/doc", 1, "skim: fopen"},
     {"cmd", "in/f", 1, "Access is denied."},
     {"cmd", "in/g", 1, "Access is denied."},
@@ -225,6 +229,10 @@ class OpenedFiles : public FileRules {
         if (check_outcome && kind != "missing") {  // the programs' own tests say what a missing file does
           EXPECT_EQ(result.status, kind == "dir" && row.dir_status != -1 ? row.dir_status : row.status) << result.err;
           EXPECT_TRUE(std::regex_search(result.err + result.out, std::regex(row.said))) << result.err << result.out;
+          if (std::string(row.file).ends_with(".lock")) {
+            const fs::file_status left = fs::symlink_status(dir_.file(row.file));
+            EXPECT_EQ(left.type(), kind == "fifo" ? fs::file_type::fifo : fs::file_type::directory);
+          }
         }
         fs::remove_all(dir_.file(row.file));  // a FIFO left in place would stop the next lay-out
       }

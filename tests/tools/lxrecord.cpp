@@ -12,6 +12,7 @@
 //             the record (field "file", sorted), as it found them at its start
 //   CREATE    files (comma-separated) to create with the text "made by NAME\n"
 //             before it ends
+//   EMPTY     "1": the files of CREATE are created empty instead
 //   HOLD      file to keep open for appending while it runs
 //   HOLD_ACCESS  "read": HOLD is kept open for reading instead
 //   HOLD_SHARE   Windows: "none", "read" or "readwrite", the sharing HOLD is
@@ -21,6 +22,8 @@
 //   UNTIL     file whose appearance ends the wait (checked every 10 ms, for
 //             at most two minutes), so a test decides when a holder ends
 //   EXIT      exit status
+//   ONCE      file: EXIT holds only for the start that finds it missing (and
+//             makes it); later starts end with 0
 //
 // Record format, one field per line, every value length-prefixed so that
 // arguments with blanks, quotes or line feeds come back byte for byte:
@@ -188,8 +191,9 @@ int main(int argc, char** argv) {
       comma = std::min(names.find(',', at), names.size());
       const std::string file = names.substr(at, comma - at);
       std::FILE* made = port::open_file(file.c_str(), "wb");
+      const char* empty = option("EMPTY");
       if (made) {
-        std::fprintf(made, "made by %s\n", name.c_str());
+        if (empty == nullptr || std::strcmp(empty, "1") != 0) std::fprintf(made, "made by %s\n", name.c_str());
         std::fclose(made);
       } else {
         std::fprintf(stderr, "lxrecord: cannot create %s\n", file.c_str());
@@ -211,7 +215,12 @@ int main(int argc, char** argv) {
   if (const char* until = option("UNTIL")) {
     for (int step = 0; step < 12000 && !port::exists(until); ++step) port::sleep_ms(10);
   }
-  if (status == 0) {
+  bool exit_now = true;
+  if (const char* once = option("ONCE")) {
+    exit_now = !port::exists(once);
+    if (std::FILE* mark = exit_now ? port::open_file(once, "wb") : nullptr) std::fclose(mark);
+  }
+  if (status == 0 && exit_now) {
     if (const char* code = option("EXIT")) status = static_cast<int>(std::strtol(code, nullptr, 10));
   }
   return status;

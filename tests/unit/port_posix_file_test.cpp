@@ -152,6 +152,26 @@ TEST_F(PortFile, ReplaceFileTakesTheOldNameOrLeavesEverythingAsItWas) {
   EXPECT_EQ(read_file(dir.file("new")), "newer");
 }
 
+// What tells the caller that a file was made anew: another file in the
+// name's place, or the same one written; never a file left alone.
+TEST_F(PortFile, FileIdentityChangesWithTheFileInTheNamesPlaceOnly) {
+  TempDir dir;
+  write_file(dir.file("dump"), "old dump");
+  port::FileIdentity first;
+  port::FileIdentity again;
+  ASSERT_EQ(port::file_identity(backslashed(dir.file("dump")).c_str(), &first), 0);
+  ::chmod(dir.file("dump").c_str(), 0444);  // the mode is no part of it
+  ASSERT_EQ(port::file_identity(dir.file("dump").c_str(), &again), 0);
+  EXPECT_EQ(first, again);
+  // The same bytes, put in its place by a rename.
+  write_file(dir.file("made"), "old dump");
+  ASSERT_EQ(port::replace_file(dir.file("made").c_str(), dir.file("dump").c_str()), 0);
+  ASSERT_EQ(port::file_identity(dir.file("dump").c_str(), &again), 0);
+  EXPECT_NE(first, again);
+  EXPECT_EQ(port::file_identity(dir.file("missing").c_str(), &again), -1);
+  EXPECT_EQ(errno, ENOENT);
+}
+
 // ---------------------------------------------------------------------------
 // Text-mode reading
 

@@ -143,7 +143,10 @@ StandardStreams::StandardStreams() {
   // opened later lands on 0, 1 or 2 and is taken for a standard stream.
   bool missing[3] = {false, false, false};
   for (int fd = 0; fd <= 2; ++fd) {
-    if (sys().fcntl(fd, F_GETFD) < 0) {
+    // The program start holds a missing stream's place with the null device,
+    // closed on exec: that too is a stream the interpreter was started without.
+    const int flags = sys().fcntl(fd, F_GETFD);
+    if (flags < 0 || (flags & FD_CLOEXEC) != 0) {
       missing[fd] = true;
       UniqueFd opened = open_fd("/dev/null", O_RDWR | O_CLOEXEC);
       if (opened.get() == fd) {
