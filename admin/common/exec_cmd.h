@@ -1,5 +1,6 @@
 #pragma once
 // Running one command line as a child process.
+#include <string>
 
 // Runs the command line as a child that inherits the caller's handles,
 // environment and current directory in a process group of its own, and waits
@@ -10,3 +11,6 @@ int exec_cmd(const char* command_line);
 // exec_cmd after flushing every output stream, so that the caller's lines and
 // the child's keep their order.
 int exec_cmd_in_order(const char* command_line);
+
+// The words of a child that cannot be started, for the console and a log.
+std::string start_failure_text(int start_error, const char* command_line);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "admin/common/command_line.h"
+#include "admin/common/data_files.h"
 #include "admin/common/diagnostics.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/cyclerun/notify.h"
@@ -41,6 +42,10 @@ class Cycle {
     return fits;
   }
   void too_long(const char* what) const;
+  // The path of the file name in dir, in the working buffer.
+  bool join(const char* dir, const char* name) {
+    return compose((std::string("the path of ") + name).c_str(), "%s\\%s", dir, name);
+  }
 
   // False after a message when the directory's value ends in half a
   // character, which would swallow the separator joined after it.
@@ -126,12 +131,12 @@ void Cycle::run() {
 
   // Expiry and a new index only for a gatherer that has a production database.
   if (const char* data_dir = get(Setting::kDataDirectory)) {
-    if (!compose("the path of PRODUCTION.gdbm", "%s\\PRODUCTION.gdbm", data_dir)) return;
+    if (!join(data_dir, kProduction)) return;
     if (port::exists(work_)) {
       port::make_writable(work_);
       if (!run_command(get(Setting::kAgecullcmd))) return;
-      if (compose("the path of INDEX.gdbm", "%s\\INDEX.gdbm", data_dir)) port::remove_file(work_);
-      if (compose("the path of MD5.gdbm", "%s\\MD5.gdbm", data_dir)) port::remove_file(work_);
+      if (join(data_dir, kIndex)) port::remove_file(work_);
+      if (join(data_dir, kMd5)) port::remove_file(work_);
       if (!run_command(get(Setting::kKeybuildcmd))) return;
     }
   }
@@ -172,8 +177,8 @@ void Cycle::run() {
   }
   // The per-run files stay for a look when debugging.
   if (port::get_env("KESTREL_DEBUG") == nullptr) {
-    if (compose("the path of cyclerun.ini", "%s\\cyclerun.ini", work_dir)) port::remove_file(work_);
-    if (compose("the path of gatherinput", "%s\\gatherinput", work_dir)) port::remove_file(work_);
+    if (join(work_dir, "cyclerun.ini")) port::remove_file(work_);
+    if (join(work_dir, "gatherinput")) port::remove_file(work_);
   }
 
   if (!run_command(get(Setting::kStoresealcmd))) return;

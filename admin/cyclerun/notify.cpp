@@ -58,14 +58,14 @@ const char* step_text(port::NetStep step) {
 
 void report_socket_error(const char* step, int error) {
   switch (error) {
-    case 10024:  // too many open sockets
-    case 10055:  // no buffer space
+    case port::kNetTooManySockets:
+    case port::kNetNoBufferSpace:
       emit_msg(500, "LXC_MSG_003");
       break;
-    case 10060:
+    case port::kNetTimedOut:
       emit_msg(500, "LXC_MSG_020NT");
       break;
-    case 10061:
+    case port::kNetRefused:
       emit_msg(500, "LXC_MSG_019NT");
       break;
     default:
