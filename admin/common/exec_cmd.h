@@ -3,7 +3,9 @@
 #include <string>
 
 // Runs the command line as a child that inherits the caller's handles,
-// environment and current directory in a process group of its own, and waits
+// environment and current directory, and is spared the interrupts meant for
+// the caller (on Windows in a process group of its own; on POSIX in the
+// caller's group, with SIGINT ignored, so that it keeps the terminal), and waits
 // for it without a time limit. Returns 0 for a null or empty line (nothing is
 // started), -1 when the child cannot be created (after a message on standard
 // error), otherwise the child's exit status.

@@ -54,8 +54,7 @@ const char* step_text(port::NetStep step) {
   return "";
 }
 
-}  // namespace
-
+// Reports a failed socket step by the socket library's error code.
 void report_socket_error(const char* step, int error) {
   switch (error) {
     case port::kNetTooManySockets:
@@ -74,6 +73,8 @@ void report_socket_error(const char* step, int error) {
   }
 }
 
+// One exchange with the search service: 0 when a reply came that is no
+// rejection, -1 otherwise (after a message).
 int send_service_command(const char* request, char* reply, int reply_size) {
   const auto tcp_port = installation::service_port(installation::Quiet::kNo);
   if (!tcp_port) return -1;
@@ -102,6 +103,8 @@ int send_service_command(const char* request, char* reply, int reply_size) {
   }
   return 0;
 }
+
+}  // namespace
 
 void notify_service(const char* gatherer_name) {
   char request[kExchangeSize];

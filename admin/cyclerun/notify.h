@@ -7,13 +7,6 @@
 void notify_service(const char* gatherer_name);
 constexpr int kMaxGathererName = 503;
 
-// One exchange with the search service: 0 when a reply came that is no
-// rejection, -1 otherwise (after a message).
-int send_service_command(const char* request, char* reply, int reply_size);
-
-// Reports a failed socket step by the socket library's error code.
-void report_socket_error(const char* step, int error);
-
 // Takes the cycle lock: 0; -1 when it is held or the installation cannot be
 // found; -2 when the lock file cannot be created.
 int lock_cycle();
