@@ -14,7 +14,7 @@
 #include "port/posix/cmd/run.h"
 #include "port/posix/search.h"
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   using namespace port::posix::cmd;
   // SIGPIPE is ignored by every program before its main (the program-start
   // object of the port): writes of the built-ins to a pipe whose reader has
