@@ -8,7 +8,7 @@
 #include "admin/common/catalogue.h"
 #include "admin/common/diagnostics.h"
 #include "admin/common/message_texts.h"
-#include "port/checked_close.h"
+#include "port/write_check.h"
 
 namespace {
 

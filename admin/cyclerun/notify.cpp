@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "admin/common/messages.h"
+#include "admin/cyclerun/cycle_lock.h"
 #include "admin/common/installation.h"
 #include "port/net.h"
 

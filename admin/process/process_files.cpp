@@ -5,7 +5,7 @@
 #include <climits>
 
 #include "port/held_open.h"
-#include "port/search_path.h"
+#include "port/path_env.h"
 #include "port/stream.h"
 
 int read_pid_file(const char* path, long* pid) {

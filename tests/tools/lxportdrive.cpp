@@ -46,7 +46,7 @@
 #include <string>
 #include <vector>
 
-#include "port/dir_search.h"
+#include "port/dir_wildcard.h"
 #include "port/env.h"
 #include "port/eventlog.h"
 #include "port/file.h"

@@ -8,7 +8,7 @@
 #include "admin/common/exec_cmd.h"
 #include "admin/common/tool_word.h"
 #include "admin/process/process_files.h"
-#include "port/checked_close.h"
+#include "port/write_check.h"
 #include "port/file.h"
 #include "port/held_open.h"
 #include "port/process.h"

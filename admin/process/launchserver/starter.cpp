@@ -9,7 +9,7 @@
 #include "admin/process/launchserver/event_report.h"
 #include "admin/process/process_files.h"
 #include "admin/process/settings.h"
-#include "port/checked_close.h"
+#include "port/write_check.h"
 #include "port/eventlog.h"
 #include "port/file.h"
 #include "port/process.h"

@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "port/dir_search.h"
+#include "port/dir_wildcard.h"
 #include "port/posix/cmd/messages.h"
 #include "port/posix/cmd/parse.h"
 #include "port/posix/named_file.h"

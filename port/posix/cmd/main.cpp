@@ -14,7 +14,7 @@
 #include "port/posix/cmd/parse.h"
 #include "port/posix/cmd/run.h"
 #include "port/env.h"
-#include "port/posix/search.h"
+#include "port/posix/find_program.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "port/posix/cmd/builtins.h"
 #include "port/posix/cmd/messages.h"
 #include "port/posix/cmdline.h"
-#include "port/posix/search.h"
+#include "port/posix/find_program.h"
 #include "port/posix/spawn.h"
 #include "port/posix/syscalls.h"
 

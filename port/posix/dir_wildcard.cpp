@@ -1,6 +1,6 @@
 // Directory search on POSIX: the last part of the pattern matched as Windows
 // matches it, per Shift_JIS character.
-#include "port/dir_search.h"
+#include "port/dir_wildcard.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
