@@ -19,7 +19,7 @@
 
 #include <ctime>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 
 namespace {
 
@@ -27,11 +27,9 @@ using lxt::Record;
 using lxt::RunResult;
 using std::chrono::milliseconds;
 
-const std::string kStamp = "[0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2}: ";
+using lxt::matches;
 
-bool matches(const std::string& text, const std::string& pattern) {
-  return std::regex_search(text, std::regex(pattern));
-}
+const std::string kStamp = std::string(lxt::kStampPattern) + ": ";
 
 // Text as a regular expression matching it literally.
 std::string literal(const std::string& text) {
@@ -56,7 +54,7 @@ bool process_alive(long pid) {
 
 // A gatherer installation: home/ (KESTREL_HOME) with its gatherer g1, a data
 // directory, and the registry without a Perl path unless a test sets one.
-class Process : public ::testing::Test {
+class Process : public lxt::ProgramTest {
  protected:
   void SetUp() override {
     for (const char* d : {"home", "home/bin", "home/lib", "home/lib/gatherer", "home/gatherers",
@@ -67,7 +65,7 @@ class Process : public ::testing::Test {
   }
 
   void registry(const std::string& env_info) {
-    ASSERT_TRUE(registry_.write(lxt::RegistryKeys{.path00 = std::nullopt, .env_info = env_info}));
+    ASSERT_TRUE(install_.write_registry(lxt::RegistryKeys{.path00 = std::nullopt, .env_info = env_info}));
   }
 
   std::string home() const { return dir_.host("home"); }
@@ -88,16 +86,8 @@ class Process : public ::testing::Test {
 
   RunResult run(const std::string& name, const std::vector<std::string>& args, lxt::RunOptions options = {},
                 const std::string& env_names = "") const {
-    std::vector<std::string> argv{lxt::program(name)};
-    argv.insert(argv.end(), args.begin(), args.end());
-    for (auto& change : lxt::journal_env(dir_.file("journal"), env_names)) options.env.push_back(change);
-    if (options.cwd.empty()) options.cwd = dir_.path();
-    RunResult result = lxt::run(argv, options);
-    result.err = lxt::lf(result.err);
-    return result;
+    return run_program(name, args, std::move(options), env_names);
   }
-
-  std::vector<Record> journal() const { return lxt::read_journal(dir_.file("journal")); }
 
   // A process of its own that holds a file open for writing until release();
   // extra options of lxrecord may make it hold it otherwise.
@@ -124,9 +114,6 @@ class Process : public ::testing::Test {
     return holder;
   }
   void release() const { dir_.write("release", ""); }
-
-  lxt::TempDir dir_;
-  lxt::Registry registry_;
 };
 
 // ---- LaunchCrawler ------------------------------------------------------------

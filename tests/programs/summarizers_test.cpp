@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ std::string error_line(const std::string& message) {
          "\n$";
 }
 
-class Summarizers : public ::testing::Test {
+class Summarizers : public lxt::ProgramTest {
  protected:
   void SetUp() override {
     dir_.mkdir("tools");
@@ -53,16 +53,11 @@ class Summarizers : public ::testing::Test {
   RunResult run(const std::string& program, const std::vector<std::string>& args,
                 std::vector<lxt::EnvChange> env = {}, const std::string& cwd = "") const {
     lxt::RunOptions options;
-    options.env = lxt::journal_env(dir_.file("journal"), "KESTREL_HOME,LXG_STARTMODE");
-    options.env.insert(options.env.end(), env.begin(), env.end());
+    options.env = std::move(env);
     options.search_dirs.push_back(dir_.file("tools"));
     options.cwd = cwd.empty() ? dir_.file("work") : cwd;
-    std::vector<std::string> argv{lxt::program(program)};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return lxt::run_text(argv, options);
+    return run_program(program, args, options, "KESTREL_HOME,LXG_STARTMODE");
   }
-
-  std::vector<Record> journal() const { return lxt::read_journal(dir_.file("journal")); }
 
   // The only start recorded; a test failure when there is not exactly one.
   std::optional<Record> the_start() const {
@@ -72,9 +67,7 @@ class Summarizers : public ::testing::Test {
     return records[0];
   }
 
-  void clear_journal() const { fs::remove(dir_.file("journal")); }
-
-  lxt::TempDir dir_;
+  void clear_journal() const { fs::remove(journal_path()); }
 };
 
 // ---- htmlsift and htmlsift2 ----------------------------------------------------
