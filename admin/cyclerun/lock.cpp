@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "admin/common/data_files.h"
 #include "admin/common/messages.h"
 #include "admin/common/registry_settings.h"
 #include "admin/cyclerun/notify.h"
@@ -10,14 +11,13 @@
 
 namespace {
 
-constexpr char kLockName[] = "/.lxQ71K58R03lock";
 constexpr int kLockPathSize = 288;
 
 // The lock's path in the installation directory; false when there is none.
 bool lock_path(char (&path)[kLockPathSize]) {
   char install[kRegPathSize];
   if (get_install_path(install) != 0) return false;
-  std::snprintf(path, sizeof path, "%s%s", install, kLockName);
+  std::snprintf(path, sizeof path, "%s/%s", install, kCycleLock);
   return true;
 }
 
