@@ -32,7 +32,7 @@ void log_outcome(const std::string& line, int status) {
 }
 
 bool keep_outcome(const Diagnostics& diagnostics, const std::string& gatherer_dir, const std::string& line) {
-  const std::string kept = gatherer_dir + "\\" + kLastCycle;
+  const std::string kept = gatherer_dir + "/" + kLastCycle;
   const std::string work = kept + kWorkSuffix;
   // A work file left by a run that was cut off is started anew; a link in
   // its place goes itself, whatever it leads to.

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "admin/common/data_files.h"
+#include "admin/common/registry_settings.h"
 #include "admin/common/settings_line.h"
 #include "admin/process/process_files.h"
 #include "admin/process/settings.h"
@@ -76,8 +77,8 @@ class GathererLook {
   void look_at_database();
   void compare_data_directories();
 
-  std::string in_gatherer_dir(const std::string& name) const { return gatherer_dir_ + "\\" + name; }
-  std::string in_data_dir(const std::string& name) const { return data_dir_ + "\\" + name; }
+  std::string in_gatherer_dir(const std::string& name) const { return gatherer_dir_ + "/" + name; }
+  std::string in_data_dir(const std::string& name) const { return data_dir_ + "/" + name; }
 
   const char* settings_path_;
   const std::string& start_dir_;
@@ -123,6 +124,8 @@ bool GathererLook::read_settings() {
     state_.problem = "the gatherer directory is too long";
     return false;
   }
+  // The POSIX installation's own form, as the administrator types paths.
+  conv_path_sep(dir, SEP_TO_SLASH);
   gatherer_dir_ = dir;
   data_dir_ = data;
   return true;
