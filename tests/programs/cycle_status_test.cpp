@@ -75,7 +75,6 @@ class Gatherers : public ::testing::Test {
 // ---- lorvex-cycle ----------------------------------------------------------------
 
 TEST_F(Gatherers, TheCycleCommandTellsTheOutcomeByItsStatusInTheLogAndInLastCycle) {
-  if (lxt::is_wine()) GTEST_SKIP() << "the cycle command is a program of the POSIX build";
   struct Case {
     std::string name;
     std::string output;  // what the cycle writes on its standard output
@@ -121,7 +120,6 @@ TEST_F(Gatherers, TheCycleCommandTellsTheOutcomeByItsStatusInTheLogAndInLastCycl
 }
 
 TEST_F(Gatherers, TheCycleCommandSaysTryLaterWhileAGathererIsAtWork) {
-  if (lxt::is_wine()) GTEST_SKIP() << "the cycle command is a program of the POSIX build";
   auto holder = hold(gdir("log.gatherer"), gdir("Gatherer.pid"));
   const lxt::RunResult r = run("lorvex-cycle", {dir_.file("layout/g1.ini")});
   dir_.write("release", "");
@@ -139,7 +137,6 @@ TEST_F(Gatherers, TheCycleCommandSaysTryLaterWhileAGathererIsAtWork) {
 // ---- lorvex-status ---------------------------------------------------------------
 
 TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
-  if (lxt::is_wine()) GTEST_SKIP() << "the status command is a program of the POSIX build";
   dir_.write("data/PRODUCTION.gdbm", "db");
   dir_.write("data/INFO.soif", "@INFO { g1\nGatherer-ID{2}:\tg1\nNumber-Of-Templates{1}:\t3\n}\n");
   dir_.write(gdir("last-cycle"), "20261209 18:00:00 g1: status 0: LXCM601-I:told\n");
@@ -184,7 +181,6 @@ TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
 }
 
 TEST_F(Gatherers, TheStatusTableNamesEachGathererAndCannotTellWithoutItsSettings) {
-  if (lxt::is_wine()) GTEST_SKIP() << "the status command is a program of the POSIX build";
   const lxt::RunResult table = run("lorvex-status", {});
   EXPECT_EQ(table.status, 0) << table.out << table.err;
   EXPECT_TRUE(matches(table.out, "^GATHERER +CYCLE +DAEMON +TEMPLATES +DATABASE AGE +LAST CYCLE\n"
