@@ -4,7 +4,7 @@
 
 #include "admin/common/data_files.h"
 #include "admin/common/messages.h"
-#include "admin/common/registry_settings.h"
+#include "admin/common/installation.h"
 #include "admin/cyclerun/notify.h"
 #include "port/file.h"
 #include "port/held_file.h"
@@ -15,9 +15,9 @@ constexpr int kLockPathSize = 288;
 
 // The lock's path in the installation directory; false when there is none.
 bool lock_path(char (&path)[kLockPathSize]) {
-  char install[kRegPathSize];
-  if (get_install_path(install) != 0) return false;
-  std::snprintf(path, sizeof path, "%s/%s", install, kCycleLock);
+  const auto install = installation::directory(installation::Quiet::kNo);
+  if (!install) return false;
+  std::snprintf(path, sizeof path, "%s/%s", install->c_str(), kCycleLock);
   return true;
 }
 

@@ -6,7 +6,7 @@
 
 #include "admin/common/command_line.h"
 #include "admin/common/diagnostics.h"
-#include "admin/common/registry_settings.h"
+#include "admin/common/installation.h"
 #include "admin/lorvexcycle/pages.h"
 #include "admin/lorvexcycle/record.h"
 #include "admin/process/process_files.h"
@@ -132,7 +132,7 @@ void CycleCommand::find_gatherer() {
   char dir[2 * kProcessLineSize + 16];
   if (!compose_gatherer_directory(home, name, dir, sizeof dir)) return;
   // The POSIX installation's own form, as the administrator types paths.
-  conv_path_sep(dir, SEP_TO_SLASH);
+  installation::swap_separators(dir, '\\', '/');
   gatherer_dir_ = dir;
 }
 

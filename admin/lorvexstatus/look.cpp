@@ -7,7 +7,7 @@
 #include <ctime>
 
 #include "admin/common/data_files.h"
-#include "admin/common/registry_settings.h"
+#include "admin/common/installation.h"
 #include "admin/common/settings_line.h"
 #include "admin/process/process_files.h"
 #include "admin/process/settings.h"
@@ -125,7 +125,7 @@ bool GathererLook::read_settings() {
     return false;
   }
   // The POSIX installation's own form, as the administrator types paths.
-  conv_path_sep(dir, SEP_TO_SLASH);
+  installation::swap_separators(dir, '\\', '/');
   gatherer_dir_ = dir;
   data_dir_ = data;
   return true;

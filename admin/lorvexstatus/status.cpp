@@ -7,7 +7,7 @@
 
 #include "admin/common/data_files.h"
 #include "admin/common/diagnostics.h"
-#include "admin/common/registry_settings.h"
+#include "admin/common/installation.h"
 #include "admin/lorvexstatus/look.h"
 #include "admin/lorvexstatus/report.h"
 #include "admin/lorvexstatus/state.h"
@@ -83,10 +83,10 @@ bool StatusCommand::look_at_gatherers() {
 // The installation's one cycle lock: present while a cycle tells the search
 // service; present with no cycle at work, it was left behind.
 void StatusCommand::look_at_lock() {
-  char install[kRegPathSize];
-  quiet_once = 1;
-  if (get_install_path(install) != 0) return;
-  lock_.path = std::string(install) + "/" + kCycleLock;
+  // Quiet: a failed lookup would be a message page on the report's stream.
+  const auto install = installation::directory(installation::Quiet::kYes);
+  if (!install) return;
+  lock_.path = *install + "/" + kCycleLock;
   port::FileInfo info;
   if (port::file_stat(lock_.path.c_str(), &info) != 0) {
     lock_.present = errno == ENOENT ? Seen::kNo : Seen::kCannotTell;

@@ -6,7 +6,7 @@
 
 #include "admin/common/command_line.h"
 #include "admin/common/exec_cmd.h"
-#include "admin/common/registry_settings.h"
+#include "admin/common/installation.h"
 #include "admin/process/process_files.h"
 #include "port/checked_close.h"
 #include "port/file.h"
@@ -190,14 +190,13 @@ bool Launcher::claim_directory() {
 }
 
 bool Launcher::look_up_perl() {
-  char found[kRegPathSize];
-  quiet_once = 1;
-  if (get_tool_path(TOOL_PERL, found) != 0) return true;  // the plain "perl" of the search path
-  if (!compose_line(perl_, sizeof perl_, "%s", found)) {
-    error("PerlPath %s is longer than %d characters.", found, kPerlPathSize - 1);
+  const auto found = installation::tool_path(installation::Tool::kPerl, installation::Quiet::kYes);
+  if (!found) return true;  // the plain "perl" of the search path
+  if (!compose_line(perl_, sizeof perl_, "%s", found->c_str())) {
+    error("PerlPath %s is longer than %d characters.", found->c_str(), kPerlPathSize - 1);
     return false;
   }
-  conv_path_sep(perl_, SEP_TO_BACKSLASH);
+  installation::swap_separators(perl_, '/', '\\');
   perl_from_registry_ = true;
   // A Perl path with blanks is one word of the command line, quoted.
   if (const int quoted = quote_path(perl_, perl_word_, sizeof perl_word_); quoted != 0) {
