@@ -26,7 +26,7 @@ state="$prefix/var/lib/lorvex"
 # stand-ins have a folder of their own), and a page for each.
 programs="$(cd "$prefix/bin" && ls | LC_ALL=C sort | paste -sd ' ')"
 expected="LaunchCrawler LaunchServer StopServer cmd cyclerun freelancesift htmlsift htmlsift2 ichitarosift"
-expected+=" lorvex-demo lotus123sift packdump pdfsift ppointsift rtfsift skim storeseal wordsift writesift"
+expected+=" lorvex-cycle lorvex-demo lorvex-status lotus123sift packdump pdfsift ppointsift rtfsift skim storeseal wordsift writesift"
 [ "$programs" = "$expected" ] || fail "installed programs: $programs"
 for program in $programs; do expect_file "$prefix/share/man/man1/$program.1.gz"; done
 expect_file "$prefix/share/man/man7/lorvex.7.gz"
