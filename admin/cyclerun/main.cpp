@@ -11,7 +11,7 @@ namespace {
 constexpr char kUsage[] = "Usage: cyclerun.exe ini_file";
 }  // namespace
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   if (const int answered = port::answer_help_or_version(argc, argv, "cyclerun", kUsage); answered >= 0) return answered;
   if (argc != 2) {
     Diagnostics("cyclerun").say("%s", kUsage);

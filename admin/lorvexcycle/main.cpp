@@ -9,7 +9,7 @@ namespace {
 constexpr char kUsage[] = "Usage: lorvex-cycle SETTINGS";
 }  // namespace
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   if (const int answered = port::answer_help_or_version(argc, argv, "lorvex-cycle", kUsage); answered >= 0) {
     return answered;
   }

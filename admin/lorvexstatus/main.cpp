@@ -13,7 +13,7 @@ namespace {
 constexpr char kUsage[] = "Usage: lorvex-status [--brief] [SETTINGS ...]";
 }  // namespace
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   if (const int answered = port::answer_help_or_version(argc, argv, "lorvex-status", kUsage); answered >= 0) {
     return answered;
   }

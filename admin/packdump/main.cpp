@@ -4,7 +4,7 @@
 #include "admin/packdump/dump.h"
 #include "port/help_version.h"
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   // --help and --version alone are answered before the dump is touched.
   if (const int answered = port::answer_help_or_version(argc, argv, "packdump", "Usage: packdump.exe"); answered >= 0) return answered;
   return rebuild_dump();

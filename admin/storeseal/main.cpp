@@ -5,7 +5,7 @@
 #include "admin/storeseal/seal.h"
 #include "port/help_version.h"
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   if (const int answered = port::answer_help_or_version(argc, argv, "storeseal", kStoresealUsage); answered >= 0) return answered;
   SealArguments arguments;
   if (!parse_arguments(argc, argv, &arguments)) return 1;

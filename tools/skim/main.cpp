@@ -66,7 +66,7 @@ int finish(int status) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   // --help or --version alone is answered, not read as a file's name.
   if (const int answered = port::answer_help_or_version(argc, argv, "skim", "Usage: skim.exe [file ...]");
       answered >= 0) {

@@ -7,7 +7,7 @@ namespace {
 constexpr char kUsage[] = "Usage: LaunchServer.exe ini_file.";
 }  // namespace
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   if (const int answered = port::answer_help_or_version(argc, argv, "LaunchServer", kUsage); answered >= 0) return answered;
   if (argc != 2) {
     Diagnostics("LaunchServer").say("%s", kUsage);

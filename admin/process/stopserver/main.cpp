@@ -7,7 +7,7 @@ namespace {
 constexpr char kUsage[] = "Usage: StopServer.exe ini_file mode(NORMAL|FORCED).";
 }  // namespace
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   if (const int answered = port::answer_help_or_version(argc, argv, "StopServer", kUsage); answered >= 0) return answered;
   if (argc != 3) {
     Diagnostics("StopServer").say("%s", kUsage);

@@ -67,7 +67,7 @@ int interpret(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   if (const int answered = port::answer_help_or_version(argc, argv, "cmd", kUsage); answered >= 0) return answered;
   // Whatever cannot be had on the way (memory, a thread) ends the line with
   // a message and a status, never with an abort.

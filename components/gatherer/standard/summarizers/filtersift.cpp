@@ -26,7 +26,7 @@ constexpr int kMessageSize = 1024;
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   const char* const name = LORVEX_SUMMARIZER_NAME;
   if (const int answered = port::answer_help_or_version(argc, argv, name, kUsage); answered >= 0) return answered;
   log_setup(stderr);

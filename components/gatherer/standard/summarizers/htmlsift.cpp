@@ -22,7 +22,7 @@ constexpr int kCommandSize = 1024;
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   const char* const usage = kWholeDocument ? "Usage: htmlsift2[.exe] filename\n" : "Usage: htmlsift[.exe] filename\n";
   if (const int answered = port::answer_help_or_version(argc, argv, LORVEX_SUMMARIZER_NAME, usage); answered >= 0) return answered;
   log_setup(stderr);
