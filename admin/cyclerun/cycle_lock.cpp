@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "admin/common/data_files.h"
 #include "admin/common/installation.h"
 #include "admin/common/messages.h"
 #include "port/claim_file.h"
@@ -11,14 +12,13 @@
 
 namespace {
 
-constexpr char kLockName[] = "/.lxQ71K58R03lock";
 constexpr int kLockPathSize = 288;
 
 // The lock's path in the installation directory; false when there is none.
 bool lock_path(char (&path)[kLockPathSize]) {
   const auto install = installation::directory(installation::Quiet::kNo);
   if (!install) return false;
-  std::snprintf(path, sizeof path, "%s%s", install->c_str(), kLockName);
+  std::snprintf(path, sizeof path, "%s/%s", install->c_str(), kCycleLock);
   return true;
 }
 
