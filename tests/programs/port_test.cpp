@@ -73,7 +73,7 @@ TEST_F(PortTest, ARelayedChildsStreamsComeApartAndWhole) {
   // More than a pipe holds, copied from the standard input the child inherits.
   const std::string much(200000, 'x');
   o.stdin_data = much + "end";
-  o.set("LXT_STDIN", "copy").set("LXT_HOLD", tmp.host("missing/file")).set("LXT_EXIT", "3");
+  o.set("LXT_STDIN", "copy").set("LXT_HOLD", dir_.host("missing/file")).set("LXT_EXIT", "3");
   auto r = drive({"relay", "lxrecord"}, o);
   const std::string expected_out = "out=" + much + "end\n";
   EXPECT_TRUE(r.out.compare(0, expected_out.size(), expected_out) == 0)

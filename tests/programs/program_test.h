@@ -22,6 +22,9 @@ bool matches(const std::string& text, const std::string& pattern);
 
 class ProgramTest : public ::testing::Test {
  protected:
+  // root: the folder of the test folder that holds the installation ("": the test folder).
+  explicit ProgramTest(const std::string& root = "") : install_(dir_, root) {}
+
   // Runs the system's program with the journal's environment (recording the
   // variables of env_names), in options.cwd or the test folder, with carriage
   // returns before line feeds dropped from both streams.
@@ -33,7 +36,7 @@ class ProgramTest : public ::testing::Test {
   std::vector<std::string> programs() const { return journal_programs(journal_path()); }
 
   TempDir dir_;
-  Installation install_{dir_};
+  Installation install_;
 };
 
 }  // namespace lxt
