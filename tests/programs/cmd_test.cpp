@@ -56,12 +56,8 @@ class Cmd : public lxt::ProgramTest {
   // Options under which lxrecord keeps its journal in the test directory.
   lxt::RunOptions recording(const std::string& stdin_mode = "") const {
     lxt::RunOptions opts = options();
-    for (const lxt::EnvChange& change : lxt::journal_env(journal_path())) {
-      opts.env.push_back(change);
-    }
-    if (!stdin_mode.empty()) {
-      opts.set("LXT_STDIN", stdin_mode);
-    }
+    opts.env = lxt::journal_env(journal_path());
+    if (!stdin_mode.empty()) opts.set("LXT_STDIN", stdin_mode);
     return opts;
   }
 

@@ -51,18 +51,6 @@ class Gatherers : public lxt::ProgramTest {
     o.set("LORVEX_EVENTLOG", dir_.file("events")).set("LORVEX_GATHERERS", dir_.file("layout"));
     return run_program(program, args, o);
   }
-
-  // A process that holds the file open for writing, its id in pid_file,
-  // until release().
-  std::unique_ptr<lxt::Background> hold(const std::string& file, const std::string& pid_file) const {
-    lxt::RunOptions o;
-    o.set("LXT_HOLD", dir_.file(file)).set("LXT_UNTIL", dir_.file("release"));
-    o.set("LXT_PIDFILE", dir_.file(pid_file)).set("LXT_JOURNAL", dir_.file("holder.journal"));
-    auto holder = std::make_unique<lxt::Background>(std::vector<std::string>{lxt::double_path("lxrecord")}, o);
-    EXPECT_TRUE(lxt::wait_for_file(dir_.file(pid_file)));
-    return holder;
-  }
-
 };
 
 // ---- lorvex-cycle ----------------------------------------------------------------

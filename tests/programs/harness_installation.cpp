@@ -1,15 +1,9 @@
 // The harness: the system installed in a test's folder.
 #include "tests/programs/harness.h"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace lxt {

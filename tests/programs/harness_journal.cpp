@@ -4,16 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace lxt {
-namespace fs = std::filesystem;
 
 // ---- journal ---------------------------------------------------------------
 

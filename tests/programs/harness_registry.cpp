@@ -6,14 +6,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace lxt {
-namespace fs = std::filesystem;
 
 // ---- registry --------------------------------------------------------------
 

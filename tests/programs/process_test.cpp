@@ -27,14 +27,11 @@ using lxt::Record;
 using lxt::RunResult;
 using std::chrono::milliseconds;
 
+using lxt::literal;
 using lxt::matches;
 
 const std::string kStamp = std::string(lxt::kStampPattern) + ": ";
 
-// Text as a regular expression matching it literally.
-std::string literal(const std::string& text) {
-  return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
-}
 
 std::string last_line(const std::string& text) {
   std::string t = lxt::lf(text);
@@ -88,32 +85,6 @@ class Process : public lxt::ProgramTest {
                 const std::string& env_names = "") const {
     return run_program(name, args, std::move(options), env_names);
   }
-
-  // A process of its own that holds a file open for writing until release();
-  // extra options of lxrecord may make it hold it otherwise.
-  // As the daemon, it runs as exportd, the daemon's program.
-  std::unique_ptr<lxt::Background> hold(const std::string& file, const std::string& pid_file = "",
-                                        lxt::RunOptions o = {}, bool as_daemon = false) const {
-    o.set("LXT_HOLD", dir_.host(file)).set("LXT_UNTIL", dir_.host("release"));
-    o.set("LXT_JOURNAL", dir_.host("holder.journal"));
-    if (!pid_file.empty()) o.set("LXT_PIDFILE", dir_.host(pid_file));
-    std::string program = lxt::double_path("lxrecord");
-    if (as_daemon) {
-      // Once: an earlier holder may still be running from the copy.
-      program = dir_.file("daemon/" + lxt::exe_name("exportd"));
-      if (!dir_.exists("daemon")) {
-        dir_.mkdir("daemon");
-        lxt::install_double("lxrecord", dir_.file("daemon"), "exportd");
-      }
-    }
-    auto holder = std::make_unique<lxt::Background>(std::vector<std::string>{program}, o);
-    EXPECT_TRUE(lxt::wait_until([&] { return dir_.exists("holder.journal"); }, milliseconds(60000)));
-    if (!pid_file.empty()) {
-      EXPECT_TRUE(lxt::wait_for_file(dir_.file(pid_file)));
-    }
-    return holder;
-  }
-  void release() const { dir_.write("release", ""); }
 };
 
 // ---- LaunchCrawler ------------------------------------------------------------

@@ -24,15 +24,10 @@ using lxt::host_dir;
 // the Windows runtime's under Wine.
 std::string text_of(int code) { return lxt::is_wine() ? "No such file or directory" : std::strerror(code); }
 
-std::string regex_quote(const std::string& text) {
-  static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
-  return std::regex_replace(text, special, R"(\$&)");
-}
-
 // One error line of the summarizer runtime: the process id right-aligned in
 // eight columns, the local time, the ERROR marker and the message.
 std::string error_line(const std::string& message) {
-  return "^(?=[ 0-9]{8}: ) *[1-9][0-9]*: [0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2}: ERROR: " + regex_quote(message) +
+  return "^(?=[ 0-9]{8}: ) *[1-9][0-9]*: [0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2}: ERROR: " + lxt::literal(message) +
          "\n$";
 }
 
