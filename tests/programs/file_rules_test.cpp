@@ -188,9 +188,9 @@ const struct Opened {
     {"LaunchCrawler", "in/home/gatherers/demo/Gatherer.pid", 0, "Cannot open Gatherer.pid \\(errno=13\\)"},
     {"StopServer", "in/process.ini", 254, "Cannot open .*process.ini"},
     {"StopServer", "in/data/Exportd.pid", 1, "Cannot read Exportd.pid \\(errno=13\\)", true},
-    // Nobody holds a FIFO for writing; whether a directory is held cannot be told.
-    {"StopServer", "in/data/exportd.log", 0, "", true, 1},
-    {"LaunchServer", "in/data/exportd.log", 254, "Error occured"},
+    // Whether a FIFO or a directory is held cannot be told; neither can be the daemon's log.
+    {"StopServer", "in/data/exportd.log", 1, "Cannot tell whether exportd.log is held open for writing", true},
+    {"LaunchServer", "in/data/exportd.log", 254, "is neither a plain file nor a device"},
     {"storeseal", "in/data/log", 0, ""},
     {"storeseal", "in/data/WORKING.gdbm", 1, "Cleaning WORKING.gdbm failed"},  // only its tools open it
     {"packdump", "in/data/All-Templates.gz", 0, "", false, 1},
