@@ -44,7 +44,8 @@ ln -s "$usr/lib/lorvex/standins" "$home/lib/gatherer"
 cp "$usr/share/lorvex/demo/gatherers/demo/documents/guide.html" "$home/gatherers/intranet/documents/welcome.html"
 printf 'Gatherer-Name: intranet\nURL: file:documents/welcome.html\nURL: http://www.example.jp/\n' \
   >"$home/gatherers/intranet/intranet.cf"
-printf 'KESTREL_HOME=%s\nGATHERER_NAME=intranet\nLXG_STARTMODE=LX\n' "$home" >"$home/intranet.ini"
+mkdir -p "$scratch/etc/lorvex/gatherers"
+printf 'KESTREL_HOME=%s\nGATHERER_NAME=intranet\nLXG_STARTMODE=LX\n' "$home" >"$scratch/etc/lorvex/gatherers/intranet.ini"
 python3 "$usr/share/lorvex/demo/searchservice.py" --port-file "$scratch/service.port" --reply 0 --connections 20 \
   --timeout 120 >"$scratch/service.log" 2>&1 &
 peer=$!
