@@ -186,9 +186,9 @@ registry and installation directory.")
   # adduser: the maintainer scripts make the service user lorvex.
   set(CPACK_DEBIAN_GATHERING_PACKAGE_DEPENDS "perl, adduser")
   set(CPACK_DEBIAN_GATHERING_PACKAGE_CONTROL_EXTRA
-      ${PROJECT_SOURCE_DIR}/cmake/debian/lorvex-gathering.postinst
-      ${PROJECT_SOURCE_DIR}/cmake/debian/lorvex-gathering.prerm
-      ${PROJECT_SOURCE_DIR}/cmake/debian/lorvex-gathering.postrm)
+      ${PROJECT_SOURCE_DIR}/cmake/debian/lorvex-gathering/postinst
+      ${PROJECT_SOURCE_DIR}/cmake/debian/lorvex-gathering/prerm
+      ${PROJECT_SOURCE_DIR}/cmake/debian/lorvex-gathering/postrm)
   set(CPACK_DEBIAN_GATHERING_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_DEBIAN_GATHERING_PACKAGE_SUGGESTS "lighttpd, lorvex-gathering-standins")
 
