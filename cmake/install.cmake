@@ -106,8 +106,9 @@ if(NOT LORVEX_TARGET_WINDOWS)
   configure_file(man/lorvex-units.7 ${LORVEX_MAN_DIR}/man7/lorvex-units.7 COPYONLY)
   configure_file(man/lastpage.1 ${LORVEX_MAN_DIR}/man1/lastpage.1 COPYONLY)
   configure_file(man/exportclient.1 ${LORVEX_MAN_DIR}/man1/exportclient.1 COPYONLY)
+  configure_file(man/lorvex-standins.7 ${LORVEX_MAN_DIR}/man7/lorvex-standins.7 COPYONLY)
   list(APPEND man_pages gathering:man7/lorvex.7 standins:man1/lorvex-demo.1 gathering:man7/lorvex-units.7
-       gathering:man1/lastpage.1 standins:man1/exportclient.1)
+       gathering:man1/lastpage.1 standins:man1/exportclient.1 standins:man7/lorvex-standins.7)
 
   # Each page compressed as Debian keeps them: no name, no time stamp.
   set(compressed_pages)

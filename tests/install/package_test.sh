@@ -53,7 +53,8 @@ check_package lorvex-gathering "perl adduser libc6 libstdc++6" /usr/bin/cyclerun
   /usr/share/lorvex/lastpage /usr/share/lorvex/htdocs/Lorvex-doc/admin/GIF/head1.gif /var/lib/lorvex/lib
 check_package lorvex-gathering-standins "lorvex-gathering perl python3" /usr/bin/lorvex-demo \
   /usr/lib/lorvex/standins/essence /usr/lib/lorvex/standins/Gatherer /usr/lib/lorvex/standins/exportd \
-  /usr/share/lorvex/demo/gatherers/demo/demo.cf /usr/share/man/man1/lorvex-demo.1.gz /usr/share/man/man1/exportclient.1.gz
+  /usr/share/lorvex/demo/gatherers/demo/demo.cf /usr/share/man/man1/lorvex-demo.1.gz /usr/share/man/man1/exportclient.1.gz \
+  /usr/share/man/man7/lorvex-standins.7.gz
 # The system's package makes the service user and removes its directory on
 # purge: its maintainer scripts are there; the stand-ins' recommend the
 # converter of the document filter.
