@@ -92,7 +92,17 @@ dpkg-statoverride --remove /var/lib/lorvex
 units=/usr/lib/systemd/system
 for unit in lorvex-gather@.service lorvex-gather@.timer lorvex-export@.service; do expect_file "$units/$unit"; done
 ! ls /etc/systemd/system/*.wants/lorvex-* >/dev/null 2>&1 || fail "the package enabled units: $(ls /etc/systemd/system/*.wants/)"
-expect_file /usr/share/doc/lorvex-gathering/examples/lorvex
+# The example log rotation, read by logrotate as it stands (the user it
+# names exists now), with no log to rotate yet.
+example=/usr/share/doc/lorvex-gathering/examples/lorvex
+expect_file "$example"
+if command -v logrotate >/dev/null; then
+  logrotate -d -s "$scratch/logrotate.state" "$example" >"$scratch/logrotate.log" 2>&1 ||
+    fail "logrotate refuses the example: $(cat "$scratch/logrotate.log")"
+  ! grep -q '^error' "$scratch/logrotate.log" || fail "logrotate on the example: $(cat "$scratch/logrotate.log")"
+else
+  echo "logrotate is missing (scripts/bootstrap installs it): the example was not read"
+fi
 verify_unit() { # UNIT (an instance)
   SYSTEMD_LOG_LEVEL=notice systemd-analyze verify --man=no "$1" >"$scratch/verify.log" 2>&1 ||
     fail "systemd-analyze verify $1: $(cat "$scratch/verify.log")"
