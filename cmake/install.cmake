@@ -53,8 +53,13 @@ if(NOT LORVEX_TARGET_WINDOWS)
   install(PROGRAMS demo/lorvex-demo DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT standins)
   # The systemd units (lorvex-units(7)), where the prefix's system manager
   # looks for a package's units, and the example log rotation, not active.
-  install(FILES demo/systemd/lorvex-gather@.service demo/systemd/lorvex-gather@.timer
-    demo/systemd/lorvex-export@.service DESTINATION lib/systemd/system COMPONENT gathering)
+  install(FILES demo/systemd/lorvex-gather@.timer DESTINATION lib/systemd/system COMPONENT gathering)
+  install(CODE "
+    set(LORVEX_UNIT_TEMPLATES \"${PROJECT_SOURCE_DIR}/demo/systemd/lorvex-gather@.service.in\"
+        \"${PROJECT_SOURCE_DIR}/demo/systemd/lorvex-export@.service.in\")
+    set(LORVEX_UNITS_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+    include(\"${PROJECT_SOURCE_DIR}/cmake/install_units.cmake\")
+  " COMPONENT gathering)
   install(FILES demo/lorvex.logrotate DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/lorvex-gathering/examples
     RENAME lorvex COMPONENT gathering)
 endif()
