@@ -28,6 +28,8 @@ for package in lorvex-gathering lorvex-gathering-standins; do
   ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'installed' ||
     skip "$package is installed: the test would replace it"
 done
+had_srv=no
+[ ! -e /srv ] || had_srv=yes
 had_user=no
 getent passwd lorvex >/dev/null && had_user=yes
 had_group=no
@@ -49,6 +51,7 @@ restore_system() {
   DEBIAN_FRONTEND=noninteractive dpkg --purge lorvex-gathering-standins lorvex-gathering >>"$scratch/purge.log" 2>&1 ||
     true
   rm -rf /etc/lorvex /srv/gathering /var/lib/lorvex
+  [ "$had_srv" = yes ] || rmdir /srv 2>/dev/null || true
   [ "$had_user" = yes ] || ! getent passwd lorvex >/dev/null || deluser --quiet --system lorvex >/dev/null 2>&1 || true
   [ "$had_group" = yes ] || ! getent group lorvex >/dev/null || delgroup --quiet --system lorvex >/dev/null 2>&1 || true
 }
