@@ -183,41 +183,40 @@ for row in "${rows[@]}"; do
   grep -q "$message" "$own/last-cycle" || fail "$name: last-cycle: $(cat "$own/last-cycle")"
 done
 
-# lorvex-status: an idle gatherer after an error, then at work while its log
-# is held, a daemon running, a lock left behind and a data directory named
-# otherwise in the .cf.
+# lorvex-status, one line per gatherer: idle after a clean cycle, at work
+# while its log is held, its daemon running, then a cycle lock left behind
+# and a data directory that the .cf names otherwise, which need attention.
 status_of() { # ARGS...: lorvex-status's exit status, its output kept
   local got=0
-  lorvex-status "$@" >"$scratch/status.out" 2>&1 || got=$?
+  lorvex-status --brief "$@" >"$scratch/status.out" 2>&1 || got=$?
   echo "$got"
+}
+expect_status() { # CASE EXPECTED-STATUS TEXT [ARGS...]
+  local name="$1" expected="$2" text="$3" got
+  shift 3
+  got="$(status_of "$@")"
+  [ "$got" = "$expected" ] || fail "lorvex-status, $name: exit status $got: $(cat "$scratch/status.out")"
+  grep -qF -- "$text" "$scratch/status.out" || fail "lorvex-status, $name: $(cat "$scratch/status.out")"
 }
 got="$(cycle "$told_registry")"
 [ "$got" = 0 ] || fail "a clean cycle before the status: $got"
-got="$(status_of)"
-[ "$got" = 0 ] || fail "lorvex-status after a clean cycle: $got: $(cat "$scratch/status.out")"
-grep -q intranet "$scratch/status.out" || fail "lorvex-status does not name the gatherer: $(cat "$scratch/status.out")"
+expect_status "idle, every gatherer of the layout" 0 "intranet: cycle idle; daemon free;"
 # A gatherer at work: its log held open for writing.
 exec 9>>"$own/log.gatherer"
 got="$(cycle "$told_registry")"
 [ "$got" = 75 ] || fail "a gatherer at work: status $got: $(cat "$scratch/cycle.err")"
-lorvex-status --brief >"$scratch/status.out" 2>&1 || true
-grep -qi 'work' "$scratch/status.out" || fail "lorvex-status does not see the cycle at work: $(cat "$scratch/status.out")"
-exec 9>&-
-# The export daemon, started as the unit starts it.
-runuser -u lorvex -- LaunchServer "$settings" >/dev/null 2>&1 || fail "LaunchServer as lorvex"
 status_of "$settings" >/dev/null
-grep -qi 'run' "$scratch/status.out" || fail "lorvex-status does not see the daemon: $(cat "$scratch/status.out")"
+grep -qF "intranet: cycle at work;" "$scratch/status.out" || fail "lorvex-status, at work: $(cat "$scratch/status.out")"
+exec 9>&-
+# The export daemon, started as its unit starts it.
+runuser -u lorvex -- LaunchServer "$settings" >/dev/null 2>&1 || fail "LaunchServer as lorvex"
+expect_status "the daemon running" 0 "; daemon held;" "$settings"
 runuser -u lorvex -- StopServer "$settings" FORCED >/dev/null 2>&1 || fail "StopServer as lorvex"
-# A cycle lock left behind, and a drifted data directory: attention.
 runuser -u lorvex -- touch /var/lib/lorvex/.lxQ71K58R03lock
-got="$(status_of "$settings")"
-[ "$got" = 1 ] || fail "a lock left behind: lorvex-status exited with $got: $(cat "$scratch/status.out")"
-grep -qi 'lock' "$scratch/status.out" || fail "lorvex-status does not tell the lock: $(cat "$scratch/status.out")"
+expect_status "a lock left behind" 1 "; lock left behind (" "$settings"
 rm -f /var/lib/lorvex/.lxQ71K58R03lock
 echo "Data-Directory: /srv/gathering/gatherers/intranet/data2" >>"$own/intranet.cf"
-got="$(status_of "$settings")"
-[ "$got" = 1 ] || fail "a drifted data directory: lorvex-status exited with $got: $(cat "$scratch/status.out")"
-grep -q 'Data-Directory' "$scratch/status.out" || fail "lorvex-status does not tell the drift: $(cat "$scratch/status.out")"
+expect_status "a drifted data directory" 1 "; warning: GATHERER_DATA" "$settings"
 kill "$peer" 2>/dev/null || true
 peer=""
 }
