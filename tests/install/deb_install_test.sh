@@ -41,8 +41,10 @@ gathering="$(ls "$scratch"/pkg/lorvex-gathering_*_amd64.deb)"
 standins="$(ls "$scratch"/pkg/lorvex-gathering-standins_*_amd64.deb)"
 
 peer=""
+holder=""
 restore_system() {
   [ -z "$peer" ] || kill "$peer" 2>/dev/null || true
+  [ -z "$holder" ] || kill "$holder" 2>/dev/null || true
   # An export daemon a failed step left behind.
   if [ -e /srv/gathering/gatherers/intranet/data/Exportd.pid ] && command -v StopServer >/dev/null; then
     StopServer /etc/lorvex/gatherers/intranet.ini FORCED >/dev/null 2>&1 || true
@@ -201,13 +203,19 @@ expect_status() { # CASE EXPECTED-STATUS TEXT [ARGS...]
 got="$(cycle "$told_registry")"
 [ "$got" = 0 ] || fail "a clean cycle before the status: $got"
 expect_status "idle, every gatherer of the layout" 0 "intranet: cycle idle; daemon free;"
-# A gatherer at work: its log held open for writing.
-exec 9>>"$own/log.gatherer"
+# A gatherer at work: its log held open for writing by a process of its own
+# (never by this shell, whose descriptors the cycle would inherit).
+bash -c 'exec 9>>"$1" && echo held && exec sleep 600' holder "$own/log.gatherer" >"$scratch/holder" &
+holder=$!
+for _ in $(seq 100); do [ -s "$scratch/holder" ] || ! kill -0 "$holder" 2>/dev/null && break; sleep 0.1; done
+[ -s "$scratch/holder" ] || fail "the log could not be held"
 got="$(cycle "$told_registry")"
 [ "$got" = 75 ] || fail "a gatherer at work: status $got: $(cat "$scratch/cycle.err")"
 status_of "$settings" >/dev/null
 grep -qF "intranet: cycle at work;" "$scratch/status.out" || fail "lorvex-status, at work: $(cat "$scratch/status.out")"
-exec 9>&-
+kill "$holder"
+wait "$holder" 2>/dev/null || true
+holder=""
 # The export daemon, started as its unit starts it.
 runuser -u lorvex -- LaunchServer "$settings" >/dev/null 2>&1 || fail "LaunchServer as lorvex"
 expect_status "the daemon running" 0 "; daemon held;" "$settings"
