@@ -203,9 +203,10 @@ expect_status() { # CASE EXPECTED-STATUS TEXT [ARGS...]
 got="$(cycle "$told_registry")"
 [ "$got" = 0 ] || fail "a clean cycle before the status: $got"
 expect_status "idle, every gatherer of the layout" 0 "intranet: cycle idle; daemon free;"
-# A gatherer at work: its log held open for writing by a process of its own
+# A gatherer at work, as a launcher leaves it: its process id in
+# Gatherer.pid and its log held open for writing, by a process of its own
 # (never by this shell, whose descriptors the cycle would inherit).
-bash -c 'exec 9>>"$1" && echo held && exec sleep 600' holder "$own/log.gatherer" >"$scratch/holder" &
+(cd "$own" && exec bash -c 'echo $$ >Gatherer.pid && exec 9>>log.gatherer && echo held && exec sleep 600' holder) >"$scratch/holder" &
 holder=$!
 for _ in $(seq 100); do [ -s "$scratch/holder" ] || ! kill -0 "$holder" 2>/dev/null && break; sleep 0.1; done
 [ -s "$scratch/holder" ] || fail "the log could not be held"
@@ -216,6 +217,7 @@ grep -qF "intranet: cycle at work;" "$scratch/status.out" || fail "lorvex-status
 kill "$holder"
 wait "$holder" 2>/dev/null || true
 holder=""
+rm -f "$own/Gatherer.pid"
 # The export daemon, started as its unit starts it.
 runuser -u lorvex -- LaunchServer "$settings" >/dev/null 2>&1 || fail "LaunchServer as lorvex"
 expect_status "the daemon running" 0 "; daemon held;" "$settings"
