@@ -4,7 +4,11 @@
 #            page's files, the CGI page wrapper and the sample registry in
 #            share/lorvex/; the manual pages; on POSIX the writable
 #            installation directory var/lib/lorvex/ (/var/lib/lorvex for the
-#            prefix /usr), whose lib/ reaches the catalogue in share/lorvex/.
+#            prefix /usr), whose lib/ reaches the catalogue in share/lorvex/;
+#            the systemd units in lib/systemd/system/ and the example log
+#            rotation. The Debian package's maintainer scripts make the
+#            service user lorvex and give its group the installation
+#            directory (cmake/debian/lorvex-gathering/).
 #            On Windows the folder itself is the installation directory: the
 #            .exe files in bin\, the catalogue in lib\, lorvex.reg on top.
 # standins   POSIX only: stand-ins for the framework's tools in
@@ -107,7 +111,7 @@ if(NOT LORVEX_TARGET_WINDOWS)
   configure_file(man/lorvex.7 ${LORVEX_MAN_DIR}/man7/lorvex.7 COPYONLY)
   configure_file(man/lorvex-demo.1 ${LORVEX_MAN_DIR}/man1/lorvex-demo.1 COPYONLY)
   # The pages of what is no program of the list: the units, the web pages'
-  # wrapper and the demo's export client.
+  # wrapper, the demo's export client and the stand-ins.
   configure_file(man/lorvex-units.7 ${LORVEX_MAN_DIR}/man7/lorvex-units.7 COPYONLY)
   configure_file(man/lastpage.1 ${LORVEX_MAN_DIR}/man1/lastpage.1 COPYONLY)
   configure_file(man/exportclient.1 ${LORVEX_MAN_DIR}/man1/exportclient.1 COPYONLY)
