@@ -37,7 +37,32 @@ if(NOT "${built_programs}" STREQUAL "${listed_programs}")
   message(FATAL_ERROR "lorvex_program() builds ${built_programs}; LORVEX_PROGRAMS (cmake/programs.cmake) "
                       "names ${listed_programs}")
 endif()
-install(TARGETS ${LORVEX_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gathering)
+if(LORVEX_TARGET_WINDOWS)
+  install(TARGETS ${LORVEX_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gathering)
+else()
+  # The one program file and a link of every name beside it in
+  # lib/lorvex/bin/: a program's own folder is that of the file, where it
+  # finds the others first (cmd among them). bin/ holds links of the names a
+  # user types, to the file; the interpreter cmd is started by the programs
+  # alone and its generic name stays out of bin/.
+  set(LORVEX_INSTALL_PROGRAM_DIR lib/lorvex/bin)
+  install(TARGETS ${LORVEX_PROGRAM_FILE} RUNTIME DESTINATION ${LORVEX_INSTALL_PROGRAM_DIR} COMPONENT gathering)
+  set(typed_programs ${LORVEX_PROGRAMS})
+  list(REMOVE_ITEM typed_programs cmd)
+  file(RELATIVE_PATH bin_to_file /${CMAKE_INSTALL_BINDIR} /${LORVEX_INSTALL_PROGRAM_DIR}/${LORVEX_PROGRAM_FILE})
+  install(CODE "
+    set(root \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
+    file(MAKE_DIRECTORY \"\${root}/${CMAKE_INSTALL_BINDIR}\")
+    foreach(name ${LORVEX_PROGRAMS})
+      message(STATUS \"Installing: \${root}/${LORVEX_INSTALL_PROGRAM_DIR}/\${name}\")
+      file(CREATE_LINK ${LORVEX_PROGRAM_FILE} \"\${root}/${LORVEX_INSTALL_PROGRAM_DIR}/\${name}\" SYMBOLIC)
+    endforeach()
+    foreach(name ${typed_programs})
+      message(STATUS \"Installing: \${root}/${CMAKE_INSTALL_BINDIR}/\${name}\")
+      file(CREATE_LINK ${bin_to_file} \"\${root}/${CMAKE_INSTALL_BINDIR}/\${name}\" SYMBOLIC)
+    endforeach()
+  " COMPONENT gathering)
+endif()
 
 if(LORVEX_TARGET_WINDOWS)
   set(LORVEX_INSTALL_DATA_DIR .)

@@ -31,11 +31,26 @@ function(lorvex_sjis_sources)
     COMPILE_OPTIONS "-finput-charset=UTF-8;-fexec-charset=CP932")
 endfunction()
 
-# A program of the system: built into bin/ (NAME.exe on Windows). Its name
-# belongs in LORVEX_PROGRAMS (cmake/programs.cmake).
+# A program of the system. Its entry is the function LORVEX_PROGRAM_ENTRY
+# names (int (int, char**)), and its name belongs in LORVEX_PROGRAMS
+# (cmake/programs.cmake).
+#
+# On Windows each program is a statically linked NAME.exe of its own in
+# bin/, its entry its main. On POSIX the programs are one program file,
+# lorvex-programs (multicall/), which chooses the program by the name it was
+# started as: each program is a library of it here, whose entry is
+# lorvex_main_NAME, and bin/ holds a link of each name to the file. A start
+# then costs one process and no loading of a shared C++ runtime.
 function(lorvex_program name)
-  add_executable(${name} ${ARGN})
   set_property(GLOBAL APPEND PROPERTY LORVEX_BUILT_PROGRAMS ${name})
-  target_link_libraries(${name} PRIVATE lorvex_options lorvex_program_start)
-  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${LORVEX_BIN_DIR})
+  if(LORVEX_TARGET_WINDOWS)
+    add_executable(${name} ${ARGN})
+    target_link_libraries(${name} PRIVATE lorvex_options lorvex_program_start)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${LORVEX_BIN_DIR})
+    target_compile_definitions(${name} PRIVATE LORVEX_PROGRAM_ENTRY=main)
+  else()
+    add_library(${name} STATIC ${ARGN})
+    target_link_libraries(${name} PRIVATE lorvex_options)
+    target_compile_definitions(${name} PRIVATE LORVEX_PROGRAM_ENTRY=lorvex_main_${name})
+  endif()
 endfunction()

@@ -6,7 +6,7 @@
 #include "admin/cyclerun/settings.h"
 #include "port/env.h"
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   if (argc != 2) {
     Diagnostics("cyclerun").say("Usage: cyclerun.exe ini_file");
     return 1;

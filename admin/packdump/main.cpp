@@ -3,4 +3,4 @@
 // ignored; the exit status tells whether the dump is the new one.
 #include "admin/packdump/dump.h"
 
-int main() { return rebuild_dump(); }
+int LORVEX_PROGRAM_ENTRY(int, char**) { return rebuild_dump(); }

@@ -4,7 +4,7 @@
 #include "admin/storeseal/arguments.h"
 #include "admin/storeseal/seal.h"
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   SealArguments arguments;
   if (!parse_arguments(argc, argv, &arguments)) return 1;
   return run_seal(arguments);

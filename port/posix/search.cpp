@@ -8,7 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
+#include <cstring>
 #include <utility>
 #include <system_error>
 #include <vector>
@@ -88,9 +88,13 @@ std::string join(const std::string& dir, const std::string& name) {
 }
 
 std::string current_dir() {
-  std::error_code error;
-  std::filesystem::path dir = std::filesystem::current_path(error);
-  return error ? std::string(".") : dir.string();
+  std::string dir(256, '\0');
+  while (::getcwd(dir.data(), dir.size()) == nullptr) {
+    if (errno != ERANGE) return ".";
+    dir.resize(dir.size() * 2);
+  }
+  dir.resize(std::strlen(dir.c_str()));
+  return dir;
 }
 
 std::string absolute(const std::string& path) {
@@ -99,13 +103,23 @@ std::string absolute(const std::string& path) {
 
 }  // namespace
 
+// With the plain calls rather than the C++ file system library, whose
+// machinery (streams, locales) every program would otherwise carry and set
+// up at its start.
 std::string own_program_dir() {
-  std::error_code error;
-  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) {
-    return "";
+  std::string self(256, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size());
+    if (length < 0) return "";
+    if (static_cast<std::size_t>(length) < self.size()) {
+      self.resize(static_cast<std::size_t>(length));
+      break;
+    }
+    self.resize(self.size() * 2);
   }
-  return self.parent_path().string();
+  const std::size_t slash = self.rfind('/');
+  if (slash == std::string::npos) return "";
+  return slash == 0 ? std::string("/") : self.substr(0, slash);
 }
 
 int find_program(const std::string& word, std::string* resolved) {

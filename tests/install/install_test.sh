@@ -22,13 +22,29 @@ usr="$scratch/usr"
 share="$prefix/share/lorvex"
 state="$prefix/var/lib/lorvex"
 
-# Nothing but the system's programs and the demo's command in bin/ (the
-# stand-ins have a folder of their own), and a page for each.
+# Nothing but the names a user types of the system's programs and the demo's
+# command in bin/ (the interpreter cmd, which the programs start, and the
+# stand-ins have folders of their own), and a page for each.
 programs="$(cd "$prefix/bin" && ls | LC_ALL=C sort | paste -sd ' ')"
-expected="LaunchCrawler LaunchServer StopServer cmd cyclerun freelancesift htmlsift htmlsift2 ichitarosift"
-expected+=" lorvex-demo lotus123sift packdump pdfsift ppointsift rtfsift skim storeseal wordsift writesift"
+typed="LaunchCrawler LaunchServer StopServer cyclerun freelancesift htmlsift htmlsift2 ichitarosift"
+typed+=" lotus123sift packdump pdfsift ppointsift rtfsift skim storeseal wordsift writesift"
+expected="$(printf '%s\n' $typed lorvex-demo | LC_ALL=C sort | paste -sd ' ')"
 [ "$programs" = "$expected" ] || fail "installed programs: $programs"
 for program in $programs; do expect_file "$prefix/share/man/man1/$program.1.gz"; done
+# Every program a name in lib/lorvex/bin beside the one program file, which
+# the names in bin lead to: a program's own folder holds them all.
+file="$prefix/lib/lorvex/bin/lorvex-programs"
+[ -f "$file" ] && [ ! -L "$file" ] || fail "no program file $file"
+[ "$(cd "$prefix/lib/lorvex/bin" && ls | LC_ALL=C sort | paste -sd ' ')" = \
+  "$(printf '%s\n' $typed cmd lorvex-programs | LC_ALL=C sort | paste -sd ' ')" ] ||
+  fail "lib/lorvex/bin holds $(ls "$prefix/lib/lorvex/bin" | paste -sd ' ')"
+for program in $typed cmd; do
+  [ "$(readlink -f "$prefix/lib/lorvex/bin/$program")" = "$(readlink -f "$file")" ] || fail "lib/lorvex/bin/$program"
+done
+for program in $typed; do
+  [ -L "$prefix/bin/$program" ] && [ "$(readlink -f "$prefix/bin/$program")" = "$(readlink -f "$file")" ] ||
+    fail "bin/$program does not lead to the program file"
+done
 expect_file "$prefix/share/man/man7/lorvex.7.gz"
 expect_file "$prefix/lib/lorvex/standins/essence"
 # The sample registry names the writable installation directory, whose lib

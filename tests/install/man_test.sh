@@ -4,7 +4,7 @@
 # mandoc -T lint and man -l; and each program's synopsis says what its usage
 # text says (without the ".exe" of the Windows name; the Japanese usage word
 # "file" in English; storeseal's option as the program takes it). The programs are the build's list of them, which is
-# all that bin/ holds.
+# all that bin/ holds beside their one program file.
 # Arguments: MAN_DIR BIN_DIR PROGRAM...
 set -euo pipefail
 man_dir="$(cd "$1" && pwd)"
@@ -30,8 +30,9 @@ for page in "${pages[@]}"; do
   [ "$name" = lorvex.7 ] || grep -q '^\.BR lorvex (7),\{0,1\}$' "$page" || fail "$name does not point to lorvex(7)"
 done
 
-[ "$(ls "$bin" | LC_ALL=C sort | paste -sd ' ')" = "$(printf '%s\n' "${programs[@]}" | LC_ALL=C sort | paste -sd ' ')" ] ||
-  fail "bin/ holds $(ls "$bin" | paste -sd ' '); the build lists ${programs[*]}"
+[ "$(ls "$bin" | LC_ALL=C sort | paste -sd ' ')" = \
+  "$(printf '%s\n' "${programs[@]}" lorvex-programs | LC_ALL=C sort | paste -sd ' ')" ] ||
+  fail "bin/ holds $(ls "$bin" | paste -sd ' '); the build lists ${programs[*]} and their file lorvex-programs"
 for program in "${programs[@]}"; do
   program_path="$bin/$program"
   page="$man_dir/man1/$program.1"

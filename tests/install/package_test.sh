@@ -44,7 +44,8 @@ check_package() {
   ! grep -q '^[EW]: ' "$scratch/$name.lintian" || fail "lintian on $name: $(cat "$scratch/$name.lintian")"
 }
 
-check_package lorvex-gathering "perl adduser libc6 libstdc++6" /usr/bin/cyclerun /usr/bin/cmd /usr/bin/storeseal \
+check_package lorvex-gathering "perl adduser libc6" /usr/bin/cyclerun /usr/lib/lorvex/bin/cmd /usr/bin/storeseal \
+  /usr/lib/lorvex/bin/lorvex-programs /usr/lib/lorvex/bin/storeseal \
   /usr/share/man/man1/cyclerun.1.gz /usr/share/man/man1/writesift.1.gz /usr/share/man/man7/lorvex.7.gz \
   /usr/share/man/man7/lorvex-units.7.gz /usr/share/man/man1/lastpage.1.gz /usr/lib/systemd/system/lorvex-gather@.service \
   /usr/lib/systemd/system/lorvex-gather@.timer /usr/lib/systemd/system/lorvex-export@.service \
@@ -70,10 +71,22 @@ sort "$scratch"/*.contents | grep -v '/$' | uniq -d >"$scratch/twice"
 [ "$(grep '^/usr/bin/.*[^/]$' "$scratch/lorvex-gathering-standins.contents")" = /usr/bin/lorvex-demo ] ||
   fail "the stand-ins' package puts programs into /usr/bin"
 
+# The generic name cmd stays out of /usr/bin; every name there has its page.
+! grep -qx '/usr/bin/cmd' "$scratch/lorvex-gathering.contents" || fail "cmd in /usr/bin"
+for name in $(grep '^/usr/bin/.*[^/]$' "$scratch/lorvex-gathering.contents"); do
+  grep -qxF "/usr/share/man/man1/${name##*/}.1.gz" "$scratch/lorvex-gathering.contents" || fail "$name has no manual page"
+done
+# The system's package stays small.
+size="$(stat -c %s "$scratch"/pkg/lorvex-gathering_*_amd64.deb)"
+[ "$size" -lt $((3 * 1024 * 1024)) ] || fail "the system's package has $size bytes"
+
 root="$scratch/root"
-# The programs use the system's C++ library; the registry names the
-# writable installation directory, whose lib reaches the read-only one.
-readelf -d "$root/usr/bin/cyclerun" | grep -q 'NEEDED.*libstdc++' || fail "cyclerun does not use the system's libstdc++"
+# The programs carry the C++ runtime (a start loads no shared C++ library),
+# and are no fully static program; the registry names the writable
+# installation directory, whose lib reaches the read-only one.
+readelf -d "$root/usr/lib/lorvex/bin/lorvex-programs" >"$scratch/dynamic" || fail "readelf on the program file"
+! grep -q 'NEEDED.*\(libstdc++\|libgcc_s\)' "$scratch/dynamic" || fail "the programs load a shared C++ runtime"
+grep -q 'NEEDED.*libc\.so' "$scratch/dynamic" || fail "the programs are fully static"
 grep -qxF '"Path00"="/var/lib/lorvex"' "$root/usr/share/lorvex/registry.reg" ||
   fail "Path00: $(grep Path00 "$root/usr/share/lorvex/registry.reg")"
 [ "$(readlink "$root/var/lib/lorvex/lib")" = /usr/share/lorvex/lib ] || fail "/var/lib/lorvex/lib: $(ls -l "$root/var/lib/lorvex")"

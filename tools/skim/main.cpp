@@ -65,7 +65,7 @@ int finish(int status) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   // Lines pass through byte for byte: no line-end translation on the standard streams.
   port::set_binary_mode(stdin);
   port::set_binary_mode(stdout);

@@ -59,27 +59,43 @@ namespace stdx = std::experimental;
 // more than all the rest of the skipping. Stops at a piece that begins with
 // either byte, at a line too long for one piece, or where the whole lines in
 // [at, end) end; what it stops at is a piece start.
+//
+// Whether a block holds a newline at all is as good as random (lines are
+// about as long as a block), so the loop does not branch on it: it remembers
+// the last block that held one, and works out where the current line begins
+// only where a line could have grown too long for a piece, and at the end.
 const char* pass_unkept_candidates(const char* at, const char* end) {
   using Bytes = stdx::fixed_size_simd<char, 32>;
   constexpr std::ptrdiff_t kWidth = Bytes::size();
   constexpr std::ptrdiff_t kPiece = kLineBufferSize - 1;
   if (at == end || *at == '.' || *at == '\n') return at;
-  const char* line = at;  // the start of the current line
-  // Each step reads the 32 bytes at p and the 32 bytes at p + 1.
-  for (const char* p = at; end - p > kWidth; p += kWidth) {
+  // The last block that held a newline (nullptr: none since `at`).
+  const char* newline_block = nullptr;
+  // The start of the current line: after the last newline of that block.
+  const auto line_start = [&]() {
+    if (newline_block == nullptr) return at;
+    const Bytes bytes(newline_block, stdx::element_aligned);
+    return newline_block + stdx::find_last_set(bytes == '\n') + 1;
+  };
+  const char* p = at;
+  for (; end - p > kWidth; p += kWidth) {
+    // Each step reads the 32 bytes at p and the 32 bytes at p + 1.
     const Bytes bytes(p, stdx::element_aligned);
     const Bytes next(p + 1, stdx::element_aligned);
     const auto newlines = bytes == '\n';
-    if (stdx::none_of(newlines)) {
-      if (p + kWidth - line >= kPiece) return line;
-      continue;
-    }
-    if (p + stdx::find_first_set(newlines) - line >= kPiece) return line;
     const auto candidates = newlines && (next == '.' || next == '\n');
+    // A line begins at or after the newline block: only beyond a piece's
+    // length from there can it be too long.
+    if (p + kWidth - (newline_block != nullptr ? newline_block : at) >= kPiece) [[unlikely]] {
+      const char* const line = line_start();
+      const bool any = stdx::any_of(newlines);
+      if (!any && p + kWidth - line >= kPiece) return line;
+      if (any && p + stdx::find_first_set(newlines) - line >= kPiece) return line;
+    }
     if (stdx::any_of(candidates)) return p + stdx::find_first_set(candidates) + 1;
-    line = p + stdx::find_last_set(newlines) + 1;
+    newline_block = stdx::any_of(newlines) ? p : newline_block;
   }
-  return line;
+  return line_start();
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 #include "admin/common/diagnostics.h"
 #include "admin/process/launchcrawler/launcher.h"
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   if (argc != 2) {
     Diagnostics("LaunchCrawler").say("Usage: LaunchCrawler.exe ini_file");
     return 1;

@@ -2,7 +2,7 @@
 #include "admin/common/diagnostics.h"
 #include "admin/process/launchserver/starter.h"
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   if (argc != 2) {
     Diagnostics("LaunchServer").say("Usage: LaunchServer.exe ini_file.");
     return 1;

@@ -2,7 +2,7 @@
 #include "admin/common/diagnostics.h"
 #include "admin/process/stopserver/stopper.h"
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   if (argc != 3) {
     Diagnostics("StopServer").say("Usage: StopServer.exe ini_file mode(NORMAL|FORCED).");
     return -1;

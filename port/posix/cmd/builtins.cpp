@@ -24,12 +24,14 @@ namespace port::posix::cmd {
 
 namespace {
 
-const std::string kSyntax = std::string(kSyntaxMessage) + "\n";
-const std::string kAccessDenied = std::string(kAccessDeniedMessage) + "\n";
+// Lines made when said, never before main: every program of the one POSIX
+// program file would pay for them at its start.
+std::string syntax_line() { return std::string(kSyntaxMessage) + "\n"; }
+std::string access_denied_line() { return std::string(kAccessDeniedMessage) + "\n"; }
 
 // The message for a failed file operation: a file in use cannot be removed
 // either.
-std::string file_failure_text(int error) { return error == EBUSY ? kAccessDenied : failure_text(error); }
+std::string file_failure_text(int error) { return error == EBUSY ? access_denied_line() : failure_text(error); }
 
 bool equals_any_case(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 
@@ -106,7 +108,7 @@ int copy_file(const std::string& name, int out_fd, int err_fd) {
 
 int type_command(const std::vector<BuiltinWord>& words, int out_fd, int err_fd) {
   if (words.size() < 2) {
-    write_all(err_fd, kSyntax);
+    write_all(err_fd, syntax_line());
     return 1;
   }
   int status = 0;
@@ -166,7 +168,7 @@ int del_command(const std::vector<BuiltinWord>& words, int err_fd) {
   std::vector<std::string> names;
   read_words(words, "FQ", &options, &names);
   if (names.empty()) {
-    write_all(err_fd, kSyntax);
+    write_all(err_fd, syntax_line());
     return 1;
   }
   const bool force = has_option(options, 'F');
@@ -192,7 +194,7 @@ int del_command(const std::vector<BuiltinWord>& words, int err_fd) {
       // /F such a file stays, as on Windows (on POSIX the directory's
       // permission alone would let it go).
       if (!force && !S_ISLNK(target.info.st_mode) && (target.info.st_mode & S_IWUSR) == 0) {
-        write_all(err_fd, target.display + "\n" + kAccessDenied);
+        write_all(err_fd, target.display + "\n" + access_denied_line());
         status = 1;
         continue;
       }
@@ -433,7 +435,7 @@ int rmdir_command(const std::vector<BuiltinWord>& words, int err_fd) {
   std::vector<std::string> names;
   read_words(words, "SQ", &options, &names);
   if (names.empty()) {
-    write_all(err_fd, kSyntax);
+    write_all(err_fd, syntax_line());
     return 1;
   }
   int status = 0;

@@ -64,7 +64,7 @@ int interpret(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   // Whatever cannot be had on the way (memory, a thread) ends the line with
   // a message and a status, never with an abort.
   try {

@@ -25,7 +25,7 @@ constexpr int kMessageSize = 1024;
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   const char* const name = LORVEX_SUMMARIZER_NAME;
   log_setup(stderr);
   if (argc != 2) {

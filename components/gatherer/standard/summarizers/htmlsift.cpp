@@ -21,7 +21,7 @@ constexpr int kCommandSize = 1024;
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   log_setup(stderr);
   if (argc != 2) {
     std::fputs(kWholeDocument ? "Usage: htmlsift2[.exe] filename\n" : "Usage: htmlsift[.exe] filename\n",
