@@ -23,7 +23,6 @@ include(GNUInstallDirs)
 # The one setting that names who answers for the packages.
 set(LORVEX_MAINTAINER "Lorvex gathering team <lorvex-gathering@velmora.example>" CACHE STRING
     "The packages' maintainer, as \"Name <address>\"")
-set(LORVEX_VERSION 1.0.0)
 # The Debian revision of the packages built from this version.
 set(LORVEX_DEBIAN_REVISION 1)
 

@@ -3,6 +3,10 @@
 # read these lists; a program built with lorvex_program() that is missing
 # here stops the configuration (install.cmake checks).
 
+# The system's version: what every program answers to --version and what the
+# packages carry.
+set(LORVEX_VERSION 1.0.0)
+
 # The HTML summarizers: one source, the program name given by the build.
 set(LORVEX_HTML_SUMMARIZERS htmlsift htmlsift2)
 
@@ -41,9 +45,10 @@ endforeach()
 
 # Every program of the system: each is installed into bin/ and has a manual
 # page on POSIX. The interpreter cmd is a program of the POSIX target only
-# ("cmd.exe /C" reaches it there).
+# ("cmd.exe /C" reaches it there), and so are the scheduler's cycle command
+# and the status command, which serve a POSIX installation's service user.
 set(LORVEX_PROGRAMS cyclerun storeseal packdump LaunchCrawler LaunchServer StopServer skim
     ${LORVEX_HTML_SUMMARIZERS} ${LORVEX_FILTER_SUMMARIZER_NAMES})
 if(NOT LORVEX_TARGET_WINDOWS)
-  list(APPEND LORVEX_PROGRAMS cmd)
+  list(APPEND LORVEX_PROGRAMS cmd lorvex-cycle lorvex-status)
 endif()

@@ -14,6 +14,7 @@ struct FileInfo {
   bool is_regular = false;
   bool is_device = false;  // a character or block device (the null device, a console)
   long long size = 0;
+  long long modified = 0;  // the last write, in seconds since 1970 (UTC), as time() counts
 };
 
 int file_stat(const char* path, FileInfo* info);  // _stat

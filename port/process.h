@@ -2,6 +2,8 @@
 // Child processes: start one from a command-line string and wait for it, start a
 // detached daemon, run a line through the command interpreter, end a process.
 
+#include <cstddef>
+
 namespace port {
 
 // A child's start options. The defaults are those of the administration
@@ -32,6 +34,22 @@ constexpr int kStillActive = 259;
 // reads as -1 is never taken for a start failure.
 // On POSIX a child ended by a signal gives 128 plus the signal number.
 int run_child(const char* command_line, const ChildOptions& options, int* start_error);
+
+// Where run_child_relayed hands what the child writes.
+class OutputRelay {
+ public:
+  virtual ~OutputRelay() = default;
+  // A piece of the child's standard output (stream 1) or standard error
+  // (stream 2), as it arrived; the pieces of one stream come in order.
+  virtual void relay(int stream, const char* bytes, std::size_t size) = 0;
+};
+
+// Runs the command line as run_child does with the default options, but the
+// child's standard output and standard error each reach the caller through
+// a pipe of their own, handed to the relay while the child runs (so that a
+// caller can both pass them on and read them). Returns as run_child; the
+// relay has had everything the child wrote by then.
+int run_child_relayed(const char* command_line, OutputRelay* relay, int* start_error);
 
 // Finds the program a command line's first word names, as run_child and the
 // command interpreter find it, without starting it: 0, ENOENT when it is

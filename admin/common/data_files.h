@@ -9,3 +9,11 @@ inline constexpr char kIndex[] = "INDEX.gdbm";
 inline constexpr char kMd5[] = "MD5.gdbm";
 inline constexpr char kDump[] = "All-Templates.gz";
 inline constexpr char kInfo[] = "INFO.soif";
+
+// In the gatherer directory: the outcome of the last cycle that the cycle
+// command ran, one line with its time.
+inline constexpr char kLastCycle[] = "last-cycle";
+
+// The cycle lock, in the installation directory: a cycle holds it while it
+// tells the search service; one left behind refuses every later notice.
+inline constexpr char kCycleLock[] = ".lxQ71K58R03lock";

@@ -1,6 +1,8 @@
 #pragma once
-// The installation's per-machine settings: where the product is installed
-// and where Perl and gzip are.
+// The installation's settings as lookups with int results into the caller's
+// buffers, the names and results the programs' messages fix. They are built
+// on the typed settings of installation.h, which new code uses instead.
+#include "admin/common/installation.h"
 
 // Tool kinds of get_tool_path.
 constexpr int TOOL_PERL = 1;
@@ -9,12 +11,8 @@ constexpr int TOOL_GZIP = 2;
 constexpr int SEP_TO_SLASH = 1;      // "\" becomes "/"
 constexpr int SEP_TO_BACKSLASH = 2;  // "/" becomes "\"
 
-// The installation's key of tool paths and the search service's port, under
-// HKEY_LOCAL_MACHINE.
-extern const char kEnvInfoKeyPath[];
-
 // Output buffers of get_install_path and get_tool_path hold at least this.
-constexpr int kRegPathSize = 257;
+constexpr int kRegPathSize = installation::kMaxValueLength + 1;
 
 // While 1, the lookups below issue no messages; get_install_path and
 // get_tool_path set it back to 0 when they return.

@@ -3,13 +3,12 @@
 #include <cstddef>
 #include <string>
 
-// Buffer size of a tool's file name as the registry gives it.
-constexpr int kToolPathSize = 260;
+#include "admin/common/installation.h"
 
-// Looks the tool (TOOL_PERL or TOOL_GZIP) up in the registry without a
+// Looks the tool up in the registry without a
 // message, takes fallback when the value is missing or unusable, turns its
 // separators into "\" and writes it into out as one word of a command line
 // (check_line_value, then quote_path). Returns 0, a refusal of those or
 // kLineTooLong (out is then empty). The program's name or path, unquoted,
 // goes into *program when given, for finding the program before a line runs it.
-int tool_word(int kind, const char* fallback, char* out, std::size_t size, std::string* program = nullptr);
+int tool_word(installation::Tool tool, const char* fallback, char* out, std::size_t size, std::string* program = nullptr);

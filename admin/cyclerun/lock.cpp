@@ -2,22 +2,22 @@
 #include <cstdio>
 #include <cstring>
 
+#include "admin/common/data_files.h"
 #include "admin/common/messages.h"
-#include "admin/common/registry_settings.h"
+#include "admin/common/installation.h"
 #include "admin/cyclerun/notify.h"
 #include "port/file.h"
 #include "port/held_file.h"
 
 namespace {
 
-constexpr char kLockName[] = "/.lxQ71K58R03lock";
 constexpr int kLockPathSize = 288;
 
 // The lock's path in the installation directory; false when there is none.
 bool lock_path(char (&path)[kLockPathSize]) {
-  char install[kRegPathSize];
-  if (get_install_path(install) != 0) return false;
-  std::snprintf(path, sizeof path, "%s%s", install, kLockName);
+  const auto install = installation::directory(installation::Quiet::kNo);
+  if (!install) return false;
+  std::snprintf(path, sizeof path, "%s/%s", install->c_str(), kCycleLock);
   return true;
 }
 

@@ -5,10 +5,16 @@
 #include "admin/cyclerun/cycle.h"
 #include "admin/cyclerun/settings.h"
 #include "port/env.h"
+#include "port/help_version.h"
+
+namespace {
+constexpr char kUsage[] = "Usage: cyclerun.exe ini_file";
+}  // namespace
 
 int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
+  if (const int answered = port::answer_help_or_version(argc, argv, "cyclerun", kUsage); answered >= 0) return answered;
   if (argc != 2) {
-    Diagnostics("cyclerun").say("Usage: cyclerun.exe ini_file");
+    Diagnostics("cyclerun").say("%s", kUsage);
     return 1;
   }
   // An inherited proxy never reaches the tools; only the settings file can set one.

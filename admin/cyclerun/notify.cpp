@@ -5,9 +5,8 @@
 #include <cstring>
 
 #include "admin/common/messages.h"
-#include "admin/common/registry_settings.h"
+#include "admin/common/installation.h"
 #include "port/net.h"
-#include "port/registry.h"
 
 namespace {
 
@@ -24,28 +23,6 @@ bool is_rejection(const char* reply, int length) {
   for (int i = 0; i < n; ++i) {
     if (std::toupper(static_cast<unsigned char>(reply[i])) != kRejection[i]) return false;
   }
-  return true;
-}
-
-// The command port from the registry; false after a message.
-bool read_command_port(unsigned short* tcp_port) {
-  port::RegKey key;
-  const long opened = key.open_local_machine(kEnvInfoKeyPath);
-  if (opened != port::kRegSuccess) {
-    emit_msg(500, "LXC_MSG_002", "RegOpenKeyEx", static_cast<int>(opened));
-    return false;
-  }
-  unsigned char data[4] = {};
-  unsigned long size = sizeof data;
-  unsigned long type = 0;
-  const long queried = key.query_value("CgiPortNo", &type, data, &size);
-  key.close();
-  if (queried != port::kRegSuccess) {
-    emit_msg(500, "LXC_MSG_002", "RegQueryValueEx", static_cast<int>(queried));
-    return false;
-  }
-  // The low 16 bits of the little-endian number are the port.
-  *tcp_port = static_cast<unsigned short>(data[0] | (data[1] << 8));
   return true;
 }
 
@@ -98,11 +75,11 @@ void report_socket_error(const char* step, int error) {
 }
 
 int send_service_command(const char* request, char* reply, int reply_size) {
-  unsigned short tcp_port = 0;
-  if (!read_command_port(&tcp_port)) return -1;
+  const auto tcp_port = installation::service_port(installation::Quiet::kNo);
+  if (!tcp_port) return -1;
   // The request goes out with its terminating zero byte.
   const int request_size = static_cast<int>(std::strlen(request)) + 1;
-  const port::NetResult result = port::tcp_exchange(tcp_port, request, request_size, reply, reply_size - 1);
+  const port::NetResult result = port::tcp_exchange(*tcp_port, request, request_size, reply, reply_size - 1);
   if (result.failed_step != port::NetStep::kNone) {
     report_socket_error(step_text(result.failed_step), result.error);
     return -1;

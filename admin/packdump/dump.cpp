@@ -8,7 +8,6 @@
 #include "admin/common/diagnostics.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/common/finishing.h"
-#include "admin/common/registry_settings.h"
 #include "admin/common/step.h"
 #include "admin/common/tool_word.h"
 #include "port/file.h"
@@ -46,7 +45,7 @@ class Dump {
 
 bool Dump::compose_lines() {
   char gzip[kLineSize];
-  const int word = tool_word(TOOL_GZIP, "gzip", gzip, sizeof gzip, &gzip_);
+  const int word = tool_word(installation::Tool::kGzip, "gzip", gzip, sizeof gzip, &gzip_);
   if (const char* refusal = path_refusal(word)) {
     diagnostics_.error("The gzip path %s; no command line can carry it.", refusal);
     return false;

@@ -2,5 +2,10 @@
 // from the production database of the current directory. Arguments are
 // ignored; the exit status tells whether the dump is the new one.
 #include "admin/packdump/dump.h"
+#include "port/help_version.h"
 
-int LORVEX_PROGRAM_ENTRY(int, char**) { return rebuild_dump(); }
+int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
+  // --help and --version alone are answered before the dump is touched.
+  if (const int answered = port::answer_help_or_version(argc, argv, "packdump", "Usage: packdump.exe"); answered >= 0) return answered;
+  return rebuild_dump();
+}

@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <climits>
 
+#include "admin/common/command_line.h"
 #include "port/held_open.h"
+#include "port/process.h"
 #include "port/search_path.h"
 #include "port/stream.h"
 
@@ -49,6 +51,47 @@ port::HoldState ask_held_open(const Diagnostics& diagnostics, const char* file, 
     diagnostics.error("Cannot tell whether %s is held open for writing: %s.  %s", file, why, consequence);
   }
   return state;
+}
+
+GathererWork check_gatherer_work(const char* program) {
+  GathererWork work;
+  work.read = read_pid_file(kGathererPidFile, &work.recorded);
+  work.read_error = errno;
+  if (work.read == kPidFileMissing) return work;
+  // A recorded 0 means no gatherer. A file without a number may be one that
+  // a launcher has only just created, and one that cannot be read may name a
+  // gatherer at work: the log decides then, as it always does.
+  if (work.read == 0 && work.recorded == 0) return work;
+  switch (port::held_open_for_writing(kGathererLog, &work.why)) {
+    case port::HoldState::kHeld:
+      work.answer = GathererWork::kAtWork;
+      return work;
+    case port::HoldState::kCannotTell:
+      work.answer = GathererWork::kCannotTell;
+      work.log_unknown = true;
+      return work;
+    default:
+      break;
+  }
+  // The log may have been renamed or removed while its gatherer works, or be
+  // a device that many write: the launcher the pid file names then tells,
+  // when it is at work in this directory.
+  if (work.read != 0) return work;
+  switch (port::program_at_work_here(work.recorded, kGathererPidFile, program, &work.why)) {
+    case port::AtWork::kYes:
+      work.answer = GathererWork::kAtWork;
+      break;
+    case port::AtWork::kCannotTell:
+      work.answer = GathererWork::kCannotTell;
+      break;
+    case port::AtWork::kNo:
+      break;
+  }
+  return work;
+}
+
+bool compose_gatherer_directory(const char* home, const char* name, char* out, std::size_t size) {
+  return compose_line(out, size, "%s\\gatherers\\%s", home, name);
 }
 
 bool put_in_front_of_search_path(const Diagnostics& diagnostics, const char* const* dirs, int count) {

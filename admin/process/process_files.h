@@ -1,6 +1,7 @@
 #pragma once
 // What the process-control programs share besides their settings: the pid
 // files, the held-open test and the framework's search path.
+#include <cstddef>
 #include <cstdio>
 
 #include "admin/common/diagnostics.h"
@@ -24,6 +25,40 @@ int read_pid_number(std::FILE* file, long* pid);
 // the file, the reason and the consequence given (a full sentence), and
 // kCannotTell comes back.
 port::HoldState ask_held_open(const Diagnostics& diagnostics, const char* file, const char* consequence);
+
+// The gatherer's pid file and the log it holds open for writing while it
+// works, both in the gatherer directory.
+inline constexpr char kGathererPidFile[] = "Gatherer.pid";
+inline constexpr char kGathererLog[] = ".\\log.gatherer";
+
+// The export daemon's pid file and the log it holds open for writing while
+// it runs, both in the data directory.
+inline constexpr char kExportdPidFile[] = "Exportd.pid";
+inline constexpr char kExportdLog[] = "exportd.log";
+
+// Whether a gatherer is at work in the current directory, as the launcher
+// decides before it starts one.
+struct GathererWork {
+  enum Answer { kIdle, kAtWork, kCannotTell };
+  Answer answer = kIdle;
+  int read = kPidFileMissing;  // read_pid_file's result for the pid file
+  long recorded = 0;           // its number, when read is 0
+  int read_error = 0;          // errno of a pid file that cannot be read
+  // kCannotTell: the log could not be tested (log_unknown) or the process
+  // the pid file names could not be examined; why says what stood in the way.
+  bool log_unknown = false;
+  const char* why = "";
+};
+// A pid file without a number or with 0 names no gatherer; otherwise the log
+// held open for writing tells, and where it is free (renamed or removed while
+// its gatherer works, or a device), whether the process the pid file names is
+// the launcher, here named program, at work in this directory.
+GathererWork check_gatherer_work(const char* program);
+
+// The gatherer directory of a settings file's KESTREL_HOME and
+// GATHERER_NAME, "HOME\gatherers\NAME", into out; false (out empty) when
+// it does not fit.
+bool compose_gatherer_directory(const char* home, const char* name, char* out, std::size_t size);
 
 // Puts the directories (in the system's own form) in front of the search
 // path; false, after a message of the program, when there is no memory.

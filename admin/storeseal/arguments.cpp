@@ -26,7 +26,7 @@ bool parse_arguments(int argc, char** argv, SealArguments* arguments) {
     fits = true;
   }
   if (!fits) {
-    Diagnostics("storeseal").say("Usage: storeseal.exe [--save-space] GathererIDString Directory");
+    Diagnostics("storeseal").say("%s", kStoresealUsage);
   }
   return fits;
 }

@@ -8,7 +8,6 @@
 #include "admin/common/data_files.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/common/finishing.h"
-#include "admin/common/registry_settings.h"
 #include "admin/common/step.h"
 #include "admin/common/tool_word.h"
 #include "port/file.h"
@@ -31,8 +30,8 @@ bool StatisticsLines::compose(const char* gatherer_id, SealOutput* out) {
   char gzip[kLineSize];
   char id[kLineSize];
   char body[kLineSize];
-  const int perl_word = tool_word(TOOL_PERL, "perl", perl, sizeof perl, &perl_program_);
-  const int gzip_word = tool_word(TOOL_GZIP, "gzip", gzip, sizeof gzip, &gzip_program_);
+  const int perl_word = tool_word(installation::Tool::kPerl, "perl", perl, sizeof perl, &perl_program_);
+  const int gzip_word = tool_word(installation::Tool::kGzip, "gzip", gzip, sizeof gzip, &gzip_program_);
   if (path_refusal(perl_word) != nullptr || path_refusal(gzip_word) != nullptr) {
     const bool perl_refused = path_refusal(perl_word) != nullptr;
     out->error("The %s path %s; no command line can carry it.", perl_refused ? "Perl" : "gzip",

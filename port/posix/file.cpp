@@ -27,6 +27,7 @@ void fill_info(const struct stat& st, FileInfo* info) {
   info->is_regular = S_ISREG(st.st_mode);
   info->is_device = S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode);
   info->size = static_cast<long long>(st.st_size);
+  info->modified = static_cast<long long>(st.st_mtim.tv_sec);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // is started by the port's one spawn set-up.
 #include "port/process.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -35,6 +36,8 @@ struct StartRequest {
   bool null_stdio = false;
   const char* working_dir = nullptr;
   const char* output_path = nullptr;
+  int output_fd = -1;  // the child's standard output is a copy of it
+  int error_fd = -1;   // the child's standard error is a copy of it
 };
 
 // With SIGCHLD ignored (a setting a caller can hand down through exec) the
@@ -102,6 +105,12 @@ int start(const char* command_line, const StartRequest& request, pid_t* pid) {
   if (request.output_path != nullptr) {
     if (int rc = setup.output_to(posix::native_path(request.output_path))) return rc;
   }
+  if (request.output_fd >= 0) {
+    if (int rc = setup.stream_from(1, request.output_fd)) return rc;
+  }
+  if (request.error_fd >= 0) {
+    if (int rc = setup.stream_from(2, request.error_fd)) return rc;
+  }
   if (request.working_dir != nullptr) {
     if (int rc = setup.chdir_to(posix::native_path(request.working_dir))) return rc;
   }
@@ -143,6 +152,69 @@ int run_child(const char* command_line, const ChildOptions& options, int* start_
   request.working_dir = options.working_dir;
   request.output_path = options.output_path;
   return run(command_line, request, start_error);
+}
+
+int run_child_relayed(const char* command_line, OutputRelay* relay, int* start_error) {
+  if (start_error) *start_error = 0;
+  int out_pipe[2] = {-1, -1};
+  int err_pipe[2] = {-1, -1};
+  // Closed on exec: the child gets its ends as its standard streams only,
+  // and no grandchild keeps a pipe open past the child's end by accident.
+  if (posix::sys().pipe2(out_pipe, O_CLOEXEC) != 0) {
+    const int error = errno;
+    if (start_error) *start_error = error;
+    return -1;
+  }
+  posix::UniqueFd out_read(out_pipe[0]), out_write(out_pipe[1]);
+  if (posix::sys().pipe2(err_pipe, O_CLOEXEC) != 0) {
+    const int error = errno;
+    if (start_error) *start_error = error;
+    return -1;
+  }
+  posix::UniqueFd err_read(err_pipe[0]), err_write(err_pipe[1]);
+  StartRequest request;
+  request.ignore_interrupt = true;
+  request.output_fd = out_write.get();
+  request.error_fd = err_write.get();
+  pid_t pid = 0;
+  int error = start(command_line, request, &pid);
+  out_write.reset();
+  err_write.reset();
+  if (error != 0) {
+    if (start_error) *start_error = error;
+    errno = error;
+    return -1;
+  }
+  // Both pipes are read as they fill, so that a child that writes much to
+  // one while the other is quiet never waits on a full pipe.
+  posix::UniqueFd* sources[2] = {&out_read, &err_read};
+  char buffer[4096];
+  while (out_read.valid() || err_read.valid()) {
+    pollfd ready[2] = {{out_read.get(), POLLIN, 0}, {err_read.get(), POLLIN, 0}};
+    if (::poll(ready, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;  // cannot be watched: the child is still waited for below
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (!sources[i]->valid() || ready[i].revents == 0) continue;
+      const ssize_t count = posix::sys().read(sources[i]->get(), buffer, sizeof buffer);
+      if (count > 0) {
+        relay->relay(i + 1, buffer, static_cast<std::size_t>(count));
+      } else if (count == 0 || errno != EINTR) {
+        sources[i]->reset();
+      }
+    }
+  }
+  out_read.reset();
+  err_read.reset();
+  int status = 0;
+  error = posix::wait_for(pid, &status);
+  if (error != 0) {
+    if (start_error) *start_error = error;
+    errno = error;
+    return -1;
+  }
+  return status;
 }
 
 int start_error_errno(int start_error) { return start_error; }

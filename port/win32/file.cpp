@@ -32,6 +32,7 @@ void fill_info(const struct _stat64& st, FileInfo* info) {
   info->is_regular = (st.st_mode & _S_IFMT) == _S_IFREG;
   info->is_device = (st.st_mode & _S_IFMT) == _S_IFCHR;
   info->size = st.st_size;
+  info->modified = static_cast<long long>(st.st_mtime);
 }
 
 }  // namespace

@@ -101,6 +101,89 @@ int run_child(const char* command_line, const ChildOptions& options, int* start_
   return static_cast<int>(status);
 }
 
+namespace {
+
+// One pipe's reading end and where its pieces go. The two readers hand their
+// pieces on one at a time, so that the relay never runs twice at once.
+struct PipeReader {
+  HANDLE pipe = nullptr;
+  int stream = 0;
+  OutputRelay* relay = nullptr;
+  CRITICAL_SECTION* turn = nullptr;
+};
+
+DWORD WINAPI read_pipe(void* context) {
+  auto* reader = static_cast<PipeReader*>(context);
+  char buffer[4096];
+  DWORD count = 0;
+  while (ReadFile(reader->pipe, buffer, sizeof buffer, &count, nullptr) && count > 0) {
+    EnterCriticalSection(reader->turn);
+    reader->relay->relay(reader->stream, buffer, count);
+    LeaveCriticalSection(reader->turn);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int run_child_relayed(const char* command_line, OutputRelay* relay, int* start_error) {
+  if (command_line == nullptr) {
+    set_error(start_error, ERROR_INVALID_PARAMETER);
+    return -1;
+  }
+  SECURITY_ATTRIBUTES inheritable{};
+  inheritable.nLength = sizeof(inheritable);
+  inheritable.bInheritHandle = TRUE;
+  HANDLE raw[4] = {};
+  if (!CreatePipe(&raw[0], &raw[1], &inheritable, 0)) {
+    set_error(start_error, GetLastError());
+    return -1;
+  }
+  UniqueHandle out_read(raw[0]), out_write(raw[1]);
+  if (!CreatePipe(&raw[2], &raw[3], &inheritable, 0)) {
+    set_error(start_error, GetLastError());
+    return -1;
+  }
+  UniqueHandle err_read(raw[2]), err_write(raw[3]);
+  // Only the writing ends go to the child.
+  SetHandleInformation(out_read.get(), HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(err_read.get(), HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out_write.get();
+  startup.hStdError = err_write.get();
+  std::string line(command_line);
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr, nullptr,
+                      &startup, &info)) {
+    set_error(start_error, GetLastError());
+    return -1;
+  }
+  set_error(start_error, 0);
+  Started child;
+  child.process.reset(info.hProcess);
+  child.thread.reset(info.hThread);
+  out_write.reset();
+  err_write.reset();
+  CRITICAL_SECTION turn;
+  InitializeCriticalSection(&turn);
+  PipeReader out_reader{out_read.get(), 1, relay, &turn};
+  PipeReader err_reader{err_read.get(), 2, relay, &turn};
+  // Standard error on a thread of its own, standard output here: neither
+  // pipe can fill up and stop the child while the other is read.
+  UniqueHandle err_thread(CreateThread(nullptr, 0, read_pipe, &err_reader, 0, nullptr));
+  if (!err_thread.valid()) err_read.reset();  // the child's writes to it then fail
+  read_pipe(&out_reader);
+  if (err_thread.valid()) WaitForSingleObject(err_thread.get(), INFINITE);
+  DeleteCriticalSection(&turn);
+  WaitForSingleObject(child.process.get(), INFINITE);
+  DWORD status = 0;
+  if (!GetExitCodeProcess(child.process.get(), &status)) status = 0;
+  return static_cast<int>(status);
+}
+
 int start_error_errno(int start_error) { return system_error_to_errno(start_error); }
 
 int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int* start_error) {

@@ -27,7 +27,7 @@ state="$prefix/var/lib/lorvex"
 # stand-ins have folders of their own), and a page for each.
 programs="$(cd "$prefix/bin" && ls | LC_ALL=C sort | paste -sd ' ')"
 typed="LaunchCrawler LaunchServer StopServer cyclerun freelancesift htmlsift htmlsift2 ichitarosift"
-typed+=" lotus123sift packdump pdfsift ppointsift rtfsift skim storeseal wordsift writesift"
+typed+=" lorvex-cycle lorvex-status lotus123sift packdump pdfsift ppointsift rtfsift skim storeseal wordsift writesift"
 expected="$(printf '%s\n' $typed lorvex-demo | LC_ALL=C sort | paste -sd ' ')"
 [ "$programs" = "$expected" ] || fail "installed programs: $programs"
 for program in $programs; do expect_file "$prefix/share/man/man1/$program.1.gz"; done

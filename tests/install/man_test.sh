@@ -39,14 +39,13 @@ for program in "${programs[@]}"; do
   expect_file "$page"
   MANWIDTH=200 LANG=C.UTF-8 man -l "$page" >"$scratch/rendered" 2>/dev/null || fail "man -l $program.1"
 
-  # The usage text of a program run without arguments (packdump and skim
-  # take any number and have none).
-  case "$program" in packdump | skim) continue ;; esac
-  "$program_path" </dev/null >"$scratch/usage.out" 2>"$scratch/usage.err" || true
-  usage="$(cat "$scratch/usage.out" "$scratch/usage.err" | iconv -f CP932 -t UTF-8 |
+  # The usage text, as --help writes it on standard output.
+  "$program_path" --help </dev/null >"$scratch/usage.out" 2>"$scratch/usage.err" ||
+    fail "$program --help: $(cat "$scratch/usage.err")"
+  usage="$(iconv -f CP932 -t UTF-8 <"$scratch/usage.out" |
     sed -n -e 's/^.*Usage: //p' -e 's/^使用法: //p' | head -n 1)"
   [ -n "$usage" ] || fail "$program wrote no usage text"
-  usage="$(printf '%s' "$usage" | sed -E -e 's/^([^ ]+)(\[\.exe\]|\.exe) /\1 /' -e 's/\.$//' -e 's/ファイル/file/')"
+  usage="$(printf '%s' "$usage" | sed -E -e 's/^([^ ]+)(\[\.exe\]|\.exe)( |$)/\1\3/' -e 's/\.$//' -e 's/ファイル/file/')"
   synopsis="$(sed -n '/^SYNOPSIS$/,/^[A-Z]/{/^  */p}' "$scratch/rendered" | sed -E 's/^ +//; s/ +/ /g' | paste -sd ' ')"
   # The one exception: storeseal's usage text spells its option otherwise
   # than the one spelling it takes, and the page shows the option that works.

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,26 @@ TEST_F(PortTest, CommandLineIsSplitByTheRuntimeRules) {
   EXPECT_EQ(records[0].program, "lxrecord");
   EXPECT_EQ(records[0].args,
             (std::vector<std::string>{"a b", "c\"d", "e\\\\f", "", "xy z", table, "q\\", "r"}));
+}
+
+// Both of a child's streams reach the caller apart, whole, while it runs: a
+// child that writes more than a pipe holds to one stream still ends.
+TEST_F(PortTest, ARelayedChildsStreamsComeApartAndWhole) {
+  auto o = recording();
+  // More than a pipe holds, copied from the standard input the child inherits.
+  const std::string much(200000, 'x');
+  o.stdin_data = much + "end";
+  o.set("LXT_STDIN", "copy").set("LXT_HOLD", tmp.host("missing/file")).set("LXT_EXIT", "3");
+  auto r = drive({"relay", "lxrecord"}, o);
+  const std::string expected_out = "out=" + much + "end\n";
+  EXPECT_TRUE(r.out.compare(0, expected_out.size(), expected_out) == 0)
+      << "standard output not whole: " << r.out.size() << " bytes, from " << r.out.substr(0, 40);
+  const std::string rest = r.out.size() > expected_out.size() ? r.out.substr(expected_out.size()) : "";
+  EXPECT_TRUE(std::regex_search(rest, std::regex("^err=lxrecord: cannot hold [^\\n]*file(\\\\r)?\\\\n\\nstatus=3\\n$")))
+      << rest.substr(0, 200);
+  EXPECT_EQ(journal().size(), 1u);
+  auto missing = drive({"relay", "lxnosuchprogram"});
+  EXPECT_TRUE(std::regex_search(missing.out, std::regex("^out=\\nerr=\\nstart_error=[1-9][0-9]*\\n$"))) << missing.out;
 }
 
 TEST_F(PortTest, ChildInheritsDirectoryAndEnvironmentChanges) {

@@ -7,6 +7,8 @@
 //   chdir DIR             port::change_dir; "chdir_error=E" on failure
 //   run CMDLINE           run_child; "status=N" or "start_error=E"
 //   run-in DIR CMDLINE    the same with the child's working directory DIR
+//   relay CMDLINE         run_child_relayed; "out=ESCAPED", "err=ESCAPED" (what
+//                         each stream brought) and "status=N" or "start_error=E"
 //   daemon MS CMDLINE     start_daemon; "status=N" (259 still running) or
 //                         "start_error=E"
 //   shell LINE            run_shell; "status=N"
@@ -269,6 +271,24 @@ bool cmd_sjis() {
   return ok;
 }
 
+// Keeps what each of the child's streams brings.
+class Kept : public port::OutputRelay {
+ public:
+  void relay(int stream, const char* bytes, std::size_t size) override {
+    (stream == 1 ? out : err).append(bytes, size);
+  }
+  std::string out, err;
+};
+
+void cmd_relay(const char* line) {
+  flush();
+  Kept kept;
+  int start_error = 0;
+  const int rc = port::run_child_relayed(line, &kept, &start_error);
+  std::printf("out=%s\nerr=%s\n", lxt_bytes::escaped(kept.out).c_str(), lxt_bytes::escaped(kept.err).c_str());
+  print_run(rc, start_error);
+}
+
 int drive(Args& a) {
   int status = 0;
   while (a.more()) {
@@ -282,6 +302,8 @@ int drive(Args& a) {
     } else if (cmd == "run-in") {
       const char* dir = need(a, "directory");
       cmd_run(dir, need(a, "command line"));
+    } else if (cmd == "relay") {
+      cmd_relay(need(a, "command line"));
     } else if (cmd == "daemon") {
       unsigned ms = static_cast<unsigned>(number(need(a, "wait time")));
       cmd_daemon(ms, need(a, "command line"));

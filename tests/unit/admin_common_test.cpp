@@ -1,14 +1,19 @@
-// The shared administration runtime: the settings splitter, the diagnostic line and the command runner.
+// The shared administration runtime: the settings splitter, the diagnostic line, the command runner and
+// the installation's number values.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <regex>
+#include <stdlib.h>
 #include <unistd.h>
 #include <string>
 
 #include "admin/common/command_line.h"
 #include "admin/common/diagnostics.h"
 #include "admin/common/exec_cmd.h"
+#include "admin/common/installation.h"
 #include "admin/common/settings_line.h"
 #include "port/interpreter.h"
 #include "tests/unit/port_posix_test_support.h"
@@ -149,6 +154,29 @@ TEST(ComposeShellLine, WrapsABodyThatBeginsWithAQuote) {
   char small[16];
   EXPECT_FALSE(compose_shell_line(small, sizeof small, "gzip -V > \\nul"));
   EXPECT_STREQ(small, "");
+}
+
+TEST(InstallationSettings, NumberValuesAreTheirFirstFourBytesAndQuietIsSilent) {
+  port_posix_test::TempDir dir;
+  setenv("LORVEX_REGISTRY", dir.file("registry.reg").c_str(), 1);
+  const struct {
+    const char* value;  // CgiPortNo's line; null: none
+    std::optional<std::uint32_t> number;
+  } cases[] = {
+      {"dword:00012345", 0x12345}, {"hex:50,00", 0x50}, {"hex:01,02,03,04,05", std::nullopt}, {nullptr, std::nullopt}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value != nullptr ? c.value : "none");
+    port_posix_test::write_file(dir.file("registry.reg"), std::string("REGEDIT4\n[HKEY_LOCAL_MACHINE\\") +
+                                                       installation::kEnvInfoKey + "]\n" +
+                                                       (c.value ? std::string("\"CgiPortNo\"=") + c.value + "\n" : ""));
+    testing::internal::CaptureStdout();
+    const auto number = installation::number_value(installation::kEnvInfoKey, "CgiPortNo", installation::Quiet::kYes);
+    const auto port = installation::service_port(installation::Quiet::kYes);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(number, c.number);
+    EXPECT_EQ(port, c.number ? std::optional<std::uint16_t>(*c.number & 0xFFFF) : std::nullopt);
+  }
+  unsetenv("LORVEX_REGISTRY");
 }
 
 TEST(TimeStamp, IsLocalTimeInSeventeenCharacters) {

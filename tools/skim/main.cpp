@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "port/help_version.h"
 #include "port/stream.h"
 #include "tools/skim/lines.h"
 #include "tools/skim/pieces.h"
@@ -66,6 +67,11 @@ int finish(int status) {
 }  // namespace
 
 int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
+  // --help or --version alone is answered, not read as a file's name.
+  if (const int answered = port::answer_help_or_version(argc, argv, "skim", "Usage: skim.exe [file ...]");
+      answered >= 0) {
+    return answered;
+  }
   // Lines pass through byte for byte: no line-end translation on the standard streams.
   port::set_binary_mode(stdin);
   port::set_binary_mode(stdout);

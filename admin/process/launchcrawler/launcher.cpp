@@ -6,7 +6,7 @@
 
 #include "admin/common/command_line.h"
 #include "admin/common/exec_cmd.h"
-#include "admin/common/registry_settings.h"
+#include "admin/common/installation.h"
 #include "admin/process/process_files.h"
 #include "port/checked_close.h"
 #include "port/file.h"
@@ -17,9 +17,9 @@
 namespace {
 
 constexpr char kProgram[] = "LaunchCrawler";
-constexpr char kPidFile[] = "Gatherer.pid";
+constexpr const char* kPidFile = kGathererPidFile;
 // Held open for writing by a gatherer at work.
-constexpr char kLog[] = ".\\log.gatherer";
+constexpr const char* kLog = kGathererLog;
 
 // The gatherer directory and, later, the script's command line are built in
 // one buffer of this size.
@@ -106,7 +106,7 @@ bool Launcher::read_settings() {
   }
   // The gatherer directory must fit its buffer; it is refused before
   // anything is changed rather than cut.
-  if (!compose_line(work_, sizeof work_, "%s\\gatherers\\%s", home_, name_)) {
+  if (!compose_gatherer_directory(home_, name_, work_, sizeof work_)) {
     error("%s is invalid.  (The gatherer directory is longer than %d characters.)", settings_path_,
           kWorkSize - 1);
     return false;
@@ -134,39 +134,22 @@ bool Launcher::enter_gatherer_directory() {
 }
 
 bool Launcher::gatherer_at_work() {
-  long recorded = 0;
-  const int read = read_pid_file(kPidFile, &recorded);
-  const int read_error = errno;
-  if (read == kPidFileMissing) return false;
-  // A recorded 0 means no gatherer. A file without a number may be one that
-  // a launcher has only just created, and one that cannot be read may name a
-  // gatherer at work: the log decides then, as it always does.
-  if (read == 0 && recorded == 0) return false;
-  // A log that cannot be tested may be a running gatherer's: the safe side
-  // is to start none and to leave its pid file alone.
-  switch (ask_held_open(*this, kLog, "No gatherer is started.")) {
-    case port::HoldState::kHeld:
-      say_running(read, recorded, read_error);
+  const GathererWork work = check_gatherer_work(kProgram);
+  switch (work.answer) {
+    case GathererWork::kAtWork:
+      say_running(work.read, work.recorded, work.read_error);
       return true;
-    case port::HoldState::kCannotTell:
+    case GathererWork::kCannotTell:
+      // A log that cannot be tested may be a running gatherer's: the safe
+      // side is to start none and to leave its pid file alone.
+      if (work.log_unknown) {
+        error("Cannot tell whether %s is held open for writing: %s.  No gatherer is started.", kLog, work.why);
+      } else {
+        error("Cannot tell whether the gatherer of process ID %ld is at work here: %s.  No gatherer is started.",
+              work.recorded, work.why);
+      }
       return true;
-    default:
-      break;
-  }
-  // The log may have been renamed or removed while its gatherer works, or be
-  // a device that many write: the launcher the pid file names then tells,
-  // when it is at work in this directory.
-  if (read != 0) return false;
-  const char* why = "";
-  switch (port::program_at_work_here(recorded, kPidFile, kProgram, &why)) {
-    case port::AtWork::kYes:
-      say_running(read, recorded, read_error);
-      return true;
-    case port::AtWork::kCannotTell:
-      error("Cannot tell whether the gatherer of process ID %ld is at work here: %s.  No gatherer is started.",
-            recorded, why);
-      return true;
-    case port::AtWork::kNo:
+    case GathererWork::kIdle:
       break;
   }
   return false;
@@ -207,14 +190,13 @@ bool Launcher::claim_directory() {
 }
 
 bool Launcher::look_up_perl() {
-  char found[kRegPathSize];
-  quiet_once = 1;
-  if (get_tool_path(TOOL_PERL, found) != 0) return true;  // the plain "perl" of the search path
-  if (!compose_line(perl_, sizeof perl_, "%s", found)) {
-    error("PerlPath %s is longer than %d characters.", found, kPerlPathSize - 1);
+  const auto found = installation::tool_path(installation::Tool::kPerl, installation::Quiet::kYes);
+  if (!found) return true;  // the plain "perl" of the search path
+  if (!compose_line(perl_, sizeof perl_, "%s", found->c_str())) {
+    error("PerlPath %s is longer than %d characters.", found->c_str(), kPerlPathSize - 1);
     return false;
   }
-  conv_path_sep(perl_, SEP_TO_BACKSLASH);
+  installation::swap_separators(perl_, '/', '\\');
   perl_from_registry_ = true;
   // A Perl path with blanks is one word of the command line, quoted.
   if (const int quoted = quote_path(perl_, perl_word_, sizeof perl_word_); quoted != 0) {

@@ -17,8 +17,8 @@
 namespace {
 
 constexpr char kProgram[] = "StopServer";
-constexpr char kPidFile[] = "Exportd.pid";
-constexpr char kLog[] = "exportd.log";
+constexpr const char* kPidFile = kExportdPidFile;
+constexpr const char* kLog = kExportdLog;
 // The daemon's program, by which Windows tells it from other processes.
 constexpr char kDaemonProgram[] = "exportd";
 // How long an ended daemon has to be gone and to let its log go.

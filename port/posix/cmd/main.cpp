@@ -14,9 +14,12 @@
 #include "port/posix/cmd/parse.h"
 #include "port/posix/cmd/run.h"
 #include "port/env.h"
+#include "port/help_version.h"
 #include "port/posix/search.h"
 
 namespace {
+
+constexpr char kUsage[] = "Usage: cmd /C LINE\n";
 
 int interpret(int argc, char** argv) {
   using namespace port::posix::cmd;
@@ -27,7 +30,7 @@ int interpret(int argc, char** argv) {
   ::signal(SIGCHLD, SIG_DFL);
   StandardStreams streams;
   if (argc < 3 || (std::strcmp(argv[1], "/C") != 0 && std::strcmp(argv[1], "/c") != 0)) {
-    write_all(streams.err.get(), "Usage: cmd /C LINE\n");
+    write_all(streams.err.get(), kUsage);
     return 1;
   }
   // The line is one argument when started by the port; words typed by hand
@@ -65,6 +68,7 @@ int interpret(int argc, char** argv) {
 }  // namespace
 
 int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
+  if (const int answered = port::answer_help_or_version(argc, argv, "cmd", kUsage); answered >= 0) return answered;
   // Whatever cannot be had on the way (memory, a thread) ends the line with
   // a message and a status, never with an abort.
   try {

@@ -9,6 +9,7 @@
 
 #include "port/env.h"
 #include "port/file.h"
+#include "port/help_version.h"
 #include "port/text.h"
 #include "src/common/util/child.h"
 #include "src/common/util/log.h"
@@ -27,6 +28,7 @@ constexpr int kMessageSize = 1024;
 
 int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   const char* const name = LORVEX_SUMMARIZER_NAME;
+  if (const int answered = port::answer_help_or_version(argc, argv, name, kUsage); answered >= 0) return answered;
   log_setup(stderr);
   if (argc != 2) {
     std::fputs(kUsage, stderr);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "port/env.h"
+#include "port/help_version.h"
 #include "src/common/util/child.h"
 #include "src/common/util/log.h"
 
@@ -22,10 +23,11 @@ constexpr int kCommandSize = 1024;
 }  // namespace
 
 int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
+  const char* const usage = kWholeDocument ? "Usage: htmlsift2[.exe] filename\n" : "Usage: htmlsift[.exe] filename\n";
+  if (const int answered = port::answer_help_or_version(argc, argv, LORVEX_SUMMARIZER_NAME, usage); answered >= 0) return answered;
   log_setup(stderr);
   if (argc != 2) {
-    std::fputs(kWholeDocument ? "Usage: htmlsift2[.exe] filename\n" : "Usage: htmlsift[.exe] filename\n",
-               stderr);
+    std::fputs(usage, stderr);
     return 1;
   }
   const char* document = argv[1];

@@ -1,0 +1,84 @@
+#include "admin/lorvexstatus/report.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string seen_text(Seen seen, const char* yes, const char* no) {
+  switch (seen) {
+    case Seen::kYes: return yes;
+    case Seen::kNo: return no;
+    default: return "cannot tell";
+  }
+}
+
+std::string cycle_text(const GathererState& state) { return seen_text(state.cycle_at_work, "at work", "idle"); }
+
+std::string templates_text(const GathererState& state) {
+  return state.templates < 0 ? "-" : std::to_string(state.templates);
+}
+
+std::string database_text(const GathererState& state) {
+  return state.database_age < 0 ? "none" : age_text(state.database_age);
+}
+
+std::string lock_text(const LockState& lock) {
+  if (lock.path.empty()) return "cannot tell (no installation directory)";
+  switch (lock.present) {
+    case Seen::kNo: return "none";
+    case Seen::kYes:
+      return std::string(lock.left_behind ? "left behind" : "held") + " (" + age_text(lock.age) + ")";
+    default: return "cannot tell";
+  }
+}
+
+// A row's cells; the last one, the last cycle's line, is not padded.
+std::vector<std::string> row_of(const GathererState& state) {
+  if (!state.problem.empty()) return {state.name, "cannot tell", "cannot tell", "-", "-", state.problem};
+  return {state.name,          cycle_text(state),   state.daemon, templates_text(state),
+          database_text(state), state.last_cycle.empty() ? "none" : state.last_cycle};
+}
+
+}  // namespace
+
+void write_table(const std::vector<GathererState>& gatherers, const LockState& lock) {
+  std::vector<std::vector<std::string>> rows = {
+      {"GATHERER", "CYCLE", "DAEMON", "TEMPLATES", "DATABASE AGE", "LAST CYCLE"}};
+  for (const GathererState& state : gatherers) rows.push_back(row_of(state));
+  std::vector<std::size_t> widths(rows[0].size(), 0);
+  for (const auto& row : rows) {
+    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+  }
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t i = 0; i + 1 < row.size(); ++i) line += row[i] + std::string(widths[i] - row[i].size() + 2, ' ');
+    line += row.back();
+    std::printf("%s\n", line.c_str());
+  }
+  for (const GathererState& state : gatherers) {
+    if (state.cycle_at_work == Seen::kCannotTell && !state.cycle_why.empty()) {
+      std::printf("%s: cycle: cannot tell: %s\n", state.name.c_str(), state.cycle_why.c_str());
+    }
+    for (const std::string& warning : state.warnings) {
+      std::printf("%s: warning: %s\n", state.name.c_str(), warning.c_str());
+    }
+  }
+  std::printf("cycle lock: %s%s%s\n", lock_text(lock).c_str(), lock.path.empty() ? "" : " ", lock.path.c_str());
+}
+
+void write_brief(const std::vector<GathererState>& gatherers, const LockState& lock) {
+  for (const GathererState& state : gatherers) {
+    std::string line = state.name + ": ";
+    if (!state.problem.empty()) {
+      line += "cannot tell: " + state.problem;
+    } else {
+      line += "cycle " + cycle_text(state) + "; daemon " + state.daemon + "; templates " + templates_text(state) +
+              "; database " + database_text(state) + "; lock " + lock_text(lock) + "; last " +
+              (state.last_cycle.empty() ? "none" : "\"" + state.last_cycle + "\"");
+      for (const std::string& warning : state.warnings) line += "; warning: " + warning;
+    }
+    std::printf("%s\n", line.c_str());
+  }
+}

@@ -1,0 +1,37 @@
+#pragma once
+// What the status command finds of one gatherer, and of the installation's
+// cycle lock.
+#include <string>
+#include <vector>
+
+// An answer that may be "cannot tell": the command never guesses.
+enum class Seen { kNo, kYes, kCannotTell };
+
+struct LockState {
+  std::string path;        // empty: no installation directory is known
+  Seen present = Seen::kCannotTell;
+  long long age = -1;      // seconds since it was made, when present
+  bool left_behind = false;  // present while no cycle of the layout is at work
+};
+
+struct GathererState {
+  std::string settings;    // the settings file's name as given
+  std::string name;        // GATHERER_NAME, or the settings file's name
+  std::string problem;     // what kept the command from looking, if anything
+  Seen cycle_at_work = Seen::kCannotTell;
+  std::string cycle_why;   // for "cannot tell"
+  // The export daemon, by its log: "held", "free" or "cannot tell".
+  std::string daemon = "cannot tell";
+  std::string last_cycle;  // the last-cycle line, empty when none was kept
+  int last_status = -1;    // its status, -1 when none
+  long long templates = -1;  // from INFO.soif, -1 when not known
+  long long database_age = -1;  // seconds since the production database was written, -1 none
+  std::vector<std::string> warnings;
+
+  // Whether the administrator should look: a cycle that failed, an answer
+  // that could not be had, a warning.
+  bool needs_attention() const;
+};
+
+// Seconds as the report writes an age: "3d 4h", "2h 5m", "5m 10s", "40s".
+std::string age_text(long long seconds);

@@ -1,0 +1,123 @@
+#include "admin/lorvexstatus/status.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "admin/common/data_files.h"
+#include "admin/common/diagnostics.h"
+#include "admin/common/installation.h"
+#include "admin/lorvexstatus/look.h"
+#include "admin/lorvexstatus/report.h"
+#include "admin/lorvexstatus/state.h"
+#include "port/dir_search.h"
+#include "port/env.h"
+#include "port/file.h"
+
+namespace {
+
+constexpr char kProgram[] = "lorvex-status";
+constexpr char kSettingsPattern[] = "*.ini";
+
+class StatusCommand : private Diagnostics {
+ public:
+  StatusCommand(const std::vector<std::string>& named, bool brief)
+      : Diagnostics(kProgram), settings_files_(named), brief_(brief) {}
+  int run();
+
+ private:
+  bool find_layout_gatherers();
+  bool look_at_gatherers();
+  void look_at_lock();
+  void write() const;
+  int status() const;
+
+  std::vector<std::string> settings_files_;
+  bool brief_;
+  std::vector<GathererState> gatherers_;
+  LockState lock_;
+};
+
+int StatusCommand::run() {
+  if (settings_files_.empty() && !find_layout_gatherers()) return kStatusAttention;
+  if (!look_at_gatherers()) return kStatusAttention;
+  look_at_lock();
+  write();
+  return status();
+}
+
+bool StatusCommand::find_layout_gatherers() {
+  const char* variable = port::get_env(kGatherersDirVariable);
+  const std::string dir = variable != nullptr && *variable != '\0' ? variable : kGatherersDir;
+  std::vector<port::DirEntry> entries;
+  if (port::find_entries((dir + "/" + kSettingsPattern).c_str(), &entries) != 0) {
+    error("Cannot read the folder of the gatherers' settings %s (errno=%d).", dir.c_str(), errno);
+    return false;
+  }
+  for (const port::DirEntry& entry : entries) {
+    if (!entry.is_directory) settings_files_.push_back(dir + "/" + entry.name);
+  }
+  std::sort(settings_files_.begin(), settings_files_.end());
+  if (settings_files_.empty()) say("No gatherer has its settings in %s.", dir.c_str());
+  return true;
+}
+
+bool StatusCommand::look_at_gatherers() {
+  std::string start_dir;
+  if (port::resolve_directory(".", &start_dir) != 0) {
+    error("Cannot tell the current directory (errno=%d).", errno);
+    return false;
+  }
+  for (const std::string& settings : settings_files_) {
+    GathererState state;
+    if (!look_at_gatherer(settings.c_str(), start_dir, &state)) {
+      error("%s: %s.", state.name.c_str(), state.problem.c_str());
+      return false;
+    }
+    gatherers_.push_back(state);
+  }
+  return true;
+}
+
+// The installation's one cycle lock: present while a cycle tells the search
+// service; present with no cycle at work, it was left behind.
+void StatusCommand::look_at_lock() {
+  // Quiet: a failed lookup would be a message page on the report's stream.
+  const auto install = installation::directory(installation::Quiet::kYes);
+  if (!install) return;
+  lock_.path = *install + "/" + kCycleLock;
+  port::FileInfo info;
+  if (port::file_stat(lock_.path.c_str(), &info) != 0) {
+    lock_.present = errno == ENOENT ? Seen::kNo : Seen::kCannotTell;
+    return;
+  }
+  lock_.present = Seen::kYes;
+  lock_.age = static_cast<long long>(std::time(nullptr)) - info.modified;
+  lock_.left_behind = std::none_of(gatherers_.begin(), gatherers_.end(), [](const GathererState& state) {
+    return state.cycle_at_work != Seen::kNo;
+  });
+}
+
+void StatusCommand::write() const {
+  if (brief_) {
+    write_brief(gatherers_, lock_);
+  } else {
+    write_table(gatherers_, lock_);
+  }
+  std::fflush(stdout);
+}
+
+int StatusCommand::status() const {
+  const bool lock_fine = !lock_.path.empty() && (lock_.present == Seen::kNo || (lock_.present == Seen::kYes && !lock_.left_behind));
+  const bool gatherers_fine = std::none_of(gatherers_.begin(), gatherers_.end(),
+                                           [](const GathererState& state) { return state.needs_attention(); });
+  return lock_fine && gatherers_fine ? kStatusFine : kStatusAttention;
+}
+
+}  // namespace
+
+int run_status_command(const std::vector<std::string>& settings_files, bool brief) {
+  StatusCommand command(settings_files, brief);
+  return command.run();
+}

@@ -1,0 +1,197 @@
+// The scheduler's cycle command and the status command, run as black boxes:
+// lorvex-cycle over the real launcher, whose Perl is the recording double
+// (it writes the cycle's output), and lorvex-status over gatherer folders
+// as the launcher, the cycle command and the export daemon leave them.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/programs/harness.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+const std::string kStamp = "[0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2} ";
+
+bool matches(const std::string& text, const std::string& pattern) {
+  return std::regex_search(text, std::regex(pattern));
+}
+
+// A message page as the system writes one; the identification comments
+// come after the number's comment and must not be taken for it.
+std::string page(const std::string& number, const std::string& text) {
+  return "Content-Type: text/html\n\n<!-- " + number +
+         " 8765 -->\n<!-- Lorvex: the gathering administration. -->\n<!-- Rights. -->\n\n"
+         "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML//EN\">\n<FONT SIZE=\"4\"><DL><DD><TABLE><TR>\n"
+         "<TD ALIGN=\"left\">" + number + ":</TD>\n<TD ALIGN=\"left\">" + text +
+         "</TD>\n</TR></TABLE></DL></FONT>\n</BODY></HTML>\n";
+}
+
+class Gatherers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* d : {"home", "home/bin", "home/gatherers", "home/gatherers/g1", "data", "layout", "inst"}) {
+      dir_.mkdir(d);
+    }
+    lxt::install_double("lxrecord", dir_.file("home/bin"), "perl");
+    dir_.write("layout/g1.ini", "KESTREL_HOME=" + dir_.file("home") + "\nGATHERER_NAME=g1\nGATHERER_DATA=" +
+                                    dir_.file("data") + "\nGATHERER_PORT=8500\n");
+    dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nData-Directory: " + dir_.file("data") + "\nURL: file:a.html\n");
+    ASSERT_TRUE(registry_.write(lxt::RegistryKeys{.path00 = dir_.file("inst"), .env_info = ""}));
+  }
+
+  std::string gdir(const std::string& name = "") const { return "home/gatherers/g1" + (name.empty() ? "" : "/" + name); }
+
+  lxt::RunResult run(const std::string& program, const std::vector<std::string>& args, lxt::RunOptions o = {}) const {
+    std::vector<std::string> argv{lxt::program(program)};
+    argv.insert(argv.end(), args.begin(), args.end());
+    o.cwd = dir_.path();
+    o.set("LORVEX_EVENTLOG", dir_.file("events")).set("LORVEX_GATHERERS", dir_.file("layout"));
+    o.set("LXT_JOURNAL", dir_.file("journal"));
+    return lxt::run(argv, o);
+  }
+
+  // A process that holds the file open for writing, its id in pid_file,
+  // until release().
+  std::unique_ptr<lxt::Background> hold(const std::string& file, const std::string& pid_file) const {
+    lxt::RunOptions o;
+    o.set("LXT_HOLD", dir_.file(file)).set("LXT_UNTIL", dir_.file("release"));
+    o.set("LXT_PIDFILE", dir_.file(pid_file)).set("LXT_JOURNAL", dir_.file("holder.journal"));
+    auto holder = std::make_unique<lxt::Background>(std::vector<std::string>{lxt::double_path("lxrecord")}, o);
+    EXPECT_TRUE(lxt::wait_for_file(dir_.file(pid_file)));
+    return holder;
+  }
+
+  lxt::TempDir dir_;
+  lxt::Registry registry_;
+};
+
+// ---- lorvex-cycle ----------------------------------------------------------------
+
+TEST_F(Gatherers, TheCycleCommandTellsTheOutcomeByItsStatusInTheLogAndInLastCycle) {
+  struct Case {
+    std::string name;
+    std::string output;  // what the cycle writes on its standard output
+    int status;
+    std::string type;  // the system log's word
+    std::string what;  // the recorded line after "g1: status N: "
+  };
+  const std::string told = page("LXCM601-I", "The search service was told.");
+  const Case cases[] = {
+      {"clean", told, 0, "INFORMATION", "LXCM601-I:The search service was told."},
+      {"finishing failed before the cycle's page", "seal: 3 steps\n" + page("LXCM030-E", "Sealing failed.") + told,
+       1, "ERROR", "LXCM601-I:The search service was told."},
+      {"no search service, a text of two lines", page("LXCM019-E", "No service\non port 8765."), 1, "ERROR",
+       "LXCM019-E:No service on port 8765."},
+      {"a page cut off before its text", "Content-Type: text/html\n\n<!-- LXCM019-E -->\n", 1, "ERROR",
+       "LXCM019-E:"},
+      {"no page", "seal: 3 steps\n<!-- LXCM601-I -->\n", 2, "ERROR", "no message page came"},
+  };
+  // A link in the place of the kept file, or of its work file, is replaced,
+  // never written through.
+  dir_.write("outside", "not the outcome\n");
+  ASSERT_EQ(::symlink(dir_.file("outside").c_str(), dir_.file(gdir("last-cycle")).c_str()), 0);
+  ASSERT_EQ(::symlink(dir_.file("outside").c_str(), dir_.file(gdir("last-cycle.new")).c_str()), 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ::unlink(dir_.file("events").c_str());
+    lxt::RunOptions o;
+    o.set("LXT_PERL_PRINT", c.output);
+    const lxt::RunResult r = run("lorvex-cycle", {dir_.file("layout/g1.ini")}, o);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(r.out, c.output) << "passed on unchanged";
+    const std::string line = "g1: status " + std::to_string(c.status) + ": " + c.what;
+    char id[16];
+    std::snprintf(id, sizeof id, "0x%08X", c.status);
+    EXPECT_EQ(dir_.read("events"), "lorvex-cycle\t" + c.type + "\t" + id + "\t" + line + "\n");
+    const std::string kept = dir_.read(gdir("last-cycle"));
+    EXPECT_TRUE(matches(kept, "^" + kStamp)) << kept;
+    EXPECT_EQ(kept.substr(kept.find(' ', 9) + 1), line + "\n");
+    EXPECT_FALSE(dir_.exists(gdir("last-cycle.new")));
+  }
+  EXPECT_EQ(dir_.read("outside"), "not the outcome\n");
+  EXPECT_EQ(lxt::read_journal(dir_.file("journal")).size(), std::size(cases)) << "one cycle each";
+}
+
+TEST_F(Gatherers, TheCycleCommandSaysTryLaterWhileAGathererIsAtWork) {
+  auto holder = hold(gdir("log.gatherer"), gdir("Gatherer.pid"));
+  const lxt::RunResult r = run("lorvex-cycle", {dir_.file("layout/g1.ini")});
+  dir_.write("release", "");
+  EXPECT_EQ(r.status, 75);
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(matches(r.err, "^LaunchCrawler: [^\n]*ERROR: The gatherer of process ID [0-9]+ is running\\.")) << r.err;
+  EXPECT_TRUE(lxt::read_journal(dir_.file("journal")).empty()) << "no second cycle";
+  EXPECT_TRUE(matches(dir_.read(gdir("last-cycle")), "^" + kStamp + "g1: status 75: a gatherer is already at work\n$"));
+  // Without a settings file no cycle runs and none is recorded in a gatherer folder.
+  const lxt::RunResult missing = run("lorvex-cycle", {dir_.file("none.ini")});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_TRUE(matches(missing.err, "lorvex-cycle: [^\n]*names no gatherer directory")) << missing.err;
+}
+
+// ---- lorvex-status ---------------------------------------------------------------
+
+TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
+  dir_.write("data/PRODUCTION.gdbm", "db");
+  dir_.write("data/INFO.soif", "@INFO { g1\nGatherer-ID{2}:\tg1\nNumber-Of-Templates{1}:\t3\n}\n");
+  dir_.write(gdir("last-cycle"), "20261209 18:00:00 g1: status 0: LXCM601-I:told\n");
+  struct Case {
+    std::string name;
+    std::string setup;  // what is made before the look
+    std::string brief;  // a pattern of the brief line
+    int status;
+  };
+  const Case cases[] = {
+      {"idle", "", "^g1: cycle idle; daemon free; templates 3; database [0-9]+s; lock none; last "
+                   "\"20261209 18:00:00 g1: status 0: LXCM601-I:told\"\n$", 0},
+      {"at work", "cycle", "^g1: cycle at work; daemon free;.*; lock none;", 0},
+      {"at work, the cycle's lock held", "cycle,lock", "^g1: cycle at work;.*; lock held \\([0-9]+s\\);", 0},
+      {"daemon running", "daemon", "^g1: cycle idle; daemon held;", 0},
+      {"a lock left behind", "lock", "; lock left behind \\([0-9]+s\\);", 1},
+      {"drifted data directory", "drift", "; warning: GATHERER_DATA .* and the Data-Directory .*/home/gatherers/g1/data "
+                                          "of g1.cf disagree", 1},
+      {"the last cycle failed", "failed", "; last \"[^\"]*status 1: LXCM019-E:x\"\n$", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<lxt::Background> cycle, daemon;
+    if (c.setup.find("cycle") != std::string::npos) cycle = hold(gdir("log.gatherer"), gdir("Gatherer.pid"));
+    if (c.setup.find("daemon") != std::string::npos) daemon = hold("data/exportd.log", "data/Exportd.pid");
+    if (c.setup.find("lock") != std::string::npos) dir_.write("inst/.lxQ71K58R03lock", "");
+    if (c.setup == "drift") dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nURL: file:a.html\n");
+    if (c.setup == "failed") dir_.write(gdir("last-cycle"), "20261209 18:00:00 g1: status 1: LXCM019-E:x\n");
+    const lxt::RunResult r = run("lorvex-status", {"--brief"});
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_TRUE(matches(r.out, c.brief)) << r.out;
+    // Put back.
+    dir_.write("release", "");
+    if (cycle) cycle->wait(milliseconds(30000));
+    if (daemon) daemon->wait(milliseconds(30000));
+    for (const char* f : {"release", "inst/.lxQ71K58R03lock", "home/gatherers/g1/Gatherer.pid", "data/Exportd.pid"}) {
+      ::unlink(dir_.file(f).c_str());
+    }
+    dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nData-Directory: " + dir_.file("data") + "\nURL: file:a.html\n");
+    dir_.write(gdir("last-cycle"), "20261209 18:00:00 g1: status 0: LXCM601-I:told\n");
+  }
+}
+
+TEST_F(Gatherers, TheStatusTableNamesEachGathererAndCannotTellWithoutItsSettings) {
+  const lxt::RunResult table = run("lorvex-status", {});
+  EXPECT_EQ(table.status, 0) << table.out << table.err;
+  EXPECT_TRUE(matches(table.out, "^GATHERER +CYCLE +DAEMON +TEMPLATES +DATABASE AGE +LAST CYCLE\n"
+                                 "g1 +idle +free +- +none +none\ncycle lock: none ")) << table.out;
+  // A named settings file that cannot be read is an answer that cannot be had.
+  const lxt::RunResult named = run("lorvex-status", {"--brief", dir_.file("none.ini")});
+  EXPECT_EQ(named.status, 1);
+  EXPECT_TRUE(matches(named.out, "cannot tell: the settings file cannot be opened \\(errno=2\\)\n$")) << named.out;
+  const lxt::RunResult wrong = run("lorvex-status", {"--all"});
+  EXPECT_EQ(wrong.status, 2);
+  EXPECT_TRUE(matches(wrong.err, "Usage: lorvex-status")) << wrong.err;
+}
+
+}  // namespace
