@@ -4,7 +4,11 @@
 #            page's files, the CGI page wrapper and the sample registry in
 #            share/lorvex/; the manual pages; on POSIX the writable
 #            installation directory var/lib/lorvex/ (/var/lib/lorvex for the
-#            prefix /usr), whose lib/ reaches the catalogue in share/lorvex/.
+#            prefix /usr), whose lib/ reaches the catalogue in share/lorvex/;
+#            the systemd units in lib/systemd/system/ and the example log
+#            rotation. The Debian package's maintainer scripts make the
+#            service user lorvex and give its group the installation
+#            directory (cmake/debian/lorvex-gathering/).
 #            On Windows the folder itself is the installation directory: the
 #            .exe files in bin\, the catalogue in lib\, lorvex.reg on top.
 # standins   POSIX only: stand-ins for the framework's tools in
@@ -75,6 +79,17 @@ if(NOT LORVEX_TARGET_WINDOWS)
   install(DIRECTORY demo/gatherers DESTINATION ${LORVEX_INSTALL_DATA_DIR}/demo COMPONENT standins)
   install(PROGRAMS demo/searchservice.py DESTINATION ${LORVEX_INSTALL_DATA_DIR}/demo COMPONENT standins)
   install(PROGRAMS demo/lorvex-demo DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT standins)
+  # The systemd units (lorvex-units(7)), where the prefix's system manager
+  # looks for a package's units, and the example log rotation, not active.
+  install(FILES demo/systemd/lorvex-gather@.timer DESTINATION lib/systemd/system COMPONENT gathering)
+  install(CODE "
+    set(LORVEX_UNIT_TEMPLATES \"${PROJECT_SOURCE_DIR}/demo/systemd/lorvex-gather@.service.in\"
+        \"${PROJECT_SOURCE_DIR}/demo/systemd/lorvex-export@.service.in\")
+    set(LORVEX_UNITS_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+    include(\"${PROJECT_SOURCE_DIR}/cmake/install_units.cmake\")
+  " COMPONENT gathering)
+  install(FILES demo/lorvex.logrotate DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/lorvex-gathering/examples
+    RENAME lorvex COMPONENT gathering)
 endif()
 
 # The sample registry names the installation directory as it is at install
@@ -119,7 +134,14 @@ if(NOT LORVEX_TARGET_WINDOWS)
   endforeach()
   configure_file(man/lorvex.7 ${LORVEX_MAN_DIR}/man7/lorvex.7 COPYONLY)
   configure_file(man/lorvex-demo.1 ${LORVEX_MAN_DIR}/man1/lorvex-demo.1 COPYONLY)
-  list(APPEND man_pages gathering:man7/lorvex.7 standins:man1/lorvex-demo.1)
+  # The pages of what is no program of the list: the units, the web pages'
+  # wrapper, the demo's export client and the stand-ins.
+  configure_file(man/lorvex-units.7 ${LORVEX_MAN_DIR}/man7/lorvex-units.7 COPYONLY)
+  configure_file(man/lastpage.1 ${LORVEX_MAN_DIR}/man1/lastpage.1 COPYONLY)
+  configure_file(man/exportclient.1 ${LORVEX_MAN_DIR}/man1/exportclient.1 COPYONLY)
+  configure_file(man/lorvex-standins.7 ${LORVEX_MAN_DIR}/man7/lorvex-standins.7 COPYONLY)
+  list(APPEND man_pages gathering:man7/lorvex.7 standins:man1/lorvex-demo.1 gathering:man7/lorvex-units.7
+       gathering:man1/lastpage.1 standins:man1/exportclient.1 standins:man7/lorvex-standins.7)
 
   # Each page compressed as Debian keeps them: no name, no time stamp.
   set(compressed_pages)
@@ -195,7 +217,13 @@ summarize documents, with their manual pages, message catalogue, sample
 registry and installation directory.")
   # The tools that database finishing and the gathering script start (gzip
   # is essential to every Debian system).
-  set(CPACK_DEBIAN_GATHERING_PACKAGE_DEPENDS "perl")
+  # adduser: the maintainer scripts make the service user lorvex.
+  set(CPACK_DEBIAN_GATHERING_PACKAGE_DEPENDS "perl, adduser")
+  set(CPACK_DEBIAN_GATHERING_PACKAGE_CONTROL_EXTRA
+      ${PROJECT_SOURCE_DIR}/cmake/debian/lorvex-gathering/postinst
+      ${PROJECT_SOURCE_DIR}/cmake/debian/lorvex-gathering/prerm
+      ${PROJECT_SOURCE_DIR}/cmake/debian/lorvex-gathering/postrm)
+  set(CPACK_DEBIAN_GATHERING_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_DEBIAN_GATHERING_PACKAGE_SUGGESTS "lighttpd, lorvex-gathering-standins")
 
   set(CPACK_DEBIAN_STANDINS_PACKAGE_NAME lorvex-gathering-standins)
@@ -207,6 +235,8 @@ whole life in a folder of one's choosing. They let the system be tried
 without the framework; they gather nothing from the network.")
   set(CPACK_DEBIAN_STANDINS_PACKAGE_DEPENDS
       "lorvex-gathering (= ${LORVEX_VERSION}-${LORVEX_DEBIAN_REVISION}), perl, python3")
+  # The document filter's converter for what it cannot read itself.
+  set(CPACK_DEBIAN_STANDINS_PACKAGE_RECOMMENDS "poppler-utils")
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_INSTALL_PREFIX /usr)
   # The sample registry and the installation directory are written with the

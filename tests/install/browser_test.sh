@@ -44,7 +44,8 @@ ln -s "$usr/lib/lorvex/standins" "$home/lib/gatherer"
 cp "$usr/share/lorvex/demo/gatherers/demo/documents/guide.html" "$home/gatherers/intranet/documents/welcome.html"
 printf 'Gatherer-Name: intranet\nURL: file:documents/welcome.html\nURL: http://www.example.jp/\n' \
   >"$home/gatherers/intranet/intranet.cf"
-printf 'KESTREL_HOME=%s\nGATHERER_NAME=intranet\nLXG_STARTMODE=LX\n' "$home" >"$home/intranet.ini"
+mkdir -p "$scratch/etc/lorvex/gatherers"
+printf 'KESTREL_HOME=%s\nGATHERER_NAME=intranet\nLXG_STARTMODE=LX\n' "$home" >"$scratch/etc/lorvex/gatherers/intranet.ini"
 python3 "$usr/share/lorvex/demo/searchservice.py" --port-file "$scratch/service.port" --reply 0 --connections 20 \
   --timeout 120 >"$scratch/service.log" 2>&1 &
 peer=$!
@@ -88,7 +89,9 @@ for attempt in 1 2 3; do
     printf 'server.errorlog = "%s"\nserver.pid-file = "%s"\n' "$scratch/error.log" "$scratch/lighttpd.pid"
     printf 'server.modules = ( "mod_accesslog" )\naccesslog.filename = "%s"\naccesslog.format = "%%s %%U"\n' \
       "$scratch/access.log"
-    readme_block "The message page on the web" conf | sed "s|^server.port = .*|server.port = $port|"
+    # The service user is the package's: this test's tree runs without it.
+    readme_block "The message page on the web" conf | sed -e "s|^server.port = .*|server.port = $port|" \
+      -e '/^server\.\(username\|groupname\) = "lorvex"$/d'
   } >"$scratch/lighttpd.conf"
   grep -q 'include ".*/lighttpd.conf"' "$scratch/lighttpd.conf" || fail "the README offers no configuration"
   "$lighttpd" -tt -f "$scratch/lighttpd.conf" >"$scratch/check.log" 2>&1 ||
@@ -124,6 +127,36 @@ for request in "$url" "$url?--help+x" "$url?a=b%20c"; do
 done
 ! grep -q -e 'storeseal' -e "$scratch" "$scratch/body" "$scratch/headers" || fail "the response leaks progress lines or paths"
 
+# Only requests addressed to this host, and from no other site, run an
+# entry script: the others get 403 and start no cycle.
+# case|expected status|curl's header options
+requests=(
+  "localhost and the port|200|-H|Host: localhost:$port|-H|Origin: http://localhost:$port"
+  "the browser's own navigation|200|-H|Sec-Fetch-Site: none"
+  "a name rebound to the loopback|403|-H|Host: intranet.example.jp:$port"
+  "the loopback with another port|403|-H|Host: 127.0.0.1:1"
+  "no Host at all|403|-0|-H|Host:"
+  "an image tag of another site|403|-H|Sec-Fetch-Site: cross-site"
+  "another port of this host|403|-H|Sec-Fetch-Site: same-site"
+  "a form of another site|403|-H|Origin: http://intranet.example.jp|-H|Sec-Fetch-Site: cross-site"
+  "a foreign Origin alone|403|-H|Origin: http://127.0.0.1:1"
+  "an opaque Origin|403|-H|Origin: null"
+)
+refused=0
+for entry in "${requests[@]}"; do
+  IFS='|' read -r -a fields <<<"$entry"
+  cycles="$(grep -c 'cyclerun ended' "$home/gatherers/intranet/log.gatherer")"
+  status="$(curl -s -o "$scratch/body" -w '%{http_code}' "${fields[@]:2}" "$url")" || fail "${fields[0]}: curl"
+  [ "$status" = "${fields[1]}" ] || fail "${fields[0]}: status $status: $(head -c 300 "$scratch/body")"
+  after="$(grep -c 'cyclerun ended' "$home/gatherers/intranet/log.gatherer")"
+  if [ "$status" = 403 ]; then
+    refused=$((refused + 1))
+    [ "$after" -eq "$cycles" ] || fail "${fields[0]}: a cycle ran"
+  else
+    cmp -s "$scratch/body" "$scratch/expected-body" || fail "${fields[0]}: not the cycle's page"
+  fi
+done
+
 # The browser: the page's text as Chromium decodes it, and a screenshot.
 profile="$scratch/profile"
 mkdir -p "$profile"
@@ -151,6 +184,8 @@ for image in bk head1 head2 head3 foot2; do
 done
 # (The browser asks for a site icon of its own accord; the page names none.
 # /ready is the probe that waited for the server.)
-failed="$(grep -v -e '^200 ' -e ' /favicon.ico$' -e ' /ready$' "$scratch/access.log" || true)"
+[ "$(grep -c '^403 /cgi-bin/intranet$' "$scratch/access.log")" -eq "$refused" ] ||
+  fail "the refusals: $(cat "$scratch/access.log")"
+failed="$(grep -v -e '^200 ' -e '^403 /cgi-bin/intranet$' -e ' /favicon.ico$' -e ' /ready$' "$scratch/access.log" || true)"
 [ -z "$failed" ] || fail "failed requests: $failed"
 echo "the README's page came through lighttpd as the cycle wrote it; Chromium shows: $body"

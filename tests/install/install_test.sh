@@ -54,6 +54,16 @@ grep -qxF "\"Path00\"=\"$state\"" "$share/registry.reg" || fail "Path00: $(grep 
 [ "$(readlink "$state/lib")" = "$share/lib" ] || fail "$state/lib: $(ls -l "$state")"
 expect_file "$state/lib/lorvex.msg"
 
+# The units start the prefix's own programs (its path has a blank, which the
+# system manager must read as part of the word).
+grep -qxF "ExecStart=\"$prefix/bin/LaunchServer\" /etc/lorvex/gatherers/%i.ini" "$prefix/lib/systemd/system/lorvex-export@.service" ||
+  fail "the export unit: $(grep Exec "$prefix/lib/systemd/system/lorvex-export@.service")"
+if command -v systemd-analyze >/dev/null; then
+  cp "$prefix/lib/systemd/system/lorvex-export@.service" "$scratch/lorvex-export@intranet.service"
+  SYSTEMD_LOG_LEVEL=notice systemd-analyze verify --man=no "$scratch/lorvex-export@intranet.service" >"$scratch/verify.log" 2>&1 &&
+    [ ! -s "$scratch/verify.log" ] || fail "systemd-analyze verify: $(cat "$scratch/verify.log")"
+fi
+
 # The README's commands, as written but for the scratch paths.
 awk '/^## First day$/ { on = 1; next } on && /^## / { exit }
      on && /^```sh$/ { code = 1; next } code && /^```$/ { code = 0; next } code' "$readme" >"$scratch/readme.sh"

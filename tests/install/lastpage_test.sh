@@ -48,4 +48,9 @@ grep -qx 'The program could not be started.' "$scratch/out" && ! grep -q "$scrat
 got=0
 "$lastpage" >"$scratch/out" 2>"$scratch/err" || got=$?
 [ "$got" -eq 2 ] && grep -q 'usage' "$scratch/err" || fail "no program: status $got, $(cat "$scratch/err")"
-echo "lastpage: ${#cases[@]} streams and the refusals"
+# The request's body, on lastpage's standard input, never reaches the
+# program: it reads the null device.
+printf 'body of the request' | "$lastpage" sh -c 'wc -c; printf "%s" "$1"' sh "$told" >"$scratch/out" 2>"$scratch/err" ||
+  fail "reading standard input: status $?"
+[ "$(tr -d ' \n' <"$scratch/err")" = 0 ] || fail "the program read $(cat "$scratch/err") bytes of the request's body"
+echo "lastpage: ${#cases[@]} streams, the refusals and standard input"

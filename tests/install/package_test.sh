@@ -44,14 +44,27 @@ check_package() {
   ! grep -q '^[EW]: ' "$scratch/$name.lintian" || fail "lintian on $name: $(cat "$scratch/$name.lintian")"
 }
 
-check_package lorvex-gathering "perl libc6" /usr/bin/cyclerun /usr/lib/lorvex/bin/cmd /usr/bin/storeseal \
+check_package lorvex-gathering "perl adduser libc6" /usr/bin/cyclerun /usr/lib/lorvex/bin/cmd /usr/bin/storeseal \
   /usr/lib/lorvex/bin/lorvex-programs /usr/lib/lorvex/bin/storeseal \
   /usr/share/man/man1/cyclerun.1.gz /usr/share/man/man1/writesift.1.gz /usr/share/man/man7/lorvex.7.gz \
+  /usr/share/man/man7/lorvex-units.7.gz /usr/share/man/man1/lastpage.1.gz /usr/lib/systemd/system/lorvex-gather@.service \
+  /usr/lib/systemd/system/lorvex-gather@.timer /usr/lib/systemd/system/lorvex-export@.service \
+  /usr/share/doc/lorvex-gathering/examples/lorvex \
   /usr/share/lorvex/lib/lorvex.msg /usr/share/lorvex/registry.reg /usr/share/lorvex/lighttpd.conf \
   /usr/share/lorvex/lastpage /usr/share/lorvex/htdocs/Lorvex-doc/admin/GIF/head1.gif /var/lib/lorvex/lib
 check_package lorvex-gathering-standins "lorvex-gathering perl python3" /usr/bin/lorvex-demo \
   /usr/lib/lorvex/standins/essence /usr/lib/lorvex/standins/Gatherer /usr/lib/lorvex/standins/exportd \
-  /usr/share/lorvex/demo/gatherers/demo/demo.cf /usr/share/man/man1/lorvex-demo.1.gz
+  /usr/share/lorvex/demo/gatherers/demo/demo.cf /usr/share/man/man1/lorvex-demo.1.gz /usr/share/man/man1/exportclient.1.gz \
+  /usr/share/man/man7/lorvex-standins.7.gz
+# The system's package makes the service user and removes its directory on
+# purge: its maintainer scripts are there; the stand-ins' recommend the
+# converter of the document filter.
+for script in postinst prerm postrm; do
+  grep -qE "lines +\* +$script " "$scratch/lorvex-gathering.info" ||
+    fail "lorvex-gathering has no $script: $(cat "$scratch/lorvex-gathering.info")"
+done
+grep -qx ' Recommends: poppler-utils' "$scratch/lorvex-gathering-standins.info" ||
+  fail "the stand-ins do not recommend poppler-utils"
 # Each file in one package only; the stand-ins never among the programs.
 sort "$scratch"/*.contents | grep -v '/$' | uniq -d >"$scratch/twice"
 [ ! -s "$scratch/twice" ] || fail "in both packages: $(cat "$scratch/twice")"
