@@ -18,7 +18,7 @@ namespace skim {
 
 class PieceReader {
  public:
-  static constexpr std::size_t kDefaultBlock = 64 * 1024;
+  static constexpr std::size_t kDefaultBlock = 256 * 1024;
 
   // block: bytes asked of the stream at a time (at least 2).
   explicit PieceReader(std::size_t block = kDefaultBlock);
