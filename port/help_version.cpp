@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "port/checked_close.h"
+#include "port/write_check.h"
 
 namespace port {
 

@@ -4,6 +4,12 @@
 
 namespace port {
 
+// The Windows Sockets numbers that the programs tell apart.
+constexpr int kNetTooManySockets = 10024;
+constexpr int kNetNoBufferSpace = 10055;
+constexpr int kNetTimedOut = 10060;
+constexpr int kNetRefused = 10061;
+
 enum class NetStep { kNone, kStartup, kResolve, kSocket, kConnect, kSend, kReceive };
 
 struct NetResult {

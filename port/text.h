@@ -18,6 +18,13 @@ inline bool double_byte_at(std::string_view text, std::size_t pos) {
 inline bool double_byte_at(const char* text, std::size_t pos) {
   return is_lead_byte(static_cast<unsigned char>(text[pos])) && text[pos + 1] != '\0';
 }
+// The length of the character at pos: 2 for a double-byte one, else 1.
+inline std::size_t char_length(std::string_view text, std::size_t pos) { return double_byte_at(text, pos) ? 2 : 1; }
+inline std::size_t char_length(const char* text, std::size_t pos) { return double_byte_at(text, pos) ? 2 : 1; }
+
+// Names are matched without regard to the case of their ASCII letters only:
+// the second byte of a double-byte character may have a letter's code.
+inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // A path value whose last byte is a lead byte without its second byte would
 // swallow the "\" joined after it, or the quote or blank after it in a
@@ -25,10 +32,10 @@ inline bool double_byte_at(const char* text, std::size_t pos) {
 // never a valid name: every program refuses it wherever a path value is
 // joined or put into a line, before anything is run or touched. True for
 // such a text, read a character at a time from its start.
-inline bool ends_in_half_character(const char* text) {
+inline bool ends_in_half_character(std::string_view text) {
   std::size_t i = 0;
-  while (text[i] != '\0' && text[i + 1] != '\0') i += double_byte_at(text, i) ? 2 : 1;
-  return text[i] != '\0' && is_lead_byte(static_cast<unsigned char>(text[i]));
+  while (i + 1 < text.size()) i += char_length(text, i);
+  return i < text.size() && is_lead_byte(static_cast<unsigned char>(text[i]));
 }
 
 }  // namespace port

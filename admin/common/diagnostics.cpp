@@ -1,13 +1,10 @@
 #include "admin/common/diagnostics.h"
 
-#include <ctime>
+#include "port/local_time.h"
 
 const char* time_stamp() {
-  static char stamp[64];
-  const std::time_t now = std::time(nullptr);
-  if (const std::tm* local = std::localtime(&now)) {
-    std::strftime(stamp, sizeof stamp, "%Y%m%d %H:%M:%S", local);
-  }
+  static char stamp[port::kTimeStampSize];
+  port::format_local_time(stamp, sizeof stamp);
   return stamp;
 }
 

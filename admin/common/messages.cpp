@@ -8,7 +8,7 @@
 #include "admin/common/catalogue.h"
 #include "admin/common/diagnostics.h"
 #include "admin/common/message_texts.h"
-#include "port/checked_close.h"
+#include "port/write_check.h"
 
 namespace {
 
@@ -94,70 +94,8 @@ void write_head(const char* identifier, const char* templ, const MsgArg* args, s
   std::fputs(" -->\n", stdout);
 }
 
-// Splits a formatted text into its identifier and body and writes the page.
-int issue(int status, const char* templ, const MsgArg* args, std::size_t count, const char* formatted) {
-  char identifier[kIdentifierLength + 1] = {};
-  std::strncpy(identifier, formatted, kIdentifierLength);
-  write_head(identifier, templ, args, count);
-  const bool has_body = std::strlen(formatted) >= kIdentifierLength;
-  return write_msg_page(status, identifier, has_body ? formatted + kIdentifierLength : "");
-}
-
-}  // namespace
-
-int emit_msg_args(int status, const char* key, const MsgArg* args, std::size_t count) {
-  static char templ[kMsgTextSize];
-  std::memset(templ, 0, sizeof templ);
-
-  char* key_copy = static_cast<char*>(std::calloc(kKeyCopySize, 1));
-  if (key_copy == nullptr) {
-    emit_msg_text(500, kQtrm003NoMemory);
-    return -1;
-  }
-  if (key != nullptr && std::strlen(key) >= kKeyCopySize) {
-    // Cut to the copy's size, a longer key could match another entry: it
-    // is no key of the catalogue.
-    std::free(key_copy);
-    emit_msg_text(500, kQtrm008BadCatalogue);
-    return -3;
-  }
-  if (key != nullptr) std::strcpy(key_copy, key);
-  const int found = get_msg_text(key != nullptr ? key_copy : nullptr, templ);
-  std::free(key_copy);
-  if (found != 0) return found;
-
-  const std::size_t length = format_message(templ, args, count, nullptr, 0);
-  char* formatted = static_cast<char*>(std::calloc(length + 1, 1));
-  if (formatted == nullptr) {
-    emit_msg_text(500, kQtrm003NoMemory);
-    return -1;
-  }
-  format_message(templ, args, count, formatted, length + 1);
-  // A text without its identifier is no message of the catalogue's format.
-  if (length < kIdentifierLength) {
-    std::free(formatted);
-    emit_msg_text(500, kQtrm008BadCatalogue);
-    return -3;
-  }
-  issue(status, templ, args, count, formatted);
-  std::free(formatted);
-  return 0;
-}
-
-int emit_msg_text_args(int status, const char* text, const MsgArg* args, std::size_t count) {
-  if (text == nullptr) return emit_msg_text(status, kQtrm001SystemError, 17);
-  char formatted[kTextMessageSize];
-  const std::size_t length = format_message(text, args, count, formatted, sizeof formatted);
-  // A cut message could say something else than was meant: a text too long
-  // for the buffer is refused as emit_msg refuses a text that is no message.
-  if (length >= sizeof formatted) {
-    emit_msg_text(500, kQtrm008BadCatalogue);
-    return -3;
-  }
-  return issue(status, text, args, count, formatted);
-}
-
-int write_msg_page(int /*status*/, const char* identifier, const char* body) {
+// Writes the page itself: the identifier with its colon, then the body.
+int write_msg_page(const char* identifier, const char* body) {
   std::printf(
       "<!-- Lorvex: the gathering administration of the Lorvex Japanese search product. -->\n"
       "<!-- This page reports one numbered message of the Lorvex administration tools. -->\n"
@@ -196,4 +134,67 @@ int write_msg_page(int /*status*/, const char* identifier, const char* body) {
     Diagnostics("emit_msg").error("Cannot write the message page of %s (errno=%d).", identifier, errno);
   }
   return 0;
+}
+
+// Splits a formatted text into its identifier and body and writes the page.
+int issue(const char* templ, const MsgArg* args, std::size_t count, const char* formatted) {
+  char identifier[kIdentifierLength + 1] = {};
+  std::strncpy(identifier, formatted, kIdentifierLength);
+  write_head(identifier, templ, args, count);
+  const bool has_body = std::strlen(formatted) >= kIdentifierLength;
+  return write_msg_page(identifier, has_body ? formatted + kIdentifierLength : "");
+}
+
+}  // namespace
+
+int emit_msg_args(int /*status*/, const char* key, const MsgArg* args, std::size_t count) {
+  static char templ[kMsgTextSize];
+  std::memset(templ, 0, sizeof templ);
+
+  char* key_copy = static_cast<char*>(std::calloc(kKeyCopySize, 1));
+  if (key_copy == nullptr) {
+    emit_msg_text(500, kQtrm003NoMemory);
+    return -1;
+  }
+  if (key != nullptr && std::strlen(key) >= kKeyCopySize) {
+    // Cut to the copy's size, a longer key could match another entry: it
+    // is no key of the catalogue.
+    std::free(key_copy);
+    emit_msg_text(500, kQtrm008BadCatalogue);
+    return -3;
+  }
+  if (key != nullptr) std::strcpy(key_copy, key);
+  const int found = get_msg_text(key != nullptr ? key_copy : nullptr, templ);
+  std::free(key_copy);
+  if (found != 0) return found;
+
+  const std::size_t length = format_message(templ, args, count, nullptr, 0);
+  char* formatted = static_cast<char*>(std::calloc(length + 1, 1));
+  if (formatted == nullptr) {
+    emit_msg_text(500, kQtrm003NoMemory);
+    return -1;
+  }
+  format_message(templ, args, count, formatted, length + 1);
+  // A text without its identifier is no message of the catalogue's format.
+  if (length < kIdentifierLength) {
+    std::free(formatted);
+    emit_msg_text(500, kQtrm008BadCatalogue);
+    return -3;
+  }
+  issue(templ, args, count, formatted);
+  std::free(formatted);
+  return 0;
+}
+
+int emit_msg_text_args(int status, const char* text, const MsgArg* args, std::size_t count) {
+  if (text == nullptr) return emit_msg_text(status, kQtrm001SystemError, 17);
+  char formatted[kTextMessageSize];
+  const std::size_t length = format_message(text, args, count, formatted, sizeof formatted);
+  // A cut message could say something else than was meant: a text too long
+  // for the buffer is refused as emit_msg refuses a text that is no message.
+  if (length >= sizeof formatted) {
+    emit_msg_text(500, kQtrm008BadCatalogue);
+    return -3;
+  }
+  return issue(text, args, count, formatted);
 }

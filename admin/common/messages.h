@@ -17,14 +17,13 @@ struct MsgArg {
 // Issues the catalogue message of key with its arguments. 0 when written;
 // the catalogue lookup's result when the text cannot be had (the lookup has
 // reported why); -1 without memory (after QTRM003-E); -3 when the text is no
-// message or the key is longer than 36 characters (after QTRM008-E). The status (500 for errors, 200 for success
-// notices) does not change the output.
+// message or the key is longer than 36 characters (after QTRM008-E). The
+// status (500 for errors, 200 for success notices) is the callers' word for
+// the message's kind; no page shows it.
 int emit_msg_args(int status, const char* key, const MsgArg* args, std::size_t count);
-// Issues a message whose full text is given; 0, as write_msg_page. A
+// Issues a message whose full text is given; 0 when written. A
 // formatted text longer than 4095 characters is not cut: -3 after QTRM008-E.
 int emit_msg_text_args(int status, const char* text, const MsgArg* args, std::size_t count);
-// Writes the page itself: the identifier with its colon, then the body.
-int write_msg_page(int status, const char* identifier, const char* body);
 
 template <class... Args>
 int emit_msg(int status, const char* key, Args... args) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "admin/common/command_line.h"
+#include "admin/common/data_files.h"
 #include "admin/common/diagnostics.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/cyclerun/notify.h"
@@ -25,9 +26,21 @@ constexpr int kWorkBufferSize = 2080;
 class Cycle {
  public:
   Cycle(const char* settings_path, const SettingsStore& settings) : path_(settings_path), settings_(settings) {}
+  // The cycle's steps; each that cannot go on has said why and ends the cycle.
   void run();
 
  private:
+  // Both directories' values can be used: false after a message.
+  bool check_directories();
+  // Ages the production database and indexes it anew, when there is one.
+  bool expire_production();
+  // The URL seeding pipeline into the gatherer's summarizer.
+  bool gather();
+  // The cache and the per-run files of the working directory.
+  void remove_run_files();
+  // Tells the search service, for a gatherer name that fits the request.
+  void notify();
+
   const char* get(Setting name) const { return settings_.get(name); }
 
   // Formats into the working buffer; a text that does not fit is refused
@@ -41,6 +54,10 @@ class Cycle {
     return fits;
   }
   void too_long(const char* what) const;
+  // The path of the file name in dir, in the working buffer.
+  bool join(const char* dir, const char* name) {
+    return compose((std::string("the path of ") + name).c_str(), "%s\\%s", dir, name);
+  }
 
   // False after a message when the directory's value ends in half a
   // character, which would swallow the separator joined after it.
@@ -114,48 +131,60 @@ bool Cycle::resolve_work_dir() {
 }
 
 void Cycle::run() {
+  if (!check_directories()) return;
+  if (!run_command(get(Setting::kLinkprunecmd))) return;
+  if (!expire_production()) return;
+  if (!gather()) return;
+  remove_run_files();
+  if (!run_command(get(Setting::kStoresealcmd))) return;
+  notify();
+}
+
+bool Cycle::check_directories() {
   // The working directory goes into the interpreter's lines: a value no
   // quoting can name exactly is refused before anything runs. Every step
   // then names the one directory it resolves to, so that the lines and the
   // file operations never read a link followed by ".." differently.
-  if (!resolve_work_dir()) return;
+  if (!resolve_work_dir()) return false;
   // The data directory has file names joined after it.
-  if (!whole_characters(get(Setting::kDataDirectory), "Data-Directory")) return;
+  return whole_characters(get(Setting::kDataDirectory), "Data-Directory");
+}
 
-  if (!run_command(get(Setting::kLinkprunecmd))) return;
-
+bool Cycle::expire_production() {
   // Expiry and a new index only for a gatherer that has a production database.
-  if (const char* data_dir = get(Setting::kDataDirectory)) {
-    if (!compose("the path of PRODUCTION.gdbm", "%s\\PRODUCTION.gdbm", data_dir)) return;
-    if (port::exists(work_)) {
-      port::make_writable(work_);
-      if (!run_command(get(Setting::kAgecullcmd))) return;
-      if (compose("the path of INDEX.gdbm", "%s\\INDEX.gdbm", data_dir)) port::remove_file(work_);
-      if (compose("the path of MD5.gdbm", "%s\\MD5.gdbm", data_dir)) port::remove_file(work_);
-      if (!run_command(get(Setting::kKeybuildcmd))) return;
-    }
-  }
+  const char* data_dir = get(Setting::kDataDirectory);
+  if (data_dir == nullptr) return true;
+  if (!join(data_dir, kProduction)) return false;
+  if (!port::exists(work_)) return true;
+  port::make_writable(work_);
+  if (!run_command(get(Setting::kAgecullcmd))) return false;
+  if (join(data_dir, kIndex)) port::remove_file(work_);
+  if (join(data_dir, kMd5)) port::remove_file(work_);
+  return run_command(get(Setting::kKeybuildcmd));
+}
 
+bool Cycle::gather() {
   const char* seed = get(Setting::kSeedcmd);
   const char* essence = get(Setting::kEssencecmd);
   if (seed == nullptr) {
     error("seedurls command is lost.");
-    return;
+    return false;
   }
   if (essence == nullptr) {
     error("essence command is lost.");
-    return;
+    return false;
   }
   if (get(Setting::kWorkingDirectory) == nullptr) {
     error("Working-Directory is lost.");
-    return;
+    return false;
   }
+  if (!dir_file_word("the URL seeding pipeline", work_dir_.c_str(), "gatherinput")) return false;
+  if (!compose("the URL seeding pipeline", "cmd.exe /C type %s | %s | %s", word_, seed, essence)) return false;
+  return run_command(work_);
+}
+
+void Cycle::remove_run_files() {
   const char* work_dir = work_dir_.c_str();
-
-  if (!dir_file_word("the URL seeding pipeline", work_dir, "gatherinput")) return;
-  if (!compose("the URL seeding pipeline", "cmd.exe /C type %s | %s | %s", word_, seed, essence)) return;
-  if (!run_command(work_)) return;
-
   const char* keep_cache = get(Setting::kKeepCache);
   if (keep_cache == nullptr || (keep_cache[0] != 'y' && keep_cache[0] != 'Y')) {
     if (dir_file_word("the cache removal command", work_dir, "cache-liburl") &&
@@ -172,12 +201,12 @@ void Cycle::run() {
   }
   // The per-run files stay for a look when debugging.
   if (port::get_env("KESTREL_DEBUG") == nullptr) {
-    if (compose("the path of cyclerun.ini", "%s\\cyclerun.ini", work_dir)) port::remove_file(work_);
-    if (compose("the path of gatherinput", "%s\\gatherinput", work_dir)) port::remove_file(work_);
+    if (join(work_dir, "cyclerun.ini")) port::remove_file(work_);
+    if (join(work_dir, "gatherinput")) port::remove_file(work_);
   }
+}
 
-  if (!run_command(get(Setting::kStoresealcmd))) return;
-
+void Cycle::notify() {
   // No request is built from an absent or oversized name.
   const char* gatherer_name = get(Setting::kGathererName);
   if (gatherer_name == nullptr) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "admin/common/messages.h"
+#include "admin/cyclerun/cycle_lock.h"
 #include "admin/common/installation.h"
 #include "port/net.h"
 
@@ -54,18 +55,17 @@ const char* step_text(port::NetStep step) {
   return "";
 }
 
-}  // namespace
-
+// Reports a failed socket step by the socket library's error code.
 void report_socket_error(const char* step, int error) {
   switch (error) {
-    case 10024:  // too many open sockets
-    case 10055:  // no buffer space
+    case port::kNetTooManySockets:
+    case port::kNetNoBufferSpace:
       emit_msg(500, "LXC_MSG_003");
       break;
-    case 10060:
+    case port::kNetTimedOut:
       emit_msg(500, "LXC_MSG_020NT");
       break;
-    case 10061:
+    case port::kNetRefused:
       emit_msg(500, "LXC_MSG_019NT");
       break;
     default:
@@ -74,6 +74,8 @@ void report_socket_error(const char* step, int error) {
   }
 }
 
+// One exchange with the search service: 0 when a reply came that is no
+// rejection, -1 otherwise (after a message).
 int send_service_command(const char* request, char* reply, int reply_size) {
   const auto tcp_port = installation::service_port(installation::Quiet::kNo);
   if (!tcp_port) return -1;
@@ -102,6 +104,8 @@ int send_service_command(const char* request, char* reply, int reply_size) {
   }
   return 0;
 }
+
+}  // namespace
 
 void notify_service(const char* gatherer_name) {
   char request[kExchangeSize];

@@ -1,5 +1,5 @@
 #pragma once
-// The end-of-cycle notice to the search service, and the cycle lock around it.
+// The end-of-cycle notice to the search service, sent under the cycle lock.
 
 // Sends "ZIVIDUZ" and the gatherer's name to the search service under the
 // cycle lock and reports the outcome as a message. The name fits the request
@@ -7,16 +7,3 @@
 void notify_service(const char* gatherer_name);
 constexpr int kMaxGathererName = 503;
 
-// One exchange with the search service: 0 when a reply came that is no
-// rejection, -1 otherwise (after a message).
-int send_service_command(const char* request, char* reply, int reply_size);
-
-// Reports a failed socket step by the socket library's error code.
-void report_socket_error(const char* step, int error);
-
-// Takes the cycle lock: 0; -1 when it is held or the installation cannot be
-// found; -2 when the lock file cannot be created.
-int lock_cycle();
-// Releases it: 0 when the file is gone; -1 when it cannot be deleted or the
-// installation cannot be found.
-int unlock_cycle();

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "admin/common/data_files.h"
-#include "port/checked_close.h"
+#include "port/write_check.h"
 #include "port/eventlog.h"
 #include "port/file.h"
 #include "port/stream.h"

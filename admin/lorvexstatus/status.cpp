@@ -11,7 +11,7 @@
 #include "admin/lorvexstatus/look.h"
 #include "admin/lorvexstatus/report.h"
 #include "admin/lorvexstatus/state.h"
-#include "port/dir_search.h"
+#include "port/dir_wildcard.h"
 #include "port/env.h"
 #include "port/file.h"
 

@@ -6,8 +6,8 @@
 
 #include "admin/common/command_line.h"
 #include "port/held_open.h"
+#include "port/path_env.h"
 #include "port/process.h"
-#include "port/search_path.h"
 #include "port/stream.h"
 
 int read_pid_file(const char* path, long* pid) {

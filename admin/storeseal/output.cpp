@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "port/checked_close.h"
+#include "port/write_check.h"
 #include "port/env.h"
 #include "port/stream.h"
 

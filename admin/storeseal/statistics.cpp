@@ -20,7 +20,6 @@ constexpr char kTemplates[] = "storeseal.out";
 constexpr char kNewInfo[] = "storeseal.soif";
 // The Japanese rendering, made under a work name of its own: the old one
 // stays whole until a whole new one takes its place.
-constexpr char kRendering[] = "INFO_J.txt";
 constexpr char kNewRendering[] = "storeseal.txt";
 
 }  // namespace

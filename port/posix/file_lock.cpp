@@ -15,6 +15,7 @@
 #include <string>
 
 #include "port/posix/path.h"
+#include "port/posix/proc_scan.h"
 #include "port/posix/syscalls.h"
 #include "port/posix/unique_fd.h"
 
@@ -47,31 +48,11 @@ bool still_named(int fd, const char* native) {
 // names; empty when none can be seen.
 std::string processes_holding(const struct stat& file) {
   std::string found;
-  const posix::UniqueDir proc(sys().opendir("/proc"));
-  if (proc.get() == nullptr) return found;
-  const std::string self = std::to_string(::getpid());
-  while (const struct dirent* process = ::readdir(proc.get())) {
-    const std::string pid = process->d_name;
-    if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
-    const std::string fd_dir = "/proc/" + pid + "/fd";
-    const posix::UniqueDir fds(sys().opendir(fd_dir.c_str()));
-    if (fds.get() == nullptr) continue;
-    bool holds = false;
-    while (const struct dirent* entry = ::readdir(fds.get())) {
-      struct stat held {};
-      if (entry->d_name[0] == '.' || sys().stat((fd_dir + "/" + entry->d_name).c_str(), &held) != 0) continue;
-      if (held.st_dev == file.st_dev && held.st_ino == file.st_ino) {
-        holds = true;
-        break;
-      }
-    }
-    if (!holds) continue;
-    char name[64] = {};
-    const posix::UniqueFd comm(posix::open_fd(("/proc/" + pid + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
-    const ssize_t length = comm.valid() ? sys().read(comm.get(), name, sizeof name - 1) : -1;
-    std::string word = length > 0 ? std::string(name, static_cast<std::size_t>(length)) : "?";
-    if (!word.empty() && word.back() == '\n') word.pop_back();
-    found += (found.empty() ? "" : ", ") + word + " (pid " + pid + ")";
+  for (const long pid : posix::processes_with_open(file.st_dev, file.st_ino)) {
+    if (pid == ::getpid()) continue;
+    posix::ProcStat process;
+    const std::string name = posix::read_proc_stat(pid, &process) ? process.name : "?";
+    found += (found.empty() ? "" : ", ") + name + " (pid " + std::to_string(pid) + ")";
   }
   return found;
 }

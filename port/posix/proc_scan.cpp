@@ -44,9 +44,9 @@ int fd_open_for_writing(const std::string& fdinfo_path) {
   return writing;
 }
 
-}  // namespace
-
-Scan process_writes(const std::string& pid, dev_t dev, ino_t ino, int lowest_fd) {
+// What the process's descriptors from lowest_fd on say of the file: kWriter
+// for one that is the file (open for writing, when for_writing).
+Scan process_holds(const std::string& pid, dev_t dev, ino_t ino, int lowest_fd, bool for_writing) {
   const std::string fd_dir = "/proc/" + pid + "/fd";
   const UniqueDir fds(sys().opendir(fd_dir.c_str()));
   if (fds.get() == nullptr) return errno == ENOENT ? Scan::kNoWriter : Scan::kUnseen;
@@ -57,6 +57,7 @@ Scan process_writes(const std::string& pid, dev_t dev, ino_t ino, int lowest_fd)
     struct stat st {};
     if (sys().stat((fd_dir + "/" + entry->d_name).c_str(), &st) != 0) continue;
     if (st.st_dev != dev || st.st_ino != ino) continue;
+    if (!for_writing) return Scan::kWriter;
     const int writing = fd_open_for_writing("/proc/" + pid + "/fdinfo/" + entry->d_name);
     if (writing == 1) return Scan::kWriter;
     if (writing < 0 && errno != ENOENT) {
@@ -66,6 +67,24 @@ Scan process_writes(const std::string& pid, dev_t dev, ino_t ino, int lowest_fd)
   }
   errno = unseen_error;
   return unseen ? Scan::kUnseen : Scan::kNoWriter;
+}
+
+}  // namespace
+
+Scan process_writes(const std::string& pid, dev_t dev, ino_t ino, int lowest_fd) {
+  return process_holds(pid, dev, ino, lowest_fd, true);
+}
+
+std::vector<long> processes_with_open(dev_t dev, ino_t ino) {
+  std::vector<long> holders;
+  const UniqueDir proc(sys().opendir("/proc"));
+  if (proc.get() == nullptr) return holders;
+  while (const dirent* process = readdir(proc.get())) {
+    if (all_digits(process->d_name) && process_holds(process->d_name, dev, ino, 0, false) == Scan::kWriter) {
+      holders.push_back(std::strtol(process->d_name, nullptr, 10));
+    }
+  }
+  return holders;
 }
 
 // A process that ends meanwhile holds nothing; one whose descriptors may not

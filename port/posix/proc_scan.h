@@ -1,7 +1,8 @@
 #pragma once
 // What /proc tells about other processes: which files they hold open for
 // writing, when they started, their names and working directories. Shared by
-// the held-open test and the checks of a process named in a pid file.
+// the held-open test, the checks of a process named in a pid file and the
+// lock's word on who holds it.
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -22,6 +23,10 @@ Scan process_writes(const std::string& pid, dev_t dev, ino_t ino, int lowest_fd 
 // Every process: kWriter as soon as one writes the file (all of them when
 // writers is given, their ids appended there).
 Scan scan_for_writer(dev_t dev, ino_t ino, std::vector<long>* writers = nullptr);
+
+// The processes with a descriptor of the file, whatever its access; those
+// whose descriptors cannot be looked into are passed over.
+std::vector<long> processes_with_open(dev_t dev, ino_t ino);
 
 // What /proc/PID/stat says of a process (readable for every user).
 struct ProcStat {

@@ -20,7 +20,7 @@
 
 #include "port/posix/cmdline.h"
 #include "port/posix/path.h"
-#include "port/posix/search.h"
+#include "port/posix/find_program.h"
 #include "port/posix/spawn.h"
 #include "port/posix/syscalls.h"
 #include "port/posix/unique_fd.h"

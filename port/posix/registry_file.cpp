@@ -20,12 +20,6 @@ namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Length of the character that starts at text[pos]: 2 for a lead byte with a
-// byte after it, else 1.
-size_t char_length(std::string_view text, size_t pos) { return double_byte_at(text, pos) ? 2 : 1; }
-
 std::string_view trim_left(std::string_view text) {
   size_t pos = 0;
   while (pos < text.size() && is_blank(text[pos])) ++pos;
@@ -148,21 +142,13 @@ std::string folded(std::string_view name) {
   return key;
 }
 
-// Whether the text ends inside a double-byte character (a lead byte whose
-// trail byte is missing).
-bool ends_in_lead_byte(std::string_view text) {
-  bool pending_lead = false;
-  for (char c : text) pending_lead = !pending_lead && port::is_lead_byte(static_cast<unsigned char>(c));
-  return pending_lead;
-}
-
 // Whether path names the key `ancestor` or one below it. The separator after
 // the ancestor must be one: not the trail byte of a character it began.
 bool is_same_or_below(std::string_view path, std::string_view ancestor) {
   if (path.size() < ancestor.size()) return false;
   if (!registry_names_equal(path.substr(0, ancestor.size()), ancestor)) return false;
   if (path.size() == ancestor.size()) return true;
-  return path[ancestor.size()] == '\\' && !ends_in_lead_byte(ancestor);
+  return path[ancestor.size()] == '\\' && !ends_in_half_character(ancestor);
 }
 
 class Parser {

@@ -14,14 +14,14 @@
 #include <thread>
 #include <vector>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 
 namespace {
 
 // 9009, the status of a program that cannot be found, in a POSIX status byte.
 constexpr int kNotRecognizedStatus = 9009 & 0xFF;
 
-class Cmd : public ::testing::Test {
+class Cmd : public lxt::ProgramTest {
  protected:
   void SetUp() override {
     if (lxt::is_wine()) {
@@ -56,22 +56,15 @@ class Cmd : public ::testing::Test {
   // Options under which lxrecord keeps its journal in the test directory.
   lxt::RunOptions recording(const std::string& stdin_mode = "") const {
     lxt::RunOptions opts = options();
-    for (const lxt::EnvChange& change : lxt::journal_env(journal())) {
-      opts.env.push_back(change);
-    }
-    if (!stdin_mode.empty()) {
-      opts.set("LXT_STDIN", stdin_mode);
-    }
+    opts.env = lxt::journal_env(journal_path());
+    if (!stdin_mode.empty()) opts.set("LXT_STDIN", stdin_mode);
     return opts;
   }
-  std::string journal() const { return dir_.file("journal"); }
-  std::vector<lxt::Record> records() const { return lxt::read_journal(journal()); }
 
   bool read_only(const std::string& name) const {
     return chmod(dir_.file(name).c_str(), 0444) == 0;
   }
 
-  lxt::TempDir dir_;
 };
 
 // ---- pipelines --------------------------------------------------------------
@@ -80,7 +73,7 @@ TEST_F(Cmd, TwoCommandPipelineFeedsTheFileIntoTheProgram) {
   dir_.write("urls", "http://a/\r\nhttp://b/\n");
   const lxt::RunResult result = line("type urls | lxrecord from-pipe", recording("read"));
   EXPECT_EQ(result.status, 0);
-  const std::vector<lxt::Record> recs = records();
+  const std::vector<lxt::Record> recs = journal();
   ASSERT_EQ(recs.size(), 1u);
   EXPECT_EQ(recs[0].args, std::vector<std::string>{"from-pipe"});
   ASSERT_TRUE(recs[0].stdin_data.has_value());
@@ -123,7 +116,7 @@ TEST_F(Cmd, WordsAreSplitByTheCommandLineRules) {
   const lxt::RunResult result =
       line(R"(lxrecord "a b" c\"d\" e\\"f g" "" "x|y" "p>q" "r<s" 2\>z)", recording());
   EXPECT_EQ(result.status, 0);
-  const std::vector<lxt::Record> recs = records();
+  const std::vector<lxt::Record> recs = journal();
   ASSERT_EQ(recs.size(), 1u);
   EXPECT_EQ(recs[0].args, (std::vector<std::string>{"a b", "c\"d\"", "e\\f g", "", "x|y", "p>q", "r<s", "2\\"}));
   // Every quote counts when pipes and redirections are looked for, escaped
@@ -142,7 +135,7 @@ TEST_F(Cmd, ShiftJisSecondBytesAreText) {
   dir_.write(hyo + ".txt", "double-byte name\n");
   lxt::RunResult result = line("lxrecord " + po + " \"" + hyo + "\"", recording());
   EXPECT_EQ(result.status, 0);
-  const std::vector<lxt::Record> recs = records();
+  const std::vector<lxt::Record> recs = journal();
   ASSERT_EQ(recs.size(), 1u);
   EXPECT_EQ(recs[0].args, (std::vector<std::string>{po, hyo}));
 
@@ -234,12 +227,12 @@ TEST_F(Cmd, RedirectionThatCannotBeOpenedSkipsTheCommand) {
   lxt::RunResult result = line("lxrecord < missing", recording());
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.err, "");
-  EXPECT_TRUE(records().empty());
+  EXPECT_TRUE(journal().empty());
 
   result = line("lxrecord > nodir\\out", recording());
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.err, "");
-  EXPECT_TRUE(records().empty());
+  EXPECT_TRUE(journal().empty());
 
   // The rest of a pipeline still runs, reading an ended input.
   result = line("type x < missing | /bin/sh -c \"cat; exit 5\"");
@@ -564,7 +557,7 @@ TEST_F(Cmd, LinesThatCannotBeParsedRunNothing) {
     EXPECT_EQ(result.status, 1) << text;
     EXPECT_NE(result.err, "") << text;
   }
-  EXPECT_TRUE(records().empty());
+  EXPECT_TRUE(journal().empty());
   EXPECT_EQ(line(std::string(9000, 'a')).status, 1);
   // A last "&" has nothing after it to run.
   EXPECT_EQ(line("lxrecord &", opts).status, 0);

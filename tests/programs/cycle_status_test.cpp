@@ -11,17 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 
 namespace {
 
 using std::chrono::milliseconds;
 
-const std::string kStamp = "[0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2} ";
+using lxt::matches;
 
-bool matches(const std::string& text, const std::string& pattern) {
-  return std::regex_search(text, std::regex(pattern));
-}
+const std::string kStamp = std::string(lxt::kStampPattern) + " ";
 
 // A message page as the system writes one; the identification comments
 // come after the number's comment and must not be taken for it.
@@ -33,7 +31,7 @@ std::string page(const std::string& number, const std::string& text) {
          "</TD>\n</TR></TABLE></DL></FONT>\n</BODY></HTML>\n";
 }
 
-class Gatherers : public ::testing::Test {
+class Gatherers : public lxt::ProgramTest {
  protected:
   void SetUp() override {
     for (const char* d : {"home", "home/bin", "home/gatherers", "home/gatherers/g1", "data", "layout", "inst"}) {
@@ -43,33 +41,16 @@ class Gatherers : public ::testing::Test {
     dir_.write("layout/g1.ini", "KESTREL_HOME=" + dir_.file("home") + "\nGATHERER_NAME=g1\nGATHERER_DATA=" +
                                     dir_.file("data") + "\nGATHERER_PORT=8500\n");
     dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nData-Directory: " + dir_.file("data") + "\nURL: file:a.html\n");
-    ASSERT_TRUE(registry_.write(lxt::RegistryKeys{.path00 = dir_.file("inst"), .env_info = ""}));
+    ASSERT_TRUE(install_.write_registry(lxt::RegistryKeys{.path00 = dir_.file("inst"), .env_info = ""}));
   }
 
   std::string gdir(const std::string& name = "") const { return "home/gatherers/g1" + (name.empty() ? "" : "/" + name); }
 
   lxt::RunResult run(const std::string& program, const std::vector<std::string>& args, lxt::RunOptions o = {}) const {
-    std::vector<std::string> argv{lxt::program(program)};
-    argv.insert(argv.end(), args.begin(), args.end());
     o.cwd = dir_.path();
     o.set("LORVEX_EVENTLOG", dir_.file("events")).set("LORVEX_GATHERERS", dir_.file("layout"));
-    o.set("LXT_JOURNAL", dir_.file("journal"));
-    return lxt::run(argv, o);
+    return run_program(program, args, o);
   }
-
-  // A process that holds the file open for writing, its id in pid_file,
-  // until release().
-  std::unique_ptr<lxt::Background> hold(const std::string& file, const std::string& pid_file) const {
-    lxt::RunOptions o;
-    o.set("LXT_HOLD", dir_.file(file)).set("LXT_UNTIL", dir_.file("release"));
-    o.set("LXT_PIDFILE", dir_.file(pid_file)).set("LXT_JOURNAL", dir_.file("holder.journal"));
-    auto holder = std::make_unique<lxt::Background>(std::vector<std::string>{lxt::double_path("lxrecord")}, o);
-    EXPECT_TRUE(lxt::wait_for_file(dir_.file(pid_file)));
-    return holder;
-  }
-
-  lxt::TempDir dir_;
-  lxt::Registry registry_;
 };
 
 // ---- lorvex-cycle ----------------------------------------------------------------
@@ -116,7 +97,7 @@ TEST_F(Gatherers, TheCycleCommandTellsTheOutcomeByItsStatusInTheLogAndInLastCycl
     EXPECT_FALSE(dir_.exists(gdir("last-cycle.new")));
   }
   EXPECT_EQ(dir_.read("outside"), "not the outcome\n");
-  EXPECT_EQ(lxt::read_journal(dir_.file("journal")).size(), std::size(cases)) << "one cycle each";
+  EXPECT_EQ(journal().size(), std::size(cases)) << "one cycle each";
 }
 
 TEST_F(Gatherers, TheCycleCommandSaysTryLaterWhileAGathererIsAtWork) {
@@ -126,7 +107,7 @@ TEST_F(Gatherers, TheCycleCommandSaysTryLaterWhileAGathererIsAtWork) {
   EXPECT_EQ(r.status, 75);
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(matches(r.err, "^LaunchCrawler: [^\n]*ERROR: The gatherer of process ID [0-9]+ is running\\.")) << r.err;
-  EXPECT_TRUE(lxt::read_journal(dir_.file("journal")).empty()) << "no second cycle";
+  EXPECT_TRUE(journal().empty()) << "no second cycle";
   EXPECT_TRUE(matches(dir_.read(gdir("last-cycle")), "^" + kStamp + "g1: status 75: a gatherer is already at work\n$"));
   // Without a settings file no cycle runs and none is recorded in a gatherer folder.
   const lxt::RunResult missing = run("lorvex-cycle", {dir_.file("none.ini")});

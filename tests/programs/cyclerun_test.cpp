@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 
 namespace {
 
@@ -32,19 +32,16 @@ bool writable(const std::string& path) {
 
 void make_read_only(const std::string& path) { ::chmod(path.c_str(), 0444); }
 
-bool matches(const std::string& text, const std::string& pattern) {
-  return std::regex_search(text, std::regex(pattern));
-}
-
+using lxt::matches;
 using lxt::Peer;
 
 // The machine-readable comment line of a message page.
 std::string comment(const std::string& id_and_args) { return "<!-- " + id_and_args + " -->\n"; }
 
 // "cyclerun: <stamp>: " at the start of a line.
-const std::string kPrefix = "cyclerun: [0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2}: ";
+const std::string kPrefix = lxt::diagnostic_prefix("cyclerun");
 
-class Cycle : public ::testing::Test {
+class Cycle : public lxt::ProgramTest {
  protected:
   void SetUp() override {
     dir_.mkdir("data");
@@ -82,18 +79,10 @@ class Cycle : public ::testing::Test {
   }
 
   RunResult cyclerun(const std::vector<std::string>& args, lxt::RunOptions options = {}) const {
-    std::vector<std::string> argv{lxt::program("cyclerun")};
-    argv.insert(argv.end(), args.begin(), args.end());
-    for (auto& change : lxt::journal_env(dir_.file("journal"), env_names_)) options.env.push_back(change);
     options.search_dirs.push_back(install_.tools_dir());
     options.cwd = dir_.path();
-    // Text written by the Windows build has CR LF line ends.
-    return lxt::run_text(argv, options);
+    return run_program("cyclerun", args, options, env_names_);
   }
-
-  std::vector<Record> journal() const { return lxt::read_journal(dir_.file("journal")); }
-
-  std::vector<std::string> programs() const { return lxt::journal_programs(dir_.file("journal")); }
 
   const Record* find(const std::string& program) const {
     journal_cache_ = journal();
@@ -103,8 +92,6 @@ class Cycle : public ::testing::Test {
     return nullptr;
   }
 
-  lxt::TempDir dir_;
-  lxt::Installation install_{dir_};
   std::string env_names_;
   mutable std::vector<Record> journal_cache_;
 };
@@ -406,7 +393,7 @@ TEST_F(Cycle, StartFailureEndsTheCycleWhereItHappens) {
   // A later line for a name replaces an earlier one.
   const RunResult result = cyclerun({settings(base_settings() + line + "\n")});
   EXPECT_EQ(result.status, 0);
-  EXPECT_TRUE(matches(result.err, "^exec_cmd: [0-9]{8} [0-9:]{8}: Error occured in CreateProcess function "
+  EXPECT_TRUE(matches(result.err, "^" + lxt::diagnostic_prefix("exec_cmd") + "Error occured in CreateProcess function "
                                   "\\(error information = 2\\)\\.\n cmd = no-such-linkprune\\.exe -x\n$"))
       << result.err;
   EXPECT_TRUE(journal().empty());

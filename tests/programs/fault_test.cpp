@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 
 namespace {
 
@@ -73,7 +73,7 @@ bool interpreter_reported(const std::string& err) {
 bool in_gzip_probe(const std::string& hit) { return hit.find(" -V > \\nul 2>&1") != std::string::npos; }
 
 // Each error kind is a test of its own, so that they run side by side.
-class Faults : public ::testing::TestWithParam<const char*> {
+class Faults : public lxt::ProgramTest, public ::testing::WithParamInterface<const char*> {
  protected:
   void SetUp() override {
     if (lxt::is_wine()) GTEST_SKIP() << "faults are dealt by the POSIX port only";
@@ -137,8 +137,6 @@ class Faults : public ::testing::TestWithParam<const char*> {
     }
     RecordProperty("runs", runs);
   }
-
-  lxt::TempDir dir_;
 };
 
 // ---- storeseal and packdump ---------------------------------------------------------
@@ -184,8 +182,6 @@ class FinishingFaults : public Faults {
     }
     return names;
   }
-
-  lxt::Installation install_{dir_};
 };
 
 TEST_P(FinishingFaults, StoresealLosesNoDatabaseAndSaysWhatFailed) {
@@ -283,7 +279,7 @@ TEST_P(Faults, CyclerunLeavesNoLockAndReportsWhatItCouldNotDo) {
   };
   path.effects = [&] {
     // The members of the seeding pipeline start together: their order is no effect.
-    std::vector<std::string> names = lxt::journal_programs(dir_.file("journal"));
+    std::vector<std::string> names = programs();
     std::sort(names.begin(), names.end());
     std::string started;
     for (const std::string& name : names) started += name + " ";

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 
 namespace {
 
@@ -26,8 +26,10 @@ namespace fs = std::filesystem;
 // "収" in UTF-8: its last byte is a Shift_JIS lead byte without a second one.
 const std::string kHalf = "\xE5\x8F\x8E";
 
-class FileRules : public ::testing::Test {
+class FileRules : public lxt::ProgramTest {
  protected:
+  FileRules() : ProgramTest("in") {}
+
   void SetUp() override {
     for (const char* d : {"out", "in/data", "in/work", "in/home/gatherers/demo", "in/home/lib/gatherer"}) {
       dir_.mkdir(d);
@@ -83,11 +85,8 @@ class FileRules : public ::testing::Test {
         {"storeseal", {"gid", dir_.host("in/data")}},      {"packdump", {}},
         {"skim", {dir_.host("in/doc")}},                   {"cmd", {"/C", "type nul < in\\f > in\\g"}},
         {"pdfsift", {dir_.host("in/doc")}}};
-    std::vector<std::string> argv{lxt::program(program)};
-    argv.insert(argv.end(), args.at(program).begin(), args.at(program).end());
     lxt::RunOptions options;
-    options.env = lxt::journal_env(dir_.file("journal"));
-    options.env.insert(options.env.end(), env.begin(), env.end());
+    options.env = std::move(env);
     options.set("LXT_STOREJOIN_CREATE", "storeseal.gdbm").set("LXT_KEYBUILD_CREATE", "INDEX.gdbm,MD5.gdbm");
     options.set("LXT_GZIP_PRINT", "compressed").set("LXT_PERL_PRINT", "info").set("LXT_RIDORIZIDOR_PRINT", "rendered");
     options.set("LXG_STARTMODE", "LX");
@@ -95,7 +94,7 @@ class FileRules : public ::testing::Test {
     options.search_dirs.push_back(install_.tools_dir());
     options.cwd = program == "packdump" ? dir_.file("in/data") : dir_.path();
     options.timeout = std::chrono::milliseconds(30000);
-    lxt::RunResult result = lxt::run_text(argv, options);
+    lxt::RunResult result = run_program(program, args.at(program), options);
     EXPECT_FALSE(result.timed_out) << program << " waited";
     return result;
   }
@@ -114,8 +113,6 @@ class FileRules : public ::testing::Test {
     return ::testing::PrintToString(lines);
   }
 
-  lxt::TempDir dir_;
-  lxt::Installation install_{dir_, "in"};
   std::string reg_text_;
 };
 
@@ -162,7 +159,7 @@ TEST_F(FileRules, APathValueEndingInHalfACharacterIsRefusedBeforeAnythingRuns) {
     EXPECT_EQ(result.status, row.status) << result.err;
     EXPECT_TRUE(std::regex_search(result.err, std::regex(row.said))) << result.err;
     EXPECT_EQ(result.out.find("Content-Type"), std::string::npos) << result.out;
-    EXPECT_TRUE(lxt::read_journal(dir_.file("journal")).empty()) << "a program ran";
+    EXPECT_TRUE(journal().empty()) << "a program ran";
     EXPECT_EQ(snapshot(""), before);
     registry("");
   }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 
 namespace {
 
@@ -20,11 +20,11 @@ constexpr char kProgramFile[] = "lorvex-programs";
 // A run's words without the time of each line: two runs compared may fall
 // in different seconds.
 std::string said(const lxt::RunResult& result) {
-  static const std::regex stamp(": [0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2}: ");
+  static const std::regex stamp(std::string(": ") + lxt::kStampPattern + ": ");
   return std::regex_replace(result.out + "|" + result.err, stamp, ": STAMP: ");
 }
 
-class ProgramFile : public ::testing::Test {
+class ProgramFile : public lxt::ProgramTest {
  protected:
   // A link of this name in a folder of the test's, to the program file.
   std::string link(const std::string& name) {
@@ -32,8 +32,6 @@ class ProgramFile : public ::testing::Test {
     EXPECT_EQ(::symlink((lxt::bin_dir() + "/" + kProgramFile).c_str(), path.c_str()), 0) << path;
     return path;
   }
-
-  lxt::TempDir dir_;
 };
 
 TEST_F(ProgramFile, TheLinkStartedNamesTheProgram) {

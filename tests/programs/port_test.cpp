@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 #include "tests/tools/bytes_text.h"
 
 namespace {
@@ -39,15 +39,13 @@ lxt::RunResult drive(const std::vector<std::string>& subcommands, lxt::RunOption
 
 using lxt::host_dir;
 
-class PortTest : public ::testing::Test {
+class PortTest : public lxt::ProgramTest {
  protected:
-  lxt::TempDir tmp;
   lxt::RunOptions recording(const std::string& env_names = "") const {
     lxt::RunOptions o;
-    o.env = lxt::journal_env(tmp.file("journal"), env_names);
+    o.env = lxt::journal_env(journal_path(), env_names);
     return o;
   }
-  std::vector<lxt::Record> journal() const { return lxt::read_journal(tmp.file("journal")); }
 };
 
 // ---- starting a child from one command line ----------------------------------
@@ -58,8 +56,8 @@ TEST_F(PortTest, CommandLineIsSplitByTheRuntimeRules) {
   // of a double-byte character does not escape the closing quote.
   const std::string table = "\x95\x5C";
   const std::string line = "lxrecord \"a b\" c\\\"d e\\\\f \"\" x\"y z\" \"" + table + "\" \"q\\\\\" r";
-  tmp.write("line", line);
-  auto r = drive({"run", "@file=" + tmp.host("line")}, recording());
+  dir_.write("line", line);
+  auto r = drive({"run", "@file=" + dir_.host("line")}, recording());
   EXPECT_EQ(r.out, "status=0\n");
   auto records = journal();
   ASSERT_EQ(records.size(), 1u);
@@ -75,7 +73,7 @@ TEST_F(PortTest, ARelayedChildsStreamsComeApartAndWhole) {
   // More than a pipe holds, copied from the standard input the child inherits.
   const std::string much(200000, 'x');
   o.stdin_data = much + "end";
-  o.set("LXT_STDIN", "copy").set("LXT_HOLD", tmp.host("missing/file")).set("LXT_EXIT", "3");
+  o.set("LXT_STDIN", "copy").set("LXT_HOLD", dir_.host("missing/file")).set("LXT_EXIT", "3");
   auto r = drive({"relay", "lxrecord"}, o);
   const std::string expected_out = "out=" + much + "end\n";
   EXPECT_TRUE(r.out.compare(0, expected_out.size(), expected_out) == 0)
@@ -89,9 +87,9 @@ TEST_F(PortTest, ARelayedChildsStreamsComeApartAndWhole) {
 }
 
 TEST_F(PortTest, ChildInheritsDirectoryAndEnvironmentChanges) {
-  tmp.mkdir("work");
+  dir_.mkdir("work");
   auto o = recording("LXTEST_SET,LXTEST_REMOVED,LXTEST_NEVER");
-  o.cwd = tmp.file("work");
+  o.cwd = dir_.file("work");
   o.set("LXTEST_REMOVED", "before");
   o.unset("LXTEST_NEVER");
   // Putting "NAME=" removes the variable; the child sees both changes.
@@ -100,23 +98,23 @@ TEST_F(PortTest, ChildInheritsDirectoryAndEnvironmentChanges) {
   EXPECT_EQ(r.out, "putenv_error\nstatus=0\n");
   auto records = journal();
   ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].cwd, host_dir(tmp.file("work")));
+  EXPECT_EQ(records[0].cwd, host_dir(dir_.file("work")));
   EXPECT_EQ(records[0].env["LXTEST_SET"], std::optional<std::string>("value with blanks"));
   EXPECT_EQ(records[0].env["LXTEST_REMOVED"], std::nullopt);
   EXPECT_EQ(records[0].env["LXTEST_NEVER"], std::nullopt);
 }
 
 TEST_F(PortTest, WorkingDirectoryOptionAndChdir) {
-  tmp.mkdir("a");
-  tmp.mkdir("b");
+  dir_.mkdir("a");
+  dir_.mkdir("b");
   auto o = recording();
-  o.cwd = tmp.path();
-  auto r = drive({"run-in", tmp.host("a"), "lxrecord one", "chdir", tmp.host("b"), "run", "lxrecord two"}, o);
+  o.cwd = dir_.path();
+  auto r = drive({"run-in", dir_.host("a"), "lxrecord one", "chdir", dir_.host("b"), "run", "lxrecord two"}, o);
   EXPECT_EQ(r.out, "status=0\nstatus=0\n");
   auto records = journal();
   ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].cwd, host_dir(tmp.file("a")));
-  EXPECT_EQ(records[1].cwd, host_dir(tmp.file("b")));
+  EXPECT_EQ(records[0].cwd, host_dir(dir_.file("a")));
+  EXPECT_EQ(records[1].cwd, host_dir(dir_.file("b")));
 }
 
 TEST_F(PortTest, ExitStatusesComeBack) {
@@ -127,7 +125,7 @@ TEST_F(PortTest, ExitStatusesComeBack) {
 
 TEST_F(PortTest, MissingProgramIsAStartFailureWithFileNotFound) {
   // ENOENT natively and ERROR_FILE_NOT_FOUND on Windows are both 2.
-  auto r = drive({"run", "lxt-no-such-program arg", "run", lxt::host_join(tmp.path(), "missing.exe")});
+  auto r = drive({"run", "lxt-no-such-program arg", "run", lxt::host_join(dir_.path(), "missing.exe")});
   EXPECT_EQ(r.out, "start_error=2\nstart_error=2\n");
 }
 
@@ -141,12 +139,12 @@ TEST_F(PortTest, ChildOutputGoesToTheInheritedStreams) {
 TEST_F(PortTest, ChildSharesTheCallersGroupWithInterruptsIgnored) {
   if (lxt::is_wine()) GTEST_SKIP() << "Windows console process groups cannot be seen from outside under Wine";
   lxt::RunOptions o;
-  o.set("LXT_PIDFILE", tmp.file("pid"));
+  o.set("LXT_PIDFILE", dir_.file("pid"));
   o.set("LXT_SLEEP_MS", "60000");
   o.search_dirs.push_back(lxt::testbin_dir());
   lxt::Background driver({lxt::double_path("lxportdrive"), "run", "lxrecord"}, o);
-  ASSERT_TRUE(lxt::wait_for_file(tmp.file("pid")));
-  const long pid = std::strtol(tmp.read("pid").c_str(), nullptr, 10);
+  ASSERT_TRUE(lxt::wait_for_file(dir_.file("pid")));
+  const long pid = std::strtol(dir_.read("pid").c_str(), nullptr, 10);
   ASSERT_GT(pid, 1);
   // The fifth field of /proc/PID/stat is the process group, the fourth the
   // parent (the name before them is in parentheses and holds no ")").
@@ -188,46 +186,46 @@ TEST_F(PortTest, DaemonThatEndsInTimeGivesItsStatusAndNoOutput) {
 }
 
 TEST_F(PortTest, DaemonStillRunningGives259AndCanBeEnded) {
-  tmp.write("log", "");
+  dir_.write("log", "");
   auto o = recording();
   o.set("LXT_SLEEP_MS", "60000");
-  o.set("LXT_PIDFILE", tmp.host("pid"));
-  o.set("LXT_HOLD", tmp.host("log"));
+  o.set("LXT_PIDFILE", dir_.host("pid"));
+  o.set("LXT_HOLD", dir_.host("log"));
   auto r = drive({"daemon", "200", "lxrecord"}, o);
   EXPECT_EQ(r.out, "status=259\n");
   EXPECT_EQ(drive({"daemon", "200", "lxt-no-such-daemon -d x"}).out, "start_error=2\n");
-  ASSERT_TRUE(lxt::wait_for_file(tmp.file("pid")));
-  const std::string pid = tmp.read("pid");
+  ASSERT_TRUE(lxt::wait_for_file(dir_.file("pid")));
+  const std::string pid = dir_.read("pid");
   // The daemon outlives its starter and still holds its log.
-  EXPECT_EQ(drive({"held", tmp.host("log")}).out, "held\n");
+  EXPECT_EQ(drive({"held", dir_.host("log")}).out, "held\n");
   EXPECT_EQ(drive({"kill", pid}).out, "rc=0\n");
-  EXPECT_TRUE(lxt::wait_until([&] { return drive({"held", tmp.host("log")}).out == "free\n"; }, 20s))
+  EXPECT_TRUE(lxt::wait_until([&] { return drive({"held", dir_.host("log")}).out == "free\n"; }, 20s))
       << "the killed daemon still holds its log";
 }
 
 TEST_F(PortTest, ChildInheritsOpenFilesAndTheDaemonDoesNot) {
-  tmp.write("log", "");
+  dir_.write("log", "");
   lxt::RunOptions o;
   o.set("LXT_SLEEP_MS", "60000");
-  o.set("LXT_PIDFILE", tmp.host("daemon.pid"));
+  o.set("LXT_PIDFILE", dir_.host("daemon.pid"));
   o.search_dirs.push_back(lxt::testbin_dir());
   // The daemon starts with nothing of its starter's open: once the starter
   // has ended, nobody holds the file.
-  EXPECT_EQ(drive({"open-write", tmp.host("log"), "daemon", "200", "lxrecord"}, o).out, "status=259\n");
-  ASSERT_TRUE(lxt::wait_for_file(tmp.file("daemon.pid")));
-  EXPECT_EQ(drive({"held", tmp.host("log")}).out, "free\n");
-  EXPECT_EQ(drive({"kill", tmp.read("daemon.pid")}).out, "rc=0\n");
+  EXPECT_EQ(drive({"open-write", dir_.host("log"), "daemon", "200", "lxrecord"}, o).out, "status=259\n");
+  ASSERT_TRUE(lxt::wait_for_file(dir_.file("daemon.pid")));
+  EXPECT_EQ(drive({"held", dir_.host("log")}).out, "free\n");
+  EXPECT_EQ(drive({"kill", dir_.read("daemon.pid")}).out, "rc=0\n");
 
   // A child of run inherits the open file and holds it after its parent is gone.
-  o.set("LXT_PIDFILE", tmp.host("child.pid"));
-  lxt::Background parent({lxt::double_path("lxportdrive"), "open-write", tmp.host("log"), "run", "lxrecord"}, o);
-  ASSERT_TRUE(lxt::wait_for_file(tmp.file("child.pid")));
+  o.set("LXT_PIDFILE", dir_.host("child.pid"));
+  lxt::Background parent({lxt::double_path("lxportdrive"), "open-write", dir_.host("log"), "run", "lxrecord"}, o);
+  ASSERT_TRUE(lxt::wait_for_file(dir_.file("child.pid")));
   if (lxt::is_wine()) {
     parent.kill();
   } else {
     // The child shares its parent's process group, which Background::kill
     // would end whole: only the parent goes.
-    const std::string stat = lxt::read_file("/proc/" + tmp.read("child.pid") + "/stat");
+    const std::string stat = lxt::read_file("/proc/" + dir_.read("child.pid") + "/stat");
     long parent_pid = 0;
     char state = 0;
     ASSERT_EQ(std::sscanf(stat.c_str() + stat.rfind(')') + 1, " %c %ld", &state, &parent_pid), 2);
@@ -235,9 +233,9 @@ TEST_F(PortTest, ChildInheritsOpenFilesAndTheDaemonDoesNot) {
     ::kill(static_cast<pid_t>(parent_pid), SIGKILL);
     ASSERT_TRUE(parent.wait(30s).has_value());
   }
-  EXPECT_EQ(drive({"held", tmp.host("log")}).out, "held\n");
-  EXPECT_EQ(drive({"kill", tmp.read("child.pid")}).out, "rc=0\n");
-  EXPECT_TRUE(lxt::wait_until([&] { return drive({"held", tmp.host("log")}).out == "free\n"; }, 20s));
+  EXPECT_EQ(drive({"held", dir_.host("log")}).out, "held\n");
+  EXPECT_EQ(drive({"kill", dir_.read("child.pid")}).out, "rc=0\n");
+  EXPECT_TRUE(lxt::wait_until([&] { return drive({"held", dir_.host("log")}).out == "free\n"; }, 20s));
 }
 
 TEST_F(PortTest, KillRefusesIdsThatAreNotOneProcess) {
@@ -251,9 +249,9 @@ TEST_F(PortTest, KillRefusesIdsThatAreNotOneProcess) {
 
 TEST_F(PortTest, ShellRunsAPipelineThroughTheInterpreter) {
   const std::string bytes = "first line\r\nsecond\n\x95\x5C end";
-  tmp.write("input", bytes);
+  dir_.write("input", bytes);
   auto o = recording();
-  o.cwd = tmp.path();
+  o.cwd = dir_.path();
   o.set("LXT_STDIN", "read");
   o.set("LXT_EXIT", "4");
   // Through system() and, as the cycle runs its pipeline, as one command line.
@@ -272,48 +270,48 @@ TEST_F(PortTest, ShellRunsAPipelineThroughTheInterpreter) {
 
 TEST_F(PortTest, ShellRedirectionWritesInTheCurrentDirectory) {
   auto o = recording();
-  o.cwd = tmp.path();
+  o.cwd = dir_.path();
   o.set("LXT_PRINT", "redirected");
   auto r = drive({"shell", "lxrecord > out.txt"}, o);
   EXPECT_EQ(r.out, "status=0\n");
-  EXPECT_EQ(tmp.read("out.txt"), "redirected");
+  EXPECT_EQ(dir_.read("out.txt"), "redirected");
 }
 
 // ---- held open for writing ----------------------------------------------------
 
 TEST_F(PortTest, HeldOpenFollowsTheHoldingProcess) {
-  tmp.write("log.gatherer", "x");
-  EXPECT_EQ(drive({"held", tmp.host("log.gatherer")}).out, "free\n");
-  EXPECT_EQ(drive({"held", tmp.host("no-such-log")}).out, "missing\n");
+  dir_.write("log.gatherer", "x");
+  EXPECT_EQ(drive({"held", dir_.host("log.gatherer")}).out, "free\n");
+  EXPECT_EQ(drive({"held", dir_.host("no-such-log")}).out, "missing\n");
   // A missing directory is a missing file too, never a held one, on POSIX.
   // (Windows reports a missing path, not a missing file: the test cannot
   // tell there; Wine says "file".)
   if (!lxt::is_wine()) {
-    EXPECT_EQ(drive({"held", lxt::host_join(tmp.file("no-such-dir"), "log.gatherer")}).out, "missing\n");
+    EXPECT_EQ(drive({"held", lxt::host_join(dir_.file("no-such-dir"), "log.gatherer")}).out, "missing\n");
   }
 
   lxt::RunOptions o;
-  o.set("LXT_HOLD", tmp.host("log.gatherer"));
-  o.set("LXT_PIDFILE", tmp.host("pid"));
+  o.set("LXT_HOLD", dir_.host("log.gatherer"));
+  o.set("LXT_PIDFILE", dir_.host("pid"));
   o.set("LXT_SLEEP_MS", "60000");
   {
     lxt::Background holder({lxt::double_path("lxrecord")}, o);
     ASSERT_TRUE(holder.started());
-    ASSERT_TRUE(lxt::wait_for_file(tmp.file("pid")));
-    EXPECT_EQ(drive({"held", tmp.host("log.gatherer")}).out, "held\n");
+    ASSERT_TRUE(lxt::wait_for_file(dir_.file("pid")));
+    EXPECT_EQ(drive({"held", dir_.host("log.gatherer")}).out, "held\n");
     holder.kill();
   }
-  EXPECT_TRUE(lxt::wait_until([&] { return drive({"held", tmp.host("log.gatherer")}).out == "free\n"; }, 20s));
+  EXPECT_TRUE(lxt::wait_until([&] { return drive({"held", dir_.host("log.gatherer")}).out == "free\n"; }, 20s));
 }
 
 // ---- directory search ---------------------------------------------------------
 
 TEST_F(PortTest, FindMatchesFilesAndDirectoriesByPrefix) {
-  tmp.write("gathering.1", "");
-  tmp.mkdir("gathering-dir");
-  tmp.write("other", "");
+  dir_.write("gathering.1", "");
+  dir_.mkdir("gathering-dir");
+  dir_.write("other", "");
   lxt::RunOptions o;
-  o.cwd = tmp.path();
+  o.cwd = dir_.path();
   auto r = drive({"find", "./gathering*", "find", "./none*", "find", "./missing-dir/gathering*"}, o);
   EXPECT_EQ(r.out,
             "d gathering-dir\nf gathering.1\ncount=2\nany=1\n"
@@ -322,13 +320,13 @@ TEST_F(PortTest, FindMatchesFilesAndDirectoriesByPrefix) {
 }
 
 TEST_F(PortTest, FindWithWindowsSeparatorsAndQuestionMark) {
-  tmp.mkdir("sub");
-  tmp.write("sub/ab1", "");
-  tmp.write("sub/ab22", "");
-  auto r = drive({"find", lxt::host_join(tmp.file("sub"), "ab?")});
+  dir_.mkdir("sub");
+  dir_.write("sub/ab1", "");
+  dir_.write("sub/ab22", "");
+  auto r = drive({"find", lxt::host_join(dir_.file("sub"), "ab?")});
   EXPECT_EQ(r.out, "f ab1\ncount=1\nany=1\n");
   lxt::RunOptions o;
-  o.cwd = tmp.path();
+  o.cwd = dir_.path();
   EXPECT_EQ(drive({"find", "sub\\ab*"}, o).out, "f ab1\nf ab22\ncount=2\nany=1\n");
 }
 
@@ -407,11 +405,11 @@ TEST_F(PortTest, RegistryEditorsUtf16ExportReadsAsItsShiftJisText) {
 TEST_F(PortTest, RegistryFileThatCannotBeReadOrDecodedIsAccessDenied) {
   if (lxt::is_wine()) GTEST_SKIP() << "the registry file is the POSIX store; Wine's registry is always readable";
   // A character without a Shift_JIS form, and a directory in the file's place.
-  tmp.write("bad.reg", std::string("\xFF\xFE" "R\0E\0\xE9\0", 8));
-  tmp.mkdir("dir.reg");
+  dir_.write("bad.reg", std::string("\xFF\xFE" "R\0E\0\xE9\0", 8));
+  dir_.mkdir("dir.reg");
   for (const char* name : {"bad.reg", "dir.reg"}) {
     lxt::RunOptions o;
-    o.set("LORVEX_REGISTRY", tmp.file(name));
+    o.set("LORVEX_REGISTRY", dir_.file(name));
     EXPECT_EQ(drive({"regenum", kKey}, o).out, "open=5\n") << name;
   }
 }
@@ -436,14 +434,14 @@ TEST_F(PortTest, EventReportIsOneLineOfTheEventFile) {
     GTEST_SKIP() << "Wine's event log keeps nothing a test can read";
   }
   lxt::RunOptions o;
-  o.set("LORVEX_EVENTLOG", tmp.file("events"));
+  o.set("LORVEX_EVENTLOG", dir_.file("events"));
   EXPECT_EQ(drive({"event", "Moxa3R", "1", "0xC0000010", "one", "two words"}, o).out, "rc=0\n");
   EXPECT_EQ(drive({"event", "Moxa3R", "4", "7"}, o).out, "rc=0\n");
-  EXPECT_EQ(tmp.read("events"),
+  EXPECT_EQ(dir_.read("events"),
             "Moxa3R\tERROR\t0xC0000010\tone\ttwo words\n"
             "Moxa3R\tINFORMATION\t0x00000007\n");
   o.env.clear();
-  o.set("LORVEX_EVENTLOG", tmp.file("no-such-dir/events"));
+  o.set("LORVEX_EVENTLOG", dir_.file("no-such-dir/events"));
   EXPECT_EQ(drive({"event", "Moxa3R", "2", "1", "x"}, o).out, "rc=-1\n");
 }
 
@@ -510,24 +508,24 @@ TEST_F(PortTest, JapaneseLiteralsAreCodePage932AndLeadBytesAreShiftJis) {
 }
 
 TEST_F(PortTest, TextReadingDropsOnlyACarriageReturnBeforeALineFeed) {
-  tmp.write("t", "a\r\nb\rc\r\n\r\n\x95\x5C\r\nlast\r");
-  EXPECT_EQ(drive({"textread", tmp.host("t")}).out,
+  dir_.write("t", "a\r\nb\rc\r\n\r\n\x95\x5C\r\nlast\r");
+  EXPECT_EQ(drive({"textread", dir_.host("t")}).out,
             "line=a\\n\nline=b\\rc\\n\nline=\\n\nline=\\x95\\\\\\n\nline=last\\r\neof\n");
-  EXPECT_EQ(drive({"textgetc", tmp.host("t")}).out, "chars=a\\nb\\rc\\n\\n\\x95\\\\\\nlast\\r\n");
+  EXPECT_EQ(drive({"textgetc", dir_.host("t")}).out, "chars=a\\nb\\rc\\n\\n\\x95\\\\\\nlast\\r\n");
 }
 
 TEST_F(PortTest, TextLinesLongerThanTheBufferComeInPieces) {
   // The line feed after a full piece comes alone; its CR never shows.
-  tmp.write("t", "ab\r\ncdefg\r\n");
-  EXPECT_EQ(drive({"textread", "--line-size", "3", tmp.host("t")}).out,
+  dir_.write("t", "ab\r\ncdefg\r\n");
+  EXPECT_EQ(drive({"textread", "--line-size", "3", dir_.host("t")}).out,
             "line=ab\nline=\\n\nline=cd\nline=ef\nline=g\\n\neof\n");
 }
 
 TEST_F(PortTest, TextReadingKeepsEveryOtherByte) {
   // Control-Z is an end of file only to old text-mode readers; nothing but
   // the CR of a CR LF may be changed.
-  tmp.write("t", std::string("x\x1Ay\0z\n", 6));
-  EXPECT_EQ(drive({"textgetc", tmp.host("t")}).out, "chars=x\\x1Ay\\x00z\\n\n");
+  dir_.write("t", std::string("x\x1Ay\0z\n", 6));
+  EXPECT_EQ(drive({"textgetc", dir_.host("t")}).out, "chars=x\\x1Ay\\x00z\\n\n");
 }
 
 }  // namespace

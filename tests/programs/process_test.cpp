@@ -19,7 +19,7 @@
 
 #include <ctime>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 
 namespace {
 
@@ -27,16 +27,11 @@ using lxt::Record;
 using lxt::RunResult;
 using std::chrono::milliseconds;
 
-const std::string kStamp = "[0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2}: ";
+using lxt::literal;
+using lxt::matches;
 
-bool matches(const std::string& text, const std::string& pattern) {
-  return std::regex_search(text, std::regex(pattern));
-}
+const std::string kStamp = std::string(lxt::kStampPattern) + ": ";
 
-// Text as a regular expression matching it literally.
-std::string literal(const std::string& text) {
-  return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
-}
 
 std::string last_line(const std::string& text) {
   std::string t = lxt::lf(text);
@@ -56,7 +51,7 @@ bool process_alive(long pid) {
 
 // A gatherer installation: home/ (KESTREL_HOME) with its gatherer g1, a data
 // directory, and the registry without a Perl path unless a test sets one.
-class Process : public ::testing::Test {
+class Process : public lxt::ProgramTest {
  protected:
   void SetUp() override {
     for (const char* d : {"home", "home/bin", "home/lib", "home/lib/gatherer", "home/gatherers",
@@ -67,7 +62,7 @@ class Process : public ::testing::Test {
   }
 
   void registry(const std::string& env_info) {
-    ASSERT_TRUE(registry_.write(lxt::RegistryKeys{.path00 = std::nullopt, .env_info = env_info}));
+    ASSERT_TRUE(install_.write_registry(lxt::RegistryKeys{.path00 = std::nullopt, .env_info = env_info}));
   }
 
   std::string home() const { return dir_.host("home"); }
@@ -88,45 +83,8 @@ class Process : public ::testing::Test {
 
   RunResult run(const std::string& name, const std::vector<std::string>& args, lxt::RunOptions options = {},
                 const std::string& env_names = "") const {
-    std::vector<std::string> argv{lxt::program(name)};
-    argv.insert(argv.end(), args.begin(), args.end());
-    for (auto& change : lxt::journal_env(dir_.file("journal"), env_names)) options.env.push_back(change);
-    if (options.cwd.empty()) options.cwd = dir_.path();
-    RunResult result = lxt::run(argv, options);
-    result.err = lxt::lf(result.err);
-    return result;
+    return run_program(name, args, std::move(options), env_names);
   }
-
-  std::vector<Record> journal() const { return lxt::read_journal(dir_.file("journal")); }
-
-  // A process of its own that holds a file open for writing until release();
-  // extra options of lxrecord may make it hold it otherwise.
-  // As the daemon, it runs as exportd, the daemon's program.
-  std::unique_ptr<lxt::Background> hold(const std::string& file, const std::string& pid_file = "",
-                                        lxt::RunOptions o = {}, bool as_daemon = false) const {
-    o.set("LXT_HOLD", dir_.host(file)).set("LXT_UNTIL", dir_.host("release"));
-    o.set("LXT_JOURNAL", dir_.host("holder.journal"));
-    if (!pid_file.empty()) o.set("LXT_PIDFILE", dir_.host(pid_file));
-    std::string program = lxt::double_path("lxrecord");
-    if (as_daemon) {
-      // Once: an earlier holder may still be running from the copy.
-      program = dir_.file("daemon/" + lxt::exe_name("exportd"));
-      if (!dir_.exists("daemon")) {
-        dir_.mkdir("daemon");
-        lxt::install_double("lxrecord", dir_.file("daemon"), "exportd");
-      }
-    }
-    auto holder = std::make_unique<lxt::Background>(std::vector<std::string>{program}, o);
-    EXPECT_TRUE(lxt::wait_until([&] { return dir_.exists("holder.journal"); }, milliseconds(60000)));
-    if (!pid_file.empty()) {
-      EXPECT_TRUE(lxt::wait_for_file(dir_.file(pid_file)));
-    }
-    return holder;
-  }
-  void release() const { dir_.write("release", ""); }
-
-  lxt::TempDir dir_;
-  lxt::Registry registry_;
 };
 
 // ---- LaunchCrawler ------------------------------------------------------------

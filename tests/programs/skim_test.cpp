@@ -9,7 +9,7 @@
 
 #include <sys/resource.h>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ using lxt::RunResult;
 
 const std::string kMarker = "...\n";
 
-class Skim : public ::testing::Test {
+class Skim : public lxt::ProgramTest {
  protected:
   // Runs skim in the temporary directory. Standard output is binary on both
   // targets; standard error is text (CR LF under Wine) and is folded.
@@ -54,8 +54,6 @@ class Skim : public ::testing::Test {
     for (int i = 0; i < times; ++i) all += text;
     return all;
   }
-
-  lxt::TempDir dir_;
 };
 
 // ---- the abstract's rules --------------------------------------------------

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 
 namespace {
 
@@ -28,11 +28,9 @@ using lxt::RunResult;
 
 const std::vector<std::string> kDoubles{"storetidy", "storejoin", "keybuild", "dbmtool", "gzip", "perl", "ridOrizIdor"};
 
-const std::string kStamp = "[0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2}";
+using lxt::matches;
 
-bool matches(const std::string& text, const std::string& pattern) {
-  return std::regex_search(text, std::regex(pattern));
-}
+const std::string kStamp = lxt::kStampPattern;
 
 bool contains(const std::vector<std::string>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
@@ -55,7 +53,7 @@ std::string progress_out(const std::string& dir, bool whole = true) {
   return out;
 }
 
-class Seal : public ::testing::Test {
+class Seal : public lxt::ProgramTest {
  protected:
   void SetUp() override {
     dir_.mkdir("data");
@@ -78,11 +76,7 @@ class Seal : public ::testing::Test {
   // runner: a program that storeseal runs under (its words before storeseal's path).
   RunResult storeseal(const std::vector<std::string>& args, lxt::RunOptions options = {},
                       std::vector<std::string> runner = {}) const {
-    std::vector<std::string> argv = std::move(runner);
-    argv.push_back(lxt::program("storeseal"));
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<lxt::EnvChange> env = lxt::journal_env(dir_.file("journal"));
-    env.push_back({"LXT_LIST", "cwd"});
+    std::vector<lxt::EnvChange> env{{"LXT_LIST", "cwd"}};
     env.push_back({"LXT_STOREJOIN_CREATE", "storeseal.gdbm"});
     // The dump, the statistics and their rendering are never empty.
     env.push_back({"LXT_GZIP_PRINT", "compressed"});
@@ -94,14 +88,14 @@ class Seal : public ::testing::Test {
     options.env.insert(options.env.begin(), env.begin(), env.end());
     options.search_dirs.push_back(install_.tools_dir());
     options.cwd = dir_.path();
+    if (runner.empty()) return run_program("storeseal", args, options);
+    std::vector<std::string> argv = std::move(runner);
+    argv.push_back(lxt::program("storeseal"));
+    argv.insert(argv.end(), args.begin(), args.end());
+    const std::vector<lxt::EnvChange> journal = lxt::journal_env(journal_path());
+    options.env.insert(options.env.begin(), journal.begin(), journal.end());
     return lxt::run_text(argv, options);
   }
-
-  std::vector<Record> journal() const { return lxt::read_journal(dir_.file("journal")); }
-
-  // The programs in the order they started; the members of a pipeline,
-  // which start together, in the order given.
-  std::vector<std::string> programs() const { return lxt::journal_programs(dir_.file("journal")); }
 
   std::vector<Record> runs_of(const std::string& program) const {
     std::vector<Record> found;
@@ -113,8 +107,6 @@ class Seal : public ::testing::Test {
 
   std::string data() const { return dir_.host("data"); }
 
-  lxt::TempDir dir_;
-  lxt::Installation install_{dir_};
   std::string env_info_;
 };
 
@@ -887,7 +879,7 @@ TEST_F(Seal, PackdumpKilledAtAnyChildStartKeepsTheOldDumpWhole) {
 
 // ---- with the stand-ins, real gzip and real Perl ---------------------------------
 
-class Finishing : public ::testing::Test {
+class Finishing : public lxt::ProgramTest {
  protected:
   void SetUp() override {
     dir_.mkdir("killers");
@@ -941,7 +933,6 @@ class Finishing : public ::testing::Test {
     return names;
   }
 
-  lxt::TempDir dir_;
   lxt::Registry registry_;
   std::vector<std::string> search_{dir_.file("killers"), lxt::bin_dir() + "/../kestrel/bin"};
 };

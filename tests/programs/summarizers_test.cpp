@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 
 namespace {
 
@@ -24,19 +24,14 @@ using lxt::host_dir;
 // the Windows runtime's under Wine.
 std::string text_of(int code) { return lxt::is_wine() ? "No such file or directory" : std::strerror(code); }
 
-std::string regex_quote(const std::string& text) {
-  static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
-  return std::regex_replace(text, special, R"(\$&)");
-}
-
 // One error line of the summarizer runtime: the process id right-aligned in
 // eight columns, the local time, the ERROR marker and the message.
 std::string error_line(const std::string& message) {
-  return "^(?=[ 0-9]{8}: ) *[1-9][0-9]*: [0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2}: ERROR: " + regex_quote(message) +
+  return "^(?=[ 0-9]{8}: ) *[1-9][0-9]*: [0-9]{8} [0-9]{2}:[0-9]{2}:[0-9]{2}: ERROR: " + lxt::literal(message) +
          "\n$";
 }
 
-class Summarizers : public ::testing::Test {
+class Summarizers : public lxt::ProgramTest {
  protected:
   void SetUp() override {
     dir_.mkdir("tools");
@@ -53,16 +48,11 @@ class Summarizers : public ::testing::Test {
   RunResult run(const std::string& program, const std::vector<std::string>& args,
                 std::vector<lxt::EnvChange> env = {}, const std::string& cwd = "") const {
     lxt::RunOptions options;
-    options.env = lxt::journal_env(dir_.file("journal"), "KESTREL_HOME,LXG_STARTMODE");
-    options.env.insert(options.env.end(), env.begin(), env.end());
+    options.env = std::move(env);
     options.search_dirs.push_back(dir_.file("tools"));
     options.cwd = cwd.empty() ? dir_.file("work") : cwd;
-    std::vector<std::string> argv{lxt::program(program)};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return lxt::run_text(argv, options);
+    return run_program(program, args, options, "KESTREL_HOME,LXG_STARTMODE");
   }
-
-  std::vector<Record> journal() const { return lxt::read_journal(dir_.file("journal")); }
 
   // The only start recorded; a test failure when there is not exactly one.
   std::optional<Record> the_start() const {
@@ -72,9 +62,7 @@ class Summarizers : public ::testing::Test {
     return records[0];
   }
 
-  void clear_journal() const { fs::remove(dir_.file("journal")); }
-
-  lxt::TempDir dir_;
+  void clear_journal() const { fs::remove(journal_path()); }
 };
 
 // ---- htmlsift and htmlsift2 ----------------------------------------------------

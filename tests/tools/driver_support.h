@@ -3,6 +3,7 @@
 // arguments taken from files (Shift_JIS bytes do not survive Wine's
 // command-line conversion).
 #include <cstdio>
+#include <deque>
 #include <string>
 
 #include "port/stream.h"
@@ -12,6 +13,16 @@ namespace lxt_driver {
 // Thrown for a command line the driver cannot take.
 struct Usage {
   std::string why;
+};
+
+// The command line, read left to right; the texts taken from files are held
+// for as long as the driver runs.
+struct ArgCursor {
+  int argc;
+  char** argv;
+  int i = 1;
+  std::deque<std::string> held;
+  bool more() const { return i < argc; }
 };
 
 inline std::string file_bytes(const char* path) {

@@ -25,7 +25,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -41,13 +40,7 @@ namespace {
 using lxt_driver::file_bytes;
 using lxt_driver::Usage;
 
-struct Args {
-  int argc;
-  char** argv;
-  int i = 1;
-  std::deque<std::string> held;  // strings that must outlive the subcommand
-
-  bool more() const { return i < argc; }
+struct Args : lxt_driver::ArgCursor {
   const char* raw(const char* what) {
     if (i >= argc) throw Usage{std::string("missing ") + what};
     return argv[i++];
@@ -166,7 +159,7 @@ int main(int argc, char** argv) {
   // The report is read byte for byte; the routines' own output keeps the
   // text mode the programs write it in.
   port::set_binary_mode(stderr);
-  Args args{argc, argv, 1, {}};
+  Args args{{argc, argv, 1, {}}};
   try {
     drive(args);
     return 0;

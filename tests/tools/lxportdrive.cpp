@@ -44,11 +44,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <vector>
 
-#include "port/dir_search.h"
+#include "port/dir_wildcard.h"
 #include "port/env.h"
 #include "port/eventlog.h"
 #include "port/file.h"
@@ -68,18 +67,13 @@ namespace {
 using lxt_driver::file_bytes;
 using lxt_driver::Usage;
 
-struct Args {
-  int argc;
-  char** argv;
-  int i = 1;
-  std::deque<std::string> from_files;
-  bool more() const { return i < argc; }
+struct Args : lxt_driver::ArgCursor {
   const char* next() {
     if (i >= argc) return nullptr;
     const char* a = argv[i++];
     if (std::strncmp(a, "@file=", 6) != 0) return a;
-    from_files.push_back(file_bytes(a + 6));
-    return from_files.back().c_str();
+    held.push_back(file_bytes(a + 6));
+    return held.back().c_str();
   }
   bool peek_option() const { return i < argc && std::strncmp(argv[i], "--", 2) == 0; }
 };
@@ -364,7 +358,7 @@ int drive(Args& a) {
 int main(int argc, char** argv) {
   // Exact bytes on both targets: the tests read this output.
   port::set_binary_mode(stdout);
-  Args args{argc, argv, 1, {}};
+  Args args{{argc, argv, 1, {}}};
   try {
     int status = drive(args);
     flush();

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <string>
 
-#include "admin/cyclerun/notify.h"
+#include "admin/cyclerun/cycle_lock.h"
 #include "tests/unit/port_posix_test_support.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "port/dir_search.h"
+#include "port/dir_wildcard.h"
 #include "port/file.h"
 #include "port/held_open.h"
 #include "port/posix/named_file.h"

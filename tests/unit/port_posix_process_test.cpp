@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "port/posix/search.h"
+#include "port/posix/find_program.h"
 #include "port/process.h"
 #include "port_posix_test_support.h"
 

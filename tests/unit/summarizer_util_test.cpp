@@ -1,5 +1,5 @@
-// The summarizer runtime library: error log lines, error texts, the Windows
-// error table and the private heap.
+// The summarizer runtime library: error log lines, error texts (the Windows
+// error table's fallback texts among them) and the private heap.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -46,47 +46,6 @@ TEST(ErrorText, CodesInNoTableAreNumbered) {
 }
 
 // ---- system_error_to_errno --------------------------------------------------------
-
-TEST(SystemErrorToErrno, FileAndProgramErrors) {
-  EXPECT_EQ(system_error_to_errno(0), 0);
-  EXPECT_EQ(system_error_to_errno(2), ENOENT);    // file not found
-  EXPECT_EQ(system_error_to_errno(3), ENOENT);    // path not found
-  EXPECT_EQ(system_error_to_errno(193), ENOEXEC); // not a valid program
-  EXPECT_EQ(system_error_to_errno(5), EACCES);
-  EXPECT_EQ(system_error_to_errno(8), ENOMEM);
-  EXPECT_EQ(system_error_to_errno(145), ENOTEMPTY);
-  EXPECT_EQ(system_error_to_errno(183), EEXIST);
-  EXPECT_EQ(system_error_to_errno(206), ENAMETOOLONG);
-}
-
-TEST(SystemErrorToErrno, EveryOtherCodeIsInvalidArgument) {
-  for (int code : {1, 13, 24, 144, 1000, 10000, 10034, 10072, 10090, 10100, 10111, 11005, -1}) {
-    EXPECT_EQ(system_error_to_errno(code), EINVAL) << code;
-  }
-}
-
-TEST(SystemErrorToErrno, RangesIncludeBothEnds) {
-  EXPECT_EQ(system_error_to_errno(133), ENFILE);
-  EXPECT_EQ(system_error_to_errno(134), ENOSYS);
-  EXPECT_EQ(system_error_to_errno(143), ENOSYS);
-  EXPECT_EQ(system_error_to_errno(188), ENOSYS);
-  EXPECT_EQ(system_error_to_errno(192), ENOSYS);
-  EXPECT_EQ(system_error_to_errno(193), ENOEXEC);
-  EXPECT_EQ(system_error_to_errno(230), EPIPE);
-  EXPECT_EQ(system_error_to_errno(233), EPIPE);
-}
-
-TEST(SystemErrorToErrno, SocketCodesStayAsTheyAreExceptTheFewWithAnErrnoTwin) {
-  for (int code : {10035, 10062, 10064, 10071, 10091, 10093, 10101, 10112, 11001, 11004}) {
-    EXPECT_EQ(system_error_to_errno(code), code);
-  }
-  EXPECT_EQ(system_error_to_errno(10004), EINTR);
-  EXPECT_EQ(system_error_to_errno(10009), EBADF);
-  EXPECT_EQ(system_error_to_errno(10013), EACCES);
-  EXPECT_EQ(system_error_to_errno(10014), EFAULT);
-  EXPECT_EQ(system_error_to_errno(10024), EMFILE);
-  EXPECT_EQ(system_error_to_errno(10063), ENAMETOOLONG);
-}
 
 TEST(SystemErrorToErrno, NetworkAndDeviceErrorsReachTheirFallbackTexts) {
   // Network errors of the file system become socket codes, old device errors

@@ -6,9 +6,9 @@
 
 #include "admin/common/command_line.h"
 #include "admin/common/exec_cmd.h"
-#include "admin/common/installation.h"
+#include "admin/common/tool_word.h"
 #include "admin/process/process_files.h"
-#include "port/checked_close.h"
+#include "port/write_check.h"
 #include "port/file.h"
 #include "port/held_open.h"
 #include "port/process.h"
@@ -190,13 +190,12 @@ bool Launcher::claim_directory() {
 }
 
 bool Launcher::look_up_perl() {
-  const auto found = installation::tool_path(installation::Tool::kPerl, installation::Quiet::kYes);
+  const auto found = configured_tool(installation::Tool::kPerl);
   if (!found) return true;  // the plain "perl" of the search path
   if (!compose_line(perl_, sizeof perl_, "%s", found->c_str())) {
     error("PerlPath %s is longer than %d characters.", found->c_str(), kPerlPathSize - 1);
     return false;
   }
-  installation::swap_separators(perl_, '/', '\\');
   perl_from_registry_ = true;
   // A Perl path with blanks is one word of the command line, quoted.
   if (const int quoted = quote_path(perl_, perl_word_, sizeof perl_word_); quoted != 0) {

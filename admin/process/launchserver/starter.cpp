@@ -2,12 +2,14 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "admin/common/command_line.h"
+#include "admin/common/exec_cmd.h"
 #include "admin/process/launchserver/event_report.h"
 #include "admin/process/process_files.h"
 #include "admin/process/settings.h"
-#include "port/checked_close.h"
+#include "port/write_check.h"
 #include "port/eventlog.h"
 #include "port/file.h"
 #include "port/process.h"
@@ -145,12 +147,10 @@ int Starter::start() {
 
 void Starter::report_start_failure(int start_error) {
   // The same text for the console and the log, each with its own time stamp.
-  char text[kLineSize + 96];
-  std::snprintf(text, sizeof text, "Error occured in CreateProcess function (error information = %d).\n cmd = %s",
-                start_error, command_);
-  say("%s", text);
+  const std::string text = start_failure_text(start_error, command_);
+  say("%s", text.c_str());
   if (std::FILE* log = port::open_file(log_path_, "a+")) {
-    say_in(log, "%s", text);
+    say_in(log, "%s", text.c_str());
     if (port::close_checked(log) != 0) {
       error("Cannot write %s (errno=%d).", log_path_, errno);
     }

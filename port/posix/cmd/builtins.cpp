@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "port/dir_search.h"
+#include "port/dir_wildcard.h"
 #include "port/posix/cmd/messages.h"
 #include "port/posix/cmd/parse.h"
 #include "port/posix/named_file.h"
@@ -61,6 +61,25 @@ bool has_option(const std::string& options, char letter) { return options.find(l
 
 // True when both descriptors reach one file: appending a file to itself
 // would never reach its end and fill the disk.
+// Writes all of the bytes to the descriptor: 0, or the errno of the failure.
+int write_bytes(int fd, const char* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t put = sys().write(fd, data + done, size - done);
+    if (put < 0 && errno == EINTR) {
+      continue;
+    }
+    if (put < 0) {
+      return errno;
+    }
+    if (put == 0) {
+      return EIO;
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  return 0;
+}
+
 bool same_file(int in_fd, int out_fd) {
   struct stat in_info {};
   struct stat out_info {};
@@ -474,24 +493,6 @@ int rmdir_command(const std::vector<BuiltinWord>& words, int err_fd) {
 UniqueFd open_line_file(const std::string& name, int flags) {
   if (is_null_device(name)) return open_fd("/dev/null", flags);
   return UniqueFd(open_named(native_path(name.c_str()), flags));
-}
-
-int write_bytes(int fd, const char* data, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t put = sys().write(fd, data + done, size - done);
-    if (put < 0 && errno == EINTR) {
-      continue;
-    }
-    if (put < 0) {
-      return errno;
-    }
-    if (put == 0) {
-      return EIO;
-    }
-    done += static_cast<std::size_t>(put);
-  }
-  return 0;
 }
 
 bool write_all(int fd, const std::string& text) { return write_bytes(fd, text.data(), text.size()) == 0; }

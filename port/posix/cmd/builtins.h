@@ -23,9 +23,6 @@ bool is_builtin(const std::string& name);
 // status.
 int run_builtin(const std::vector<BuiltinWord>& words, int out_fd, int err_fd);
 
-// Writes all of the bytes to the descriptor: 0, or the errno of the failure.
-int write_bytes(int fd, const char* data, std::size_t size);
-
 // Writes all of the text to the descriptor (false when that fails).
 bool write_all(int fd, const std::string& text);
 

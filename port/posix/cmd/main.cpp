@@ -15,7 +15,7 @@
 #include "port/posix/cmd/run.h"
 #include "port/env.h"
 #include "port/help_version.h"
-#include "port/posix/search.h"
+#include "port/posix/find_program.h"
 
 namespace {
 

@@ -251,8 +251,10 @@ class Parser {
   Joint joint_ = Joint::kAlways;
 };
 
-}  // namespace
-
+// Replaces each %NAME% of a defined variable by its value, quoted or not, as
+// the Windows interpreter does with a line given after /C. An undefined name
+// stays as written and its closing "%" may open the next name; a lone "%"
+// stays too.
 std::string expand_variables(const std::string& line, const Lookup& lookup) {
   std::string out;
   std::size_t pos = 0;
@@ -282,6 +284,9 @@ std::string expand_variables(const std::string& line, const Lookup& lookup) {
   out.append(line, pos, std::string::npos);
   return out;
 }
+
+}  // namespace
+
 
 int parse_line(const std::string& line, const Lookup& lookup, Line* parsed, std::string* error) {
   if (line.size() > kMaxLine) {

@@ -59,11 +59,6 @@ struct Line {
 // Looks a variable up: true with *value when it is defined.
 using Lookup = std::function<bool(const std::string& name, std::string* value)>;
 
-// Replaces each %NAME% of a defined variable by its value, quoted or not, as
-// the Windows interpreter does with a line given after /C. An undefined name
-// stays as written and its closing "%" may open the next name; a lone "%"
-// stays too.
-std::string expand_variables(const std::string& line, const Lookup& lookup);
 
 // Expands the line's variables and parses it. 0 with *parsed filled, or -1
 // with a message in *error when error is given (without a line end).

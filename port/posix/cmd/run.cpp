@@ -15,7 +15,7 @@
 #include "port/posix/cmd/builtins.h"
 #include "port/posix/cmd/messages.h"
 #include "port/posix/cmdline.h"
-#include "port/posix/search.h"
+#include "port/posix/find_program.h"
 #include "port/posix/spawn.h"
 #include "port/posix/syscalls.h"
 
@@ -164,6 +164,11 @@ StandardStreams::StandardStreams() {
   }
 }
 
+namespace {
+// Runs every command of the pipeline at the same time and waits for all of
+// them. The status is the last command's: its exit status, 128 plus the
+// signal that ended it, 9009 for a program that cannot be found, 1 when its
+// redirection fails.
 int run_pipeline(const Pipeline& pipeline, const StandardStreams& streams) {
   const std::size_t count = pipeline.commands.size();
   std::vector<std::unique_ptr<Stage>> stages;
@@ -240,6 +245,8 @@ int run_pipeline(const Pipeline& pipeline, const StandardStreams& streams) {
   }
   return stages.back()->status;
 }
+
+}  // namespace
 
 int run_line(const Line& line, const StandardStreams& streams) {
   int status = 0;

@@ -14,11 +14,6 @@ struct StandardStreams {
   UniqueFd err;
 };
 
-// Runs every command of the pipeline at the same time and waits for all of
-// them. The status is the last command's: its exit status, 128 plus the
-// signal that ended it, 9009 for a program that cannot be found, 1 when its
-// redirection fails.
-int run_pipeline(const Pipeline& pipeline, const StandardStreams& streams);
 
 // Runs the pipelines of the line in order, each by its joint and the status
 // of the last one run; the status is that of the last one run.

@@ -4,10 +4,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <vector>
 
 #include "port/file.h"
+#include "port/local_time.h"
 #include "port/process.h"
 #include "port/stream.h"
 #include "src/common/util/errors.h"
@@ -16,8 +16,6 @@ namespace {
 
 constexpr int kMessageSize = 4096;
 constexpr int kPrefixSize = 1024;
-// Room for the time stamp after the process id.
-constexpr int kStampRoom = 64;
 
 struct LogState {
   std::FILE* stream = nullptr;
@@ -43,13 +41,9 @@ void fold_line_ends(char* text) {
 const char* build_prefix() {
   int used = std::snprintf(prefix_buffer, sizeof prefix_buffer, "%8d", log_state.pid);
   if (used < 0 || used >= kPrefixSize) used = 0;
-  const std::time_t now = std::time(nullptr);
-  const std::tm* local = now != static_cast<std::time_t>(-1) ? std::localtime(&now) : nullptr;
-  if (local != nullptr) {
-    char stamp[kStampRoom];
-    if (std::strftime(stamp, sizeof stamp, ": %Y%m%d %H:%M:%S", local) > 0) {
-      std::snprintf(prefix_buffer + used, sizeof prefix_buffer - static_cast<size_t>(used), "%s", stamp);
-    }
+  char stamp[port::kTimeStampSize];
+  if (port::format_local_time(stamp, sizeof stamp)) {
+    std::snprintf(prefix_buffer + used, sizeof prefix_buffer - static_cast<size_t>(used), ": %s", stamp);
   }
   return prefix_buffer;
 }

@@ -1,7 +1,7 @@
 // Finding a program's file from the first word of a command line: the running
 // program's own folder first, so that the system's programs find each other
 // (and "cmd"), then the current directory, then PATH.
-#include "port/posix/search.h"
+#include "port/posix/find_program.h"
 
 #include <strings.h>
 #include <unistd.h>

@@ -1,13 +1,14 @@
+#include "admin/cyclerun/cycle_lock.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "admin/common/data_files.h"
-#include "admin/common/messages.h"
 #include "admin/common/installation.h"
-#include "admin/cyclerun/notify.h"
+#include "admin/common/messages.h"
+#include "port/claim_file.h"
 #include "port/file.h"
-#include "port/held_file.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ int lock_cycle() {
     emit_msg(500, "LXC_MSG_021", path, ENAMETOOLONG);
     return -2;
   }
-  if (port::create_held_file(path) == 0) {
+  if (port::create_claim_file(path) == 0) {
     std::snprintf(held, sizeof held, "%s", path);
     return 0;
   }
@@ -59,7 +60,7 @@ int unlock_cycle() {
   } else if (!lock_path(path)) {
     return -1;
   }
-  if (port::remove_held_file(path) == 0) {
+  if (port::remove_claim_file(path) == 0) {
     held[0] = '\0';
     return 0;
   }

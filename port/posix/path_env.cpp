@@ -1,4 +1,4 @@
-#include "port/search_path.h"
+#include "port/path_env.h"
 
 #include <new>
 #include <string>

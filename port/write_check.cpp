@@ -2,7 +2,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "port/checked_close.h"
+#include "port/write_check.h"
 
 namespace port {
 

@@ -1,7 +1,7 @@
-// A held file removed when the program is told to end. The requests to end
+// A claim file removed when the program is told to end. The requests to end
 // are blocked while the file is created or removed and while the handlers
 // change, so the handler only ever removes a file this process created.
-#include "port/held_file.h"
+#include "port/claim_file.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -20,7 +20,7 @@ namespace {
 constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int kCount = sizeof kEndSignals / sizeof kEndSignals[0];
 
-// The native path of the held file; read by the handler.
+// The native path of the claim file; read by the handler.
 char held_path[4096];
 volatile sig_atomic_t armed = 0;
 struct sigaction previous[kCount];
@@ -74,7 +74,7 @@ void restore_handlers() {
 
 }  // namespace
 
-int create_held_file(const char* path) {
+int create_claim_file(const char* path) {
   Deferred deferred;
   if (create_exclusive(path) != 0) return -1;
   const std::string native = posix::native_path(path);
@@ -95,7 +95,7 @@ int create_held_file(const char* path) {
   return 0;
 }
 
-int remove_held_file(const char* path) {
+int remove_claim_file(const char* path) {
   Deferred deferred;
   const int removed = remove_file(path);
   const int error = errno;

@@ -1,8 +1,8 @@
-// A held file removed when the console tells the program to end. The
+// A claim file removed when the console tells the program to end. The
 // console's handler runs on a thread of its own; a lock keeps it from acting
 // while the file is created or removed, so it only ever removes a file this
 // process created.
-#include "port/held_file.h"
+#include "port/claim_file.h"
 
 #include <windows.h>
 
@@ -36,7 +36,7 @@ BOOL WINAPI on_end_request(DWORD) {
 
 }  // namespace
 
-int create_held_file(const char* path) {
+int create_claim_file(const char* path) {
   AcquireSRWLockExclusive(&guard);
   const int created = create_exclusive(path);
   const int error = errno;
@@ -50,7 +50,7 @@ int create_held_file(const char* path) {
   return created;
 }
 
-int remove_held_file(const char* path) {
+int remove_claim_file(const char* path) {
   AcquireSRWLockExclusive(&guard);
   if (taken) {
     ReleaseSRWLockExclusive(&guard);

@@ -1,5 +1,5 @@
 // Directory search on Windows: FindFirstFileA and its matching.
-#include "port/dir_search.h"
+#include "port/dir_wildcard.h"
 
 #include <windows.h>
 

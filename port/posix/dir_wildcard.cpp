@@ -1,6 +1,6 @@
 // Directory search on POSIX: the last part of the pattern matched as Windows
 // matches it, per Shift_JIS character.
-#include "port/dir_search.h"
+#include "port/dir_wildcard.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -24,10 +24,6 @@ namespace {
 // "*" and "?" matching per Shift_JIS character, so that "?" takes a whole
 // double-byte character and a trail byte is never a wildcard. Letters match
 // without regard to their case, as names do on Windows.
-size_t char_length(const char* text) { return double_byte_at(text, 0) ? 2 : 1; }
-
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool same_char(const char* a, const char* b, size_t length) {
   return length == 2 ? std::memcmp(a, b, 2) == 0 : ascii_lower(*a) == ascii_lower(*b);
 }
@@ -41,13 +37,13 @@ bool wildcard_match(const char* pattern, const char* name) {
       star_name = name;
       continue;
     }
-    const size_t name_len = char_length(name);
+    const size_t name_len = char_length(name, 0);
     if (*pattern == '?') {
       ++pattern;
       name += name_len;
       continue;
     }
-    const size_t pattern_len = *pattern ? char_length(pattern) : 0;
+    const size_t pattern_len = *pattern ? char_length(pattern, 0) : 0;
     if (pattern_len == name_len && same_char(pattern, name, name_len)) {
       pattern += pattern_len;
       name += name_len;
@@ -55,7 +51,7 @@ bool wildcard_match(const char* pattern, const char* name) {
     }
     if (star_pattern == nullptr) return false;
     pattern = star_pattern;
-    star_name += char_length(star_name);
+    star_name += char_length(star_name, 0);
     name = star_name;
   }
   while (*pattern == '*') ++pattern;

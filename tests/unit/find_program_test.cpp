@@ -1,5 +1,5 @@
 // Finding a program's file: paths, the search order, the ".exe" ending.
-#include "port/posix/search.h"
+#include "port/posix/find_program.h"
 #include "tests/unit/port_posix_test_support.h"
 
 #include <gtest/gtest.h>
