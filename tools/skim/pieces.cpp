@@ -5,7 +5,7 @@
 namespace skim {
 
 PieceReader::PieceReader(std::size_t block)
-    : block_(block < 2 ? 2 : block), buffer_(block_ + kLineBufferSize) {}
+    : block_(block < 2 ? 2 : block), buffer_(new char[block_ + kLineBufferSize]) {}
 
 void PieceReader::start(std::FILE* input, bool text_mode) {
   restore();
@@ -21,11 +21,11 @@ void PieceReader::start(std::FILE* input, bool text_mode) {
 bool PieceReader::fill() {
   if (at_end_ || !reading_) return false;
   const std::size_t left = end_ - begin_;
-  std::memmove(buffer_.data(), buffer_.data() + begin_, left);
+  std::memmove(buffer_.get(), buffer_.get() + begin_, left);
   begin_ = 0;
   end_ = left;
   // Less than a whole piece is left, so a block always fits after it.
-  const long got = input_.read(buffer_.data() + end_, block_);
+  const long got = input_.read(buffer_.get() + end_, block_);
   if (got <= 0) {
     at_end_ = true;
     failed_ = got < 0;
@@ -38,7 +38,7 @@ bool PieceReader::fill() {
 std::size_t PieceReader::piece_length_after_refill() {
   for (;;) {
     const std::size_t available = end_ - begin_;
-    if (const std::size_t length = whole_line_length(buffer_.data() + begin_, available)) return length;
+    if (const std::size_t length = whole_line_length(buffer_.get() + begin_, available)) return length;
     if (available >= kMaxPiece) return kMaxPiece;
     if (!fill()) {
       // The last piece of the input has no newline; a read error ends the
@@ -105,7 +105,7 @@ const char* PieceReader::next_kept_line() {
   for (;;) {
     // Whole lines in the buffer are passed over in this tight loop; what it
     // stops at is cut as next() cuts it.
-    const char* const data = buffer_.data();
+    const char* const data = buffer_.get();
     const char* at = data + begin_;
     const char* const end = data + end_;
     for (;;) {
@@ -121,7 +121,7 @@ const char* PieceReader::next_kept_line() {
 
     const std::size_t length = piece_length();
     if (length == 0) return nullptr;
-    if (is_kept_line(buffer_.data() + begin_, length)) return give(length);
+    if (is_kept_line(buffer_.get() + begin_, length)) return give(length);
     begin_ += length;
     consumed_ += length;
   }

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "port/text_reader.h"
 #include "tools/skim/lines.h"
@@ -51,7 +51,7 @@ class PieceReader {
   // buffer; 0 at the end of the input or on a read error.
   std::size_t piece_length() {
     // Most pieces are whole lines already in the buffer.
-    const std::size_t length = whole_line_length(buffer_.data() + begin_, end_ - begin_);
+    const std::size_t length = whole_line_length(buffer_.get() + begin_, end_ - begin_);
     return length != 0 ? length : piece_length_after_refill();
   }
   // Length of the line at start, its newline included, when that newline is
@@ -76,14 +76,17 @@ class PieceReader {
     saved_ = buffer_[zero_at_];
     buffer_[zero_at_] = '\0';
     zero_set_ = true;
-    const char* piece = buffer_.data() + begin_;
+    const char* piece = buffer_.get() + begin_;
     begin_ += length;
     consumed_ += length;
     return piece;
   }
 
   std::size_t block_;
-  std::vector<char> buffer_;  // block_ + kLineBufferSize: a partial piece and a whole block
+  // block_ + kLineBufferSize: a partial piece and a whole block. Left
+  // uninitialised: zeroing it would touch every page of it at each start,
+  // also for an input of a few lines.
+  std::unique_ptr<char[]> buffer_;
   port::BlockReader input_;
   bool reading_ = false;
   std::size_t begin_ = 0, end_ = 0;  // the bytes read and not yet given out
