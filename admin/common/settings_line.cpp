@@ -1,10 +1,12 @@
 #include "admin/common/settings_line.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "admin/common/diagnostics.h"
+#include "port/stream.h"
 
 namespace {
 
@@ -36,6 +38,58 @@ SettingsLines::Result SettingsLines::next() {
     return Result::kLine;
   }
   return std::ferror(file_) ? Result::kReadError : Result::kEnd;
+}
+
+SettingsOutcome read_settings_file(const char* path, const SettingsShape& shape, SettingsTaker& taker) {
+  std::FILE* file = port::open_file(path, "r");
+  if (file == nullptr) {
+    SettingsOutcome outcome;
+    outcome.kind = SettingsOutcome::Kind::kCannotOpen;
+    outcome.error = errno;
+    return outcome;
+  }
+  const SettingsOutcome outcome = read_settings_stream(file, shape, taker);
+  std::fclose(file);
+  return outcome;
+}
+
+SettingsOutcome read_settings_stream(std::FILE* file, const SettingsShape& shape, SettingsTaker& taker) {
+  char line[kSettingsLineLimit];
+  char name[kSettingsLineLimit];
+  char value[kSettingsLineLimit];
+  const std::size_t line_size = static_cast<std::size_t>(shape.line_size) <= sizeof line ? shape.line_size : sizeof line;
+  const std::size_t name_size = static_cast<std::size_t>(shape.name_size) <= line_size ? shape.name_size : line_size;
+  SettingsLines lines(file, line, static_cast<int>(line_size), shape.rule);
+  SettingsOutcome outcome;
+  SettingsLines::Result result;
+  while ((result = lines.next()) == SettingsLines::Result::kLine) {
+    outcome.line = lines.number();
+    outcome.split = GetAttrVal(line, name, name_size, value, line_size);
+    if (outcome.split != 0) {
+      outcome.kind = SettingsOutcome::Kind::kUnsplit;
+      return outcome;
+    }
+    if (!taker.take(line, name, value)) {
+      outcome.kind = SettingsOutcome::Kind::kNotTaken;
+      return outcome;
+    }
+  }
+  outcome.line = lines.number();
+  switch (result) {
+    case SettingsLines::Result::kZeroByte:
+      outcome.kind = SettingsOutcome::Kind::kZeroByte;
+      break;
+    case SettingsLines::Result::kTooLong:
+      outcome.kind = SettingsOutcome::Kind::kTooLong;
+      break;
+    case SettingsLines::Result::kReadError:
+      outcome.kind = SettingsOutcome::Kind::kReadError;
+      outcome.line = lines.number() + 1;
+      break;
+    default:
+      break;
+  }
+  return outcome;
 }
 
 void report_line_copy_failure() {

@@ -49,6 +49,49 @@ int GetAttrVal(const char* line, char* name, std::size_t name_size, char* value,
 // The message of a settings line that cannot be copied for want of memory.
 void report_line_copy_failure();
 
+// What reading a whole settings file came to. The reader stops at the first
+// line it cannot take, so that no program goes on with part of its settings;
+// each program says so in its own words and with its own status.
+struct SettingsOutcome {
+  enum class Kind {
+    kRead,
+    kCannotOpen,  // error holds the runtime's error number
+    kUnsplit,     // split holds what GetAttrVal returned for the line
+    kNotTaken,    // the taker refused the line
+    kZeroByte,    // as SettingsLines::Result
+    kTooLong,
+    kReadError,   // line is the number of the line that cannot be read
+  };
+  Kind kind = Kind::kRead;
+  int line = 0;   // the number of the line the outcome concerns
+  int split = 0;
+  int error = 0;
+};
+
+// Where each split line of a settings file goes.
+class SettingsTaker {
+ public:
+  // False when the line cannot be taken (after its own message).
+  virtual bool take(const char* line, const char* name, const char* value) = 0;
+
+ protected:
+  ~SettingsTaker() = default;
+};
+
+// The size of the line and name buffers of a reader, and its long-line rule.
+struct SettingsShape {
+  int line_size;  // at most kSettingsLineLimit
+  int name_size;  // at most line_size
+  LongLine rule;
+};
+constexpr int kSettingsLineLimit = 1560;
+
+// Reads a settings file (or a stream opened in text mode, which stays open)
+// line by line into the taker. Lines before the one the outcome names have
+// already been taken.
+SettingsOutcome read_settings_file(const char* path, const SettingsShape& shape, SettingsTaker& taker);
+SettingsOutcome read_settings_stream(std::FILE* file, const SettingsShape& shape, SettingsTaker& taker);
+
 // Result codes of GetAttrVal.
 constexpr int kAttrNameTooLong = -2;
 constexpr int kAttrValueTooLong = -3;

@@ -1,15 +1,11 @@
 #include "admin/cyclerun/settings.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "admin/common/diagnostics.h"
 #include "admin/common/settings_line.h"
 #include "port/env.h"
-#include "port/stream.h"
-#include "port/text_reader.h"
 
 namespace {
 
@@ -43,11 +39,32 @@ int stored_index(const char* name) {
   return -1;
 }
 
-[[noreturn]] void refuse(std::FILE* file, const char* path, int line_number, const char* what) {
+[[noreturn]] void refuse(const char* path, int line_number, const char* what) {
   Diagnostics("cyclerun").error("%s: line %d: %s", path, line_number, what);
-  std::fclose(file);
   std::exit(1);
 }
+
+// Exports the environment lines, keeps the cycle's names, warns about the rest.
+class CycleTaker final : public SettingsTaker {
+ public:
+  explicit CycleTaker(SettingsStore* store) : store_(store) {}
+  bool take(const char* line, const char* name, const char* value) override {
+    if (is_exported(name)) {
+      port::put_env(line);
+    } else if (const int index = stored_index(name); index >= 0) {
+      if (!store_->set(static_cast<Setting>(index), value)) {
+        report_line_copy_failure();
+        return false;
+      }
+    } else {
+      Diagnostics("cyclerun").say("Warnig: %s is not processed.", line);
+    }
+    return true;
+  }
+
+ private:
+  SettingsStore* store_;
+};
 
 }  // namespace
 
@@ -70,47 +87,26 @@ void SettingsStore::release() {
 }
 
 void read_settings(const char* path, SettingsStore* store) {
-  std::FILE* file = port::open_file(path, "r");
-  if (file == nullptr) {
-    const int error = errno;
-    Diagnostics("cyclerun").error("Cannot open %s (errno=%d).", path, error);
-    std::exit(1);
-  }
-  char line[kLineBufferSize];
-  char name[kNameBufferSize];
-  char value[kLineBufferSize];
-  SettingsLines lines(file, line, sizeof line, LongLine::kRefused);
-  SettingsLines::Result result;
-  while ((result = lines.next()) == SettingsLines::Result::kLine) {
-    const int split = GetAttrVal(line, name, sizeof name, value, sizeof value);
-    if (split == kAttrNameTooLong) refuse(file, path, lines.number(), "the name is longer than 31 bytes.");
-    if (split != 0) {
-      std::fclose(file);
+  CycleTaker taker(store);
+  const SettingsOutcome outcome =
+      read_settings_file(path, {kLineBufferSize, kNameBufferSize, LongLine::kRefused}, taker);
+  switch (outcome.kind) {
+    case SettingsOutcome::Kind::kRead:
+      return;
+    case SettingsOutcome::Kind::kCannotOpen:
+      Diagnostics("cyclerun").error("Cannot open %s (errno=%d).", path, outcome.error);
       std::exit(1);
-    }
-
-    if (is_exported(name)) {
-      port::put_env(line);
-    } else if (const int index = stored_index(name); index >= 0) {
-      if (!store->set(static_cast<Setting>(index), value)) {
-        report_line_copy_failure();
-        std::fclose(file);
-        std::exit(1);
-      }
-    } else {
-      Diagnostics("cyclerun").say("Warnig: %s is not processed.", line);
-    }
-  }
-  switch (result) {
-    case SettingsLines::Result::kZeroByte:
-      refuse(file, path, lines.number(), "the line holds a zero byte.");
-    case SettingsLines::Result::kTooLong:
-      refuse(file, path, lines.number(), "the line is longer than 1559 characters.");
-    case SettingsLines::Result::kReadError:
+    case SettingsOutcome::Kind::kUnsplit:
+      if (outcome.split == kAttrNameTooLong) refuse(path, outcome.line, "the name is longer than 31 bytes.");
+      std::exit(1);
+    case SettingsOutcome::Kind::kNotTaken:
+      std::exit(1);
+    case SettingsOutcome::Kind::kZeroByte:
+      refuse(path, outcome.line, "the line holds a zero byte.");
+    case SettingsOutcome::Kind::kTooLong:
+      refuse(path, outcome.line, "the line is longer than 1559 characters.");
+    case SettingsOutcome::Kind::kReadError:
       // The cycle never runs on part of its settings.
-      refuse(file, path, lines.number() + 1, "the line cannot be read.");
-    default:
-      break;
+      refuse(path, outcome.line, "the line cannot be read.");
   }
-  std::fclose(file);
 }

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include "admin/common/settings_line.h"
+
 // A line is read in pieces of at most this many bytes less one; each piece
 // counts as a line of its own.
 constexpr int kProcessLineSize = 260;
@@ -28,7 +30,7 @@ enum class ReadResult {
   kInvalid,     // a line without name or value, with a zero byte, or a read error
 };
 
-class ProcessSettings {
+class ProcessSettings final : private SettingsTaker {
  public:
   static constexpr int kMaxRules = 4;
 
@@ -55,7 +57,9 @@ class ProcessSettings {
   const char* key_ending_in_half_character(std::initializer_list<const char*> names) const;
 
  private:
-  void take(const char* line, const char* name, const char* value);
+  static constexpr SettingsShape kShape{kProcessLineSize, kProcessLineSize, LongLine::kInPieces};
+  bool take(const char* line, const char* name, const char* value) override;
+  ReadResult result_of(const SettingsOutcome& outcome);
 
   struct Slot {
     KeyRule rule{};
