@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 
 namespace {
 
@@ -103,15 +103,19 @@ TEST(DemoCatalogue, EveryIssuedKeyHasAJapaneseTextWithItsIdentifierAndPlaceholde
   }
 }
 
+// The demo in the test's own folder: the stand-ins keep no journal.
+class Demo : public lxt::ProgramTest {
+ protected:
+  Demo() : ProgramTest("", Journal::kNone) {}
+};
+
 // One demo installation in a directory of the test's own (the lock file of a
 // cycle goes there, never into the source tree).
-class DemoCycle : public ::testing::Test {
+class DemoCycle : public Demo {
  protected:
   void SetUp() override {
-    dir_.mkdir("inst");
-    dir_.mkdir("inst/lib");
     catalogue_ = lxt::read_file(demo_dir() + "/lib/lorvex.msg");
-    dir_.write("inst/lib/lorvex.msg", catalogue_);
+    install_.write_catalogue(catalogue_);
     dir_.mkdir("demo");
     dir_.mkdir("demo/data");
     dir_.write("demo/data/PRODUCTION.gdbm", lxt::read_file(demo_dir() + "/gatherers/demo/data/PRODUCTION.gdbm"));
@@ -140,7 +144,7 @@ class DemoCycle : public ::testing::Test {
     const std::string work = dir_.host("demo");
     const std::string data = dir_.host("demo/data");
     dir_.write("demo/cyclerun.ini", "Gatherer-Name=demo\nWorking-Directory=" + work + "\nData-Directory=" + data +
-                                        "\nKeep-Cache=no\nKESTREL_HOME=" + dir_.host("inst") +
+                                        "\nKeep-Cache=no\nKESTREL_HOME=" + install_.path() +
                                         "\nLXG_STARTMODE=LX\nlinkprunecmd=linkprune " + work +
                                         "\nagecullcmd=agecull " + data + "\\PRODUCTION.gdbm\nkeybuildcmd=keybuild " +
                                         data + "\\PRODUCTION.gdbm\nseedcmd=seedurls\nessencecmd=essence --dbdir " +
@@ -151,9 +155,9 @@ class DemoCycle : public ::testing::Test {
   // filled in.
   void registry(int port) {
     std::string text = lxt::read_file(demo_dir() + "/../cmake/registry.reg.in");
-    text = replace_all(text, "@LORVEX_REG_INSTALL_DIR@", replace_all(dir_.host("inst"), "\\", "\\\\"));
+    text = replace_all(text, "@LORVEX_REG_INSTALL_DIR@", replace_all(install_.path(), "\\", "\\\\"));
     text = std::regex_replace(text, std::regex("\"CgiPortNo\"=dword:[0-9a-fA-F]+"), "\"CgiPortNo\"=" + lxt::reg_dword(port));
-    ASSERT_TRUE(registry_.write(text));
+    ASSERT_TRUE(install_.write_registry_text(text));
   }
 
   RunResult cyclerun() const {
@@ -162,7 +166,7 @@ class DemoCycle : public ::testing::Test {
     options.search_dirs.push_back(lxt::bin_dir() + "/../kestrel/bin");
     // essence finds the system's summarizers by the program search.
     options.search_dirs.push_back(lxt::bin_dir());
-    return lxt::run_text({lxt::program("cyclerun"), "cyclerun.ini"}, options);
+    return run_program("cyclerun", {"cyclerun.ini"}, options);
   }
 
   // The message of a page: its identifier and body cells.
@@ -174,8 +178,6 @@ class DemoCycle : public ::testing::Test {
     return match.str(1) + match.str(2);
   }
 
-  lxt::TempDir dir_;
-  lxt::Registry registry_;
   std::string catalogue_;
   std::string documents_url_;
 };
@@ -302,22 +304,21 @@ TEST_F(DemoCycle, OtherOutcomesShowTheCataloguesTexts) {
 // export daemon that begins to listen only well after its starter's second
 // (as on a busy machine): the demo waits for the daemon to answer before it
 // holds a transfer, so the NORMAL stop meets a transfer and FORCED ends it.
-TEST(Demo, WaitsForADaemonSlowToListen) {
+TEST_F(Demo, WaitsForADaemonSlowToListen) {
   if (lxt::is_wine()) GTEST_SKIP() << "the demo runs the native installation";
-  lxt::TempDir dir;
   const RunResult installed =
-      lxt::run({LXT_CMAKE_COMMAND, "--install", lxt::bin_dir() + "/..", "--prefix", dir.file("prefix")});
+      lxt::run({LXT_CMAKE_COMMAND, "--install", lxt::bin_dir() + "/..", "--prefix", dir_.file("prefix")});
   ASSERT_EQ(installed.status, 0) << installed.out << installed.err;
   lxt::RunOptions options;
   options.set("EXPORTD_LISTEN_DELAY_MS", "1500");
   options.timeout = std::chrono::milliseconds(300000);
-  const RunResult demo = lxt::run({dir.file("prefix/bin/lorvex-demo"), dir.file("run")}, options);
+  const RunResult demo = run_argv({dir_.file("prefix/bin/lorvex-demo"), dir_.file("run")}, options);
   EXPECT_EQ(demo.status, 0) << demo.out << demo.err;
   EXPECT_NE(demo.out.find("exportclient: 8 templates from 127.0.0.1:"), std::string::npos) << demo.out;
   EXPECT_NE(demo.out.find("exit status 1: a transfer is going on, the daemon is left running"), std::string::npos)
       << demo.out;
-  EXPECT_FALSE(dir.exists("run/gatherers/demo/data/Exportd.pid"));
-  EXPECT_TRUE(lxt::read_file(dir.file("run/gatherers/demo/data/exportd.log")).ends_with("stopped by request.\n"));
+  EXPECT_FALSE(dir_.exists("run/gatherers/demo/data/Exportd.pid"));
+  EXPECT_TRUE(lxt::read_file(dir_.file("run/gatherers/demo/data/exportd.log")).ends_with("stopped by request.\n"));
 }
 
 }  // namespace

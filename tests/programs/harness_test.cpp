@@ -8,13 +8,17 @@
 #include <cstdlib>
 #include <string>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-TEST(Harness, LargeStreamsBothWaysDoNotDeadlock) {
+// The doubles run as the program fixtures run the programs; the tests of
+// run() itself call it directly.
+class Harness : public lxt::ProgramTest {};
+
+TEST_F(Harness, LargeStreamsBothWaysDoNotDeadlock) {
   // Far more than a pipe holds, so the child blocks on output while we are
   // still feeding its input unless both are served together.
   std::string input;
@@ -28,7 +32,7 @@ TEST(Harness, LargeStreamsBothWaysDoNotDeadlock) {
   EXPECT_TRUE(r.out == input) << "copied " << r.out.size() << " of " << input.size() << " bytes";
 }
 
-TEST(Harness, TimeLimitKillsTheProgram) {
+TEST_F(Harness, TimeLimitKillsTheProgram) {
   lxt::RunOptions o;
   o.set("LXT_SLEEP_MS", "60000");
   o.timeout = 500ms;
@@ -38,24 +42,20 @@ TEST(Harness, TimeLimitKillsTheProgram) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
 }
 
-TEST(Harness, EnvironmentChangesWorkingDirectoryAndExactArguments) {
-  lxt::TempDir tmp;
+TEST_F(Harness, EnvironmentChangesWorkingDirectoryAndExactArguments) {
   ::setenv("LXTEST_INHERITED", "from the test", 1);
   ::setenv("LXTEST_DROPPED", "x", 1);
+  const std::string recorded = "LXTEST_INHERITED,LXTEST_DROPPED,LXTEST_EMPTY,LXTEST_NEW";
   lxt::RunOptions o;
-  o.env = lxt::journal_env(tmp.file("journal"), "LXTEST_INHERITED,LXTEST_DROPPED,LXTEST_EMPTY,LXTEST_NEW");
   o.unset("LXTEST_DROPPED");
   o.set("LXTEST_NEW", "new value");
-  o.cwd = tmp.path();
   const std::vector<std::string> args{"two words", "", "line\nbreak", "end", "quote\"in", "back\\slash\\"};
-  std::vector<std::string> argv{lxt::double_path("lxrecord")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  EXPECT_EQ(lxt::run(argv, o).status, 0);
-  EXPECT_EQ(lxt::run({lxt::double_path("lxrecord"), "second"}, o).status, 0);
+  EXPECT_EQ(run_double("lxrecord", args, o, recorded).status, 0);
+  EXPECT_EQ(run_double("lxrecord", {"second"}, o, recorded).status, 0);
   ::unsetenv("LXTEST_INHERITED");
   ::unsetenv("LXTEST_DROPPED");
 
-  auto records = lxt::read_journal(tmp.file("journal"));
+  auto records = journal();
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].program, "lxrecord");
   EXPECT_EQ(records[0].args, args);
@@ -67,33 +67,29 @@ TEST(Harness, EnvironmentChangesWorkingDirectoryAndExactArguments) {
   EXPECT_NE(records[0].pid, records[1].pid);
 }
 
-TEST(Harness, CopiesUnderAnotherNameTakeTheirOwnOptions) {
-  lxt::TempDir tmp;
-  const std::string seed = lxt::install_double("lxrecord", tmp.path(), "seedurls");
+TEST_F(Harness, CopiesUnderAnotherNameTakeTheirOwnOptions) {
+  const std::string seed = lxt::install_double("lxrecord", dir_.path(), "seedurls");
   lxt::RunOptions o;
-  o.env = lxt::journal_env(tmp.file("journal"));
   o.set("LXT_EXIT", "1");
   o.set("LXT_SEEDURLS_EXIT", "5");
   o.set("LXT_SEEDURLS_PRINT", "urls");
-  auto r = lxt::run({seed}, o);
+  auto r = run_argv({seed}, o);
   EXPECT_EQ(r.status, 5);
   EXPECT_EQ(r.out, "urls");
-  EXPECT_EQ(lxt::run({lxt::double_path("lxrecord")}, o).status, 1);
-  auto records = lxt::read_journal(tmp.file("journal"));
+  EXPECT_EQ(run_double("lxrecord", {}, o).status, 1);
+  auto records = journal();
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].program, "seedurls");
   EXPECT_EQ(records[1].program, "lxrecord");
 }
 
-TEST(Harness, StdinReadIsRecordedAndBackgroundProgramsAreWaitedFor) {
-  lxt::TempDir tmp;
+TEST_F(Harness, StdinReadIsRecordedAndBackgroundProgramsAreWaitedFor) {
   lxt::RunOptions o;
-  o.env = lxt::journal_env(tmp.file("journal"));
   o.set("LXT_STDIN", "read");
   o.set("LXT_EXIT", "3");
   o.stdin_data = std::string("a\0b\r\n", 5);
-  EXPECT_EQ(lxt::run({lxt::double_path("lxrecord")}, o).status, 3);
-  auto records = lxt::read_journal(tmp.file("journal"));
+  EXPECT_EQ(run_double("lxrecord", {}, o).status, 3);
+  auto records = journal();
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].stdin_data, std::optional<std::string>(std::string("a\0b\r\n", 5)));
 
@@ -109,7 +105,7 @@ void read_truncated_journal() {
   lxt::read_journal(tmp.file("journal"));
 }
 
-TEST(Harness, MalformedJournalIsReported) {
+TEST_F(Harness, MalformedJournalIsReported) {
   EXPECT_NONFATAL_FAILURE(read_truncated_journal(), "malformed journal");
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 
 namespace {
 
@@ -75,7 +75,13 @@ std::string describe(const Row& row) {
   return text.str();
 }
 
-TEST(HelpAndVersion, EveryRowAnswersAsItsTableSaysAndWritesNothing) {
+// Each row runs in a working folder apart, which must hold nothing new after.
+class HelpAndVersion : public lxt::ProgramTest {
+ protected:
+  HelpAndVersion() : ProgramTest("", Journal::kNone) {}
+};
+
+TEST_F(HelpAndVersion, EveryRowAnswersAsItsTableSaysAndWritesNothing) {
   for (const Row& row : rows()) {
     SCOPED_TRACE(describe(row));
     if (lxt::is_wine() && kPosixOnly.count(row.program) != 0) continue;
@@ -84,9 +90,7 @@ TEST(HelpAndVersion, EveryRowAnswersAsItsTableSaysAndWritesNothing) {
     cwd.write("PRODUCTION.gdbm", "templates\n");
     lxt::RunOptions options;
     options.cwd = cwd.path();
-    std::vector<std::string> argv{lxt::program(row.program)};
-    argv.insert(argv.end(), row.args.begin(), row.args.end());
-    const lxt::RunResult result = lxt::run_text(argv, options);
+    const lxt::RunResult result = run_program(row.program, row.args, options);
     EXPECT_EQ(result.status, row.status) << result.err;
     const std::string expected_out = lxt::convert(row.out_start, "CP932", "UTF-8");
     if (row.out_start.empty()) {
@@ -108,7 +112,7 @@ TEST(HelpAndVersion, EveryRowAnswersAsItsTableSaysAndWritesNothing) {
 }
 
 // The table covers every program the build makes for its target.
-TEST(HelpAndVersion, TheTableNamesEveryProgram) {
+TEST_F(HelpAndVersion, TheTableNamesEveryProgram) {
   std::set<std::string> in_table;
   for (const Row& row : rows()) in_table.insert(row.program);
   std::istringstream built(LXT_PROGRAMS);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/programs/harness.h"
@@ -29,20 +30,41 @@ inline std::string literal(const std::string& text) {
 
 class ProgramTest : public ::testing::Test {
  protected:
-  // root: the folder of the test folder that holds the installation ("": the test folder).
-  explicit ProgramTest(const std::string& root = "") : install_(dir_, root) {}
+  // kNone: the fixture's runs start no recording double (the demo's stand-ins,
+  // the --help table), so they get no journal's environment either.
+  enum class Journal { kKept, kNone };
+  // root: the folder of the test folder that holds the installation ("": the
+  // test folder). A fixture that installs elsewhere, or not at all, leaves
+  // install_ alone: it writes nothing until asked.
+  explicit ProgramTest(const std::string& root = "", Journal journal = Journal::kKept)
+      : install_(dir_, root), journal_(journal) {}
 
-  // Runs the system's program with the journal's environment (recording the
-  // variables of env_names), in options.cwd or the test folder, with carriage
-  // returns before line feeds dropped from both streams.
-  RunResult run_program(const std::string& name, const std::vector<std::string>& args, RunOptions options = {},
-                        const std::string& env_names = "") const {
-    std::vector<std::string> argv{program(name)};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const std::vector<EnvChange> journal = journal_env(journal_path(), env_names);
-    options.env.insert(options.env.begin(), journal.begin(), journal.end());
+  // Runs argv (a program's or a double's path, then its arguments) with the
+  // journal's environment (recording the variables of env_names), in
+  // options.cwd or the test folder, with carriage returns before line feeds
+  // dropped from both streams.
+  RunResult run_argv(const std::vector<std::string>& argv, RunOptions options = {},
+                     const std::string& env_names = "") const {
+    if (journal_ == Journal::kKept) {
+      const std::vector<EnvChange> journal = journal_env(journal_path(), env_names);
+      options.env.insert(options.env.begin(), journal.begin(), journal.end());
+    }
     if (options.cwd.empty()) options.cwd = dir_.path();
     return run_text(argv, options);
+  }
+  // run_argv() of the system's program, or of a test double, with these arguments.
+  RunResult run_program(const std::string& name, const std::vector<std::string>& args, RunOptions options = {},
+                        const std::string& env_names = "") const {
+    return run_argv(with_args(program(name), args), std::move(options), env_names);
+  }
+  RunResult run_double(const std::string& name, const std::vector<std::string>& args, RunOptions options = {},
+                       const std::string& env_names = "") const {
+    return run_argv(with_args(double_path(name), args), std::move(options), env_names);
+  }
+  static std::vector<std::string> with_args(const std::string& path, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{path};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
   }
   std::string journal_path() const { return dir_.file("journal"); }
   std::vector<Record> journal() const { return read_journal(journal_path()); }
@@ -77,6 +99,7 @@ class ProgramTest : public ::testing::Test {
 
   TempDir dir_;
   Installation install_;
+  Journal journal_;
 };
 
 }  // namespace lxt
