@@ -243,15 +243,14 @@ TEST_P(FinishingFaults, PackdumpKeepsTheOldDumpUntilAWholeNewOneReplacesIt) {
 // ---- cyclerun -----------------------------------------------------------------
 
 TEST_P(Faults, CyclerunLeavesNoLockAndReportsWhatItCouldNotDo) {
-  lxt::Installation install(dir_);
-  install.install_tools({"linkprune", "agecull", "keybuild", "seedurls", "essence", "storeseal"});
-  install.write_catalogue();
+  install_.install_tools({"linkprune", "agecull", "keybuild", "seedurls", "essence", "storeseal"});
+  install_.write_catalogue();
   // Nothing listens at the command port: the cycle ends with the page that says so.
-  ASSERT_TRUE(install.write_registry(lxt::Installation::command_port(lxt::Peer::closed_port())));
+  ASSERT_TRUE(install_.write_registry(lxt::Installation::command_port(lxt::Peer::closed_port())));
   const std::string settings = "Data-Directory=" + dir_.file("data") + "\nWorking-Directory=" + dir_.file("work") +
                                "\nGatherer-Name=demo\nlinkprunecmd=linkprune.exe\nagecullcmd=agecull.exe\n"
                                "keybuildcmd=keybuild.exe\nseedcmd=seedurls.exe\nessencecmd=essence.exe\n"
-                               "storesealcmd=" + install.tool("storeseal") + "\n";
+                               "storesealcmd=" + install_.tool("storeseal") + "\n";
   Path path;
   path.kinds = {"open", "read", "write", "close", "unlink", "chmod", "spawn", "socket", "connect"};
   path.prepare = [&] {
@@ -269,11 +268,9 @@ TEST_P(Faults, CyclerunLeavesNoLockAndReportsWhatItCouldNotDo) {
   std::string page;
   path.run = [&](std::vector<lxt::EnvChange> env) {
     lxt::RunOptions options;
-    options.env = lxt::journal_env(dir_.file("journal"));
-    options.env.insert(options.env.end(), env.begin(), env.end());
-    options.search_dirs.push_back(install.tools_dir());
-    options.cwd = dir_.path();
-    RunResult result = lxt::run({lxt::program("cyclerun"), dir_.file("settings.ini")}, options);
+    options.env = std::move(env);
+    options.search_dirs.push_back(install_.tools_dir());
+    RunResult result = run_program("cyclerun", {dir_.file("settings.ini")}, options);
     page = result.out;
     return result;
   };
@@ -319,8 +316,7 @@ TEST_P(Faults, LaunchCrawlerRecordsItsGathererOrRunsNone) {
   dir_.mkdir("home/gatherers");
   dir_.mkdir("home/gatherers/demo");
   const std::string perl = lxt::install_double("lxrecord", dir_.file("home/bin"), "perl");
-  lxt::Registry registry;
-  ASSERT_TRUE(registry.write(lxt::RegistryKeys{.path00 = std::nullopt, .env_info = "\"PerlPath\"=" + lxt::reg_string(perl) + "\n"}));
+  ASSERT_TRUE(install_.write_registry(lxt::RegistryKeys{.path00 = std::nullopt, .env_info = "\"PerlPath\"=" + lxt::reg_string(perl) + "\n"}));
   const std::string settings = "GATHERER_NAME=demo\nKESTREL_HOME=" + dir_.file("home") + "\n";
   Path path;
   path.kinds = {"open", "read", "write", "close", "unlink", "spawn"};
@@ -331,15 +327,13 @@ TEST_P(Faults, LaunchCrawlerRecordsItsGathererOrRunsNone) {
   };
   path.run = [&](std::vector<lxt::EnvChange> env) {
     lxt::RunOptions options;
-    options.env = lxt::journal_env(dir_.file("journal"));
     // The script records the pid file as it finds it.
     options.env.push_back({"LXT_LIST", "cwd"});
     options.env.insert(options.env.end(), env.begin(), env.end());
-    options.cwd = dir_.path();
-    return lxt::run({lxt::program("LaunchCrawler"), dir_.file("launch.cf")}, options);
+    return run_program("LaunchCrawler", {dir_.file("launch.cf")}, options);
   };
   path.effects = [&] {
-    const std::vector<lxt::Record> records = lxt::read_journal(dir_.file("journal"));
+    const std::vector<lxt::Record> records = journal();
     std::string text = "gatherers=" + std::to_string(records.size());
     for (const lxt::Record& record : records) {
       for (const std::string& file : record.files) text += " " + file;
@@ -349,21 +343,15 @@ TEST_P(Faults, LaunchCrawlerRecordsItsGathererOrRunsNone) {
   path.succeeded = [] { return true; };  // its status is always 0
   path.whole = [&] {
     // A gatherer never runs without its pid file, and none is left after it.
-    for (const lxt::Record& record : lxt::read_journal(dir_.file("journal"))) {
+    for (const lxt::Record& record : journal()) {
       EXPECT_NE(std::find(record.files.begin(), record.files.end(), "Gatherer.pid"), record.files.end());
     }
     const std::string left = dir_.read("home/gatherers/demo/Gatherer.pid");
     if (!left.empty()) {
       // A pid file that could not be removed names no running gatherer: the next launch goes ahead.
       std::filesystem::remove(dir_.file("journal"));
-      const RunResult again = lxt::run({lxt::program("LaunchCrawler"), dir_.file("launch.cf")},
-                                       [&] {
-                                         lxt::RunOptions options;
-                                         options.env = lxt::journal_env(dir_.file("journal"));
-                                         options.cwd = dir_.path();
-                                         return options;
-                                       }());
-      EXPECT_EQ(lxt::read_journal(dir_.file("journal")).size(), 1u) << again.err;
+      const RunResult again = run_program("LaunchCrawler", {dir_.file("launch.cf")});
+      EXPECT_EQ(journal().size(), 1u) << again.err;
     }
   };
   walk(path);
@@ -400,8 +388,7 @@ TEST_P(Faults, LaunchCrawlerNeverStartsASecondGatherer) {
   dir_.mkdir("home/gatherers/demo");
   Holder gatherer(dir_, "home/gatherers/demo/log.gatherer");
   lxt::install_double("lxrecord", dir_.file("home"), "perl");
-  lxt::Registry registry;
-  ASSERT_TRUE(registry.write("REGEDIT4\n"));
+  ASSERT_TRUE(install_.write_registry_text("REGEDIT4\n"));
   const std::string settings = "GATHERER_NAME=demo\nKESTREL_HOME=" + dir_.file("home") + "\n";
   Path path;
   path.kinds = {"open", "read", "write", "close", "unlink", "spawn"};
@@ -413,18 +400,16 @@ TEST_P(Faults, LaunchCrawlerNeverStartsASecondGatherer) {
   };
   path.run = [&](std::vector<lxt::EnvChange> env) {
     lxt::RunOptions options;
-    options.env = lxt::journal_env(dir_.file("journal"));
-    options.env.insert(options.env.end(), env.begin(), env.end());
+    options.env = std::move(env);
     options.search_dirs.push_back(dir_.file("home"));  // where a perl would be found
-    options.cwd = dir_.path();
-    return lxt::run({lxt::program("LaunchCrawler"), dir_.file("launch.cf")}, options);
+    return run_program("LaunchCrawler", {dir_.file("launch.cf")}, options);
   };
-  path.effects = [&] { return "gatherers=" + std::to_string(lxt::read_journal(dir_.file("journal")).size()); };
+  path.effects = [&] { return "gatherers=" + std::to_string(journal().size()); };
   path.succeeded = [] { return true; };  // its status is always 0
   path.refusal = true;
   path.whole = [&] {
     // However its own calls fail, the launcher sees the gatherer at work.
-    EXPECT_TRUE(lxt::read_journal(dir_.file("journal")).empty()) << "a second gatherer";
+    EXPECT_TRUE(journal().empty()) << "a second gatherer";
     EXPECT_EQ(dir_.read("home/gatherers/demo/Gatherer.pid"), "4242\n");
     EXPECT_TRUE(gatherer.running());
   };
@@ -440,23 +425,12 @@ class ServerFaults : public Faults {
     if (IsSkipped()) return;
     for (const char* d : {"home", "home/lib", "home/lib/gatherer", "data"}) dir_.mkdir(d);
     lxt::install_double("lxrecord", dir_.file("home/lib/gatherer"), "exportd");
-    ASSERT_TRUE(registry_.write("REGEDIT4\n"));
+    ASSERT_TRUE(install_.write_registry_text("REGEDIT4\n"));
   }
   std::string settings() const {
     return "KESTREL_HOME=" + dir_.file("home") + "\nGATHERER_NAME=demo\nGATHERER_DATA=" + dir_.file("data") +
            "\nGATHERER_PORT=8500\n";
   }
-  RunResult run(const std::string& program, const std::vector<std::string>& args, std::vector<lxt::EnvChange> env) {
-    lxt::RunOptions options;
-    options.env = lxt::journal_env(dir_.file("journal"));
-    options.env.insert(options.env.end(), env.begin(), env.end());
-    options.cwd = dir_.path();
-    std::vector<std::string> argv{lxt::program(program)};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return lxt::run(argv, options);
-  }
-
-  lxt::Registry registry_;
 };
 
 TEST_P(ServerFaults, LaunchServerStartsTheDaemonOrSaysWhyNot) {
@@ -471,12 +445,14 @@ TEST_P(ServerFaults, LaunchServerStartsTheDaemonOrSaysWhyNot) {
   path.run = [&](std::vector<lxt::EnvChange> env) {
     env.push_back({"LXT_EXPORTD_EXIT", "0"});  // a daemon that ends at once gives its status
     env.push_back({"LORVEX_EVENTLOG", dir_.file("events")});
-    return run("LaunchServer", {dir_.file("server.ini")}, env);
+    lxt::RunOptions options;
+    options.env = std::move(env);
+    return run_program("LaunchServer", {dir_.file("server.ini")}, options);
   };
   // A settings file it cannot read is reported in the system's event log.
   path.reported_elsewhere = [&](const RunResult&) { return dir_.read("events").find("\tERROR\t") != std::string::npos; };
-  path.effects = [&] { return "daemons=" + std::to_string(lxt::read_journal(dir_.file("journal")).size()); };
-  path.succeeded = [&] { return lxt::read_journal(dir_.file("journal")).size() == 1; };
+  path.effects = [&] { return "daemons=" + std::to_string(journal().size()); };
+  path.succeeded = [&] { return journal().size() == 1; };
   path.has_failure_status = true;
   path.whole = [&] {
     EXPECT_EQ(dir_.read("server.ini"), settings());
@@ -495,7 +471,9 @@ TEST_P(ServerFaults, StopServerNeverLeavesADaemonOutOfReach) {
     dir_.write("server.ini", settings());
   };
   path.run = [&](std::vector<lxt::EnvChange> env) {
-    return run("StopServer", {dir_.file("server.ini"), "FORCED"}, env);
+    lxt::RunOptions options;
+    options.env = std::move(env);
+    return run_program("StopServer", {dir_.file("server.ini"), "FORCED"}, options);
   };
   // What the stop stands for: the daemon ended, its pid file gone. The
   // removal of its work files and the notice in its log are passed over

@@ -262,8 +262,8 @@ class Installation {
   }
   // The registry with exactly these keys (RegistryKeys{}: none).
   bool write_registry(const RegistryKeys& keys) { return registry_.write(keys); }
-  // The registry as this whole text in the registry editor's format.
-  bool write_registry_text(const std::string& reg_text) { return registry_.write(reg_text); }
+  // The registry as this whole text in the registry editor's format (see Registry::write).
+  bool write_registry_text(const std::string& reg_text, bool utf16 = false) { return registry_.write(reg_text, utf16); }
 
  private:
   std::string file(const std::string& name) const;

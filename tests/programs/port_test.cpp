@@ -335,9 +335,8 @@ TEST_F(PortTest, FindWithWindowsSeparatorsAndQuestionMark) {
 const char kKey[] = "SOFTWARE\\VELMORA\\Moxa3R\\0201/A";
 
 TEST_F(PortTest, RegistryValuesEnumerateWithTypesAndSizes) {
-  lxt::Registry reg;
   // Names in alphabetical order: Wine keeps a key's values sorted by name.
-  ASSERT_TRUE(reg.write(
+  ASSERT_TRUE(install_.write_registry_text(
       "REGEDIT4\n\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A]\n"
       "\"A_Path\"=\"C:\\\\Lorvex\\\\\\\"q\\\"\"\n"
@@ -360,8 +359,7 @@ TEST_F(PortTest, RegistryValuesEnumerateWithTypesAndSizes) {
 }
 
 TEST_F(PortTest, RegistryDataOrNameTooLongStopsTheEnumeration) {
-  lxt::Registry reg;
-  ASSERT_TRUE(reg.write(
+  ASSERT_TRUE(install_.write_registry_text(
       "REGEDIT4\n\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A]\n"
       "\"A\"=\"abc\"\n"
@@ -380,10 +378,9 @@ TEST_F(PortTest, RegistryDataOrNameTooLongStopsTheEnumeration) {
 }
 
 TEST_F(PortTest, RegistryShiftJisTextKeepsItsBytes) {
-  lxt::Registry reg;
   // The second byte of the kanji is 0x5C, the code of a backslash: it must
   // not escape the closing quote.
-  ASSERT_TRUE(reg.write(
+  ASSERT_TRUE(install_.write_registry_text(
       "REGEDIT4\n\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A]\n"
       "\"Path00\"=\"C:\\\\\x95\x5C\"\n"
@@ -393,8 +390,7 @@ TEST_F(PortTest, RegistryShiftJisTextKeepsItsBytes) {
 }
 
 TEST_F(PortTest, RegistryEditorsUtf16ExportReadsAsItsShiftJisText) {
-  lxt::Registry reg;
-  ASSERT_TRUE(reg.write(
+  ASSERT_TRUE(install_.write_registry_text(
       "Windows Registry Editor Version 5.00\r\n\r\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A]\r\n"
       "\"Path00\"=\"C:\\\\\x95\x5C\"\r\n",
@@ -416,8 +412,7 @@ TEST_F(PortTest, RegistryFileThatCannotBeReadOrDecodedIsAccessDenied) {
 
 TEST_F(PortTest, RegistryFileValuesEnumerateInFileOrder) {
   if (lxt::is_wine()) GTEST_SKIP() << "Wine keeps a key's values sorted by name";
-  lxt::Registry reg;
-  ASSERT_TRUE(reg.write(
+  ASSERT_TRUE(install_.write_registry_text(
       "Windows Registry Editor Version 5.00\r\n\r\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A]\r\n"
       "\"Zeta\"=\"1\"\r\n"
