@@ -9,12 +9,11 @@
 # served; headless Chromium shows the Shift_JIS message correctly decoded.
 # The screenshot is kept in ARTEFACT_DIR.
 # Arguments: BUILD_DIR ARTEFACT_DIR README
-set -euo pipefail
+. "$(dirname "$0")/common.sh"
 build="$(cd "$1" && pwd)"
 mkdir -p "$2"
 artefacts="$(cd "$2" && pwd)"
 readme="$3"
-. "$(dirname "$0")/common.sh"
 
 lighttpd="$(command -v lighttpd || true)"
 [ -n "$lighttpd" ] || [ ! -x /usr/sbin/lighttpd ] || lighttpd=/usr/sbin/lighttpd
@@ -25,7 +24,7 @@ command -v curl >/dev/null || skip "curl is not installed (scripts/bootstrap ins
 
 # The installed tree; the README's paths turned into the scratch ones.
 usr="$scratch/usr"
-cmake --install "$build" --prefix "$usr" >"$scratch/install.log" 2>&1 || fail "cmake --install: $(cat "$scratch/install.log")"
+install_build "$usr"
 # The code blocks of a README section in one language; a search path keeps
 # the system's folders after the installed programs.
 readme_block() { # SECTION LANGUAGE

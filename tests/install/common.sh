@@ -1,5 +1,6 @@
-# Shared by the tests of the installed system: a scratch directory that goes
-# away, and checks that say what failed.
+# Shared by the tests of the installed system, sourced first: strict mode, a
+# scratch directory that goes away, and checks that say what failed.
+set -euo pipefail
 
 fail() {
   printf 'FAIL: %s\n' "$*" >&2
@@ -25,6 +26,11 @@ run_on_exit() {
   for ((i = ${#on_exit[@]} - 1; i >= 0; i--)); do "${on_exit[$i]}" || true; done
 }
 trap run_on_exit EXIT
+
+# The build tree ($build) installed into the prefix.
+install_build() {
+  cmake --install "$build" --prefix "$1" >"$scratch/install.log" 2>&1 || fail "cmake --install: $(cat "$scratch/install.log")"
+}
 
 sed_escape() { printf '%s' "$1" | sed 's/[&|\\]/\\&/g'; }
 

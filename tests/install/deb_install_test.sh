@@ -8,12 +8,11 @@
 # the purge, which takes the directory and keeps the user. Whatever the
 # outcome, the packages are purged and the system left as it was found.
 # Arguments: BUILD_DIR README PROGRAM...
-set -euo pipefail
+. "$(dirname "$0")/common.sh"
 build="$(cd "$1" && pwd)"
 readme="$2"
 shift 2
 programs=" $* "
-. "$(dirname "$0")/common.sh"
 
 [ "$(id -u)" -eq 0 ] || skip "installing packages into the system needs root"
 for tool in dpkg apt-get dpkg-statoverride runuser; do

@@ -5,10 +5,9 @@
 # filter says it has no converter for the type and writes no text, never
 # the file's bytes.
 # Arguments: FILTER DEMO_DOCUMENTS
-set -euo pipefail
+. "$(dirname "$0")/common.sh"
 filter="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 documents="$2"
-. "$(dirname "$0")/common.sh"
 
 # A PDF as real ones are: its page's words in a compressed stream.
 python3 - "$scratch/real.pdf" <<'PY'

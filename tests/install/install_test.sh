@@ -7,16 +7,15 @@
 # stopped) and a gatherer of one's own launched twice with the sample
 # registry as installed. What they leave is checked here.
 # Arguments: BUILD_DIR README
-set -euo pipefail
+. "$(dirname "$0")/common.sh"
 build="$(cd "$1" && pwd)"
 readme="$2"
-. "$(dirname "$0")/common.sh"
 
 # The prefix has a blank in its path (the installation directory and the
 # stand-ins' folder with it); the README's commands reach it through a link
 # without one, as they name /usr.
 prefix="$scratch/prefix with blank"
-cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1 || fail "cmake --install: $(cat "$scratch/install.log")"
+install_build "$prefix"
 ln -s "$prefix" "$scratch/usr"
 usr="$scratch/usr"
 share="$prefix/share/lorvex"

@@ -3,9 +3,8 @@
 # response: for each stream a program may write, what goes to standard
 # output (the response) and to standard error, and the exit status passed on.
 # Arguments: LASTPAGE
-set -euo pipefail
-lastpage="$1"
 . "$(dirname "$0")/common.sh"
+lastpage="$1"
 
 command -v perl >/dev/null || skip "perl is not installed (scripts/bootstrap installs it)"
 # Pages as the programs write them, their text in Shift_JIS bytes.

@@ -6,12 +6,11 @@
 # "file" in English; storeseal's option as the program takes it). The programs are the build's list of them, which is
 # all that bin/ holds beside their one program file.
 # Arguments: MAN_DIR BIN_DIR PROGRAM...
-set -euo pipefail
+. "$(dirname "$0")/common.sh"
 man_dir="$(cd "$1" && pwd)"
 bin="$(cd "$2" && pwd)"
 shift 2
 programs=("$@")
-. "$(dirname "$0")/common.sh"
 
 for tool in groff mandoc man; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/bootstrap installs it)"

@@ -6,9 +6,8 @@
 # and no warning on either; and unpacked together into a scratch root they
 # run the demo gatherer's whole life.
 # Arguments: BUILD_DIR
-set -euo pipefail
-build="$(cd "$1" && pwd)"
 . "$(dirname "$0")/common.sh"
+build="$(cd "$1" && pwd)"
 
 command -v dpkg-deb >/dev/null || skip "dpkg-deb is not installed (scripts/bootstrap installs it)"
 command -v lintian >/dev/null || skip "lintian is not installed (scripts/bootstrap installs it)"

@@ -3,13 +3,12 @@
 # .exe files, the catalogue and an importable .reg file; a program runs from
 # that folder under Wine, without anything of the build tree.
 # Arguments: WIN_BUILD_DIR WINEPREFIX
-set -euo pipefail
+. "$(dirname "$0")/common.sh"
 build="$(cd "$1" && pwd)"
 wineprefix="$2"
-. "$(dirname "$0")/common.sh"
 
 folder="$scratch/Lorvex"
-cmake --install "$build" --prefix "$folder" >"$scratch/install.log" 2>&1 || fail "cmake --install: $(cat "$scratch/install.log")"
+install_build "$folder"
 programs="$(cd "$folder/bin" && ls | LC_ALL=C sort | paste -sd ' ')"
 expected="LaunchCrawler.exe LaunchServer.exe StopServer.exe cyclerun.exe freelancesift.exe htmlsift.exe htmlsift2.exe"
 expected+=" ichitarosift.exe lotus123sift.exe packdump.exe pdfsift.exe ppointsift.exe rtfsift.exe skim.exe storeseal.exe"
