@@ -701,10 +701,8 @@ TEST_F(Notice, ToldToEndWhileTheServiceIsSilentItFreesTheLock) {
     registry(silent.port());
     dir_.write("work/gatherinput", kUrls);
     lxt::RunOptions run_options;
-    run_options.env = lxt::journal_env(dir_.file("journal"));
     run_options.search_dirs.push_back(install_.tools_dir());
-    run_options.cwd = dir_.path();
-    lxt::Background cycle({lxt::program("cyclerun"), settings(base_settings())}, run_options);
+    lxt::Background cycle({lxt::program("cyclerun"), settings(base_settings())}, in_test(run_options));
     ASSERT_TRUE(silent.wait_request());
     ASSERT_TRUE(lock_exists());
     cycle.signal(signal);

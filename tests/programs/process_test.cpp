@@ -165,12 +165,10 @@ TEST_F(Crawler, ASecondLauncherLeavesTheRunningOneAlone) {
   const std::string path = settings(base());
   lxt::RunOptions o;
   o.set("LXT_PERL_HOLD", "log.gatherer").set("LXT_PERL_UNTIL", dir_.host("release"));
-  for (auto& c : lxt::journal_env(dir_.file("journal"))) o.env.push_back(c);
-  o.cwd = dir_.path();
   constexpr size_t kRounds = 4;
   for (size_t round = 1; round <= kRounds; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
-    lxt::Background first({lxt::program("LaunchCrawler"), path}, o);
+    lxt::Background first({lxt::program("LaunchCrawler"), path}, in_test(o));
     // The script's record is written after it has opened the log.
     ASSERT_TRUE(lxt::wait_until([&] { return journal().size() == round; }, milliseconds(60000)));
     dir_.write(gdir() + "/penum.pid", "p");
@@ -287,9 +285,7 @@ TEST_F(Crawler, AGathererAtWorkIsSeenWhateverBecameOfItsLog) {
     if (row.names == kLauncherAtWork) {
       lxt::RunOptions o;
       o.set("LXT_PERL_HOLD", "log.gatherer").set("LXT_PERL_UNTIL", dir_.host("release"));
-      for (auto& c : lxt::journal_env(dir_.file("journal"))) o.env.push_back(c);
-      o.cwd = dir_.path();
-      first = std::make_unique<lxt::Background>(std::vector<std::string>{lxt::program("LaunchCrawler"), path}, o);
+      first = std::make_unique<lxt::Background>(std::vector<std::string>{lxt::program("LaunchCrawler"), path}, in_test(o));
       ASSERT_TRUE(lxt::wait_until([&] { return journal().size() == 1; }, milliseconds(60000)));
       scripts = 1;
     } else {

@@ -39,18 +39,22 @@ class ProgramTest : public ::testing::Test {
   explicit ProgramTest(const std::string& root = "", Journal journal = Journal::kKept)
       : install_(dir_, root), journal_(journal) {}
 
-  // Runs argv (a program's or a double's path, then its arguments) with the
-  // journal's environment (recording the variables of env_names), in
-  // options.cwd or the test folder, with carriage returns before line feeds
-  // dropped from both streams.
-  RunResult run_argv(const std::vector<std::string>& argv, RunOptions options = {},
-                     const std::string& env_names = "") const {
+  // The options of every start in the fixture (a Background's too): the
+  // journal's environment (recording the variables of env_names) before the
+  // start's own changes, and options.cwd or else the test folder.
+  RunOptions in_test(RunOptions options = {}, const std::string& env_names = "") const {
     if (journal_ == Journal::kKept) {
       const std::vector<EnvChange> journal = journal_env(journal_path(), env_names);
       options.env.insert(options.env.begin(), journal.begin(), journal.end());
     }
     if (options.cwd.empty()) options.cwd = dir_.path();
-    return run_text(argv, options);
+    return options;
+  }
+  // Runs argv (a program's or a double's path, then its arguments) with
+  // in_test() options, carriage returns before line feeds dropped from both streams.
+  RunResult run_argv(const std::vector<std::string>& argv, RunOptions options = {},
+                     const std::string& env_names = "") const {
+    return run_text(argv, in_test(std::move(options), env_names));
   }
   // run_argv() of the system's program, or of a test double, with these arguments.
   RunResult run_program(const std::string& name, const std::vector<std::string>& args, RunOptions options = {},

@@ -88,13 +88,10 @@ class Seal : public lxt::ProgramTest {
     options.env.insert(options.env.begin(), env.begin(), env.end());
     options.search_dirs.push_back(install_.tools_dir());
     options.cwd = dir_.path();
-    if (runner.empty()) return run_program("storeseal", args, options);
     std::vector<std::string> argv = std::move(runner);
     argv.push_back(lxt::program("storeseal"));
     argv.insert(argv.end(), args.begin(), args.end());
-    const std::vector<lxt::EnvChange> journal = lxt::journal_env(journal_path());
-    options.env.insert(options.env.begin(), journal.begin(), journal.end());
-    return lxt::run_text(argv, options);
+    return run_argv(argv, options);
   }
 
   std::vector<Record> runs_of(const std::string& program) const {
@@ -762,12 +759,11 @@ TEST_F(Seal, PackdumpReplacesTheDumpOnlyWithAWholeNewOne) {
     std::remove(dir_.file("data/PRODUCTION.gdbm").c_str());
     if (c.production) dir_.write("data/PRODUCTION.gdbm", "production\n");
     lxt::RunOptions options;
-    options.env = lxt::journal_env(dir_.file("journal"));
-    options.env.insert(options.env.end(), c.env.begin(), c.env.end());
+    options.env = c.env;
     options.cwd = dir_.file("data");
     options.search_dirs.push_back(install_.tools_dir());
     if (c.name == "missing dbmtool") std::filesystem::remove(install_.tools_dir() + "/" + lxt::exe_name("dbmtool"));
-    const RunResult result = lxt::run({lxt::program("packdump"), "ignored", "arguments"}, options);
+    const RunResult result = run_program("packdump", {"ignored", "arguments"}, options);
     install_.install_tools(kDoubles);
     EXPECT_EQ(result.status, c.status);
     EXPECT_TRUE(matches(lxt::lf(result.err), c.err)) << result.err;
@@ -883,7 +879,7 @@ class Finishing : public lxt::ProgramTest {
  protected:
   void SetUp() override {
     dir_.mkdir("killers");
-    ASSERT_TRUE(registry_.write("REGEDIT4\n"));
+    ASSERT_TRUE(install_.write_registry_text("REGEDIT4\n"));
   }
 
   // Gathered templates that overlap each other and the production database.
@@ -933,7 +929,6 @@ class Finishing : public lxt::ProgramTest {
     return names;
   }
 
-  lxt::Registry registry_;
   std::vector<std::string> search_{dir_.file("killers"), lxt::bin_dir() + "/../kestrel/bin"};
 };
 
@@ -947,7 +942,7 @@ TEST_F(Finishing, ChildrenThatFailEndInSuccessWithEveryFileNewOrInAFailureThatNa
   std::vector<std::filesystem::path> linked{"/usr/bin/gzip", "/usr/bin/perl"};
   for (const auto& entry : std::filesystem::directory_iterator(kestrel)) linked.push_back(entry.path());
   for (const auto& path : linked) std::filesystem::create_symlink(path, tools + "/" + path.filename().string());
-  ASSERT_TRUE(registry_.write(lxt::RegistryKeys{.path00 = std::nullopt, .env_info = "\"GzipPath\"=" + lxt::reg_string(tools + "/gzip") + "\n\"PerlPath\"=" +
+  ASSERT_TRUE(install_.write_registry(lxt::RegistryKeys{.path00 = std::nullopt, .env_info = "\"GzipPath\"=" + lxt::reg_string(tools + "/gzip") + "\n\"PerlPath\"=" +
                                            lxt::reg_string(tools + "/perl") + "\n"}));
   search_ = {tools};
   // A finished database, and a new gathering for it.
