@@ -2,6 +2,7 @@
 // choice of the widest one this processor runs.
 #include "tools/skim/scan.h"
 
+#include "port/processor.h"
 #include "tools/skim/scan_loop.h"
 
 namespace skim {
@@ -76,12 +77,7 @@ struct Lanes {
 }  // namespace
 
 ScanWidth widest_scan_width() {
-  static const ScanWidth widest = [] {
-#if defined(__x86_64__) || defined(__i386__)
-    if (avx2_built() && __builtin_cpu_supports("avx2")) return ScanWidth::k32;
-#endif
-    return ScanWidth::k16;
-  }();
+  static const ScanWidth widest = avx2_built() && port::wide_vectors_run() ? ScanWidth::k32 : ScanWidth::k16;
   return widest;
 }
 
