@@ -4,7 +4,11 @@
 #include "port/processor.h"
 
 #if defined(__x86_64__) && __has_include(<sys/platform/x86.h>)
+// The header is written in C; its _Bool is C++'s bool (one compiler of ours
+// knows the C name in C++ too, the other does not).
+#define _Bool bool
 #include <sys/platform/x86.h>
+#undef _Bool
 #define LORVEX_X86_FEATURES 1
 #endif
 
