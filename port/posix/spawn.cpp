@@ -6,7 +6,6 @@
 
 #include <fcntl.h>
 #include <pthread.h>
-#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -139,10 +138,10 @@ struct KernelAction {
   std::uint64_t mask;
 };
 
-// The child between its start and the program: it runs on its own stack in
-// the caller's memory, with every signal blocked, and calls nothing but the
-// system (the C library's wrappers of it would set state the caller owns;
-// a sanitizer's checks would run on a stack they do not know).
+// The child between its start and the program: it runs in the caller's
+// memory, with every signal blocked, and calls nothing but the system (the C
+// library's wrappers of it would set state the caller owns; a sanitizer's
+// checks would run on a stack they do not know).
 __attribute__((no_sanitize("address", "undefined"))) int child_steps(ChildArgs* args) {
   // No handler of the caller's may run here, on its memory: each becomes
   // the default, as the program would have it anyway; what the caller
@@ -202,17 +201,6 @@ __attribute__((no_sanitize("address", "undefined"))) int child_steps(ChildArgs* 
   return errno;
 }
 
-__attribute__((no_sanitize("address", "undefined"))) int child_main(void* data) {
-  auto* args = static_cast<ChildArgs*>(data);
-  const int error = child_steps(args);
-  args->error = error != 0 ? error : ENOEXEC;
-  syscall(SYS_exit, 127);
-  return 127;
-}
-
-// Room for the child's few frames until it runs the program.
-constexpr std::size_t kChildStack = 16 * 1024;
-
 }  // namespace
 
 __attribute__((no_sanitize("address"))) int start_child(pid_t* pid, const char* path, const SpawnPlan& plan,
@@ -246,11 +234,18 @@ __attribute__((no_sanitize("address"))) int start_child(pid_t* pid, const char* 
   sigfillset(&all);
   if (int rc = pthread_sigmask(SIG_SETMASK, &all, &caller)) return rc;
   args.mask = plan.set_mask ? plan.mask : caller;
-  alignas(64) char stack[kChildStack];
-  const pid_t child = ::clone(&child_main, stack + sizeof stack, CLONE_VM | CLONE_VFORK | SIGCHLD, &args);
-  const int clone_error = child < 0 ? errno : 0;
+  // The child runs on the caller's stack below this frame, where the
+  // caller's own calls have been already: a stack of its own would be
+  // memory touched for the first time at every start.
+  const pid_t child = ::vfork();
+  if (child == 0) {
+    const int error = child_steps(&args);
+    args.error = error != 0 ? error : ENOEXEC;
+    syscall(SYS_exit, 127);
+  }
+  const int start_error = child < 0 ? errno : 0;
   pthread_sigmask(SIG_SETMASK, &caller, nullptr);
-  if (child < 0) return clone_error;
+  if (child < 0) return start_error;
   if (args.error != 0) {
     // The child ended before the program ran: it is waited for here, as
     // there is no child to give the caller.
