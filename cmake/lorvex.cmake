@@ -56,3 +56,12 @@ function(lorvex_program name)
     target_compile_definitions(${name} PRIVATE LORVEX_PROGRAM_ENTRY=lorvex_main_${entry})
   endif()
 endfunction()
+
+# Files of loops built for processors with 32-byte vectors: their code runs
+# only where the processor says it has them (the caller asks first). Not in
+# the Windows build, whose compiler does not keep the stack aligned for them.
+function(lorvex_wide_vectors)
+  if(NOT LORVEX_TARGET_WINDOWS AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+    set_source_files_properties(${ARGN} PROPERTIES COMPILE_OPTIONS -mavx2)
+  endif()
+endfunction()

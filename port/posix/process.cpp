@@ -53,38 +53,6 @@ void make_children_waitable() {
   }
 }
 
-// Holds SIGINT ignored (and blocked, so that none arrives half-way) while a
-// child that must start with it ignored is spawned: posix_spawn can reset a
-// disposition to the default but cannot set one to "ignore". The caller's
-// own disposition and mask come back when the start is over.
-class InterruptIgnoredForStart {
- public:
-  explicit InterruptIgnoredForStart(bool active) : active_(active) {
-    sigset_t block;
-    sigemptyset(&block);
-    if (active_) sigaddset(&block, SIGINT);
-    ::sigprocmask(SIG_BLOCK, &block, &caller_mask_);
-    if (!active_) return;
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGINT, &ignore, &caller_action_);
-  }
-  ~InterruptIgnoredForStart() {
-    if (active_) ::sigaction(SIGINT, &caller_action_, nullptr);
-    ::sigprocmask(SIG_SETMASK, &caller_mask_, nullptr);
-  }
-  InterruptIgnoredForStart(const InterruptIgnoredForStart&) = delete;
-  InterruptIgnoredForStart& operator=(const InterruptIgnoredForStart&) = delete;
-
-  const sigset_t& caller_mask() const { return caller_mask_; }
-
- private:
-  bool active_;
-  sigset_t caller_mask_{};
-  struct sigaction caller_action_ {};
-};
-
 // Starts the child; 0 with *pid, or the error number of the failure.
 int start(const char* command_line, const StartRequest& request, pid_t* pid) {
   make_children_waitable();
@@ -94,9 +62,12 @@ int start(const char* command_line, const StartRequest& request, pid_t* pid) {
   if (int rc = posix::find_program(parsed.program, &resolved)) return rc;
 
   posix::SpawnSetup setup;
-  if (int rc = setup.init_error()) return rc;
-  InterruptIgnoredForStart interrupt(request.ignore_interrupt);
-  if (int rc = setup.signal_defaults(interrupt.caller_mask())) return rc;
+  sigset_t caller_mask;
+  ::sigprocmask(SIG_BLOCK, nullptr, &caller_mask);
+  if (int rc = setup.signal_defaults(caller_mask)) return rc;
+  if (request.ignore_interrupt) {
+    if (int rc = setup.ignore(SIGINT)) return rc;
+  }
   if (request.new_process_group) {
     if (int rc = setup.new_group()) return rc;
   }

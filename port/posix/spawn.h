@@ -1,33 +1,58 @@
 #pragma once
 // Starting a program and waiting for it, for the port's own runner and the
-// command interpreter alike: posix_spawn (never fork: the callers may be
-// large and sanitized, and spawn reports exec failures directly), through
-// the call table.
+// command interpreter alike: a child that shares the caller's memory until
+// it runs the program (never a fork: the callers may be large and
+// sanitized), with every step's failure reported to the caller, through the
+// call table.
 #include <signal.h>
-#include <spawn.h>
 #include <sys/types.h>
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
 namespace port::posix {
 
-// Owns the spawn attributes and file actions for one start. Each step
-// returns 0, or the error number of its failure.
+// One step the child takes before it runs the program, in the order given.
+struct SpawnAction {
+  enum class Kind { kOpen, kCopy, kClose, kChdir, kCloseOthers };
+  Kind kind = Kind::kClose;
+  int fd = -1;       // the child's descriptor (kOpen, kCopy, kClose)
+  int source = -1;   // kCopy: the caller's descriptor
+  std::string path;  // kOpen, kChdir
+  int flags = 0;     // kOpen
+  mode_t mode = 0;   // kOpen
+};
+
+// Everything the child does between its start and the program's.
+struct SpawnPlan {
+  std::vector<SpawnAction> actions;
+  bool new_group = false;
+  // The signals the child starts with at their default disposition even
+  // where the caller ignores them; a caller's handler never reaches a child.
+  sigset_t defaults{};
+  // The signals the child starts with ignored.
+  sigset_t ignored{};
+  // The child's signal mask; the caller's own when not set.
+  bool set_mask = false;
+  sigset_t mask{};
+};
+
+// Builds the plan for one start. Each step returns 0, or the error number
+// of its failure.
 class SpawnSetup {
  public:
-  SpawnSetup();
-  ~SpawnSetup();
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-  int init_error() const { return attr_ok_ && actions_ok_ ? 0 : ENOMEM; }
+  SpawnSetup() {
+    sigemptyset(&plan_.defaults);
+    sigemptyset(&plan_.ignored);
+    sigemptyset(&plan_.mask);
+  }
 
   // Every program ignores SIGPIPE; its children start with the default
   // disposition, as a Windows child knows no such signal to inherit. The
   // child starts with this signal mask.
   int signal_defaults(const sigset_t& mask);
+  // The child starts with the signal ignored.
+  int ignore(int number);
   // A process group of the child's own.
   int new_group();
   int chdir_to(const std::string& dir);
@@ -47,12 +72,13 @@ class SpawnSetup {
   int spawn(const std::string& program, const std::vector<std::string>& words, pid_t* pid) const;
 
  private:
-  posix_spawnattr_t attr_{};
-  posix_spawn_file_actions_t actions_{};
-  short flags_ = 0;
-  bool attr_ok_ = false;
-  bool actions_ok_ = false;
+  SpawnPlan plan_;
 };
+
+// The system's start of a child after a plan (what the call table holds):
+// 0 with *pid, or the error number of the step that failed, the child then
+// already waited for.
+int start_child(pid_t* pid, const char* path, const SpawnPlan& plan, char* const argv[], char* const envp[]);
 
 // A wait status as the callers report it: the exit status, or 128 plus the
 // number of the signal that ended the child.

@@ -5,17 +5,17 @@
 // chosen one fail in a running program.
 #include <dirent.h>
 #include <netdb.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 
+#include "port/posix/spawn.h"
+
 namespace port::posix {
 
 struct SysCalls {
-  int (*spawn)(pid_t*, const char*, const posix_spawn_file_actions_t*, const posix_spawnattr_t*,
-               char* const[], char* const[]);
+  int (*spawn)(pid_t*, const char*, const SpawnPlan&, char* const[], char* const[]);
   pid_t (*waitpid)(pid_t, int*, int);
   int (*open)(const char*, int, ...);
   int (*openat)(int, const char*, int, ...);

@@ -1,6 +1,7 @@
 // skim's input handling takes any bytes:
 //  - the block reader cuts them into exactly the pieces fgets gives, whatever
-//    the block size, and passes over only pieces that are not kept lines; in
+//    the block size, and passes over only pieces that are not kept lines,
+//    with each of its skipping loops that this processor runs; in
 //    text mode, the pieces fgets gives once every CR before an LF is gone;
 //  - the line rules read nothing beyond a piece and keep their promises: no
 //    more lines than the limit, a marker after every cut, a budget that never
@@ -45,11 +46,12 @@ std::vector<uint8_t> text_mode(const uint8_t* data, size_t size) {
 // The reader against fgets on the same bytes (in text mode on the bytes as
 // text mode reads them). Returns the pieces.
 std::vector<std::vector<char>> check_reader(const uint8_t* data, size_t size, std::size_t block,
-                                            bool kept_only, bool text) {
+                                            bool kept_only, bool text,
+                                            skim::ScanWidth width = skim::widest_scan_width()) {
   const std::vector<uint8_t> folded = text ? text_mode(data, size) : std::vector<uint8_t>(data, data + size);
   std::FILE* reference = open_bytes(folded.data(), folded.size());
   std::FILE* input = open_bytes(data, size);
-  skim::PieceReader reader(block);
+  skim::PieceReader reader(block, width);
   reader.start(input, text);
   std::vector<std::vector<char>> pieces;
   char expected[skim::kLineBufferSize];
@@ -83,7 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::size_t block = size > 0 ? 2 + (data[0] >> 1) * 37u : skim::PieceReader::kDefaultBlock;
   const bool text = size > 0 && (data[0] & 1) != 0;
   const std::vector<std::vector<char>> pieces = check_reader(data, size, block, false, text);
-  check_reader(data, size, block, true, text);
+  for (skim::ScanWidth width = skim::ScanWidth::k16; width <= skim::widest_scan_width();
+       width = static_cast<skim::ScanWidth>(static_cast<int>(width) + 1)) {
+    check_reader(data, size, block, true, text, width);
+  }
 
   skim::LineHandler handler;
   for (const std::vector<char>& stored : pieces) {

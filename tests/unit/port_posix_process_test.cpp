@@ -70,8 +70,9 @@ TEST_F(PortProcess, StartFailuresGiveMinusOneWithErrno) {
   EXPECT_EQ(port::run_child("   ", {}, &error), -1);
   EXPECT_EQ(error, ENOENT);
 
-  port::posix::sys().spawn = [](pid_t*, const char*, const posix_spawn_file_actions_t*, const posix_spawnattr_t*,
-                                char* const[], char* const[]) { return EAGAIN; };
+  port::posix::sys().spawn = [](pid_t*, const char*, const port::posix::SpawnPlan&, char* const[], char* const[]) {
+    return EAGAIN;
+  };
   error = 0;
   EXPECT_EQ(port::run_child("/bin/sh -c \"exit 0\"", {}, &error), -1);
   EXPECT_EQ(error, EAGAIN);
@@ -122,6 +123,40 @@ TEST_F(PortProcess, WorkingDirectoryIsAWindowsStylePath) {
   options.working_dir = "/no/such/dir/of/lorvex";
   EXPECT_EQ(port::run_child("/bin/sh -c \"exit 0\"", options, &error), -1);
   EXPECT_EQ(error, ENOENT);
+}
+
+// A step of the start that fails in the child is the start's failure, with
+// its error, and leaves no child behind.
+TEST_F(PortProcess, FailedStepOfTheChildIsTheStartsFailure) {
+  TempDir dir;
+  const std::string garbage = dir.file("garbage");
+  {
+    std::FILE* file = std::fopen(garbage.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("\x01\x02not a program\n", file);
+    std::fclose(file);
+  }
+  ASSERT_EQ(::chmod(garbage.c_str(), 0755), 0);
+  const std::string missing_output = dir.file("no-dir") + "/out.txt";
+  struct Case {
+    std::string line;
+    const char* output_path;
+    int error;
+  };
+  const Case cases[] = {
+      {garbage, nullptr, ENOEXEC},
+      {"/bin/sh -c \"exit 0\"", missing_output.c_str(), ENOENT},
+  };
+  for (const Case& c : cases) {
+    port::ChildOptions options;
+    options.output_path = c.output_path;
+    int error = 0;
+    EXPECT_EQ(port::run_child(c.line.c_str(), options, &error), -1) << c.line;
+    EXPECT_EQ(error, c.error) << c.line;
+    int status = 0;
+    EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1) << c.line;
+    EXPECT_EQ(errno, ECHILD) << c.line;
+  }
 }
 
 // The signals a running process ignores, from its status in /proc.
@@ -244,15 +279,15 @@ TEST_F(PortProcess, EndProcessNeverSignalsGroupsOrInit) {
 
 std::string spawned_path;
 std::vector<std::string> spawned_argv;
-short spawned_flags = 0;
+bool spawned_new_group = false;
 
 TEST_F(PortShell, ShellLineGoesToTheInterpreterInTheCallersGroup) {
-  port::posix::sys().spawn = [](pid_t*, const char* path, const posix_spawn_file_actions_t*,
-                                const posix_spawnattr_t* attr, char* const argv[], char* const[]) {
+  port::posix::sys().spawn = [](pid_t*, const char* path, const port::posix::SpawnPlan& plan, char* const argv[],
+                                char* const[]) {
     spawned_path = path;
     spawned_argv.clear();
     for (int i = 0; argv[i]; ++i) spawned_argv.push_back(argv[i]);
-    posix_spawnattr_getflags(attr, &spawned_flags);
+    spawned_new_group = plan.new_group;
     return ENOEXEC;
   };
   EXPECT_EQ(port::run_shell("type a.txt | sort > \"b c\""), -1);
@@ -261,7 +296,7 @@ TEST_F(PortShell, ShellLineGoesToTheInterpreterInTheCallersGroup) {
   ASSERT_EQ(spawned_argv.size(), 3u);
   EXPECT_EQ(spawned_argv[1], "/C");
   EXPECT_EQ(spawned_argv[2], "type a.txt | sort > \"b c\"");
-  EXPECT_EQ(spawned_flags & POSIX_SPAWN_SETPGROUP, 0);
+  EXPECT_FALSE(spawned_new_group);
 }
 
 TEST_F(PortShell, ShellLineStatusComesBack) {

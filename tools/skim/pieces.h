@@ -13,6 +13,7 @@
 
 #include "port/text_reader.h"
 #include "tools/skim/lines.h"
+#include "tools/skim/scan.h"
 
 namespace skim {
 
@@ -20,8 +21,9 @@ class PieceReader {
  public:
   static constexpr std::size_t kDefaultBlock = 256 * 1024;
 
-  // block: bytes asked of the stream at a time (at least 2).
-  explicit PieceReader(std::size_t block = kDefaultBlock);
+  // block: bytes asked of the stream at a time (at least 2); width: the
+  // skipping loop to use.
+  explicit PieceReader(std::size_t block = kDefaultBlock, ScanWidth width = widest_scan_width());
 
   // Starts reading a new input (the pieces of the last one are all taken),
   // in text mode (CR LF read as LF) or as it is.
@@ -83,6 +85,7 @@ class PieceReader {
   }
 
   std::size_t block_;
+  ScanWidth width_;
   // block_ + kLineBufferSize: a partial piece and a whole block. Left
   // uninitialised: zeroing it would touch every page of it at each start,
   // also for an input of a few lines.

@@ -109,7 +109,7 @@ void start_program(const Command& command, Stage* stage) {
     return;
   }
   SpawnSetup setup;
-  int error = setup.init_error();
+  int error = 0;
   // All three sources are descriptors above 2, so the order of these copies
   // cannot overwrite one before it is used. A missing stream is missing in
   // the child too: what holds its place here is closed on exec.

@@ -166,11 +166,10 @@ int failed() {
   return -1;
 }
 
-int fault_spawn(pid_t* pid, const char* path, const posix_spawn_file_actions_t* actions,
-                const posix_spawnattr_t* attr, char* const argv[], char* const envp[]) {
-  // posix_spawn reports its error as the result.
+int fault_spawn(pid_t* pid, const char* path, const SpawnPlan& plan, char* const argv[], char* const envp[]) {
+  // A start reports its error as the result.
   if (deal(Kind::kSpawn)) return fault_state().error;
-  return inner.spawn(pid, path, actions, attr, argv, envp);
+  return inner.spawn(pid, path, plan, argv, envp);
 }
 
 // The mode argument of open and openat, there only with O_CREAT or O_TMPFILE.

@@ -1,0 +1,57 @@
+// The loop with 32-byte vectors: built for processors that have them, run
+// only where the processor says it has them.
+#include "tools/skim/scan_loop.h"
+
+namespace skim {
+
+#if defined(__AVX2__)
+
+namespace {
+
+typedef char Bytes32 __attribute__((vector_size(32)));
+
+Bytes32 load32(const char* p) {
+  Bytes32 bytes;
+  __builtin_memcpy(&bytes, p, sizeof bytes);
+  return bytes;
+}
+
+// Two vectors of 32 bytes.
+struct Lanes {
+  // Nonzero when the block holds any of them.
+  struct Any {
+    int newlines;
+    int candidates;
+  };
+
+  static Bytes32 newlines(const char* p) { return reinterpret_cast<Bytes32>(load32(p) == '\n'); }
+  static Bytes32 candidates(const char* p) {
+    const Bytes32 next = load32(p + 1);
+    return newlines(p) & reinterpret_cast<Bytes32>((next == '.') | (next == '\n'));
+  }
+  static std::uint64_t mask(Bytes32 matches) {
+    return static_cast<std::uint32_t>(__builtin_ia32_pmovmskb256(matches));
+  }
+
+  static Any any(const char* p) {
+    return {__builtin_ia32_pmovmskb256(newlines(p) | newlines(p + 32)),
+            __builtin_ia32_pmovmskb256(candidates(p) | candidates(p + 32))};
+  }
+  static Masks masks(const char* p) {
+    return {mask(newlines(p)) | mask(newlines(p + 32)) << 32, mask(candidates(p)) | mask(candidates(p + 32)) << 32};
+  }
+};
+
+}  // namespace
+
+bool avx2_built() { return true; }
+const char* pass_unkept_candidates_avx2(const char* at, const char* end) { return pass_with<Lanes>(at, end); }
+
+#else
+
+bool avx2_built() { return false; }
+const char* pass_unkept_candidates_avx2(const char* at, const char*) { return at; }
+
+#endif
+
+}  // namespace skim
