@@ -14,28 +14,9 @@ bool avx2_built();
 namespace {
 
 #if defined(__SSE2__)
-typedef char Bytes16 __attribute__((vector_size(16)));
-
-Bytes16 load16(const char* p) {
-  Bytes16 bytes;
-  __builtin_memcpy(&bytes, p, sizeof bytes);
-  return bytes;
-}
-
 // Four vectors of 16 bytes.
-struct Lanes {
-  // Nonzero when the block holds any of them.
-  struct Any {
-    int newlines;
-    int candidates;
-  };
-
-  static Bytes16 newlines(const char* p) { return reinterpret_cast<Bytes16>(load16(p) == '\n'); }
-  static Bytes16 candidates(const char* p) {
-    const Bytes16 next = load16(p + 1);
-    return newlines(p) & reinterpret_cast<Bytes16>((next == '.') | (next == '\n'));
-  }
-  static int mask(Bytes16 matches) { return __builtin_ia32_pmovmskb128(matches); }
+struct Lanes : Vectors<16> {
+  static int mask(Bytes matches) { return __builtin_ia32_pmovmskb128(matches); }
 
   static Any any(const char* p) {
     return {mask(newlines(p) | newlines(p + 16) | newlines(p + 32) | newlines(p + 48)),

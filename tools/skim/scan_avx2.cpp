@@ -8,28 +8,9 @@ namespace skim {
 
 namespace {
 
-typedef char Bytes32 __attribute__((vector_size(32)));
-
-Bytes32 load32(const char* p) {
-  Bytes32 bytes;
-  __builtin_memcpy(&bytes, p, sizeof bytes);
-  return bytes;
-}
-
 // Two vectors of 32 bytes.
-struct Lanes {
-  // Nonzero when the block holds any of them.
-  struct Any {
-    int newlines;
-    int candidates;
-  };
-
-  static Bytes32 newlines(const char* p) { return reinterpret_cast<Bytes32>(load32(p) == '\n'); }
-  static Bytes32 candidates(const char* p) {
-    const Bytes32 next = load32(p + 1);
-    return newlines(p) & reinterpret_cast<Bytes32>((next == '.') | (next == '\n'));
-  }
-  static std::uint64_t mask(Bytes32 matches) {
+struct Lanes : Vectors<32> {
+  static std::uint64_t mask(Bytes matches) {
     return static_cast<std::uint32_t>(__builtin_ia32_pmovmskb256(matches));
   }
 

@@ -19,6 +19,31 @@ struct Masks {
   std::uint64_t candidates;
 };
 
+// One vector of kBytes bytes at p, compared byte by byte: its newlines, and
+// those followed by a full stop or a newline. What differs between the widths
+// (how many vectors make a block, and how their bytes become a mask) is the
+// `Lanes` type's own.
+template <int kBytes>
+struct Vectors {
+  typedef char Bytes __attribute__((vector_size(kBytes)));
+  // Nonzero when the block holds any of them.
+  struct Any {
+    int newlines;
+    int candidates;
+  };
+
+  static Bytes load(const char* p) {
+    Bytes bytes;
+    __builtin_memcpy(&bytes, p, sizeof bytes);
+    return bytes;
+  }
+  static Bytes newlines(const char* p) { return reinterpret_cast<Bytes>(load(p) == '\n'); }
+  static Bytes candidates(const char* p) {
+    const Bytes next = load(p + 1);
+    return newlines(p) & reinterpret_cast<Bytes>((next == '.') | (next == '\n'));
+  }
+};
+
 // Looks at 64 bytes at a time for a newline followed by a full stop or a
 // newline, so that it does not stop at every line: stopping per line costs
 // more than all the rest of the skipping. An empty line there is kept; a
