@@ -139,9 +139,9 @@ struct KernelAction {
 };
 
 // The child between its start and the program: it runs in the caller's
-// memory, with every signal blocked, and calls nothing but the system (the C
-// library's wrappers of it would set state the caller owns; a sanitizer's
-// checks would run on a stack they do not know).
+// memory and on its stack, with every signal blocked, and calls nothing but
+// the system (the C library's wrappers of it would set state the caller owns;
+// a sanitizer's bookkeeping of the stack would be left as the child had it).
 __attribute__((no_sanitize("address", "undefined"))) int child_steps(ChildArgs* args) {
   // No handler of the caller's may run here, on its memory: each becomes
   // the default, as the program would have it anyway; what the caller

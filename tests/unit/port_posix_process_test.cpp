@@ -159,11 +159,12 @@ TEST_F(PortProcess, FailedStepOfTheChildIsTheStartsFailure) {
   }
 }
 
-// The signals a running process ignores, from its status in /proc.
-unsigned long long ignored_signals(long pid) {
+// A signal set of a running process (SigIgn: ignored, SigBlk: blocked),
+// from its status in /proc.
+unsigned long long signal_set(long pid, const std::string& name) {
   const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
-  const size_t at = status.find("SigIgn:\t");
-  return at == std::string::npos ? ~0ULL : std::stoull(status.substr(at + 8, 16), nullptr, 16);
+  const size_t at = status.find(name + ":\t");
+  return at == std::string::npos ? ~0ULL : std::stoull(status.substr(at + name.size() + 2, 16), nullptr, 16);
 }
 bool ignores(unsigned long long mask, int signal) { return (mask >> (signal - 1)) & 1U; }
 
@@ -174,6 +175,12 @@ TEST_F(PortProcess, ChildStaysInTheCallersGroupWithInterruptIgnoredAndPipeSignal
   struct sigaction ignore {}, caller_pipe {}, caller_int {};
   ignore.sa_handler = SIG_IGN;
   ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &caller_pipe), 0);
+  // The child starts with the caller's mask: not with all it blocks while
+  // the child is made.
+  sigset_t usr2, caller_mask;
+  sigemptyset(&usr2);
+  sigaddset(&usr2, SIGUSR2);
+  ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &usr2, &caller_mask), 0);
   // The child is started and checked while it runs, from a second thread.
   for (bool new_group : {true, false}) {
     std::remove(dir.file("pid").c_str());
@@ -188,7 +195,8 @@ TEST_F(PortProcess, ChildStaysInTheCallersGroupWithInterruptIgnoredAndPipeSignal
     const long pid = std::stol(read_file(dir.file("pid")));
     ASSERT_TRUE(wait_until([&] { return read_file("/proc/" + std::to_string(pid) + "/comm") == "sleep\n"; }));
     const long group = process_group_of(pid);
-    const unsigned long long ignored = ignored_signals(pid);
+    const unsigned long long ignored = signal_set(pid, "SigIgn");
+    const unsigned long long blocked = signal_set(pid, "SigBlk");
     ::kill(static_cast<pid_t>(pid), SIGKILL);
     runner.join();
     EXPECT_EQ(status, 128 + SIGKILL);
@@ -197,7 +205,9 @@ TEST_F(PortProcess, ChildStaysInTheCallersGroupWithInterruptIgnoredAndPipeSignal
     EXPECT_EQ(group, static_cast<long>(getpgrp()));
     EXPECT_EQ(ignores(ignored, SIGINT), new_group);
     EXPECT_FALSE(ignores(ignored, SIGPIPE));
+    EXPECT_EQ(blocked, 1ULL << (SIGUSR2 - 1));
   }
+  ::pthread_sigmask(SIG_SETMASK, &caller_mask, nullptr);
   // The caller's own interrupt handling is as it was.
   ASSERT_EQ(::sigaction(SIGINT, nullptr, &caller_int), 0);
   EXPECT_NE(caller_int.sa_handler, SIG_IGN);
