@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/programs/harness.h"
+#include "tests/programs/program_test.h"
 #include "tests/tools/bytes_text.h"
 
 namespace {
@@ -145,7 +145,7 @@ const char kCatalogue[] =
     "LXC_MSG_001\nTS00001-E:called wrongly (%d)\n"
     "LXC_MSG_613NT\nTS00613-E:GzipPath is empty\n";
 
-class AdminRuntime : public ::testing::Test {
+class AdminRuntime : public lxt::ProgramTest {
  protected:
   void SetUp() override { dir_.mkdir("inst/lib"); }
 
@@ -158,7 +158,7 @@ class AdminRuntime : public ::testing::Test {
   }
   void install(const std::string& catalogue, const std::string& env_info = "") { install(&catalogue, env_info); }
 
-  void registry(const std::string& keys) { ASSERT_TRUE(registry_.write("REGEDIT4\n\n" + keys)); }
+  void registry(const std::string& keys) { ASSERT_TRUE(install_.write_registry_text("REGEDIT4\n\n" + keys)); }
 
   // Runs the driver; the routines' output in out, the driver's report in err.
   lxt::RunResult drive(const std::vector<std::string>& subcommands) {
@@ -182,9 +182,6 @@ class AdminRuntime : public ::testing::Test {
     dir_.write(name, bytes);
     return dir_.host(name);
   }
-
-  lxt::TempDir dir_;
-  lxt::Registry registry_;
 };
 
 // ---- catalogue ----------------------------------------------------------------
