@@ -578,7 +578,7 @@ TEST_F(Cmd, UsageWithoutSlashC) {
 // "cmd.exe /C LINE" started as the programs start it: our interpreter
 // natively, the system's under Wine. The line reaches it through a file, byte
 // for byte.
-class CmdShared : public ::testing::Test {
+class CmdShared : public lxt::ProgramTest {
  protected:
   void SetUp() override {
     tools_.mkdir("a b");
@@ -630,8 +630,8 @@ class CmdShared : public ::testing::Test {
     return seen;
   }
 
-  lxt::TempDir dir_;    // the interpreter's working directory
-  lxt::TempDir tools_;  // the programs it starts, and the line
+  // The programs it starts, the line and the journal, apart from its working folder dir_.
+  lxt::TempDir tools_;
 };
 
 TEST_F(CmdShared, VariablesAreExpanded) {
