@@ -658,29 +658,27 @@ TEST_F(CmdShared, VariablesAreExpanded) {
 // The interpreter's own commands take , ; = like blanks between names, and a
 // quoted name whole: the programs' quoting relies on exactly this.
 TEST_F(CmdShared, BuiltinsSplitNamesAtCommasSemicolonsAndEqualSigns) {
-  for (const char* name : {"a", "b", "c", "d", "e", "f", "e,f", "g;h", "g", "h"}) {
-    dir_.write(name, name);
-  }
-  EXPECT_EQ(line("del /F /Q a,b;c=d").status, 0);
-  EXPECT_EQ(line("DEL /f \"e,f\" \"g;h\"").status, 0);
-  for (const char* gone : {"a", "b", "c", "d", "e,f", "g;h"}) {
-    EXPECT_FALSE(dir_.exists(gone)) << gone;
-  }
-  for (const char* kept : {"e", "f", "g", "h"}) {
-    EXPECT_TRUE(dir_.exists(kept)) << kept;
-  }
-  EXPECT_EQ(line("type e,f;g").out, "efg");
+  for (const char* name : {"a", "b", "c", "d", "e", "f", "e,f", "g;h", "g", "h"}) dir_.write(name, name);
   for (const char* tree : {"x", "y", "x,y", "z"}) {
     dir_.mkdir(tree);
     dir_.write(std::string(tree) + "/page", "p");
   }
-  EXPECT_EQ(line("rmdir /s /q \"x,y\"").status, 0);
-  EXPECT_TRUE(dir_.exists("x") && dir_.exists("y"));
-  EXPECT_FALSE(dir_.exists("x,y"));
-  EXPECT_EQ(line("rd /S /Q x;y=z").status, 0);
-  for (const char* gone : {"x", "y", "z"}) {
-    EXPECT_FALSE(dir_.exists(gone)) << gone;
+  const struct {
+    const char* text;
+    std::vector<std::string> gone, kept;
+  } cases[] = {
+      {"del /F /Q a,b;c=d", {"a", "b", "c", "d"}, {}},
+      {"DEL /f \"e,f\" \"g;h\"", {"e,f", "g;h"}, {"e", "f", "g", "h"}},
+      {"rmdir /s /q \"x,y\"", {"x,y"}, {"x", "y"}},
+      {"rd /S /Q x;y=z", {"x", "y", "z"}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(line(c.text).status, 0);
+    for (const std::string& gone : c.gone) EXPECT_FALSE(dir_.exists(gone)) << gone;
+    for (const std::string& kept : c.kept) EXPECT_TRUE(dir_.exists(kept)) << kept;
   }
+  EXPECT_EQ(line("type e,f;g").out, "efg");
 }
 
 TEST_F(CmdShared, SequencesRunByStatus) {
