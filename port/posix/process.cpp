@@ -62,35 +62,16 @@ int start(const char* command_line, const StartRequest& request, pid_t* pid) {
   if (int rc = posix::find_program(parsed.program, &resolved)) return rc;
 
   posix::SpawnSetup setup;
-  sigset_t caller_mask;
-  ::sigprocmask(SIG_BLOCK, nullptr, &caller_mask);
-  if (int rc = setup.signal_defaults(caller_mask)) return rc;
-  if (request.ignore_interrupt) {
-    if (int rc = setup.ignore(SIGINT)) return rc;
-  }
-  if (request.new_process_group) {
-    if (int rc = setup.new_group()) return rc;
-  }
+  if (request.ignore_interrupt) setup.ignore(SIGINT);
+  if (request.new_process_group) setup.new_group();
   // Opened before the change of directory: a relative path names the same
   // file as it does for the caller, as on Windows.
-  if (request.output_path != nullptr) {
-    if (int rc = setup.output_to(posix::native_path(request.output_path))) return rc;
-  }
-  if (request.output_fd >= 0) {
-    if (int rc = setup.stream_from(1, request.output_fd)) return rc;
-  }
-  if (request.error_fd >= 0) {
-    if (int rc = setup.stream_from(2, request.error_fd)) return rc;
-  }
-  if (request.working_dir != nullptr) {
-    if (int rc = setup.chdir_to(posix::native_path(request.working_dir))) return rc;
-  }
-  if (request.null_stdio) {
-    if (int rc = setup.null_stdio()) return rc;
-  }
-  if (!request.inherit_handles) {
-    if (int rc = setup.close_others()) return rc;
-  }
+  if (request.output_path != nullptr) setup.output_to(posix::native_path(request.output_path));
+  if (request.output_fd >= 0) setup.stream_from(1, request.output_fd);
+  if (request.error_fd >= 0) setup.stream_from(2, request.error_fd);
+  if (request.working_dir != nullptr) setup.chdir_to(posix::native_path(request.working_dir));
+  if (request.null_stdio) setup.null_stdio();
+  if (!request.inherit_handles) setup.close_others();
   return setup.spawn(resolved, parsed.argv, pid);
 }
 

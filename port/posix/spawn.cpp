@@ -20,30 +20,16 @@ extern char** environ;
 
 namespace port::posix {
 
-int SpawnSetup::signal_defaults(const sigset_t& mask) {
-  sigaddset(&plan_.defaults, SIGPIPE);
-  plan_.set_mask = true;
-  plan_.mask = mask;
-  return 0;
-}
-
-int SpawnSetup::ignore(int number) {
-  if (sigaddset(&plan_.ignored, number) != 0) return errno;
+void SpawnSetup::ignore(int number) {
+  sigaddset(&plan_.ignored, number);
   sigdelset(&plan_.defaults, number);
-  return 0;
 }
 
-int SpawnSetup::new_group() {
-  plan_.new_group = true;
-  return 0;
-}
-
-int SpawnSetup::chdir_to(const std::string& dir) {
+void SpawnSetup::chdir_to(const std::string& dir) {
   SpawnAction action;
   action.kind = SpawnAction::Kind::kChdir;
   action.path = dir;
   plan_.actions.push_back(std::move(action));
-  return 0;
 }
 
 namespace {
@@ -60,34 +46,29 @@ SpawnAction open_action(int fd, const std::string& path, int flags, mode_t mode)
 
 }  // namespace
 
-int SpawnSetup::null_stdio() {
+void SpawnSetup::null_stdio() {
   static const char kNull[] = "/dev/null";
   plan_.actions.push_back(open_action(0, kNull, O_RDONLY, 0));
   plan_.actions.push_back(open_action(1, kNull, O_WRONLY, 0));
   plan_.actions.push_back(open_action(2, kNull, O_WRONLY, 0));
-  return 0;
 }
 
-int SpawnSetup::output_to(const std::string& path) {
+void SpawnSetup::output_to(const std::string& path) {
   plan_.actions.push_back(open_action(1, path, O_WRONLY | O_CREAT | O_TRUNC, 0666));
-  return 0;
 }
 
-int SpawnSetup::close_others() {
+void SpawnSetup::close_others() {
   SpawnAction action;
   action.kind = SpawnAction::Kind::kCloseOthers;
   plan_.actions.push_back(std::move(action));
-  return 0;
 }
 
-int SpawnSetup::stream_from(int target, int source) {
-  if (target < 0 || target > 2) return EBADF;
+void SpawnSetup::stream_from(int target, int source) {
   SpawnAction action;
   action.kind = source < 0 ? SpawnAction::Kind::kClose : SpawnAction::Kind::kCopy;
   action.fd = target;
   action.source = source;
   plan_.actions.push_back(std::move(action));
-  return 0;
 }
 
 int SpawnSetup::spawn(const std::string& program, const std::vector<std::string>& words, pid_t* pid) const {

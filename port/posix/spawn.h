@@ -37,35 +37,38 @@ struct SpawnPlan {
   sigset_t mask{};
 };
 
-// Builds the plan for one start. Each step returns 0, or the error number
-// of its failure.
+// Builds the plan for one start; only the start itself can fail. Every
+// program ignores SIGPIPE; its children start with the default disposition,
+// as a Windows child knows no such signal to inherit.
 class SpawnSetup {
  public:
   SpawnSetup() {
     sigemptyset(&plan_.defaults);
+    sigaddset(&plan_.defaults, SIGPIPE);
     sigemptyset(&plan_.ignored);
     sigemptyset(&plan_.mask);
   }
 
-  // Every program ignores SIGPIPE; its children start with the default
-  // disposition, as a Windows child knows no such signal to inherit. The
-  // child starts with this signal mask.
-  int signal_defaults(const sigset_t& mask);
+  // The child starts with this signal mask (else with the caller's).
+  void mask(const sigset_t& mask) {
+    plan_.set_mask = true;
+    plan_.mask = mask;
+  }
   // The child starts with the signal ignored.
-  int ignore(int number);
+  void ignore(int number);
   // A process group of the child's own.
-  int new_group();
-  int chdir_to(const std::string& dir);
+  void new_group() { plan_.new_group = true; }
+  void chdir_to(const std::string& dir);
   // Standard input, output and error on the null device.
-  int null_stdio();
+  void null_stdio();
   // Standard output into the file, made or emptied for it.
-  int output_to(const std::string& path);
+  void output_to(const std::string& path);
   // Nothing but the standard streams reaches the child.
-  int close_others();
+  void close_others();
   // The child's descriptor `target` (0, 1 or 2) is a copy of `source`, or
   // missing when source is negative. Sources above 2 can be given in any
   // order without one overwriting another.
-  int stream_from(int target, int source);
+  void stream_from(int target, int source);
 
   // Starts the program file with the words (argv[0] first) and the caller's
   // environment: 0 with *pid, or the error number of the failure.

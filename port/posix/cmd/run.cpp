@@ -109,24 +109,17 @@ void start_program(const Command& command, Stage* stage) {
     return;
   }
   SpawnSetup setup;
-  int error = 0;
   // All three sources are descriptors above 2, so the order of these copies
   // cannot overwrite one before it is used. A missing stream is missing in
   // the child too: what holds its place here is closed on exec.
   const int sources[3] = {stage->in, stage->out, stage->err};
-  for (int target = 0; target <= 2 && error == 0; ++target) {
-    error = setup.stream_from(target, sources[target]);
-  }
+  for (int target = 0; target <= 2; ++target) setup.stream_from(target, sources[target]);
   // The interpreter ignores SIGPIPE for its own writes; its children get the
   // default back, and no signal blocked.
   sigset_t none;
   sigemptyset(&none);
-  if (error == 0) {
-    error = setup.signal_defaults(none);
-  }
-  if (error == 0) {
-    error = setup.spawn(path, parsed.argv, &stage->pid);
-  }
+  setup.mask(none);
+  const int error = setup.spawn(path, parsed.argv, &stage->pid);
   if (error != 0) {
     stage->pid = -1;
     write_all(stage->err, failure_text(error));
