@@ -140,14 +140,35 @@ __attribute__((no_sanitize("address", "undefined"))) int child_steps(ChildArgs* 
     }
     syscall(SYS_rt_sigaction, number, &wanted, nullptr, sizeof(std::uint64_t));
   }
-  if (args->new_group && syscall(SYS_setpgid, 0, 0) != 0) return errno;
+  if (args->new_group) {
+    if (syscall(SYS_setpgid, 0, 0) != 0) return errno;
+    // What was sent to the caller's group while the child was still in it
+    // (an interrupt from the terminal, say) is not for a child of a group
+    // of its own: each such signal is dropped by ignoring it for a moment.
+    std::uint64_t pending = 0;
+    if (syscall(SYS_rt_sigpending, &pending, sizeof pending) != 0) return errno;
+    for (int number = 1; number < NSIG; ++number) {
+      if ((pending & (std::uint64_t{1} << (number - 1))) == 0 || number == SIGKILL || number == SIGSTOP) continue;
+      KernelAction ignore{};
+      ignore.handler = SIG_IGN;
+      KernelAction kept{};
+      syscall(SYS_rt_sigaction, number, &ignore, &kept, sizeof(std::uint64_t));
+      syscall(SYS_rt_sigaction, number, &kept, nullptr, sizeof(std::uint64_t));
+    }
+  }
   for (std::size_t i = 0; i < args->step_count; ++i) {
     const ChildStep& step = args->steps[i];
     switch (step.kind) {
       case SpawnAction::Kind::kOpen: {
         syscall(SYS_close, step.fd);
-        const long opened = syscall(SYS_openat, AT_FDCWD, step.path, step.flags, step.mode);
+        // Never waiting in the open: a FIFO without a reader where a file
+        // was expected fails the start (ENXIO) instead of holding the child,
+        // every signal blocked, and its caller with it. The stream is
+        // blocking again for the program.
+        const long opened = syscall(SYS_openat, AT_FDCWD, step.path, step.flags | O_NONBLOCK, step.mode);
         if (opened < 0) return errno;
+        const long status = syscall(SYS_fcntl, opened, F_GETFL);
+        if (status < 0 || syscall(SYS_fcntl, opened, F_SETFL, status & ~O_NONBLOCK) < 0) return errno;
         if (opened != step.fd) {
           if (syscall(SYS_dup3, opened, step.fd, 0) < 0) return errno;
           syscall(SYS_close, opened);
