@@ -252,8 +252,7 @@ __attribute__((no_sanitize("address"))) int start_child(pid_t* pid, const char* 
     // The child ended before the program ran: it is waited for here, as
     // there is no child to give the caller.
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    wait_for(child, &status);
     return args.error;
   }
   *pid = child;
