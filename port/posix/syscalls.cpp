@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdarg>
+
 namespace port::posix {
 
 namespace {
@@ -15,37 +17,59 @@ namespace {
 // symbolic link's target: a link refuses (EOPNOTSUPP).
 int chmod_entry(const char* path, mode_t mode) { return ::fchmodat(AT_FDCWD, path, mode, AT_SYMLINK_NOFOLLOW); }
 
+// The table holds entry points of its own rather than the C library's
+// addresses: each address taken is a symbol the dynamic loader looks up at
+// every start of every program, while a call is bound on first use only.
+// open's and openat's mode is passed only where a file may be made.
+bool takes_mode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
+
+int open_call(const char* path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = takes_mode(flags) ? static_cast<mode_t>(va_arg(ap, int)) : 0;
+  va_end(ap);
+  return ::open(path, flags, mode);
+}
+
+int openat_call(int dir, const char* path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = takes_mode(flags) ? static_cast<mode_t>(va_arg(ap, int)) : 0;
+  va_end(ap);
+  return ::openat(dir, path, flags, mode);
+}
+
 SysCalls real_calls() {
   SysCalls calls{};
   calls.spawn = &start_child;
-  calls.waitpid = &::waitpid;
-  calls.open = &::open;
-  calls.openat = &::openat;
-  calls.pipe2 = &::pipe2;
-  calls.read = &::read;
-  calls.write = &::write;
-  calls.fsync = &::fsync;
-  calls.close = &::close;
-  calls.stat = &::stat;
-  calls.lstat = &::lstat;
-  calls.fstat = &::fstat;
-  calls.fstatat = &::fstatat;
-  calls.access = &::access;
+  calls.waitpid = [](auto... a) { return ::waitpid(a...); };
+  calls.open = &open_call;
+  calls.openat = &openat_call;
+  calls.pipe2 = [](auto... a) { return ::pipe2(a...); };
+  calls.read = [](auto... a) { return ::read(a...); };
+  calls.write = [](auto... a) { return ::write(a...); };
+  calls.fsync = [](auto... a) { return ::fsync(a...); };
+  calls.close = [](auto... a) { return ::close(a...); };
+  calls.stat = [](auto... a) { return ::stat(a...); };
+  calls.lstat = [](auto... a) { return ::lstat(a...); };
+  calls.fstat = [](auto... a) { return ::fstat(a...); };
+  calls.fstatat = [](auto... a) { return ::fstatat(a...); };
+  calls.access = [](auto... a) { return ::access(a...); };
   calls.chmod = &chmod_entry;
-  calls.unlink = &::unlink;
-  calls.unlinkat = &::unlinkat;
-  calls.rename = &::rename;
-  calls.chdir = &::chdir;
+  calls.unlink = [](auto... a) { return ::unlink(a...); };
+  calls.unlinkat = [](auto... a) { return ::unlinkat(a...); };
+  calls.rename = [](auto... a) { return ::rename(a...); };
+  calls.chdir = [](auto... a) { return ::chdir(a...); };
   calls.fcntl = &::fcntl;
-  calls.opendir = &::opendir;
-  calls.kill = &::kill;
-  calls.socket = &::socket;
-  calls.connect = &::connect;
-  calls.send = &::send;
-  calls.recv = &::recv;
-  calls.setenv = &::setenv;
-  calls.unsetenv = &::unsetenv;
-  calls.getaddrinfo = &::getaddrinfo;
+  calls.opendir = [](auto... a) { return ::opendir(a...); };
+  calls.kill = [](auto... a) { return ::kill(a...); };
+  calls.socket = [](auto... a) { return ::socket(a...); };
+  calls.connect = [](auto... a) { return ::connect(a...); };
+  calls.send = [](auto... a) { return ::send(a...); };
+  calls.recv = [](auto... a) { return ::recv(a...); };
+  calls.setenv = [](auto... a) { return ::setenv(a...); };
+  calls.unsetenv = [](auto... a) { return ::unsetenv(a...); };
+  calls.getaddrinfo = [](auto... a) { return ::getaddrinfo(a...); };
   return calls;
 }
 
