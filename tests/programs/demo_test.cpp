@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -19,9 +18,7 @@ namespace {
 using lxt::RunResult;
 
 // The repository's demo/ folder, found from this file's place in the tree.
-std::string demo_dir() {
-  return (std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "demo").lexically_normal().string();
-}
+std::string demo_dir() { return LXT_DEMO_DIR; }
 
 std::string replace_all(std::string text, const std::string& from, const std::string& to) {
   for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
