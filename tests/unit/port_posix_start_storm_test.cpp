@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -138,20 +140,26 @@ TEST(PortStartStorm, HandlersStayInTheCallerAndEveryChildEndsWhileSignalsReachTh
   }
 }
 
-void run_storm(const std::vector<int>& signals, bool ending, bool daemons) {
+// Runs BODY in a forked process and waits for it at most BOUND; one that is
+// still running then is killed with its whole group (the caller and any
+// child it waits in) and the wait is a failure. The exit status otherwise.
+::testing::AssertionResult run_forked(const std::function<int()>& body, std::chrono::seconds bound, int* raw) {
   const pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) ::_exit(storm(signals, ending, daemons));
+  if (pid < 0) return ::testing::AssertionFailure() << "fork failed";
+  if (pid == 0) ::_exit(body());
+  const bool ended = port_posix_test::wait_until([&] { return ::waitpid(pid, raw, WNOHANG) == pid; }, bound);
+  if (ended) return ::testing::AssertionSuccess();
+  ::kill(-pid, SIGKILL);
+  ::waitpid(pid, raw, 0);
+  return ::testing::AssertionFailure() << "still running after " << bound.count() << " s";
+}
+
+void run_storm(const std::vector<int>& signals, bool ending, bool daemons) {
   // Bounded: the storm's children are few and short; a start that waits for
   // ever leaves the process running, which the bound turns into a failure.
   int raw = 0;
-  const bool ended = port_posix_test::wait_until(
-      [&] { return ::waitpid(pid, &raw, WNOHANG) == pid; }, std::chrono::seconds(120));
-  if (!ended) {
-    ::kill(-pid, SIGKILL);
-    ::waitpid(pid, &raw, 0);
-  }
-  ASSERT_TRUE(ended) << "the storm did not end";
+  ASSERT_TRUE(run_forked([&] { return storm(signals, ending, daemons); }, std::chrono::seconds(120), &raw))
+      << "the storm did not end";
   ASSERT_TRUE(WIFEXITED(raw)) << "ended by signal " << WTERMSIG(raw);
   EXPECT_EQ(WEXITSTATUS(raw), 0) << "20: a handler ran in a child; 21: a start failed; 22: a status "
                                     "no signal of the storm explains; 23: output lost; 25: a daemon ended by a signal sent to the "
@@ -166,25 +174,16 @@ TEST(PortStartStorm, OutputFileThatIsAFifoFailsTheStartWithinABound) {
   port_posix_test::TempDir dir;
   const std::string fifo = dir.file("out");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  const pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
+  const auto start = [&] {
     ::setpgid(0, 0);
     port::ChildOptions options;
     options.output_path = fifo.c_str();
     int error = 0;
     const int status = port::run_child("/bin/true", options, &error);
-    ::_exit(status == -1 && error != 0 ? 0 : 1);
-  }
+    return status == -1 && error != 0 ? 0 : 1;
+  };
   int raw = 0;
-  const bool ended = port_posix_test::wait_until(
-      [&] { return ::waitpid(pid, &raw, WNOHANG) == pid; }, std::chrono::seconds(10));
-  if (!ended) {
-    // The caller and the child it waits in: the whole group.
-    ::kill(-pid, SIGKILL);
-    ::waitpid(pid, &raw, 0);
-  }
-  ASSERT_TRUE(ended) << "the start still waits on the FIFO";
+  ASSERT_TRUE(run_forked(start, std::chrono::seconds(10), &raw)) << "the start still waits on the FIFO";
   EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << "the start did not fail";
 }
 
