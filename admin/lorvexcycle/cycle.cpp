@@ -16,9 +16,6 @@
 namespace {
 
 constexpr char kProgram[] = "lorvex-cycle";
-// Found as the system's programs find each other: in this program's own
-// folder first.
-constexpr char kLauncher[] = "LaunchCrawler";
 // The launcher's own lines begin so; one that says a gatherer "is running"
 // refused to start a second.
 constexpr char kLauncherLine[] = "LaunchCrawler: ";
@@ -68,11 +65,12 @@ int CycleCommand::run() {
 
 void CycleCommand::run_launcher() {
   // The launcher's line is split as every command line is, never read by
-  // the interpreter: only a double quote cannot be carried.
+  // the interpreter: only a double quote cannot be carried. The launcher is
+  // found as the system's programs find each other: in this folder first.
   char word[kWordSize];
-  char line[sizeof kLauncher + sizeof word + 1];
+  char line[sizeof kLauncherProgram + sizeof word + 1];
   if (quote_path(settings_path_, word, sizeof word) != 0 ||
-      !compose_line(line, sizeof line, "%s %s", kLauncher, word)) {
+      !compose_line(line, sizeof line, "%s %s", kLauncherProgram, word)) {
     no_start_ = "the settings file's name cannot be put into a command line";
     error("The name %s cannot be put into a command line.  No cycle is run.", settings_path_);
     return;
@@ -81,8 +79,8 @@ void CycleCommand::run_launcher() {
   int start_error = 0;
   if (port::run_child_relayed(line, this, &start_error) == -1) {
     const int error_number = start_error != 0 ? port::start_error_errno(start_error) : 0;
-    no_start_ = std::string(kLauncher) + " cannot be started (errno=" + std::to_string(error_number) + ")";
-    error("%s cannot be started (errno=%d).  No cycle is run.", kLauncher, error_number);
+    no_start_ = std::string(kLauncherProgram) + " cannot be started (errno=" + std::to_string(error_number) + ")";
+    error("%s cannot be started (errno=%d).  No cycle is run.", kLauncherProgram, error_number);
   }
   pages_.finish();
   if (!error_line_.empty()) take_error_line(error_line_);

@@ -17,8 +17,6 @@
 
 namespace {
 
-// The launcher of a gatherer's cycles, as the system names its process.
-constexpr char kLauncher[] = "LaunchCrawler";
 constexpr char kTemplatesAttribute[] = "Number-Of-Templates{";
 constexpr char kDataDirectoryName[] = "Data-Directory:";
 // Where the gatherer's databases are when its configuration does not say.
@@ -142,7 +140,7 @@ bool GathererLook::look_at_cycle() {
     }
     return true;
   }
-  const GathererWork work = check_gatherer_work(kLauncher);
+  const GathererWork work = check_gatherer_work(kLauncherProgram);
   switch (work.answer) {
     case GathererWork::kIdle:
       state_.cycle_at_work = Seen::kNo;

@@ -31,6 +31,10 @@ port::HoldState ask_held_open(const Diagnostics& diagnostics, const char* file, 
 inline constexpr char kGathererPidFile[] = "Gatherer.pid";
 inline constexpr char kGathererLog[] = ".\\log.gatherer";
 
+// The launcher of a gatherer's cycles: the program the cycle command starts,
+// and the name its process goes by while a gatherer works.
+inline constexpr char kLauncherProgram[] = "LaunchCrawler";
+
 // The export daemon's pid file and the log it holds open for writing while
 // it runs, both in the data directory.
 inline constexpr char kExportdPidFile[] = "Exportd.pid";
