@@ -1,6 +1,9 @@
 # Shared by the tests of the installed system, sourced first: strict mode, a
 # scratch directory that goes away, and checks that say what failed.
-set -euo pipefail
+set -eEuo pipefail
+# A command that ends the script through set -e says so: it would otherwise
+# end the test with a status and no word of which step failed.
+trap 'printf "FAIL: line %s: \"%s\" ended with %s\n" "$LINENO" "$BASH_COMMAND" "$?" >&2' ERR
 
 fail() {
   printf 'FAIL: %s\n' "$*" >&2
