@@ -112,6 +112,7 @@ class Faults : public lxt::ProgramTest, public ::testing::WithParamInterface<con
               path.run({{"LORVEX_TEST_FAULT_INJECTION", kind + ":" + std::to_string(n) + ":" + error + ":" + hit_file}});
           ++runs;
           const bool hit = std::filesystem::exists(hit_file);
+          ASSERT_EQ(result.err.find("cannot be read: no fault is dealt"), std::string::npos) << result.err;
           // 128+N natively for signal N; the negative statuses some programs give are 253 to 255.
           EXPECT_FALSE(result.status > 128 && result.status <= 128 + 64) << "ended by a signal\n" << result.err;
           EXPECT_EQ(result.err.find("Sanitizer"), std::string::npos) << result.err;

@@ -244,7 +244,12 @@ void start_fault_injection() {
   const char* value = ::getenv(kFaultVariable);
   if (value == nullptr) return;
   Fault parsed;
-  if (parse_fault(value, &parsed)) parsed.count = run_count();
+  if (parse_fault(value, &parsed)) {
+    parsed.count = run_count();
+  } else {
+    // A misspelt fault would otherwise pass for a run that met none.
+    std::fprintf(stderr, "%s=%s cannot be read: no fault is dealt.\n", kFaultVariable, value);
+  }
   if (parsed.count == nullptr) {
     // Nothing is dealt here, nor in the children.
     ::unsetenv(kFaultVariable);

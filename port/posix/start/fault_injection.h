@@ -8,7 +8,8 @@
 // close, rename, unlink (unlink and unlinkat), chmod, spawn, socket, connect,
 // fsync; ERROR one of ENOSPC, EIO, EMFILE, EACCES, EINTR. When the fault is
 // dealt, a line is appended to HITFILE (when given), so that a test can tell
-// a run that met its fault from one that made fewer calls. A close or a
+// a run that met its fault from one that made fewer calls. A value that
+// cannot be read is said on standard error, and no fault is dealt. A close or a
 // connect is made before its failure is reported, as the kernel releases the
 // descriptor or goes on connecting whatever the result says; the other calls
 // are not made.
