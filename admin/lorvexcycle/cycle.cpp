@@ -32,7 +32,7 @@ constexpr KeyRule kKeys[] = {
 class CycleCommand : private Diagnostics, private port::OutputRelay {
  public:
   explicit CycleCommand(const char* settings_path)
-      : Diagnostics(kProgram), settings_path_(settings_path), settings_(kKeys) {}
+      : Diagnostics(kProgram), settings_path_(settings_path), settings_(kKeys, OtherLines::kIgnore) {}
   int run();
 
  private:

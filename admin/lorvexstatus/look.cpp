@@ -64,7 +64,10 @@ std::string comparable(std::string path) {
 class GathererLook {
  public:
   GathererLook(const char* settings_path, const std::string& start_dir, GathererState* state)
-      : settings_path_(settings_path), start_dir_(start_dir), state_(*state), settings_(kKeys) {}
+      : settings_path_(settings_path),
+        start_dir_(start_dir),
+        state_(*state),
+        settings_(kKeys, OtherLines::kIgnore) {}
   bool run();
 
  private:

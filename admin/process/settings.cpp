@@ -8,7 +8,7 @@
 #include "port/env.h"
 #include "port/text.h"
 
-ProcessSettings::ProcessSettings(const KeyRule* rules, int count) {
+ProcessSettings::ProcessSettings(const KeyRule* rules, int count, OtherLines other) : other_(other) {
   count_ = count < kMaxRules ? count : kMaxRules;
   for (int i = 0; i < count_; ++i) slots_[i].rule = rules[i];
 }
@@ -36,10 +36,10 @@ bool ProcessSettings::take(const char* line, const char* name, const char* value
     // The value came out of a line of this size, so it fits.
     std::snprintf(slot.value, sizeof slot.value, "%s", value);
     slot.present = true;
-    if (slot.rule.use == KeyUse::kKeepAndExport) port::put_env(line);
+    if (slot.rule.use == KeyUse::kKeepAndExport && other_ == OtherLines::kExport) port::put_env(line);
     return true;
   }
-  port::put_env(line);
+  if (other_ == OtherLines::kExport) port::put_env(line);
   return true;
 }
 

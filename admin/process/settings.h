@@ -30,14 +30,22 @@ enum class ReadResult {
   kInvalid,     // a line without name or value, with a zero byte, or a read error
 };
 
+// What a reader does with the lines its programs' children are to inherit.
+enum class OtherLines {
+  kExport,  // put into the environment (the programs that start the processes)
+  kIgnore,  // left out: a command that only looks at the gatherer, whose own
+            // settings (the registry, the event log) no gatherer's file may change
+};
+
 class ProcessSettings final : private SettingsTaker {
  public:
   static constexpr int kMaxRules = 4;
 
   // The rules name the keys this reader knows (at most kMaxRules).
-  ProcessSettings(const KeyRule* rules, int count);
+  ProcessSettings(const KeyRule* rules, int count, OtherLines other = OtherLines::kExport);
   template <int N>
-  explicit ProcessSettings(const KeyRule (&rules)[N]) : ProcessSettings(rules, N) {
+  explicit ProcessSettings(const KeyRule (&rules)[N], OtherLines other = OtherLines::kExport)
+      : ProcessSettings(rules, N, other) {
     static_assert(N <= kMaxRules, "more rules than slots");
   }
   ProcessSettings(const ProcessSettings&) = delete;
@@ -68,5 +76,6 @@ class ProcessSettings final : private SettingsTaker {
   };
   Slot slots_[kMaxRules];
   int count_ = 0;
+  OtherLines other_;
   int open_error_ = 0;
 };

@@ -115,6 +115,24 @@ TEST_F(Gatherers, TheCycleCommandSaysTryLaterWhileAGathererIsAtWork) {
   EXPECT_TRUE(matches(missing.err, "lorvex-cycle: [^\n]*names no gatherer directory")) << missing.err;
 }
 
+// The other lines of a settings file are the environment of the gatherer's
+// processes, never the commands' own: they cannot send the system log's line
+// elsewhere nor show another installation's cycle lock.
+TEST_F(Gatherers, ASettingsFileSetsNeitherCommandsOwnEnvironment) {
+  dir_.mkdir("other");
+  dir_.write("other/.lxQ71K58R03lock", "");
+  dir_.write("other.reg", "REGEDIT4\n");
+  dir_.write("layout/g1.ini", dir_.read("layout/g1.ini") + "LORVEX_EVENTLOG=" + dir_.file("elsewhere") +
+                                  "\nLORVEX_REGISTRY=" + dir_.file("other.reg") + "\n");
+  lxt::RunOptions o;
+  o.set("LXT_PERL_PRINT", page("LXCM601-I", "told"));
+  EXPECT_EQ(run("lorvex-cycle", {dir_.file("layout/g1.ini")}, o).status, 0);
+  EXPECT_FALSE(dir_.exists("elsewhere"));
+  EXPECT_TRUE(matches(dir_.read("events"), "\tg1: status 0: LXCM601-I:told\n$"));
+  const lxt::RunResult r = run("lorvex-status", {"--brief"});
+  EXPECT_TRUE(matches(r.out, "; lock none;")) << r.out;
+}
+
 // ---- lorvex-status ---------------------------------------------------------------
 
 TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
