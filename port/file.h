@@ -13,11 +13,17 @@ struct FileInfo {
   bool is_directory = false;
   bool is_regular = false;
   bool is_device = false;  // a character or block device (the null device, a console)
+  bool is_fifo = false;    // a named pipe in the file system (POSIX only)
+  bool is_link = false;    // a symbolic link (a reparse point on Windows); only entry_stat tells
   long long size = 0;
   long long modified = 0;  // the last write, in seconds since 1970 (UTC), as time() counts
 };
 
 int file_stat(const char* path, FileInfo* info);  // _stat
+// As file_stat, of the entry itself: a symbolic link in the name's place (a
+// reparse point on Windows) is told as one (is_link, nothing else known of
+// it) and never followed, so what it leads to is never looked at.
+int entry_stat(const char* path, FileInfo* info);
 
 // What tells one file from another and one version of a file from the next:
 // a file put in a name's place by a rename has another index, a file written

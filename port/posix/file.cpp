@@ -26,6 +26,8 @@ void fill_info(const struct stat& st, FileInfo* info) {
   info->is_directory = S_ISDIR(st.st_mode);
   info->is_regular = S_ISREG(st.st_mode);
   info->is_device = S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode);
+  info->is_fifo = S_ISFIFO(st.st_mode);
+  info->is_link = S_ISLNK(st.st_mode);
   info->size = static_cast<long long>(st.st_size);
   info->modified = static_cast<long long>(st.st_mtim.tv_sec);
 }
@@ -48,6 +50,16 @@ int file_stat(const char* path, FileInfo* info) {
     // A path that runs through a plain file does not exist, and the Windows
     // runtime says so; callers tell "missing" from other failures by ENOENT.
     if (errno == ENOTDIR) errno = ENOENT;
+    return -1;
+  }
+  fill_info(st, info);
+  return 0;
+}
+
+int entry_stat(const char* path, FileInfo* info) {
+  struct stat st {};
+  if (sys().lstat(native_path(path).c_str(), &st) != 0) {
+    if (errno == ENOTDIR) errno = ENOENT;  // as file_stat
     return -1;
   }
   fill_info(st, info);

@@ -49,8 +49,9 @@ int open_named(const std::string& native, int flags, mode_t mode) {
   if (!fd.valid()) {
     // A FIFO or socket without a reader (ENXIO), a directory opened for
     // writing (EISDIR) and a link in the place of a file to write (ELOOP)
-    // are no files to open, as on Windows.
-    if (errno == ENXIO || errno == EISDIR || (writing && errno == ELOOP)) errno = EACCES;
+    // (or any file opened without following a link) are no files to open,
+    // as on Windows.
+    if (errno == ENXIO || errno == EISDIR || ((flags & O_NOFOLLOW) != 0 && errno == ELOOP)) errno = EACCES;
     return -1;
   }
   struct stat info {};

@@ -12,7 +12,8 @@ namespace port::posix {
 // the file's other end, and only ever a regular file (anything else closes
 // again with EACCES, as Windows refuses a directory). A file opened for
 // writing is never reached through a symbolic link: the link's place is
-// refused with EACCES. The descriptor comes back blocking, as usual; -1
+// refused with EACCES, and so is a link when the flags hold O_NOFOLLOW for
+// reading. The descriptor comes back blocking, as usual; -1
 // with errno on failure.
 int open_named(const std::string& native, int flags, mode_t mode = 0666);
 

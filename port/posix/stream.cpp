@@ -54,6 +54,14 @@ std::FILE* open_file(const char* path, const char* mode) {
   return stream;
 }
 
+std::FILE* open_entry(const char* path) {
+  posix::UniqueFd fd(posix::open_named(posix::native_path(path), O_RDONLY | O_NOFOLLOW));
+  if (!fd.valid()) return nullptr;
+  std::FILE* stream = posix::table_stream(fd.get(), "r");
+  if (stream != nullptr) fd.release();
+  return stream;
+}
+
 long read_available(std::FILE* stream, char* buffer, std::size_t size) {
   const int fd = posix::stream_fd(stream);
   if (fd < 0) return -1;
@@ -62,6 +70,15 @@ long read_available(std::FILE* stream, char* buffer, std::size_t size) {
     if (got >= 0) return static_cast<long>(got);
     if (errno != EINTR) return -1;
   }
+}
+
+bool started_without(std::FILE* standard_stream) {
+  const int fd = posix::stream_fd(standard_stream);
+  if (fd < 0) return true;
+  // A standard descriptor is inherited open across exec; the program start's
+  // stand-in for a missing one is the only one closed on exec.
+  const int flags = posix::sys().fcntl(fd, F_GETFD);
+  return flags < 0 || (flags & FD_CLOEXEC) != 0;
 }
 
 // POSIX streams make no difference between text and binary; the one text-mode

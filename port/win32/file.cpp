@@ -62,6 +62,15 @@ int file_stat(const char* path, FileInfo* info) {
   return 0;
 }
 
+int entry_stat(const char* path, FileInfo* info) {
+  if (is_reparse_point(path)) {
+    *info = FileInfo{};
+    info->is_link = true;
+    return 0;
+  }
+  return file_stat(path, info);
+}
+
 int stream_stat(std::FILE* stream, FileInfo* info) {
   const int fd = stream != nullptr ? _fileno(stream) : -1;
   if (fd < 0) {
