@@ -22,7 +22,9 @@ int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--brief") == 0 && settings_files.empty() && !brief) {
       brief = true;
-    } else if (argv[i][0] == '-' && argv[i][1] == '-') {
+    } else if (argv[i][0] == '-') {
+      // Any other option word, however short; a settings file of such a
+      // name is named "./-x".
       Diagnostics("lorvex-status").say("%s", kUsage);
       return kStatusUsage;
     } else {

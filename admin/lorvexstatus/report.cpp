@@ -21,7 +21,14 @@ std::string templates_text(const GathererState& state) {
 }
 
 std::string database_text(const GathererState& state) {
+  if (state.database_unknown) return "cannot tell";
   return state.database_age < 0 ? "none" : age_text(state.database_age);
+}
+
+std::string last_text(const GathererState& state, bool quoted) {
+  if (state.last_unknown) return "cannot tell";
+  if (state.last_cycle.empty()) return "none";
+  return quoted ? "\"" + state.last_cycle + "\"" : state.last_cycle;
 }
 
 std::string lock_text(const LockState& lock) {
@@ -38,7 +45,7 @@ std::string lock_text(const LockState& lock) {
 std::vector<std::string> row_of(const GathererState& state) {
   if (!state.problem.empty()) return {state.name, "cannot tell", "cannot tell", "-", "-", state.problem};
   return {state.name,          cycle_text(state),   state.daemon, templates_text(state),
-          database_text(state), state.last_cycle.empty() ? "none" : state.last_cycle};
+          database_text(state), last_text(state, false)};
 }
 
 }  // namespace
@@ -75,8 +82,7 @@ void write_brief(const std::vector<GathererState>& gatherers, const LockState& l
       line += "cannot tell: " + state.problem;
     } else {
       line += "cycle " + cycle_text(state) + "; daemon " + state.daemon + "; templates " + templates_text(state) +
-              "; database " + database_text(state) + "; lock " + lock_text(lock) + "; last " +
-              (state.last_cycle.empty() ? "none" : "\"" + state.last_cycle + "\"");
+              "; database " + database_text(state) + "; lock " + lock_text(lock) + "; last " + last_text(state, true);
       for (const std::string& warning : state.warnings) line += "; warning: " + warning;
     }
     std::printf("%s\n", line.c_str());

@@ -23,9 +23,11 @@ struct GathererState {
   // The export daemon, by its log: "held", "free" or "cannot tell".
   std::string daemon = "cannot tell";
   std::string last_cycle;  // the last-cycle line, empty when none was kept
+  bool last_unknown = false;  // last-cycle is there but cannot be read or understood
   int last_status = -1;    // its status, -1 when none
   long long templates = -1;  // from INFO.soif, -1 when not known
   long long database_age = -1;  // seconds since the production database was written, -1 none
+  bool database_unknown = false;  // something is in its place that cannot be looked at
   std::vector<std::string> warnings;
 
   // Whether the administrator should look: a cycle that failed, an answer

@@ -14,6 +14,8 @@
 #include "port/dir_wildcard.h"
 #include "port/env.h"
 #include "port/file.h"
+#include "port/stream.h"
+#include "port/write_check.h"
 
 namespace {
 
@@ -28,22 +30,31 @@ class StatusCommand : private Diagnostics {
 
  private:
   bool find_layout_gatherers();
-  bool look_at_gatherers();
+  void look_at_gatherers();
+  void find_lock();
   void look_at_lock();
-  void write() const;
+  bool write() const;
   int status() const;
 
   std::vector<std::string> settings_files_;
   bool brief_;
+  std::string start_dir_;
   std::vector<GathererState> gatherers_;
   LockState lock_;
 };
 
 int StatusCommand::run() {
   if (settings_files_.empty() && !find_layout_gatherers()) return kStatusAttention;
-  if (!look_at_gatherers()) return kStatusAttention;
+  if (port::resolve_directory(".", &start_dir_) != 0) {
+    error("Cannot tell the current directory (errno=%d).", errno);
+    return kStatusAttention;
+  }
+  // Where the lock is, before any look leaves the starting directory: the
+  // registry file's name may be relative to it.
+  find_lock();
+  look_at_gatherers();
   look_at_lock();
-  write();
+  if (!write()) return kStatusAttention;
   return status();
 }
 
@@ -63,30 +74,25 @@ bool StatusCommand::find_layout_gatherers() {
   return true;
 }
 
-bool StatusCommand::look_at_gatherers() {
-  std::string start_dir;
-  if (port::resolve_directory(".", &start_dir) != 0) {
-    error("Cannot tell the current directory (errno=%d).", errno);
-    return false;
-  }
+void StatusCommand::look_at_gatherers() {
   for (const std::string& settings : settings_files_) {
     GathererState state;
-    if (!look_at_gatherer(settings.c_str(), start_dir, &state)) {
-      error("%s: %s.", state.name.c_str(), state.problem.c_str());
-      return false;
-    }
+    look_at_gatherer(settings.c_str(), start_dir_, &state);
     gatherers_.push_back(state);
   }
-  return true;
 }
 
 // The installation's one cycle lock: present while a cycle tells the search
 // service; present with no cycle at work, it was left behind.
-void StatusCommand::look_at_lock() {
+void StatusCommand::find_lock() {
   // Quiet: a failed lookup would be a message page on the report's stream.
   const auto install = installation::directory(installation::Quiet::kYes);
   if (!install) return;
-  lock_.path = *install + "/" + kCycleLock;
+  lock_.path = from_start(start_dir_, *install + "/" + kCycleLock);
+}
+
+void StatusCommand::look_at_lock() {
+  if (lock_.path.empty()) return;
   port::FileInfo info;
   if (port::file_stat(lock_.path.c_str(), &info) != 0) {
     lock_.present = errno == ENOENT ? Seen::kNo : Seen::kCannotTell;
@@ -99,13 +105,23 @@ void StatusCommand::look_at_lock() {
   });
 }
 
-void StatusCommand::write() const {
+// The report is the command's answer: one that reached no one is no answer,
+// whatever it says.
+bool StatusCommand::write() const {
+  if (port::started_without(stdout)) {
+    error("Cannot write the report: the command was started without standard output.");
+    return false;
+  }
   if (brief_) {
     write_brief(gatherers_, lock_);
   } else {
     write_table(gatherers_, lock_);
   }
-  std::fflush(stdout);
+  if (port::flush_checked(stdout) != 0) {
+    error("Cannot write the report (errno=%d).", errno);
+    return false;
+  }
+  return true;
 }
 
 int StatusCommand::status() const {

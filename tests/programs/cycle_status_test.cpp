@@ -3,6 +3,7 @@
 // (it writes the cycle's output), and lorvex-status over gatherer folders
 // as the launcher, the cycle command and the export daemon leave them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -191,6 +192,225 @@ TEST_F(Gatherers, TheStatusTableNamesEachGathererAndCannotTellWithoutItsSettings
   const lxt::RunResult wrong = run("lorvex-status", {"--all"});
   EXPECT_EQ(wrong.status, 2);
   EXPECT_TRUE(matches(wrong.err, "Usage: lorvex-status")) << wrong.err;
+}
+
+// Whatever stands in last-cycle's place, the command shows only a record the
+// cycle command could have written, never what a link leads to, never waits,
+// and says when it cannot tell.
+TEST_F(Gatherers, TheStatusCommandShowsOnlyALastCycleRecordItUnderstands) {
+  const std::string stamp = "20261209 18:00:00 ";
+  dir_.write("secret", "root:the first line of a file the command may read\n");
+  struct Case {
+    std::string name;
+    std::string make;     // "link", "fifo", "dir", "zero" (a link to a device), or the file's bytes
+    std::string last;     // a pattern of the brief line's end
+    int status;
+  };
+  const std::string unknown = "; last cannot tell; warning: last-cycle cannot be understood\n$";
+  const Case cases[] = {
+      {"a link to another file", "link", "; last cannot tell; warning: last-cycle is a symbolic link, not a regular "
+                                         "file: it is not read\n$", 1},
+      {"a link to a device", "zero", "last-cycle is a symbolic link", 1},
+      {"a FIFO", "fifo", "; last cannot tell; warning: last-cycle is a FIFO, not a regular file: it is not read\n$", 1},
+      {"a directory", "dir", "; warning: last-cycle is a directory, not a regular file", 1},
+      {"a line longer than a record", std::string(5000, 'a'),
+       "; last cannot tell; warning: last-cycle cannot be understood: its first line is longer than 4096 bytes\n$", 1},
+      {"a record that is cut off", "...g1: sta\n", unknown, 1},
+      {"no record", "status 99999999999999999999\n", unknown, 1},
+      {"a status beyond any number", stamp + "g1: status 99999999999999999999: x\n", unknown, 1},
+      {"a status no cycle ends with", stamp + "g1: status 3: x\n", unknown, 1},
+      {"a status with a sign", stamp + "g1: status -1: x\n", unknown, 1},
+      {"a NUL byte in the text", stamp + std::string("g1: status 0: o\0k\n", 18), unknown, 1},
+      {"another gatherer's record", stamp + "g2: status 0: x\n", unknown, 1},
+      {"no time", "g1: status 0: x\n", unknown, 1},
+      {"an impossible month", "20261309 18:00:00 g1: status 0: x\n", unknown, 1},
+      {"an empty file", "", unknown, 1},
+      {"a cycle that found one at work", stamp + "g1: status 75: a gatherer is already at work\n",
+       "; last \"" + stamp + "g1: status 75: a gatherer is already at work\"\n$", 0},
+      {"a record ending in CR LF", stamp + "g1: status 0: told\r\nmore\n", "; last \"" + stamp + "g1: status 0: told\"\n$", 0},
+      {"a record of the longest length", stamp + "g1: status 2: " + std::string(4096 - 32, 'w'),
+       "; last \"" + stamp + "g1: status 2: w+\"\n$", 1},
+      {"a record a byte too long", stamp + "g1: status 2: " + std::string(4097 - 32, 'w'), "longer than 4096 bytes", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string last = dir_.file(gdir("last-cycle"));
+    if (c.make == "link") {
+      ASSERT_EQ(::symlink(dir_.file("secret").c_str(), last.c_str()), 0);
+    } else if (c.make == "zero") {
+      ASSERT_EQ(::symlink("/dev/zero", last.c_str()), 0);
+    } else if (c.make == "fifo") {
+      ASSERT_EQ(::mkfifo(last.c_str(), 0644), 0);
+    } else if (c.make == "dir") {
+      dir_.mkdir(gdir("last-cycle"));
+    } else {
+      dir_.write(gdir("last-cycle"), c.make);
+    }
+    lxt::RunOptions o;
+    o.timeout = milliseconds(60000);
+    const lxt::RunResult r = run("lorvex-status", {"--brief"}, o);
+    EXPECT_FALSE(r.timed_out) << "waited for a writer";
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_TRUE(matches(r.out, "^g1: cycle idle; daemon free; [^\n]*" + c.last)) << r.out;
+    EXPECT_EQ(r.out.find("root:"), std::string::npos) << "what the link leads to is shown";
+    EXPECT_EQ(r.out.find("aaaa"), std::string::npos) << "a line that is no record is shown";
+    if (c.make == "dir") {
+      ::rmdir(last.c_str());
+    } else {
+      ::unlink(last.c_str());
+    }
+  }
+}
+
+// The table says "cannot tell" where the brief line does.
+TEST_F(Gatherers, TheStatusTableShowsALastCycleItCannotUnderstandAsCannotTell) {
+  dir_.write(gdir("last-cycle"), "garbage\n");
+  const lxt::RunResult r = run("lorvex-status", {});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(matches(r.out, "\ng1 +idle +free +- +none +cannot tell\ng1: warning: last-cycle cannot be understood\n"))
+      << r.out;
+}
+
+// Only a regular file is a database or its statistics; a count that is not
+// one is not known, and the statistics are never read from a FIFO or device.
+TEST_F(Gatherers, TheStatusCommandTellsADatabaseItCannotLookAt) {
+  struct Case {
+    std::string name;
+    std::string production;  // "dir", or the database's bytes ("" none)
+    std::string info;        // "fifo", "zero" (a link to a device), or the statistics' bytes ("" none)
+    std::string brief;       // a pattern of the brief line
+    int status;
+  };
+  const std::string count = "@INFO { g1\nNumber-Of-Templates{2}:\t";
+  const Case cases[] = {
+      {"a count", "db", count + "12 \n}\n", "; templates 12; database [0-9]+s; lock none; last none\n$", 0},
+      {"a directory as the database", "dir", "",
+       "; templates -; database cannot tell; lock none; last none; warning: PRODUCTION.gdbm is a directory, not a "
+       "database\n$", 1},
+      {"statistics that are a FIFO", "db", "fifo",
+       "; templates -; database [0-9]+s;.*; warning: INFO.soif is a FIFO, not a regular file: it is not read\n$", 1},
+      {"statistics that are a device", "db", "zero", "; templates -;.*; warning: INFO.soif is a device, not a regular file", 1},
+      {"a count that is a word", "db", count + "abc\n}\n",
+       "; templates -;.*; warning: INFO.soif cannot be understood: its Number-Of-Templates is no count\n$", 1},
+      {"a count with more after it", "db", count + "3abc\n}\n", "; templates -;.*Number-Of-Templates is no count", 1},
+      {"a count beyond any number", "db", count + "99999999999999999999\n}\n", "; templates -;.*is no count", 1},
+      {"a negative count", "db", count + "-3\n}\n", "; templates -;.*is no count", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.production == "dir") {
+      dir_.mkdir("data/PRODUCTION.gdbm");
+    } else if (!c.production.empty()) {
+      dir_.write("data/PRODUCTION.gdbm", c.production);
+    }
+    const std::string info = dir_.file("data/INFO.soif");
+    if (c.info == "fifo") {
+      ASSERT_EQ(::mkfifo(info.c_str(), 0644), 0);
+    } else if (c.info == "zero") {
+      ASSERT_EQ(::symlink("/dev/zero", info.c_str()), 0);
+    } else if (!c.info.empty()) {
+      dir_.write("data/INFO.soif", c.info);
+    }
+    lxt::RunOptions o;
+    o.timeout = milliseconds(60000);
+    const lxt::RunResult r = run("lorvex-status", {"--brief"}, o);
+    EXPECT_FALSE(r.timed_out) << "waited on the statistics";
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_TRUE(matches(r.out, c.brief)) << r.out;
+    ::rmdir(dir_.file("data/PRODUCTION.gdbm").c_str());
+    ::unlink(dir_.file("data/PRODUCTION.gdbm").c_str());
+    ::unlink(info.c_str());
+  }
+}
+
+// A report that reaches no one is no answer: it ends with an error line and
+// the status that asks for attention, whatever the gatherers' state.
+TEST_F(Gatherers, TheStatusCommandFailsWhenItsReportCannotBeWritten) {
+  struct Case {
+    std::string name;
+    std::string redirect;  // the shell's redirection of standard output, "" for a pipe without a reader
+    std::string err;
+  };
+  const Case cases[] = {
+      {"a reader that has gone", "", "Cannot write the report \\(errno=32\\)\\."},
+      {"a full device", ">/dev/full", "Cannot write the report \\(errno=28\\)\\."},
+      {"no standard output", ">&-", "Cannot write the report: the command was started without standard output\\."},
+  };
+  for (const bool brief : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name + (brief ? ", brief" : ""));
+      lxt::RunOptions o;
+      o.set("LORVEX_GATHERERS", dir_.file("layout"));
+      o.stdout_closed = c.redirect.empty();
+      std::vector<std::string> argv{"/bin/sh", "-c", "exec \"$0\" \"$@\" " + c.redirect, lxt::program("lorvex-status")};
+      if (brief) argv.push_back("--brief");
+      const lxt::RunResult r = run_argv(argv, o);
+      EXPECT_EQ(r.status, 1);
+      EXPECT_TRUE(matches(r.err, "^lorvex-status: [^\n]*: ERROR: " + c.err + "\n$")) << r.err;
+    }
+  }
+  // Written, the same state is fine.
+  EXPECT_EQ(run("lorvex-status", {}).status, 0);
+}
+
+// Any word that starts with "-" is an option: an unknown one is a usage
+// error, never taken for a settings file; such a file is named "./-x".
+TEST_F(Gatherers, TheStatusCommandRefusesAnyUnknownOption) {
+  dir_.write("-x", dir_.read("layout/g1.ini"));
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+  };
+  const Case cases[] = {
+      {{"-x"}, 2},
+      {{"-"}, 2},
+      {{"--brief", "-x"}, 2},
+      {{"./-x", "-b"}, 2},
+      {{"--brief", "--brief"}, 2},
+      {{"--brief", "./-x"}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : ""));
+    const lxt::RunResult r = run("lorvex-status", c.args);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    if (c.status == 2) {
+      EXPECT_TRUE(matches(r.err, "Usage: lorvex-status")) << r.err;
+      EXPECT_EQ(r.out, "");
+    } else {
+      EXPECT_TRUE(matches(r.out, "^g1: cycle idle;")) << r.out;
+    }
+  }
+}
+
+// The paths of a settings file are the starting directory's, wherever the
+// look goes; an administrator's run as the service user from a directory
+// that user cannot enter still reports.
+TEST_F(Gatherers, TheStatusCommandReportsFromAnyStartingDirectory) {
+  dir_.write(gdir("last-cycle"), "20261209 18:00:00 g1: status 0: told\n");
+  dir_.write("relative.ini", "KESTREL_HOME=home\nGATHERER_NAME=g1\nGATHERER_DATA=data\n");
+  dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nData-Directory: " + dir_.file("data") + "\n");
+  const std::string told = "g1: cycle idle; daemon free;[^\n]*; last \"20261209 18:00:00 g1: status 0: told\"\n";
+  const lxt::RunResult relative = run("lorvex-status", {"--brief", "relative.ini", "relative.ini"});
+  EXPECT_EQ(relative.status, 0) << relative.out << relative.err;
+  EXPECT_TRUE(matches(relative.out, "^" + told + told + "$")) << relative.out;
+  if (::geteuid() != 0) GTEST_SKIP() << "another user's run needs root";
+  for (const std::string d : {"", "layout", "home", "home/gatherers", "home/gatherers/g1", "data", "inst"}) {
+    ::chmod(dir_.file(d).c_str(), 0755);
+  }
+  dir_.mkdir("private");
+  ::chmod(dir_.file("private").c_str(), 0700);
+  lxt::RunOptions o;
+  o.cwd = dir_.file("private");
+  o.set("LORVEX_GATHERERS", dir_.file("layout"));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--brief"}, std::vector<std::string>{"--brief", dir_.file("layout/g1.ini")}}) {
+    SCOPED_TRACE(args.size());
+    std::vector<std::string> argv{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                  lxt::program("lorvex-status")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const lxt::RunResult r = run_argv(argv, o);
+    EXPECT_TRUE(matches(r.out, "^" + told + "$")) << r.out << r.err;
+  }
 }
 
 }  // namespace
