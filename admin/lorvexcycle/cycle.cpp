@@ -1,5 +1,6 @@
 #include "admin/lorvexcycle/cycle.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,6 +12,7 @@
 #include "admin/lorvexcycle/record.h"
 #include "admin/process/process_files.h"
 #include "admin/process/settings.h"
+#include "port/file.h"
 #include "port/process.h"
 
 namespace {
@@ -23,6 +25,9 @@ constexpr char kRunning[] = " is running.";
 
 // The settings file's name as one word of the launcher's command line.
 constexpr int kWordSize = 1024;
+// The most of one line of the launcher's standard error that is looked at:
+// its own lines are far shorter, and a child's endless line costs no memory.
+constexpr std::size_t kErrorLineLimit = 1024;
 
 constexpr KeyRule kKeys[] = {
     {"GATHERER_NAME", KeyUse::kKeep},
@@ -36,9 +41,10 @@ class CycleCommand : private Diagnostics, private port::OutputRelay {
   int run();
 
  private:
+  bool find_gatherer();
+  bool refuse(const std::string& why);
   void run_launcher();
   int judge() const;
-  void find_gatherer();
   void record(int status) const;
 
   void relay(int stream, const char* bytes, std::size_t size) override;
@@ -49,18 +55,76 @@ class CycleCommand : private Diagnostics, private port::OutputRelay {
   PageReader pages_;
   std::string error_line_;
   bool launcher_said_at_work_ = false;
-  // Why no cycle ran, when the launcher could not even be started.
+  // The launcher's last line of its own, which says why no page came.
+  std::string launcher_line_;
+  // Why no cycle ran, when the launcher was not or could not be started.
   std::string no_start_;
   std::string gatherer_;
   std::string gatherer_dir_;
 };
 
 int CycleCommand::run() {
+  if (!find_gatherer()) {
+    record(kCycleNoPage);
+    return kCycleNoPage;
+  }
   run_launcher();
   const int status = judge();
-  find_gatherer();
   record(status);
   return status;
+}
+
+// Read before the cycle, so that its outcome is kept where the cycle ran and
+// a cycle whose outcome has no place is not run at all: the launcher would
+// run it in the current directory instead.
+bool CycleCommand::find_gatherer() {
+  gatherer_ = settings_path_;
+  switch (settings_.read(settings_path_)) {
+    case ReadResult::kCannotOpen:
+      error("Cannot open %s (errno=%d).  No cycle is run.", settings_path_, settings_.open_error());
+      return refuse("the settings file cannot be opened (errno=" + std::to_string(settings_.open_error()) + ")");
+    case ReadResult::kInvalid:
+      error("%s is invalid.  No cycle is run.", settings_path_);
+      return refuse("the settings file is invalid");
+    case ReadResult::kRead:
+      break;
+  }
+  const char* name = settings_.get("GATHERER_NAME");
+  const char* home = settings_.get("KESTREL_HOME");
+  if (name == nullptr || home == nullptr) {
+    error("%s names no gatherer directory.  No cycle is run.", settings_path_);
+    return refuse("the settings file lacks GATHERER_NAME or KESTREL_HOME");
+  }
+  if (const char* key = settings_.key_ending_in_half_character({"KESTREL_HOME", "GATHERER_NAME"})) {
+    error("%s is invalid.  (%s %s.)  No cycle is run.", settings_path_, key, path_refusal(kPathHalfCharacter));
+    return refuse(std::string(key) + " " + path_refusal(kPathHalfCharacter));
+  }
+  gatherer_ = name;
+  char dir[2 * kProcessLineSize + 16];
+  if (!compose_gatherer_directory(home, name, dir, sizeof dir)) {
+    error("%s is invalid.  (The gatherer directory is too long.)  No cycle is run.", settings_path_);
+    return refuse("the gatherer directory is too long");
+  }
+  // The POSIX installation's own form, as the administrator types paths.
+  installation::swap_separators(dir, '\\', '/');
+  port::FileInfo info;
+  if (port::file_stat(dir, &info) != 0) {
+    const int error_number = errno;
+    error("Cannot find the gatherer directory %s (errno=%d).  No cycle is run.", dir, error_number);
+    return refuse("the gatherer directory " + std::string(dir) + " cannot be found (errno=" +
+                  std::to_string(error_number) + ")");
+  }
+  if (!info.is_directory) {
+    error("%s is not a directory.  No cycle is run.", dir);
+    return refuse("the gatherer directory " + std::string(dir) + " is not a directory");
+  }
+  gatherer_dir_ = dir;
+  return true;
+}
+
+bool CycleCommand::refuse(const std::string& why) {
+  no_start_ = why;
+  return false;
 }
 
 void CycleCommand::run_launcher() {
@@ -98,7 +162,7 @@ void CycleCommand::relay(int stream, const char* bytes, std::size_t size) {
   }
   for (std::size_t i = 0; i < size; ++i) {
     if (bytes[i] != '\n') {
-      error_line_ += bytes[i];
+      if (error_line_.size() < kErrorLineLimit) error_line_ += bytes[i];
       continue;
     }
     take_error_line(error_line_);
@@ -107,31 +171,16 @@ void CycleCommand::relay(int stream, const char* bytes, std::size_t size) {
 }
 
 void CycleCommand::take_error_line(const std::string& line) {
-  if (line.compare(0, sizeof kLauncherLine - 1, kLauncherLine) == 0 && line.find(kRunning) != std::string::npos) {
-    launcher_said_at_work_ = true;
-  }
+  if (line.compare(0, sizeof kLauncherLine - 1, kLauncherLine) != 0) return;
+  launcher_line_ = line.substr(sizeof kLauncherLine - 1);
+  if (!launcher_line_.empty() && launcher_line_.back() == '\r') launcher_line_.pop_back();
+  if (line.find(kRunning) != std::string::npos) launcher_said_at_work_ = true;
 }
 
 int CycleCommand::judge() const {
   if (launcher_said_at_work_) return kCycleAtWork;
   if (pages_.pages() == 0) return kCycleNoPage;
   return pages_.any_not_information() ? kCycleError : kCycleInformation;
-}
-
-// Read after the cycle: the launcher has said what it had to say of the
-// file, and the lines the reader puts into the environment reach no child.
-void CycleCommand::find_gatherer() {
-  gatherer_ = settings_path_;
-  if (settings_.read(settings_path_) != ReadResult::kRead) return;
-  const char* name = settings_.get("GATHERER_NAME");
-  const char* home = settings_.get("KESTREL_HOME");
-  if (name == nullptr || home == nullptr) return;
-  gatherer_ = name;
-  char dir[2 * kProcessLineSize + 16];
-  if (!compose_gatherer_directory(home, name, dir, sizeof dir)) return;
-  // The POSIX installation's own form, as the administrator types paths.
-  installation::swap_separators(dir, '\\', '/');
-  gatherer_dir_ = dir;
 }
 
 void CycleCommand::record(int status) const {
@@ -141,16 +190,17 @@ void CycleCommand::record(int status) const {
   } else if (status == kCycleAtWork) {
     what = "a gatherer is already at work";
   } else if (pages_.pages() == 0) {
+    // The launcher's own last line says why, when it said anything.
     what = "no message page came";
+    if (!launcher_line_.empty()) what += " (" + launcher_line_ + ")";
   } else {
     what = pages_.last_number() + ":" + pages_.last_text();
   }
   const std::string line = outcome_line(gatherer_, status, what);
   log_outcome(line, status);
-  if (gatherer_dir_.empty()) {
-    error("%s names no gatherer directory.  The outcome is not kept.", settings_path_);
-    return;
-  }
+  // A run that found another at work ran no cycle: the last cycle's line
+  // stays, a failure among it. A refused run has no directory to keep it in.
+  if (status == kCycleAtWork || gatherer_dir_.empty()) return;
   keep_outcome(*this, gatherer_dir_, line);
 }
 

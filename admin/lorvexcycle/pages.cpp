@@ -2,12 +2,21 @@
 
 #include <cctype>
 
+#include "port/text.h"
+
 namespace {
 
 constexpr char kHeader[] = "Content-Type: text/html";
 constexpr char kCommentOpen[] = "<!-- ";
 constexpr char kCell[] = "<TD ALIGN=\"left\">";
 constexpr char kCellEnd[] = "</TD>";
+// A page's lines are short; the rest of a longer line is not looked at, so
+// that a child's endless output costs no memory.
+constexpr std::size_t kLineLimit = 4096;
+// The most of a message text that is kept: a longer one is cut after a whole
+// character and marked so.
+constexpr std::size_t kTextLimit = 1024;
+constexpr char kCutMark[] = " ...";
 
 bool starts_with(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
 
@@ -29,7 +38,7 @@ void PageReader::take(const char* bytes, std::size_t size) {
     if (bytes[i] == '\n') {
       line(std::move(pending_));
       pending_.clear();
-    } else {
+    } else if (pending_.size() < kLineLimit) {
       pending_ += bytes[i];
     }
   }
@@ -44,14 +53,21 @@ void PageReader::start_page(const std::string& number) {
   ++pages_;
   number_ = number;
   text_.clear();
+  text_cut_ = false;
   if (number.back() != 'I') any_not_information_ = true;
   state_ = State::kInPage;
 }
 
 void PageReader::add_text(const std::string& piece) {
   const std::size_t end = piece.find(kCellEnd);
-  text_ += piece.substr(0, end);
   if (end != std::string::npos) state_ = State::kOutside;
+  if (text_cut_) return;
+  text_ += piece.substr(0, end);
+  if (text_.size() <= kTextLimit) return;
+  text_.resize(kTextLimit);
+  if (port::ends_in_half_character(text_)) text_.pop_back();
+  text_ += kCutMark;
+  text_cut_ = true;
 }
 
 void PageReader::line(std::string text) {
@@ -89,7 +105,7 @@ void PageReader::line(std::string text) {
       break;
     case State::kText:
       // A text may run over several lines: they are joined with blanks.
-      text_ += ' ';
+      if (!text_cut_) text_ += ' ';
       add_text(text);
       break;
     case State::kOutside:

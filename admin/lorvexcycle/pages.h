@@ -16,7 +16,8 @@ class PageReader {
   // Whether a page whose number says anything but information came.
   bool any_not_information() const { return any_not_information_; }
   // The last page's number ("LXCM601-I") and text (line breaks as blanks;
-  // empty when the page was cut off before its text).
+  // empty when the page was cut off before its text; a text of more than
+  // 1024 bytes is cut there and ends in " ...").
   const std::string& last_number() const { return number_; }
   const std::string& last_text() const { return text_; }
 
@@ -32,6 +33,7 @@ class PageReader {
   bool any_not_information_ = false;
   std::string number_;
   std::string text_;
+  bool text_cut_ = false;
 };
 
 // Whether the word is a message number: letters and digits, a hyphen, and

@@ -74,6 +74,8 @@ TEST_F(Gatherers, TheCycleCommandTellsTheOutcomeByItsStatusInTheLogAndInLastCycl
       {"a page cut off before its text", "Content-Type: text/html\n\n<!-- LXCM019-E -->\n", 1, "ERROR",
        "LXCM019-E:"},
       {"no page", "seal: 3 steps\n<!-- LXCM601-I -->\n", 2, "ERROR", "no message page came"},
+      {"a text too long to keep", page("LXCM019-E", std::string(3000, 'x')), 1, "ERROR",
+       "LXCM019-E:" + std::string(1024, 'x') + " ..."},
   };
   // A link in the place of the kept file, or of its work file, is replaced,
   // never written through.
@@ -102,6 +104,8 @@ TEST_F(Gatherers, TheCycleCommandTellsTheOutcomeByItsStatusInTheLogAndInLastCycl
 }
 
 TEST_F(Gatherers, TheCycleCommandSaysTryLaterWhileAGathererIsAtWork) {
+  const std::string failed = "20261209 18:00:00 g1: status 1: LXCM019-E:x\n";
+  dir_.write(gdir("last-cycle"), failed);
   auto holder = hold(gdir("log.gatherer"), gdir("Gatherer.pid"));
   const lxt::RunResult r = run("lorvex-cycle", {dir_.file("layout/g1.ini")});
   dir_.write("release", "");
@@ -109,11 +113,44 @@ TEST_F(Gatherers, TheCycleCommandSaysTryLaterWhileAGathererIsAtWork) {
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(matches(r.err, "^LaunchCrawler: [^\n]*ERROR: The gatherer of process ID [0-9]+ is running\\.")) << r.err;
   EXPECT_TRUE(journal().empty()) << "no second cycle";
-  EXPECT_TRUE(matches(dir_.read(gdir("last-cycle")), "^" + kStamp + "g1: status 75: a gatherer is already at work\n$"));
-  // Without a settings file no cycle runs and none is recorded in a gatherer folder.
-  const lxt::RunResult missing = run("lorvex-cycle", {dir_.file("none.ini")});
-  EXPECT_EQ(missing.status, 2);
-  EXPECT_TRUE(matches(missing.err, "lorvex-cycle: [^\n]*names no gatherer directory")) << missing.err;
+  EXPECT_EQ(dir_.read("events"), "lorvex-cycle\tWARNING\t0x0000004B\tg1: status 75: a gatherer is already at work\n");
+  EXPECT_EQ(dir_.read(gdir("last-cycle")), failed) << "the last cycle's failure stays";
+}
+
+// A cycle whose outcome would have no place is not run: the launcher would
+// run it in the current directory. The system log says why.
+TEST_F(Gatherers, TheCycleCommandRunsNoCycleWithoutAGathererDirectory) {
+  const std::string base = "KESTREL_HOME=" + dir_.file("home") + "\nGATHERER_DATA=" + dir_.file("data") + "\n";
+  dir_.write("home/gatherers/file", "");
+  struct Case {
+    std::string name;
+    std::string settings;  // empty: no settings file
+    std::string error;     // a pattern of the error line
+    std::string why;       // the logged line after "status 2: "
+  };
+  const Case cases[] = {
+      {"no settings file", "", "Cannot open [^\n]*none\\.ini \\(errno=2\\)\\.  No cycle is run\\.",
+       "the settings file cannot be opened \\(errno=2\\)"},
+      {"no gatherer directory", base + "GATHERER_NAME=gone\n",
+       "Cannot find the gatherer directory [^\n]*/home/gatherers/gone \\(errno=2\\)\\.  No cycle is run\\.",
+       "the gatherer directory .*/gone cannot be found \\(errno=2\\)"},
+      {"a file in its place", base + "GATHERER_NAME=file\n", "/home/gatherers/file is not a directory\\.",
+       "the gatherer directory .*/file is not a directory"},
+      {"half a character", base + "GATHERER_NAME=g1\x83\n", "is invalid\\.  \\(GATHERER_NAME ends in half",
+       "GATHERER_NAME ends in half a double-byte character"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ::unlink(dir_.file("events").c_str());
+    if (!c.settings.empty()) dir_.write("none.ini", c.settings);
+    const lxt::RunResult r = run("lorvex-cycle", {dir_.file("none.ini")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(matches(r.err, "^lorvex-cycle: [^\n]*" + c.error)) << r.err;
+    EXPECT_TRUE(matches(dir_.read("events"), "\tERROR\t0x00000002\t.*: status 2: " + c.why + "\n$"))
+        << dir_.read("events");
+    EXPECT_TRUE(journal().empty()) << "no cycle";
+    EXPECT_FALSE(dir_.exists("log.gatherer")) << "nothing in the current directory";
+  }
 }
 
 // The other lines of a settings file are the environment of the gatherer's
