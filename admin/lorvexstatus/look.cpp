@@ -2,13 +2,13 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "admin/common/data_files.h"
 #include "admin/common/installation.h"
 #include "admin/common/settings_line.h"
+#include "admin/lorvexstatus/records.h"
 #include "admin/process/process_files.h"
 #include "admin/process/settings.h"
 #include "port/file.h"
@@ -32,92 +32,6 @@ constexpr KeyRule kKeys[] = {
 std::string errno_text(const char* what, int error) {
   return std::string(what) + " (errno=" + std::to_string(error) + ")";
 }
-
-// The record line lorvex-cycle keeps is short; a longer first line is no
-// record, and reading on would only cost time and memory.
-constexpr std::size_t kRecordLineLimit = 4096;
-
-// What stands in a file's place when it is no regular file, as the warning
-// names it.
-std::string kind_of(const port::FileInfo& info) {
-  if (info.is_link) return "a symbolic link";
-  if (info.is_directory) return "a directory";
-  if (info.is_device) return "a device";
-  if (info.is_fifo) return "a FIFO";
-  return "no regular file";
-}
-
-enum class FirstLine { kRead, kMissing, kTooLong, kUnreadable };
-
-// The first line of the regular file at the name itself, without its line
-// break (and a carriage return before it), at most limit bytes; the file is
-// never reached through a link. kUnreadable leaves errno.
-FirstLine first_line(const std::string& path, std::size_t limit, std::string* line) {
-  line->clear();
-  std::FILE* file = port::open_entry(path.c_str());
-  if (file == nullptr) return errno == ENOENT ? FirstLine::kMissing : FirstLine::kUnreadable;
-  int c = std::fgetc(file);
-  for (; c != EOF && c != '\n' && line->size() <= limit; c = std::fgetc(file)) *line += static_cast<char>(c);
-  const int error = errno;
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed) {
-    errno = error;
-    return FirstLine::kUnreadable;
-  }
-  if (!line->empty() && line->back() == '\r') line->pop_back();
-  return line->size() > limit ? FirstLine::kTooLong : FirstLine::kRead;
-}
-
-// Whether text[at, at+count) are digits whose value lies in [low, high].
-bool digits_within(const std::string& text, std::size_t at, std::size_t count, int low, int high) {
-  if (at + count > text.size()) return false;
-  int value = 0;
-  for (std::size_t i = at; i < at + count; ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    value = value * 10 + (text[i] - '0');
-  }
-  return value >= low && value <= high;
-}
-
-// The status of a record "YYYYMMDD HH:MM:SS NAME: status N: WHAT" of the
-// gatherer named, or -1 when the line is no such record. The statuses are
-// the few the cycle command ends with.
-int record_status(const std::string& line, const std::string& name) {
-  for (const char c : line) {
-    if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f) return -1;  // no text of a record
-  }
-  const bool stamped = digits_within(line, 0, 4, 0, 9999) && digits_within(line, 4, 2, 1, 12) &&
-                       digits_within(line, 6, 2, 1, 31) && line.size() > 17 && line[8] == ' ' &&
-                       digits_within(line, 9, 2, 0, 23) && line[11] == ':' && digits_within(line, 12, 2, 0, 59) &&
-                       line[14] == ':' && digits_within(line, 15, 2, 0, 60) && line[17] == ' ';
-  const std::string head = name + ": status ";
-  if (!stamped || line.compare(18, head.size(), head) != 0) return -1;
-  const std::size_t number = 18 + head.size();
-  const std::size_t end = line.find(": ", number);
-  if (end == std::string::npos || end == number || end - number > 2) return -1;
-  if (!digits_within(line, number, end - number, 0, 99)) return -1;
-  if (end - number == 2 && line[number] == '0') return -1;  // "01" is not how a status is written
-  const int status = end - number == 1 ? line[number] - '0' : (line[number] - '0') * 10 + (line[number + 1] - '0');
-  return status == 0 || status == 1 || status == 2 || status == 75 ? status : -1;
-}
-
-// A value of the statistics, "N" after the attribute's "}:": blanks around
-// it, nothing else. -1 when it is no count.
-long long count_value(const char* text) {
-  while (*text == ' ' || *text == '\t') ++text;
-  const char* digits = text;
-  long long value = 0;
-  constexpr long long kMostTemplates = 999999999999LL;  // more than any database holds
-  for (; *text >= '0' && *text <= '9'; ++text) {
-    value = value * 10 + (*text - '0');
-    if (value > kMostTemplates) return -1;
-  }
-  if (text == digits) return -1;
-  while (*text == ' ' || *text == '\t' || *text == '\r' || *text == '\n') ++text;
-  return *text == '\0' ? value : -1;
-}
-
 
 std::string trimmed(const char* text) {
   std::string value(text);
