@@ -324,6 +324,53 @@ TEST_F(PortFile, ANameThatIsNoPlainFileIsNeverOpened) {
   ::close(listener);
 }
 
+// The entry itself: a link is told as one and never followed, neither to be
+// described nor to be read; only a regular file at the name is read.
+TEST_F(PortFile, AnEntryIsToldAndReadWithoutFollowingALink) {
+  TempDir dir;
+  write_file(dir.file("plain"), "first\nsecond\n");
+  ASSERT_EQ(::symlink(dir.file("plain").c_str(), dir.file("to-plain").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.file("none").c_str(), dir.file("dangling").c_str()), 0);
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
+  ASSERT_EQ(::mkdir(dir.file("dir").c_str(), 0755), 0);
+  const struct {
+    const char* name;
+    const char* kind;  // "regular", "link", "fifo", "directory", "device", "" (missing)
+    int open_error;    // errno of open_entry, 0 when it opens
+  } cases[] = {{"plain", "regular", 0},       {"to-plain", "link", EACCES}, {"dangling", "link", EACCES},
+               {"fifo", "fifo", EACCES},      {"dir", "directory", EACCES}, {"none", "", ENOENT},
+               {"plain\\x", "", ENOTDIR}};  // opened as open_file opens it
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.file(c.name);
+    port::FileInfo info;
+    const int stat_result = port::entry_stat(path.c_str(), &info);
+    if (*c.kind == '\0') {
+      EXPECT_EQ(stat_result, -1);
+      EXPECT_EQ(errno, ENOENT);
+    } else {
+      ASSERT_EQ(stat_result, 0);
+      const std::string kind = info.is_link ? "link" : info.is_fifo ? "fifo" : info.is_directory ? "directory"
+                               : info.is_device ? "device" : info.is_regular ? "regular" : "?";
+      EXPECT_EQ(kind, c.kind);
+    }
+    errno = 0;
+    std::FILE* file = port::open_entry(path.c_str());
+    EXPECT_EQ(file == nullptr ? errno : 0, c.open_error);
+    if (file != nullptr) {
+      char line[16] = {};
+      EXPECT_NE(std::fgets(line, sizeof line, file), nullptr);
+      EXPECT_STREQ(line, "first\n");
+      std::fclose(file);
+    }
+  }
+  // file_stat goes on telling what a link leads to.
+  port::FileInfo followed;
+  ASSERT_EQ(port::file_stat(dir.file("to-plain").c_str(), &followed), 0);
+  EXPECT_TRUE(followed.is_regular);
+  EXPECT_FALSE(followed.is_link);
+}
+
 TEST_F(PortFile, WriterInAnotherProcessHoldsTheFile) {
   TempDir dir;
   write_file(dir.file("exportd.log"), "");
