@@ -146,6 +146,8 @@ void GathererLook::look_at_cycle() {
       state_.cycle_why = work.why;
       break;
   }
+  // Back where the command started, for tidiness only: when that fails (a
+  // directory this user cannot enter) nothing later depends on it.
   port::change_dir(start_dir_.c_str());
 }
 

@@ -82,8 +82,7 @@ void StatusCommand::look_at_gatherers() {
   }
 }
 
-// The installation's one cycle lock: present while a cycle tells the search
-// service; present with no cycle at work, it was left behind.
+// The installation's one cycle lock, named from anywhere.
 void StatusCommand::find_lock() {
   // Quiet: a failed lookup would be a message page on the report's stream.
   const auto install = installation::directory(installation::Quiet::kYes);
@@ -91,6 +90,8 @@ void StatusCommand::find_lock() {
   lock_.path = from_start(start_dir_, *install + "/" + kCycleLock);
 }
 
+// Present while a cycle tells the search service; present with no cycle at
+// work, it was left behind.
 void StatusCommand::look_at_lock() {
   if (lock_.path.empty()) return;
   port::FileInfo info;
