@@ -45,7 +45,7 @@ class CycleCommand : private Diagnostics, private port::OutputRelay {
   bool refuse(const std::string& why);
   void run_launcher();
   int judge() const;
-  void record(int status) const;
+  bool record(int status) const;
 
   void relay(int stream, const char* bytes, std::size_t size) override;
   void take_error_line(const std::string& line);
@@ -70,7 +70,9 @@ int CycleCommand::run() {
   }
   run_launcher();
   const int status = judge();
-  record(status);
+  // A clean cycle whose outcome was not kept is no success: the status
+  // command would go on showing an older cycle.
+  if (!record(status) && status == kCycleInformation) return kCycleNotKept;
   return status;
 }
 
@@ -183,7 +185,8 @@ int CycleCommand::judge() const {
   return pages_.any_not_information() ? kCycleError : kCycleInformation;
 }
 
-void CycleCommand::record(int status) const {
+// False when the outcome was to be kept and was not.
+bool CycleCommand::record(int status) const {
   std::string what;
   if (!no_start_.empty()) {
     what = no_start_;
@@ -200,8 +203,8 @@ void CycleCommand::record(int status) const {
   log_outcome(line, status);
   // A run that found another at work ran no cycle: the last cycle's line
   // stays, a failure among it. A refused run has no directory to keep it in.
-  if (status == kCycleAtWork || gatherer_dir_.empty()) return;
-  keep_outcome(*this, gatherer_dir_, line);
+  if (status == kCycleAtWork || gatherer_dir_.empty()) return true;
+  return keep_outcome(*this, gatherer_dir_, line);
 }
 
 }  // namespace

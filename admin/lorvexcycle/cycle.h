@@ -6,6 +6,7 @@
 constexpr int kCycleInformation = 0;  // every message page an information
 constexpr int kCycleError = 1;        // some page not an information
 constexpr int kCycleNoPage = 2;       // no page came
+constexpr int kCycleNotKept = 3;      // every page an information, but the outcome not kept
 constexpr int kCycleAtWork = 75;      // a gatherer was already at work: try later
 constexpr int kCycleUsage = 64;
 

@@ -101,6 +101,17 @@ TEST_F(Gatherers, TheCycleCommandTellsTheOutcomeByItsStatusInTheLogAndInLastCycl
   }
   EXPECT_EQ(dir_.read("outside"), "not the outcome\n");
   EXPECT_EQ(journal().size(), std::size(cases)) << "one cycle each";
+  // A clean cycle whose outcome cannot be kept is no success; a failed one
+  // stays a failure.
+  ::unlink(dir_.file(gdir("last-cycle")).c_str());
+  dir_.mkdir(gdir("last-cycle"));
+  for (const auto& [output, status] : {std::pair{cases[0].output, 3}, std::pair{cases[2].output, 1}}) {
+    lxt::RunOptions o;
+    o.set("LXT_PERL_PRINT", output);
+    const lxt::RunResult r = run("lorvex-cycle", {dir_.file("layout/g1.ini")}, o);
+    EXPECT_EQ(r.status, status);
+    EXPECT_TRUE(matches(r.err, "last-cycle is not a regular file\\.  The outcome is not kept\\.")) << r.err;
+  }
 }
 
 TEST_F(Gatherers, TheCycleCommandSaysTryLaterWhileAGathererIsAtWork) {
