@@ -155,10 +155,15 @@ void GathererLook::look_at_cycle() {
 // held open for writing, tells that it runs.
 void GathererLook::look_at_daemon() {
   if (!port::exists(in_data_dir(kExportdPidFile).c_str())) {
-    state_.daemon = errno == ENOENT ? "free" : "cannot tell";
+    if (errno == ENOENT) {
+      state_.daemon = "free";
+    } else {
+      state_.daemon_why = errno_text((std::string(kExportdPidFile) + " cannot be looked at").c_str(), errno);
+    }
     return;
   }
-  switch (port::held_open_for_writing(in_data_dir(kExportdLog).c_str())) {
+  const char* why = nullptr;
+  switch (port::held_open_for_writing(in_data_dir(kExportdLog).c_str(), &why)) {
     case port::HoldState::kHeld:
       state_.daemon = "held";
       break;
@@ -166,9 +171,12 @@ void GathererLook::look_at_daemon() {
     case port::HoldState::kMissing:
       state_.daemon = "free";
       break;
+    case port::HoldState::kDevice:
+      state_.daemon_why = std::string(kExportdLog) + " is a device";
+      break;
     default:
-      // A device as the log, or a log that cannot be tested.
-      state_.daemon = "cannot tell";
+      state_.daemon_why = std::string("whether ") + kExportdLog + " is held cannot be tested" +
+                          (why != nullptr && *why != '\0' ? std::string(": ") + why : std::string());
       break;
   }
 }

@@ -16,6 +16,11 @@ std::string seen_text(Seen seen, const char* yes, const char* no) {
 
 std::string cycle_text(const GathererState& state) { return seen_text(state.cycle_at_work, "at work", "idle"); }
 
+// A "cannot tell" with its reason, as the one line of the brief form says it.
+std::string with_why(const std::string& text, const std::string& why) {
+  return text == "cannot tell" && !why.empty() ? text + " (" + why + ")" : text;
+}
+
 std::string templates_text(const GathererState& state) {
   return state.templates < 0 ? "-" : std::to_string(state.templates);
 }
@@ -68,6 +73,9 @@ void write_table(const std::vector<GathererState>& gatherers, const LockState& l
     if (state.cycle_at_work == Seen::kCannotTell && !state.cycle_why.empty()) {
       std::printf("%s: cycle: cannot tell: %s\n", state.name.c_str(), state.cycle_why.c_str());
     }
+    if (state.problem.empty() && state.daemon == "cannot tell" && !state.daemon_why.empty()) {
+      std::printf("%s: daemon: cannot tell: %s\n", state.name.c_str(), state.daemon_why.c_str());
+    }
     for (const std::string& warning : state.warnings) {
       std::printf("%s: warning: %s\n", state.name.c_str(), warning.c_str());
     }
@@ -81,7 +89,8 @@ void write_brief(const std::vector<GathererState>& gatherers, const LockState& l
     if (!state.problem.empty()) {
       line += "cannot tell: " + state.problem;
     } else {
-      line += "cycle " + cycle_text(state) + "; daemon " + state.daemon + "; templates " + templates_text(state) +
+      line += "cycle " + with_why(cycle_text(state), state.cycle_why) + "; daemon " +
+              with_why(state.daemon, state.daemon_why) + "; templates " + templates_text(state) +
               "; database " + database_text(state) + "; lock " + lock_text(lock) + "; last " + last_text(state, true);
       for (const std::string& warning : state.warnings) line += "; warning: " + warning;
     }

@@ -22,6 +22,7 @@ struct GathererState {
   std::string cycle_why;   // for "cannot tell"
   // The export daemon, by its log: "held", "free" or "cannot tell".
   std::string daemon = "cannot tell";
+  std::string daemon_why;  // for "cannot tell"
   std::string last_cycle;  // the last-cycle line, empty when none was kept
   bool last_unknown = false;  // last-cycle is there but cannot be read or understood
   int last_status = -1;    // its status, -1 when none

@@ -66,9 +66,9 @@ bool StatusCommand::find_layout_gatherers() {
     error("Cannot read the folder of the gatherers' settings %s (errno=%d).", dir.c_str(), errno);
     return false;
   }
-  for (const port::DirEntry& entry : entries) {
-    if (!entry.is_directory) settings_files_.push_back(dir + "/" + entry.name);
-  }
+  // A directory by a settings file's name is shown as one that cannot be
+  // read, never passed over.
+  for (const port::DirEntry& entry : entries) settings_files_.push_back(dir + "/" + entry.name);
   std::sort(settings_files_.begin(), settings_files_.end());
   if (settings_files_.empty()) say("No gatherer has its settings in %s.", dir.c_str());
   return true;

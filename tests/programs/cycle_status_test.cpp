@@ -204,6 +204,8 @@ TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
       {"drifted data directory", "drift", "; warning: GATHERER_DATA .* and the Data-Directory .*/home/gatherers/g1/data "
                                           "of g1.cf disagree", 1},
       {"the last cycle failed", "failed", "; last \"[^\"]*status 1: LXCM019-E:x\"\n$", 1},
+      {"a daemon's log that cannot be tested", "logdir",
+       "^g1: cycle idle; daemon cannot tell \\(whether exportd\\.log is held cannot be tested[^)]*\\);", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -213,6 +215,11 @@ TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
     if (c.setup.find("lock") != std::string::npos) dir_.write("inst/.lxQ71K58R03lock", "");
     if (c.setup == "drift") dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nURL: file:a.html\n");
     if (c.setup == "failed") dir_.write(gdir("last-cycle"), "20261209 18:00:00 g1: status 1: LXCM019-E:x\n");
+    if (c.setup == "logdir") {
+      ::unlink(dir_.file("data/exportd.log").c_str());
+      dir_.mkdir("data/exportd.log");
+      dir_.write("data/Exportd.pid", "4242\n");
+    }
     const lxt::RunResult r = run("lorvex-status", {"--brief"});
     EXPECT_EQ(r.status, c.status) << r.out << r.err;
     EXPECT_TRUE(matches(r.out, c.brief)) << r.out;
@@ -223,6 +230,7 @@ TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
     for (const char* f : {"release", "inst/.lxQ71K58R03lock", "home/gatherers/g1/Gatherer.pid", "data/Exportd.pid"}) {
       ::unlink(dir_.file(f).c_str());
     }
+    ::rmdir(dir_.file("data/exportd.log").c_str());
     dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nData-Directory: " + dir_.file("data") + "\nURL: file:a.html\n");
     dir_.write(gdir("last-cycle"), "20261209 18:00:00 g1: status 0: LXCM601-I:told\n");
   }
@@ -233,6 +241,13 @@ TEST_F(Gatherers, TheStatusTableNamesEachGathererAndCannotTellWithoutItsSettings
   EXPECT_EQ(table.status, 0) << table.out << table.err;
   EXPECT_TRUE(matches(table.out, "^GATHERER +CYCLE +DAEMON +TEMPLATES +DATABASE AGE +LAST CYCLE\n"
                                  "g1 +idle +free +- +none +none\ncycle lock: none ")) << table.out;
+  // A directory by a settings file's name is a gatherer that cannot be told.
+  dir_.mkdir("layout/d.ini");
+  const lxt::RunResult with_directory = run("lorvex-status", {});
+  EXPECT_EQ(with_directory.status, 1);
+  EXPECT_TRUE(matches(with_directory.out, "\n[^\n]*/layout/d\\.ini +cannot tell +cannot tell +- +- +the settings file "
+                                          "cannot be opened")) << with_directory.out;
+  ::rmdir(dir_.file("layout/d.ini").c_str());
   // A named settings file that cannot be read is an answer that cannot be had.
   const lxt::RunResult named = run("lorvex-status", {"--brief", dir_.file("none.ini")});
   EXPECT_EQ(named.status, 1);
