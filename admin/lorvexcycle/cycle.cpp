@@ -19,9 +19,12 @@ namespace {
 
 constexpr char kProgram[] = "lorvex-cycle";
 // The launcher's own lines begin so; one that says a gatherer "is running"
-// refused to start a second.
+// (with its pid file's process ID or with a pid file it cannot use) refused
+// to start a second.
 constexpr char kLauncherLine[] = "LaunchCrawler: ";
-constexpr char kRunning[] = " is running.";
+constexpr char kRunning[] = " is running";
+// What comes before a line's text: the launcher's time stamp and weight.
+constexpr char kErrorWord[] = "ERROR: ";
 
 // The settings file's name as one word of the launcher's command line.
 constexpr int kWordSize = 1024;
@@ -174,7 +177,8 @@ void CycleCommand::relay(int stream, const char* bytes, std::size_t size) {
 
 void CycleCommand::take_error_line(const std::string& line) {
   if (line.compare(0, sizeof kLauncherLine - 1, kLauncherLine) != 0) return;
-  launcher_line_ = line.substr(sizeof kLauncherLine - 1);
+  const std::size_t text = line.find(kErrorWord);
+  launcher_line_ = line.substr(text == std::string::npos ? sizeof kLauncherLine - 1 : text + sizeof kErrorWord - 1);
   if (!launcher_line_.empty() && launcher_line_.back() == '\r') launcher_line_.pop_back();
   if (line.find(kRunning) != std::string::npos) launcher_said_at_work_ = true;
 }
@@ -200,11 +204,16 @@ bool CycleCommand::record(int status) const {
     what = pages_.last_number() + ":" + pages_.last_text();
   }
   const std::string line = outcome_line(gatherer_, status, what);
-  log_outcome(line, status);
   // A run that found another at work ran no cycle: the last cycle's line
   // stays, a failure among it. A refused run has no directory to keep it in.
-  if (status == kCycleAtWork || gatherer_dir_.empty()) return true;
-  return keep_outcome(*this, gatherer_dir_, line);
+  const bool kept = status == kCycleAtWork || gatherer_dir_.empty() || keep_outcome(*this, gatherer_dir_, line);
+  // The system log tells the status the command ends with.
+  if (!kept && status == kCycleInformation) {
+    log_outcome(outcome_line(gatherer_, kCycleNotKept, what + " (not kept in last-cycle)"), kCycleNotKept);
+  } else {
+    log_outcome(line, status);
+  }
+  return kept;
 }
 
 }  // namespace

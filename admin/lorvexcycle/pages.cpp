@@ -23,6 +23,10 @@ bool starts_with(const std::string& text, const std::string& prefix) { return te
 }  // namespace
 
 bool is_message_number(const std::string& word) {
+  // Numbers are short ("LXCM601-I"); a longer word is no number, and never
+  // makes the kept line longer than its readers take.
+  constexpr std::size_t kLongestNumber = 32;
+  if (word.size() > kLongestNumber) return false;
   const std::size_t hyphen = word.rfind('-');
   if (hyphen == std::string::npos || hyphen == 0 || hyphen + 2 != word.size()) return false;
   for (std::size_t i = 0; i < hyphen; ++i) {

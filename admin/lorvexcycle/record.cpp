@@ -51,8 +51,9 @@ bool keep_outcome(const Diagnostics& diagnostics, const std::string& gatherer_di
     port::remove_file(work.c_str());
     return false;
   }
+  // The entry itself: a link goes with the rename, whatever it leads to.
   port::FileInfo info;
-  if (port::file_stat(kept.c_str(), &info) == 0 && !info.is_regular) {
+  if (port::entry_stat(kept.c_str(), &info) == 0 && !info.is_regular && !info.is_link) {
     diagnostics.error("%s is not a regular file.  The outcome is not kept.", kept.c_str());
     port::remove_file(work.c_str());
     return false;

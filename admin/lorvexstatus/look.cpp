@@ -237,8 +237,9 @@ void GathererLook::look_at_database() {
     state_.warnings.push_back(std::string(kProduction) + " is " + kind_of(production) + ", not a database");
   } else {
     state_.database_age = static_cast<long long>(std::time(nullptr)) - production.modified;
+    // The statistics count the templates of a database there is.
+    read_templates();
   }
-  read_templates();
 }
 
 // The count of templates in the statistics: "-" when there are none, or they

@@ -33,7 +33,7 @@ std::string kind_of(const port::FileInfo& info) {
   if (info.is_directory) return "a directory";
   if (info.is_device) return "a device";
   if (info.is_fifo) return "a FIFO";
-  return "no regular file";
+  return "a special file";
 }
 
 FirstLine first_line(const std::string& path, std::size_t limit, std::string* line) {

@@ -76,11 +76,13 @@ TEST_F(Gatherers, TheCycleCommandTellsTheOutcomeByItsStatusInTheLogAndInLastCycl
       {"no page", "seal: 3 steps\n<!-- LXCM601-I -->\n", 2, "ERROR", "no message page came"},
       {"a text too long to keep", page("LXCM019-E", std::string(3000, 'x')), 1, "ERROR",
        "LXCM019-E:" + std::string(1024, 'x') + " ..."},
+      {"a number too long to be one", page(std::string(40, 'A') + "-I", "x"), 2, "ERROR", "no message page came"},
   };
   // A link in the place of the kept file, or of its work file, is replaced,
-  // never written through.
+  // never written through, whatever it leads to.
   dir_.write("outside", "not the outcome\n");
-  ASSERT_EQ(::symlink(dir_.file("outside").c_str(), dir_.file(gdir("last-cycle")).c_str()), 0);
+  ASSERT_EQ(::mkfifo(dir_.file("fifo").c_str(), 0644), 0);
+  ASSERT_EQ(::symlink(dir_.file("fifo").c_str(), dir_.file(gdir("last-cycle")).c_str()), 0);
   ASSERT_EQ(::symlink(dir_.file("outside").c_str(), dir_.file(gdir("last-cycle.new")).c_str()), 0);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -100,6 +102,8 @@ TEST_F(Gatherers, TheCycleCommandTellsTheOutcomeByItsStatusInTheLogAndInLastCycl
     EXPECT_FALSE(dir_.exists(gdir("last-cycle.new")));
   }
   EXPECT_EQ(dir_.read("outside"), "not the outcome\n");
+  struct stat fifo {};
+  EXPECT_TRUE(::stat(dir_.file("fifo").c_str(), &fifo) == 0 && S_ISFIFO(fifo.st_mode));
   EXPECT_EQ(journal().size(), std::size(cases)) << "one cycle each";
   // A clean cycle whose outcome cannot be kept is no success; a failed one
   // stays a failure.
@@ -108,9 +112,14 @@ TEST_F(Gatherers, TheCycleCommandTellsTheOutcomeByItsStatusInTheLogAndInLastCycl
   for (const auto& [output, status] : {std::pair{cases[0].output, 3}, std::pair{cases[2].output, 1}}) {
     lxt::RunOptions o;
     o.set("LXT_PERL_PRINT", output);
+    ::unlink(dir_.file("events").c_str());
     const lxt::RunResult r = run("lorvex-cycle", {dir_.file("layout/g1.ini")}, o);
     EXPECT_EQ(r.status, status);
     EXPECT_TRUE(matches(r.err, "last-cycle is not a regular file\\.  The outcome is not kept\\.")) << r.err;
+    EXPECT_TRUE(matches(dir_.read("events"), "\t0x0000000" + std::to_string(status) + "\tg1: status " +
+                                                 std::to_string(status) + ": [^\n]*" +
+                                                 (status == 3 ? "told\\. \\(not kept in last-cycle\\)" : "") + "\n$"))
+        << dir_.read("events");
   }
 }
 
@@ -118,14 +127,28 @@ TEST_F(Gatherers, TheCycleCommandSaysTryLaterWhileAGathererIsAtWork) {
   const std::string failed = "20261209 18:00:00 g1: status 1: LXCM019-E:x\n";
   dir_.write(gdir("last-cycle"), failed);
   auto holder = hold(gdir("log.gatherer"), gdir("Gatherer.pid"));
-  const lxt::RunResult r = run("lorvex-cycle", {dir_.file("layout/g1.ini")});
+  // Whether the pid file names the gatherer or holds no number.
+  for (const std::string says : {"The gatherer of process ID [0-9]+ is running\\.",
+                                 "A gatherer is running, but Gatherer\\.pid holds no process ID\\."}) {
+    ::unlink(dir_.file("events").c_str());
+    const lxt::RunResult r = run("lorvex-cycle", {dir_.file("layout/g1.ini")});
+    EXPECT_EQ(r.status, 75);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(matches(r.err, "^LaunchCrawler: [^\n]*ERROR: " + says)) << r.err;
+    EXPECT_TRUE(journal().empty()) << "no second cycle";
+    EXPECT_EQ(dir_.read("events"), "lorvex-cycle\tWARNING\t0x0000004B\tg1: status 75: a gatherer is already at work\n");
+    EXPECT_EQ(dir_.read(gdir("last-cycle")), failed) << "the last cycle's failure stays";
+    dir_.write(gdir("Gatherer.pid"), "x\n");
+  }
   dir_.write("release", "");
-  EXPECT_EQ(r.status, 75);
-  EXPECT_EQ(r.out, "");
-  EXPECT_TRUE(matches(r.err, "^LaunchCrawler: [^\n]*ERROR: The gatherer of process ID [0-9]+ is running\\.")) << r.err;
-  EXPECT_TRUE(journal().empty()) << "no second cycle";
-  EXPECT_EQ(dir_.read("events"), "lorvex-cycle\tWARNING\t0x0000004B\tg1: status 75: a gatherer is already at work\n");
-  EXPECT_EQ(dir_.read(gdir("last-cycle")), failed) << "the last cycle's failure stays";
+  ASSERT_TRUE(holder->wait(milliseconds(30000)).has_value());
+  // No page, and the launcher's own line says why.
+  ::unlink(dir_.file(gdir("Gatherer.pid")).c_str());
+  ASSERT_EQ(::mkfifo(dir_.file(gdir("Gatherer.pid")).c_str(), 0644), 0);
+  EXPECT_EQ(run("lorvex-cycle", {dir_.file("layout/g1.ini")}).status, 2);
+  EXPECT_TRUE(matches(dir_.read(gdir("last-cycle")),
+                      "^" + kStamp + "g1: status 2: no message page came \\(Cannot open Gatherer\\.pid \\(errno=13\\)\\.\\)\n$"))
+      << dir_.read(gdir("last-cycle"));
 }
 
 // A cycle whose outcome would have no place is not run: the launcher would
@@ -170,7 +193,8 @@ TEST_F(Gatherers, TheCycleCommandRunsNoCycleWithoutAGathererDirectory) {
 TEST_F(Gatherers, ASettingsFileSetsNeitherCommandsOwnEnvironment) {
   dir_.mkdir("other");
   dir_.write("other/.lxQ71K58R03lock", "");
-  dir_.write("other.reg", "REGEDIT4\n");
+  dir_.write("other.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName]\n\"Path00\"=\"" +
+                              dir_.file("other") + "\"\n");
   dir_.write("layout/g1.ini", dir_.read("layout/g1.ini") + "LORVEX_EVENTLOG=" + dir_.file("elsewhere") +
                                   "\nLORVEX_REGISTRY=" + dir_.file("other.reg") + "\n");
   lxt::RunOptions o;
