@@ -1,7 +1,6 @@
 #include "admin/lorvexstatus/report.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 namespace {
@@ -55,7 +54,8 @@ std::vector<std::string> row_of(const GathererState& state) {
 
 }  // namespace
 
-void write_table(const std::vector<GathererState>& gatherers, const LockState& lock) {
+std::string table_text(const std::vector<GathererState>& gatherers, const LockState& lock) {
+  std::string text;
   std::vector<std::vector<std::string>> rows = {
       {"GATHERER", "CYCLE", "DAEMON", "TEMPLATES", "DATABASE AGE", "LAST CYCLE"}};
   for (const GathererState& state : gatherers) rows.push_back(row_of(state));
@@ -67,23 +67,25 @@ void write_table(const std::vector<GathererState>& gatherers, const LockState& l
     std::string line;
     for (std::size_t i = 0; i + 1 < row.size(); ++i) line += row[i] + std::string(widths[i] - row[i].size() + 2, ' ');
     line += row.back();
-    std::printf("%s\n", line.c_str());
+    text += line + "\n";
   }
   for (const GathererState& state : gatherers) {
     if (state.cycle_at_work == Seen::kCannotTell && !state.cycle_why.empty()) {
-      std::printf("%s: cycle: cannot tell: %s\n", state.name.c_str(), state.cycle_why.c_str());
+      text += state.name + ": cycle: cannot tell: " + state.cycle_why + "\n";
     }
     if (state.problem.empty() && state.daemon == "cannot tell" && !state.daemon_why.empty()) {
-      std::printf("%s: daemon: cannot tell: %s\n", state.name.c_str(), state.daemon_why.c_str());
+      text += state.name + ": daemon: cannot tell: " + state.daemon_why + "\n";
     }
     for (const std::string& warning : state.warnings) {
-      std::printf("%s: warning: %s\n", state.name.c_str(), warning.c_str());
+      text += state.name + ": warning: " + warning + "\n";
     }
   }
-  std::printf("cycle lock: %s%s%s\n", lock_text(lock).c_str(), lock.path.empty() ? "" : " ", lock.path.c_str());
+  text += "cycle lock: " + lock_text(lock) + (lock.path.empty() ? "" : " ") + lock.path + "\n";
+  return text;
 }
 
-void write_brief(const std::vector<GathererState>& gatherers, const LockState& lock) {
+std::string brief_text(const std::vector<GathererState>& gatherers, const LockState& lock) {
+  std::string text;
   for (const GathererState& state : gatherers) {
     std::string line = state.name + ": ";
     if (!state.problem.empty()) {
@@ -94,6 +96,7 @@ void write_brief(const std::vector<GathererState>& gatherers, const LockState& l
               "; database " + database_text(state) + "; lock " + lock_text(lock) + "; last " + last_text(state, true);
       for (const std::string& warning : state.warnings) line += "; warning: " + warning;
     }
-    std::printf("%s\n", line.c_str());
+    text += line + "\n";
   }
+  return text;
 }

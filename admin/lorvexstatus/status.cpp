@@ -113,12 +113,9 @@ bool StatusCommand::write() const {
     error("Cannot write the report: the command was started without standard output.");
     return false;
   }
-  if (brief_) {
-    write_brief(gatherers_, lock_);
-  } else {
-    write_table(gatherers_, lock_);
-  }
-  if (port::flush_checked(stdout) != 0) {
+  // Written at once, so that a failing write's own error is the one told.
+  const std::string report = brief_ ? brief_text(gatherers_, lock_) : table_text(gatherers_, lock_);
+  if (std::fwrite(report.data(), 1, report.size(), stdout) != report.size() || port::flush_checked(stdout) != 0) {
     error("Cannot write the report (errno=%d).", errno);
     return false;
   }

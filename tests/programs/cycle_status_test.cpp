@@ -436,6 +436,12 @@ TEST_F(Gatherers, TheStatusCommandFailsWhenItsReportCannotBeWritten) {
       EXPECT_TRUE(matches(r.err, "^lorvex-status: [^\n]*: ERROR: " + c.err + "\n$")) << r.err;
     }
   }
+  // A report longer than the stream's buffer tells its own write's error.
+  std::vector<std::string> argv{"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", lxt::program("lorvex-status")};
+  argv.insert(argv.end(), 200, dir_.file("layout/g1.ini"));
+  const lxt::RunResult many = run_argv(argv, {});
+  EXPECT_EQ(many.status, 1);
+  EXPECT_TRUE(matches(many.err, "Cannot write the report \\(errno=28\\)\\.\n$")) << many.err;
   // Written, the same state is fine.
   EXPECT_EQ(run("lorvex-status", {}).status, 0);
 }
