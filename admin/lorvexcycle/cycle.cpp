@@ -7,7 +7,6 @@
 
 #include "admin/common/command_line.h"
 #include "admin/common/diagnostics.h"
-#include "admin/common/installation.h"
 #include "admin/lorvexcycle/pages.h"
 #include "admin/lorvexcycle/record.h"
 #include "admin/process/process_files.h"
@@ -105,23 +104,20 @@ bool CycleCommand::find_gatherer() {
     return refuse(std::string(key) + " " + path_refusal(kPathHalfCharacter));
   }
   gatherer_ = name;
-  char dir[2 * kProcessLineSize + 16];
-  if (!compose_gatherer_directory(home, name, dir, sizeof dir)) {
+  std::string dir;
+  if (!gatherer_directory_as_typed(home, name, &dir)) {
     error("%s is invalid.  (The gatherer directory is too long.)  No cycle is run.", settings_path_);
     return refuse("the gatherer directory is too long");
   }
-  // The POSIX installation's own form, as the administrator types paths.
-  installation::swap_separators(dir, '\\', '/');
   port::FileInfo info;
-  if (port::file_stat(dir, &info) != 0) {
+  if (port::file_stat(dir.c_str(), &info) != 0) {
     const int error_number = errno;
-    error("Cannot find the gatherer directory %s (errno=%d).  No cycle is run.", dir, error_number);
-    return refuse("the gatherer directory " + std::string(dir) + " cannot be found (errno=" +
-                  std::to_string(error_number) + ")");
+    error("Cannot find the gatherer directory %s (errno=%d).  No cycle is run.", dir.c_str(), error_number);
+    return refuse("the gatherer directory " + dir + " cannot be found (errno=" + std::to_string(error_number) + ")");
   }
   if (!info.is_directory) {
-    error("%s is not a directory.  No cycle is run.", dir);
-    return refuse("the gatherer directory " + std::string(dir) + " is not a directory");
+    error("%s is not a directory.  No cycle is run.", dir.c_str());
+    return refuse("the gatherer directory " + dir + " is not a directory");
   }
   gatherer_dir_ = dir;
   return true;

@@ -6,7 +6,6 @@
 #include <ctime>
 
 #include "admin/common/data_files.h"
-#include "admin/common/installation.h"
 #include "admin/common/settings_line.h"
 #include "admin/lorvexstatus/records.h"
 #include "admin/process/process_files.h"
@@ -108,13 +107,11 @@ bool GathererLook::read_settings() {
     state_.problem = "the settings file lacks GATHERER_NAME, KESTREL_HOME or GATHERER_DATA";
     return false;
   }
-  char dir[2 * kProcessLineSize + 16];
-  if (!compose_gatherer_directory(home, name, dir, sizeof dir)) {
+  std::string dir;
+  if (!gatherer_directory_as_typed(home, name, &dir)) {
     state_.problem = "the gatherer directory is too long";
     return false;
   }
-  // The POSIX installation's own form, as the administrator types paths.
-  installation::swap_separators(dir, '\\', '/');
   // Every later step names its files from wherever the look is.
   gatherer_dir_ = from_start(start_dir_, dir);
   data_dir_ = from_start(start_dir_, data);

@@ -3,6 +3,7 @@
 // files, the held-open test and the framework's search path.
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include "admin/common/diagnostics.h"
 #include "port/held_open.h"
@@ -63,6 +64,11 @@ GathererWork check_gatherer_work(const char* program);
 // GATHERER_NAME, "HOME\gatherers\NAME", into out; false (out empty) when
 // it does not fit.
 bool compose_gatherer_directory(const char* home, const char* name, char* out, std::size_t size);
+// The same directory as the commands that look at a gatherer from outside
+// the launcher name it: in the POSIX installation's own form, as the
+// administrator types paths. False when it does not fit a settings line's
+// two values.
+bool gatherer_directory_as_typed(const char* home, const char* name, std::string* dir);
 
 // Puts the directories (in the system's own form) in front of the search
 // path; false, after a message of the program, when there is no memory.
