@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "admin/common/command_line.h"
 #include "admin/common/data_files.h"
 #include "admin/common/settings_line.h"
 #include "admin/lorvexstatus/records.h"
@@ -105,6 +106,12 @@ bool GathererLook::read_settings() {
   if (name != nullptr) state_.name = name;
   if (name == nullptr || home == nullptr || data == nullptr) {
     state_.problem = "the settings file lacks GATHERER_NAME, KESTREL_HOME or GATHERER_DATA";
+    return false;
+  }
+  // Such a value names no directory anyone can look at, as the launcher and
+  // the daemon's stopper refuse it.
+  if (const char* key = settings_.key_ending_in_half_character({"KESTREL_HOME", "GATHERER_NAME", "GATHERER_DATA"})) {
+    state_.problem = std::string(key) + " " + path_refusal(kPathHalfCharacter);
     return false;
   }
   std::string dir;

@@ -276,10 +276,16 @@ TEST_F(Gatherers, TheStatusTableNamesEachGathererAndCannotTellWithoutItsSettings
                                    "cannot be opened[^\n]*\ng1 +idle +free +- +none +cannot tell\n[^\n]*"
                                    "g1: warning: last-cycle cannot be understood\n"))
       << unknown.out;
-  // A named settings file that cannot be read is an answer that cannot be had.
-  const lxt::RunResult named = run("lorvex-status", {"--brief", dir_.file("none.ini")});
-  EXPECT_EQ(named.status, 1);
-  EXPECT_TRUE(matches(named.out, "cannot tell: the settings file cannot be opened \\(errno=2\\)\n$")) << named.out;
+  // A named settings file that cannot be read, or whose directory cannot be
+  // named, is an answer that cannot be had.
+  dir_.write("half.ini", "KESTREL_HOME=" + dir_.file("home") + "\x83\nGATHERER_NAME=g1\nGATHERER_DATA=data\n");
+  for (const auto& [file, says] :
+       {std::pair<std::string, std::string>{"none.ini", "the settings file cannot be opened \\(errno=2\\)"},
+        {"half.ini", "KESTREL_HOME ends in half a double-byte character"}}) {
+    const lxt::RunResult named = run("lorvex-status", {"--brief", dir_.file(file)});
+    EXPECT_EQ(named.status, 1);
+    EXPECT_TRUE(matches(named.out, ": cannot tell: " + says + "\n$")) << named.out;
+  }
 }
 
 // Whatever stands in the place of last-cycle, the database or its statistics,
