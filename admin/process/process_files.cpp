@@ -5,8 +5,6 @@
 #include <climits>
 
 #include "admin/common/command_line.h"
-#include "admin/common/installation.h"
-#include "admin/process/settings.h"
 #include "port/held_open.h"
 #include "port/path_env.h"
 #include "port/process.h"
@@ -94,14 +92,6 @@ GathererWork check_gatherer_work(const char* program) {
 
 bool compose_gatherer_directory(const char* home, const char* name, char* out, std::size_t size) {
   return compose_line(out, size, "%s\\gatherers\\%s", home, name);
-}
-
-bool gatherer_directory_as_typed(const char* home, const char* name, std::string* dir) {
-  char composed[2 * kProcessLineSize + 16];
-  if (!compose_gatherer_directory(home, name, composed, sizeof composed)) return false;
-  installation::swap_separators(composed, '\\', '/');
-  *dir = composed;
-  return true;
 }
 
 bool put_in_front_of_search_path(const Diagnostics& diagnostics, const char* const* dirs, int count) {
