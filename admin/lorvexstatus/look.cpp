@@ -7,11 +7,13 @@
 
 #include "admin/common/command_line.h"
 #include "admin/common/data_files.h"
+#include "admin/common/outcome_record.h"
 #include "admin/common/settings_line.h"
 #include "admin/lorvexstatus/records.h"
 #include "admin/process/process_files.h"
 #include "admin/process/settings.h"
 #include "port/file.h"
+#include "port/file_lock.h"
 #include "port/held_open.h"
 #include "port/stream.h"
 
@@ -63,7 +65,13 @@ class GathererLook {
   void look_at_cycle();
   void look_at_daemon();
   void read_last_cycle();
+  // A cycle the cycle command began and never ended, with no command at
+  // work: killed (or the machine stopped) before it could say how it ended.
+  void look_for_interrupted_cycle();
+  void read_finishing();
   void look_at_database();
+  // Whether the dump is the database's, by packdump's record of both.
+  void look_at_dump();
   void read_templates();
   void compare_data_directories();
 
@@ -76,6 +84,8 @@ class GathererLook {
   ProcessSettings settings_;
   std::string gatherer_dir_;
   std::string data_dir_;
+  unsigned long tree_owner_ = 0;
+  std::string last_cycle_id_;
 };
 
 void GathererLook::run() {
@@ -83,7 +93,10 @@ void GathererLook::run() {
   look_at_cycle();
   look_at_daemon();
   read_last_cycle();
+  look_for_interrupted_cycle();
+  read_finishing();
   look_at_database();
+  look_at_dump();
   compare_data_directories();
 }
 
@@ -122,6 +135,7 @@ bool GathererLook::read_settings() {
   // Every later step names its files from wherever the look is.
   gatherer_dir_ = from_start(start_dir_, dir);
   data_dir_ = from_start(start_dir_, data);
+  tree_owner_ = port::owner_of(gatherer_dir_.c_str());
   return true;
 }
 
@@ -174,6 +188,10 @@ void GathererLook::look_at_daemon() {
     case port::HoldState::kFree:
     case port::HoldState::kMissing:
       state_.daemon = "free";
+      // A stop removes the pid file: one left names a daemon that ended
+      // without its stop (killed, or crashed), which nothing restarted.
+      state_.warnings.push_back(std::string(kExportdPidFile) +
+                                " is left behind: it names no running daemon (the daemon ended without a stop)");
       break;
     case port::HoldState::kDevice:
       state_.daemon_why = std::string(kExportdLog) + " is a device";
@@ -185,47 +203,62 @@ void GathererLook::look_at_daemon() {
   }
 }
 
+// A record that is there but cannot be taken is "cannot tell", never none.
 void GathererLook::read_last_cycle() {
-  const std::string path = in_gatherer_dir(kLastCycle);
-  port::FileInfo info;
-  if (port::entry_stat(path.c_str(), &info) != 0) {
-    if (errno != ENOENT) {
+  Record record;
+  std::string why;
+  if (!read_record(in_gatherer_dir(kLastCycle), kLastCycleSchema, "", tree_owner_, &record, &why)) {
+    if (why != "there is none") {
       state_.last_unknown = true;
-      state_.warnings.push_back(errno_text("last-cycle cannot be read", errno));
+      state_.warnings.push_back("last-cycle cannot be read: " + why);
     }
     return;
   }
-  // What a link leads to is never shown: it could be any file the command
-  // may read, and a FIFO or a device would keep the command waiting.
-  if (!info.is_regular) {
-    state_.last_unknown = true;
-    state_.warnings.push_back("last-cycle is " + kind_of(info) + ", not a regular file: it is not read");
-    return;
-  }
-  std::string line;
-  switch (first_line(path, kRecordLineLimit, &line)) {
-    case FirstLine::kMissing:
+  last_cycle_id_ = record.get("cycle");
+  state_.last_status = std::stoi(record.get("status"));
+  state_.last_cycle = "status " + record.get("status") + ": " + record.get("what") + " (" + record.get("ended") + ")";
+  if (record.has("last-clean-at")) state_.last_clean_at = std::stoll(record.get("last-clean-at"));
+}
+
+void GathererLook::look_for_interrupted_cycle() {
+  Record began;
+  std::string why;
+  if (!read_record(in_gatherer_dir(kCycleBegan), kCycleBeganSchema, "", tree_owner_, &began, &why)) return;
+  if (began.get("cycle") == last_cycle_id_) return;
+  // Still at work while its lock is held (by the command, or by the cycle's
+  // programs that a killed command left running).
+  switch (port::FileLock::held(in_gatherer_dir(kCycleCommandLock).c_str())) {
+    case port::FileLock::Held::kYes:
       return;
-    case FirstLine::kUnreadable:
-      state_.last_unknown = true;
-      state_.warnings.push_back(errno_text("last-cycle cannot be read", errno));
+    case port::FileLock::Held::kCannotTell:
+      state_.warnings.push_back(std::string("whether the cycle begun ") + began.get("began") +
+                                " is still at work cannot be told");
       return;
-    case FirstLine::kTooLong:
-      state_.last_unknown = true;
-      state_.warnings.push_back("last-cycle cannot be understood: its first line is longer than " +
-                                std::to_string(kRecordLineLimit) + " bytes");
-      return;
-    case FirstLine::kRead:
+    case port::FileLock::Held::kNo:
       break;
   }
-  const int status = record_status(line, state_.name);
-  if (status < 0) {
-    state_.last_unknown = true;
-    state_.warnings.push_back("last-cycle cannot be understood");
+  state_.interrupted = true;
+  state_.last_cycle = "interrupted: the cycle begun " + began.get("began") + " never ended" +
+                      (state_.last_cycle.empty() ? "" : "; before it, " + state_.last_cycle);
+}
+
+void GathererLook::read_finishing() {
+  Record record;
+  std::string why;
+  if (!read_record(in_data_dir(kStoresealRecord), kStoresealSchema, "", tree_owner_, &record, &why)) {
+    if (why != "there is none") {
+      state_.finishing = "cannot tell: " + why;
+      state_.finishing_failed = true;
+    }
     return;
   }
-  state_.last_cycle = line;
-  state_.last_status = status;
+  if (record.get("status") == "0") {
+    state_.finishing = "done";
+    return;
+  }
+  state_.finishing_failed = true;
+  state_.finishing = "failed at " + record.get("failed") +
+                     (record.has("line") ? ": " + record.get("line") : std::string());
 }
 
 void GathererLook::look_at_database() {
@@ -241,8 +274,32 @@ void GathererLook::look_at_database() {
     state_.warnings.push_back(std::string(kProduction) + " is " + kind_of(production) + ", not a database");
   } else {
     state_.database_age = static_cast<long long>(std::time(nullptr)) - production.modified;
+    state_.database_written = production.modified;
+    // A clean cycle writes the database after it began: one older than the
+    // last clean cycle is not what that cycle made.
+    if (state_.last_clean_at >= 0 && production.modified < state_.last_clean_at) {
+      state_.warnings.push_back(std::string(kProduction) +
+                                " is older than the last clean cycle: the export daemon does not serve its database");
+    }
     // The statistics count the templates of a database there is.
     read_templates();
+  }
+}
+
+void GathererLook::look_at_dump() {
+  if (state_.database_written < 0) return;
+  Record record;
+  std::string why;
+  if (!read_record(in_data_dir(kPackdumpRecord), kPackdumpSchema, "", tree_owner_, &record, &why)) {
+    state_.warnings.push_back("whether " + std::string(kDump) + " is the database's cannot be told: the record of " +
+                              "its making " + (why == "there is none" ? "is missing" : "cannot be read: " + why));
+    return;
+  }
+  const std::string production = identity_value(in_data_dir(kProduction).c_str());
+  const std::string dump = identity_value(in_data_dir(kDump).c_str());
+  if (record.get("production") != production || record.get("dump") != dump || dump == "-") {
+    state_.warnings.push_back(std::string(kDump) + " is not the dump of " + kProduction +
+                              ": the export daemon serves templates of another database");
   }
 }
 
