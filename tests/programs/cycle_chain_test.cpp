@@ -65,9 +65,25 @@ class Chain : public lxt::ProgramTest {
   lxt::RunResult status() const { return run_program("lorvex-status", {"--brief"}, options()); }
 
   std::string last_cycle() const { return dir_.exists(gdir("last-cycle")) ? dir_.read(gdir("last-cycle")) : ""; }
-};
 
-TEST_F(Chain, EveryFailureOfTheChainIsTheCyclesAndTheStatusCommandSaysSo) {
+  // A process that holds the finishing's lock until release().
+  void hold_finishing_lock() {
+    locker_ = std::make_unique<lxt::Background>(
+        std::vector<std::string>{"/usr/bin/flock", dir_.file(gdir("data/storeseal.lock")), "/bin/sh", "-c",
+                                 "touch " + dir_.file("locked") + "; while [ ! -e " + dir_.file("release") +
+                                     " ]; do sleep 0.05; done"});
+    ASSERT_TRUE(lxt::wait_until([this] { return dir_.exists("locked"); }, milliseconds(30000)));
+  }
+  void let_go() {
+    if (!locker_) return;
+    release();
+    locker_->wait(milliseconds(30000));
+    locker_.reset();
+    std::filesystem::remove(dir_.file("release"));
+  }
+
+  std::unique_ptr<lxt::Background> locker_;
+
   struct Row {
     std::string name;
     std::function<void()> setup;
@@ -77,9 +93,47 @@ TEST_F(Chain, EveryFailureOfTheChainIsTheCyclesAndTheStatusCommandSaysSo) {
     std::string brief;  // a pattern of its brief line
     bool service = true;  // a search service listens
   };
-  const std::string finishing_failed = "; finishing failed at ";
-  const std::string failed_at = "the database finishing failed at its step ";
-  const Row rows[] = {
+  // Runs a cycle for each row and checks what the cycle command, last-cycle,
+  // the system log and the status command make of it.
+  void check(const std::vector<Row>& rows) {
+    for (const Row& row : rows) {
+      SCOPED_TRACE(row.name);
+      std::filesystem::remove_all(dir_.file("home/bin"));
+      dir_.mkdir("home/bin");
+      if (row.setup) row.setup();
+      std::unique_ptr<lxt::Peer> peer;
+      int port = lxt::Peer::closed_port();
+      if (row.service) {
+        peer = std::make_unique<lxt::Peer>(lxt::Peer::answering("0"));
+        port = peer->port();
+      }
+      ASSERT_TRUE(install_.write_registry("\"CgiPortNo\"=" + lxt::reg_dword(port) + "\n"));
+      std::filesystem::remove(dir_.file("events"));
+      const lxt::RunResult cycle = run_argv(cycle_argv(), options());
+      EXPECT_EQ(cycle.status, row.status) << cycle.err;
+      const std::string kept = last_cycle();
+      EXPECT_TRUE(matches(kept, "\nstatus=" + std::to_string(row.status) + "\n")) << kept;
+      EXPECT_TRUE(matches(kept, "\nwhat=" + row.what)) << kept;
+      EXPECT_TRUE(matches(kept, std::string("\nlevel=") + (row.status == 0 ? "information" : "error") + "\n")) << kept;
+      EXPECT_TRUE(matches(dir_.read("events"), std::string("^lorvex-cycle\t") +
+                                                   (row.status == 0 ? "INFORMATION" : "ERROR") + "\t0x0000000" +
+                                                   std::to_string(row.status) + "\tg1: status " +
+                                                   std::to_string(row.status) + ": " + row.what))
+          << dir_.read("events");
+      const lxt::RunResult look = status();
+      EXPECT_EQ(look.status, row.status_exit) << look.out << look.err;
+      EXPECT_TRUE(matches(look.out, row.brief)) << look.out;
+      if (peer) peer->finish();
+      let_go();
+    }
+  }
+};
+
+const std::string kFinishingFailed = "; finishing failed at ";
+const std::string kFailedAt = "the database finishing failed at its step ";
+
+TEST_F(Chain, EveryFailureOfTheCyclesStepsIsTheCyclesAndTheStatusCommandSaysSo) {
+  check({
       {"clean", {}, 0, "clean; the search service was told", 0, "; finishing done; last \"status 0: clean"},
       {"linkprune fails", [this] { tool("linkprune", "exit 1"); }, 1, "linkprunecmd ended with status 1", 1,
        "; last \"status 1: linkprunecmd ended with status 1"},
@@ -89,54 +143,47 @@ TEST_F(Chain, EveryFailureOfTheChainIsTheCyclesAndTheStatusCommandSaysSo) {
        "keybuildcmd ended"},
       {"essence fails", [this] { tool("essence", "cat >/dev/null; exit 1"); }, 1, "pipeline ended with status 1", 1,
        "pipeline ended"},
+  });
+}
+
+TEST_F(Chain, EveryFailureOfTheFinishingIsTheCyclesAndTheStatusCommandSaysSo) {
+  check({
       {"storetidy fails", [this] { tool("storetidy", "exit 1"); }, 1,
-       failed_at + "clean: Cleaning WORKING.gdbm failed \\(storetidy.exe returned 1\\)",
-       1, finishing_failed + "clean: Cleaning WORKING.gdbm failed"},
+       kFailedAt + "clean: Cleaning WORKING.gdbm failed \\(storetidy.exe returned 1\\)",
+       1, kFinishingFailed + "clean: Cleaning WORKING.gdbm failed"},
       {"storetidy empties the database", [this] { tool("storetidy", ": > \"$1\""); }, 1,
-       failed_at + "clean: Cleaning WORKING.gdbm failed \\(storetidy.exe left WORKING.gdbm empty", 1,
-       finishing_failed + "clean"},
+       kFailedAt + "clean: Cleaning WORKING.gdbm failed \\(storetidy.exe left WORKING.gdbm empty", 1,
+       kFinishingFailed + "clean"},
       {"storejoin crashes", [this] { tool("storejoin", "kill -SEGV $$"); }, 1,
-       failed_at + "consolidate: Consolidating the databases failed \\(storejoin.exe returned 139\\)", 1,
-       finishing_failed + "consolidate"},
+       kFailedAt + "consolidate: Consolidating the databases failed \\(storejoin.exe returned 139\\)", 1,
+       kFinishingFailed + "consolidate"},
       {"dbmtool writes nothing", [this] { tool("dbmtool", "exit 0"); }, 1,
-       failed_at + "dump: The dump was not rebuilt", 1, finishing_failed + "dump"},
+       kFailedAt + "dump: The dump was not rebuilt", 1, kFinishingFailed + "dump"},
       {"gzip fails on -9cf", [this] { tool("gzip", "case \"$1\" in -9cf) exit 1;; esac; exec /bin/gzip \"$@\""); },
-       1, failed_at + "dump", 1, finishing_failed + "dump"},
+       1, kFailedAt + "dump", 1, kFinishingFailed + "dump"},
       {"ridOrizIdor fails", [this] { tool("ridOrizIdor", "exit 1"); }, 1,
-       failed_at + "statistics: Rendering the statistics in Japanese failed", 1,
-       finishing_failed + "statistics"},
+       kFailedAt + "statistics: Rendering the statistics in Japanese failed", 1,
+       kFinishingFailed + "statistics"},
       {"no search service", {}, 1, "the search service was not told", 1, "; finishing done; last \"status 1: the "
        "search service was not told", false},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    std::filesystem::remove_all(dir_.file("home/bin"));
-    dir_.mkdir("home/bin");
-    if (row.setup) row.setup();
-    std::unique_ptr<lxt::Peer> peer;
-    int port = lxt::Peer::closed_port();
-    if (row.service) {
-      peer = std::make_unique<lxt::Peer>(lxt::Peer::answering("0"));
-      port = peer->port();
-    }
-    ASSERT_TRUE(install_.write_registry("\"CgiPortNo\"=" + lxt::reg_dword(port) + "\n"));
-    std::filesystem::remove(dir_.file("events"));
-    const lxt::RunResult cycle = run_argv(cycle_argv(), options());
-    EXPECT_EQ(cycle.status, row.status) << cycle.err;
-    const std::string kept = last_cycle();
-    EXPECT_TRUE(matches(kept, "\nstatus=" + std::to_string(row.status) + "\n")) << kept;
-    EXPECT_TRUE(matches(kept, "\nwhat=" + row.what)) << kept;
-    EXPECT_TRUE(matches(kept, std::string("\nlevel=") + (row.status == 0 ? "information" : "error") + "\n")) << kept;
-    EXPECT_TRUE(matches(dir_.read("events"), std::string("^lorvex-cycle\t") +
-                                                 (row.status == 0 ? "INFORMATION" : "ERROR") + "\t0x0000000" +
-                                                 std::to_string(row.status) + "\tg1: status " +
-                                                 std::to_string(row.status) + ": " + row.what))
-        << dir_.read("events");
-    const lxt::RunResult look = status();
-    EXPECT_EQ(look.status, row.status_exit) << look.out << look.err;
-    EXPECT_TRUE(matches(look.out, row.brief)) << look.out;
-    if (peer) peer->finish();
-  }
+      // Another run holds the finishing's lock: this cycle's finishing did nothing and left no record.
+      {"the finishing's lock held", [this] { hold_finishing_lock(); }, 1,
+       "storesealcmd ended with status 1; storeseal left no record of this cycle in [^\n]*/data \\(it is the record "
+       "of another cycle\\)", 1, "; last \"status 1: storesealcmd ended with status 1"},
+  });
+}
+
+// A clean cycle whose outcome has no place is no success: the status
+// command would go on showing an older cycle.
+TEST_F(Chain, ACleanCycleWhoseOutcomeCannotBeKeptIsNoSuccess) {
+  lxt::Peer peer(lxt::Peer::answering("0"));
+  ASSERT_TRUE(install_.write_registry("\"CgiPortNo\"=" + lxt::reg_dword(peer.port()) + "\n"));
+  dir_.mkdir(gdir("last-cycle"));
+  const lxt::RunResult cycle = run_argv(cycle_argv(), options());
+  EXPECT_EQ(cycle.status, 3) << cycle.err;
+  EXPECT_TRUE(matches(cycle.err, "Cannot keep the outcome in [^\n]*last-cycle \\(errno=21\\)")) << cycle.err;
+  EXPECT_EQ(dir_.read("events"), "lorvex-cycle\tERROR\t0x00000003\tg1: status 3: clean; the search service was "
+                                 "told (not kept in last-cycle)\n");
 }
 
 // A cycle killed half-way leaves a trace: a termination it can catch is
