@@ -262,7 +262,11 @@ bool read_record(const std::string& path, const RecordSchema& schema, const std:
     case port::SmallRead::kMissing: *why = "there is none"; return false;
     case port::SmallRead::kNotRegular: *why = "it is no regular file"; return false;
     case port::SmallRead::kTooLarge: *why = "it is longer than " + std::to_string(kRecordLimit) + " bytes"; return false;
-    case port::SmallRead::kUnreadable: *why = "it cannot be read (errno=" + std::to_string(errno) + ")"; return false;
+    case port::SmallRead::kUnreadable:
+      // A reader never sits out another process's lease.
+      *why = errno == EWOULDBLOCK ? std::string("another process holds a lease on it")
+                                  : "it cannot be read (errno=" + std::to_string(errno) + ")";
+      return false;
   }
   // Only whoever runs the cycle, or root, may have written it.
   if (file.owner != 0 && file.owner != tree_owner) {

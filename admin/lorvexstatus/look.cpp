@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "admin/common/command_line.h"
 #include "admin/common/data_files.h"
@@ -49,6 +50,44 @@ std::string comparable(std::string path) {
   }
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
+}
+
+// The most of a file the look reads whole (the statistics, a .cf).
+constexpr std::size_t kViewLimit = 1 << 20;
+
+// A file the look reads whole, at the name itself and never waiting: not
+// on a FIFO's other end, and not on another user's lease, which a view may
+// not sit out. False with the reason.
+bool read_viewed(const std::string& path, std::string* text, std::string* why) {
+  port::SmallFile file;
+  switch (port::read_small_file(path.c_str(), kViewLimit, &file)) {
+    case port::SmallRead::kRead:
+      *text = std::move(file.bytes);
+      return true;
+    case port::SmallRead::kMissing: *why = "there is none"; break;
+    case port::SmallRead::kNotRegular: *why = "it is no regular file"; break;
+    case port::SmallRead::kTooLarge: *why = "it is longer than " + std::to_string(kViewLimit) + " bytes"; break;
+    case port::SmallRead::kUnreadable:
+      *why = errno == EWOULDBLOCK ? std::string("another process holds a lease on it")
+                                  : "errno=" + std::to_string(errno);
+      break;
+  }
+  return false;
+}
+
+// The lines of a text, without their line breaks (and a carriage return
+// before one).
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+    at = end + 1;
+  }
+  return lines;
 }
 
 class GathererLook {
@@ -316,43 +355,37 @@ void GathererLook::read_templates() {
     state_.warnings.push_back(std::string(kInfo) + " is " + kind_of(info) + ", not a regular file: it is not read");
     return;
   }
-  std::FILE* file = port::open_file(statistics.c_str(), "r");
-  if (file == nullptr) {
-    state_.warnings.push_back(errno_text((std::string(kInfo) + " cannot be read").c_str(), errno));
+  std::string text, why;
+  if (!read_viewed(statistics, &text, &why)) {
+    state_.warnings.push_back(std::string(kInfo) + " cannot be read: " + why);
     return;
   }
-  char line[kLineSize];
-  while (std::fgets(line, sizeof line, file) != nullptr) {
-    if (std::strncmp(line, kTemplatesAttribute, sizeof kTemplatesAttribute - 1) != 0) continue;
-    const char* value = std::strstr(line, "}:");
-    state_.templates = value != nullptr ? count_value(value + 2) : -1;
+  for (const std::string& line : lines_of(text)) {
+    if (line.compare(0, sizeof kTemplatesAttribute - 1, kTemplatesAttribute) != 0) continue;
+    const std::size_t value = line.find("}:");
+    state_.templates = value != std::string::npos ? count_value(line.c_str() + value + 2) : -1;
     if (state_.templates < 0) {
       state_.warnings.push_back(std::string(kInfo) + " cannot be understood: its Number-Of-Templates is no count");
     }
     break;
   }
-  std::fclose(file);
 }
 
 // The export daemon serves GATHERER_DATA; the cycle writes where the
 // gatherer's configuration says. Apart, a cycle's database is never served.
 void GathererLook::compare_data_directories() {
   const std::string configuration = in_gatherer_dir(state_.name + ".cf");
-  std::FILE* file = port::open_file(configuration.c_str(), "r");
-  if (file == nullptr) {
-    state_.warnings.push_back(errno_text(("the data directories cannot be compared: " + configuration +
-                                          " cannot be opened").c_str(), errno));
+  std::string text, why;
+  if (!read_viewed(configuration, &text, &why)) {
+    state_.warnings.push_back("the data directories cannot be compared: " + configuration + " cannot be read: " + why);
     return;
   }
   std::string cycle_data = kDefaultDataDirectory;
-  char line[kLineSize];
-  SettingsLines lines(file, line, sizeof line, LongLine::kInPieces);
-  while (lines.next() == SettingsLines::Result::kLine) {
-    if (std::strncmp(line, kDataDirectoryName, sizeof kDataDirectoryName - 1) == 0) {
-      cycle_data = trimmed(line + sizeof kDataDirectoryName - 1);
+  for (const std::string& line : lines_of(text)) {
+    if (line.compare(0, sizeof kDataDirectoryName - 1, kDataDirectoryName) == 0) {
+      cycle_data = trimmed(line.c_str() + sizeof kDataDirectoryName - 1);
     }
   }
-  std::fclose(file);
   // A relative directory is the gatherer directory's.
   if (cycle_data.empty() || (cycle_data[0] != '/' && cycle_data[0] != '\\')) cycle_data = in_gatherer_dir(cycle_data);
   std::string served, written;

@@ -4,7 +4,10 @@
 // as the launcher, the cycle command and the export daemon leave them.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <chrono>
 #include <memory>
@@ -418,6 +421,32 @@ TEST_F(Gatherers, TheStatusCommandReadsOnlyWhatRegularFilesHoldAndSaysWhenItCann
       ::unlink(dir_.file(name).c_str());
     }
   }
+}
+
+// Another user's lease on a file the look reads is no reason to wait: the
+// file is "cannot tell" at once (the programs that must read it still wait).
+TEST_F(Gatherers, TheStatusCommandNeverWaitsOnALease) {
+  dir_.write(gdir("last-cycle"), last_cycle_record(0, "clean"));
+  // The holder is told of the break by SIGIO, whose default would end it.
+  std::signal(SIGIO, SIG_IGN);
+  std::vector<int> held;
+  for (const std::string& name : {gdir("g1.cf"), gdir("last-cycle")}) {
+    const int fd = ::open(dir_.file(name).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    if (::fcntl(fd, F_SETLEASE, F_WRLCK) != 0) GTEST_SKIP() << "no lease can be taken here";
+    held.push_back(fd);
+  }
+  lxt::RunOptions o;
+  o.timeout = milliseconds(30000);
+  const auto started = std::chrono::steady_clock::now();
+  const lxt::RunResult r = run("lorvex-status", {"--brief"}, o);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20)) << "waited on a lease";
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(matches(r.out, "; last cannot tell; warning: last-cycle cannot be read: another process holds a "
+                             "lease on it; warning: the data directories cannot be compared: [^;]*g1\\.cf cannot be "
+                             "read: another process holds a lease on it\n$"))
+      << r.out;
+  for (const int fd : held) ::close(fd);
 }
 
 // A report that reaches no one is no answer: it ends with an error line and
