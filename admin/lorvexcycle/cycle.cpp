@@ -115,6 +115,9 @@ bool CycleCommand::find_gatherer() {
     case ReadResult::kInvalid:
       error("%s is invalid.  No cycle is run.", settings_path_);
       return refuse("the settings file is invalid");
+    case ReadResult::kOtherEncoding:
+      error("%s is invalid.  (It %s.)  No cycle is run.", settings_path_, settings_.other_encoding_refusal().c_str());
+      return refuse("the settings file " + settings_.other_encoding_refusal());
     case ReadResult::kRead:
       break;
   }

@@ -149,6 +149,9 @@ bool GathererLook::read_settings() {
     case ReadResult::kInvalid:
       state_.problem = "the settings file is invalid";
       return false;
+    case ReadResult::kOtherEncoding:
+      state_.problem = "the settings file " + settings_.other_encoding_refusal();
+      return false;
     case ReadResult::kRead:
       break;
   }

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "port/text.h"
 #include "port/win32/handle.h"
 #include "port/win32/reparse_point.h"
 
@@ -57,7 +58,26 @@ int file_identity(const char* path, FileIdentity* identity) {
 int file_stat(const char* path, FileInfo* info) {
   // The 64-bit form of _stat, so that a file past 2 GB reports its size.
   struct _stat64 st{};
-  if (_stat64(path, &st) != 0) return -1;
+  if (_stat64(path, &st) == 0) {
+    fill_info(st, info);
+    return 0;
+  }
+  // The runtime refuses a name that ends in a separator, while C:\gw\ names
+  // the directory C:\gw to every other call (and to the registry's Path00).
+  // It is looked at without its final separators, and only a directory
+  // answers to it, as on POSIX. A root (C:\, \) is the runtime's own case.
+  const int stat_error = errno;
+  const std::string_view whole(path);
+  const std::string_view directory = without_final_separators(whole, "\\/");
+  if (directory.size() == whole.size() || directory.empty() || directory.back() == ':') {
+    errno = stat_error;
+    return -1;
+  }
+  if (_stat64(std::string(directory).c_str(), &st) != 0) return -1;
+  if ((st.st_mode & _S_IFMT) != _S_IFDIR) {
+    errno = ENOENT;
+    return -1;
+  }
   fill_info(st, info);
   return 0;
 }

@@ -168,6 +168,9 @@ TEST_F(Gatherers, TheCycleCommandRunsNoCycleWithoutAGathererDirectory) {
        "the gatherer directory .*/file is not a directory"},
       {"half a character", base + "GATHERER_NAME=g1\x83\n", "is invalid\\.  \\(GATHERER_NAME ends in half",
        "GATHERER_NAME ends in half a double-byte character"},
+      {"saved as Unicode", lxt::saved_as_unicode("GATHERER_NAME=g1\n" + base)[0].first,
+       "is invalid\\.  \\(It is saved as UTF-8 with a byte-order mark; save it as ANSI \\(Shift_JIS\\)\\.\\)  No cycle",
+       "the settings file is saved as UTF-8 with a byte-order mark; save it as ANSI \\(Shift_JIS\\)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -315,9 +318,11 @@ TEST_F(Gatherers, TheStatusTableNamesEachGathererAndCannotTellWithoutItsSettings
   // A named settings file that cannot be read, or whose directory cannot be
   // named, is an answer that cannot be had.
   dir_.write("half.ini", "KESTREL_HOME=" + dir_.file("home") + "\x83\nGATHERER_NAME=g1\nGATHERER_DATA=data\n");
+  dir_.write("utf16.ini", lxt::saved_as_unicode(dir_.read("layout/g1.ini"))[1].first);
   for (const auto& [file, says] :
        {std::pair<std::string, std::string>{"none.ini", "the settings file cannot be opened \\(errno=2\\)"},
-        {"half.ini", "KESTREL_HOME ends in half a double-byte character"}}) {
+        {"half.ini", "KESTREL_HOME ends in half a double-byte character"},
+        {"utf16.ini", "the settings file is saved as UTF-16 with a byte-order mark; save it as ANSI \\(Shift_JIS\\)"}}) {
     const lxt::RunResult named = run("lorvex-status", {"--brief", dir_.file(file)});
     EXPECT_EQ(named.status, 1);
     EXPECT_TRUE(matches(named.out, ": cannot tell: " + says + "\n$")) << named.out;

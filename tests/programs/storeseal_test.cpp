@@ -126,6 +126,8 @@ TEST_F(Seal, ArgumentsThatDoNotFitGiveTheUsageAndChangeNothing) {
       {{"-save-spase", "gid", data()}, usage},
       {{"gid", dir_.host("plain")}, "^storeseal: " + kStamp + ": .*plain is not a directory\n$"},
       {{"gid", dir_.host("missing")}, "^storeseal: " + kStamp + ": .*missing is not a directory\n$"},
+      // A final separator names a directory only.
+      {{"gid", dir_.host("plain") + "\\"}, "^storeseal: " + kStamp + ": .*plain\\\\ is not a directory\n$"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -189,9 +191,13 @@ TEST_F(Seal, RunsTheStepsInOrderAndEachToolSeesItsFiles) {
     std::vector<std::string> args;  // before the directory
     bool refresh;
     std::vector<std::string> join_args;
+    std::string dir_end = "";  // after the directory's name
   };
   const Case cases[] = {
       {{"gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
+      // Final separators name the same directory.
+      {{"gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}, "\\"},
+      {{"gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}, "\\\\"},
       {{"--save-spase", "gid"}, true, {"--save-spase", "storeseal.gdbm", "WORKING.gdbm", "REFRESH.gdbm", "PRODUCTION.gdbm"}},
       // As the first of two arguments the usage text's spelling is a gatherer ID.
       {{"--save-space"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
@@ -200,16 +206,16 @@ TEST_F(Seal, RunsTheStepsInOrderAndEachToolSeesItsFiles) {
       {{"100% gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
+    SCOPED_TRACE(::testing::PrintToString(c.args) + " " + c.dir_end);
     SetUp();
     std::remove(dir_.file("journal").c_str());
     gathered(c.refresh);
     std::vector<std::string> args = c.args;
-    args.push_back(data());
+    args.push_back(data() + c.dir_end);
     const RunResult result = storeseal(args);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.out, progress_out(data()));
+    EXPECT_EQ(result.out, progress_out(data() + c.dir_end));
 
     std::vector<std::string> expected{"storetidy"};
     if (c.refresh) expected.push_back("storetidy");

@@ -106,6 +106,9 @@ bool Launcher::read_settings() {
     case ReadResult::kInvalid:
       say_invalid();
       return false;
+    case ReadResult::kOtherEncoding:
+      error("%s is invalid.  (It %s.)", settings_path_, settings_.other_encoding_refusal().c_str());
+      return false;
     case ReadResult::kRead:
       break;
   }
