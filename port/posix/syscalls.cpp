@@ -60,6 +60,8 @@ SysCalls real_calls() {
   calls.unlinkat = [](auto... a) { return ::unlinkat(a...); };
   calls.rename = [](auto... a) { return ::rename(a...); };
   calls.chdir = [](auto... a) { return ::chdir(a...); };
+  calls.readlink = [](auto... a) { return ::readlink(a...); };
+  calls.getcwd = [](auto... a) { return ::getcwd(a...); };
   calls.fcntl = &::fcntl;
   calls.opendir = [](auto... a) { return ::opendir(a...); };
   calls.kill = [](auto... a) { return ::kill(a...); };

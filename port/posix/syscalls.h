@@ -34,6 +34,8 @@ struct SysCalls {
   int (*unlinkat)(int, const char*, int);
   int (*rename)(const char*, const char*);
   int (*chdir)(const char*);
+  ssize_t (*readlink)(const char*, char*, size_t);
+  char* (*getcwd)(char*, size_t);
   int (*fcntl)(int, int, ...);
   DIR* (*opendir)(const char*);
   int (*kill)(pid_t, int);
