@@ -4,8 +4,6 @@
 #include "port/change_rule.h"
 
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,9 +18,12 @@
 #include "port/posix/syscalls.h"
 #include "port/posix/table_stream.h"
 #include "port/posix/unique_fd.h"
+#include "port/posix/user_db.h"
 
 namespace port {
 
+using posix::group_entry;
+using posix::password_entry;
 using posix::sys;
 
 namespace {
@@ -31,25 +32,6 @@ namespace {
 constexpr int kMaxLinks = 40;
 
 bool trusted_owner(uid_t uid) { return uid == 0 || uid == ::geteuid(); }
-
-// The passwd entry of the user, in the buffer given; null when there is none.
-struct passwd* password_entry(uid_t uid, struct passwd* entry, std::vector<char>* buffer) {
-  buffer->resize(16384);
-  struct passwd* found = nullptr;
-  while (::getpwuid_r(uid, entry, buffer->data(), buffer->size(), &found) == ERANGE && buffer->size() < (1u << 20)) {
-    buffer->resize(buffer->size() * 2);
-  }
-  return found;
-}
-
-struct group* group_entry(gid_t gid, struct group* entry, std::vector<char>* buffer) {
-  buffer->resize(16384);
-  struct group* found = nullptr;
-  while (::getgrgid_r(gid, entry, buffer->data(), buffer->size(), &found) == ERANGE && buffer->size() < (1u << 20)) {
-    buffer->resize(buffer->size() * 2);
-  }
-  return found;
-}
 
 // Whether the group is its owner's private group, whose rights reach that
 // user alone: the owner's primary group, of the owner's name, naming no

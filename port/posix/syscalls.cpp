@@ -71,6 +71,11 @@ SysCalls real_calls() {
   calls.recv = [](auto... a) { return ::recv(a...); };
   calls.setenv = [](auto... a) { return ::setenv(a...); };
   calls.unsetenv = [](auto... a) { return ::unsetenv(a...); };
+  calls.initgroups = [](auto... a) { return ::initgroups(a...); };
+  calls.setgroups = [](auto... a) { return ::setgroups(a...); };
+  calls.setresgid = [](auto... a) { return ::setresgid(a...); };
+  calls.setresuid = [](auto... a) { return ::setresuid(a...); };
+  calls.fork = [] { return ::fork(); };
   calls.getaddrinfo = [](auto... a) { return ::getaddrinfo(a...); };
   return calls;
 }
