@@ -68,6 +68,9 @@ bool ownership_judged();
 // Windows).
 bool running_as_root();
 
+// The effective user id (0 on Windows, where no rule asks for it).
+unsigned long effective_user();
+
 // The user's name from the password database, or the id in digits when it
 // has none there.
 std::string user_name(unsigned long uid);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "port/file.h"
 #include "port/posix/named_file.h"
 #include "port/posix/path.h"
 #include "port/posix/syscalls.h"
@@ -124,17 +125,6 @@ int read_link(const std::string& path, std::string* target) {
     }
     buffer.resize(buffer.size() * 2);
   }
-}
-
-int current_directory(std::string* dir) {
-  std::string buffer(256, '\0');
-  while (sys().getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE || buffer.size() >= (1u << 16)) return -1;
-    buffer.resize(buffer.size() * 2);
-  }
-  buffer.resize(std::strlen(buffer.c_str()));
-  *dir = buffer;
-  return 0;
 }
 
 struct Entry {
@@ -251,6 +241,8 @@ std::FILE* open_instructions(const char* path, const char* mode, PathVerdict* ve
 bool ownership_judged() { return true; }
 
 bool running_as_root() { return ::geteuid() == 0; }
+
+unsigned long effective_user() { return ::geteuid(); }
 
 std::string user_name(unsigned long uid) {
   struct passwd entry {};
