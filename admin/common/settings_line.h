@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "port/change_rule.h"
 #include "port/text_reader.h"
 
 // What becomes of a line longer than the reader's buffer.
@@ -56,6 +57,9 @@ struct SettingsOutcome {
   enum class Kind {
     kRead,
     kCannotOpen,  // error holds the runtime's error number
+    // another user can change the file (verdict says how): no program
+    // follows instructions that someone other than root or its user wrote
+    kOthersCanChange,
     kUnsplit,     // split holds what GetAttrVal returned for the line
     kNotTaken,    // the taker refused the line
     kZeroByte,    // as SettingsLines::Result
@@ -66,6 +70,7 @@ struct SettingsOutcome {
   int line = 0;   // the number of the line the outcome concerns
   int split = 0;
   int error = 0;
+  port::PathVerdict verdict;
 };
 
 // Where each split line of a settings file goes.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <string>
 
+#include "admin/common/change_refusal.h"
 #include "admin/common/command_line.h"
 #include "admin/common/data_files.h"
 #include "admin/common/diagnostics.h"
@@ -79,6 +80,12 @@ bool Dump::make_dump() {
 }
 
 int Dump::run() {
+  // Run as root, the dump is made only where root alone can change what is there.
+  if (const auto refusal = refusal_as_root(
+          with_framework_of_environment({{"The directory packdump works in", "."}}), command_for_shell({"packdump"}))) {
+    diagnostics_.error("%s", refusal->c_str());
+    return 1;
+  }
   if (!port::is_readable(kProduction)) {
     diagnostics_.error("Cannot read %s.", kProduction);
     return 1;

@@ -3,7 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "admin/common/change_refusal.h"
 #include "admin/common/command_line.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/common/tool_word.h"
@@ -29,7 +32,7 @@ constexpr int kPerlPathSize = 260;
 
 constexpr KeyRule kKeys[] = {
     {"GATHERER_NAME", KeyUse::kKeep},
-    {"KESTREL_HOME", KeyUse::kKeepAndExport},
+    {"KESTREL_HOME", KeyUse::kKeepAndExport, true},
     {"GATHERER_DATA", KeyUse::kSkip},
     {"GATHERER_PORT", KeyUse::kSkip},
 };
@@ -42,8 +45,15 @@ class Launcher : private Diagnostics {
 
  private:
   bool read_settings();
+  // Run as root, the framework's directories and the gatherer directory
+  // must be root's alone; false after a message.
+  bool framework_is_roots();
   bool set_search_path();
   bool enter_gatherer_directory();
+  // The gatherer's configuration, which the script follows, and as root the
+  // directory it runs in, must be nobody else's to change; false after a
+  // message.
+  bool configuration_is_sound();
   bool gatherer_at_work();
   void say_running(int read, long recorded, int read_error);
   bool claim_directory();
@@ -56,6 +66,7 @@ class Launcher : private Diagnostics {
   void release_directory();
 
   void say_invalid() { error("%s is invalid.", settings_path_); }
+  std::string command() const { return command_for_shell({kProgram, settings_path_}); }
 
   const char* settings_path_;
   ProcessSettings settings_;
@@ -72,8 +83,10 @@ class Launcher : private Diagnostics {
 
 int Launcher::run() {
   if (!read_settings()) return 1;
+  if (!framework_is_roots()) return 1;
   if (!set_search_path()) return 1;
   if (!enter_gatherer_directory()) return 0;
+  if (!configuration_is_sound()) return 1;
   own_pid_ = port::current_pid();
   if (!look_up_perl()) return 0;
   if (gatherer_at_work()) return 0;
@@ -86,7 +99,11 @@ int Launcher::run() {
 bool Launcher::read_settings() {
   switch (settings_.read(settings_path_)) {
     case ReadResult::kCannotOpen:
-      error("Cannot open %s (errno=%d).", settings_path_, settings_.open_error());
+      if (const port::PathVerdict* verdict = settings_.others_can_change()) {
+        error("%s", change_refusal({"The settings file", settings_path_}, *verdict, command()).c_str());
+      } else {
+        error("Cannot open %s (errno=%d).", settings_path_, settings_.open_error());
+      }
       return false;
     case ReadResult::kInvalid:
       say_invalid();
@@ -114,14 +131,20 @@ bool Launcher::read_settings() {
   return true;
 }
 
+bool Launcher::framework_is_roots() {
+  std::vector<UsedPath> paths = framework_paths(home_);
+  paths.push_back({"The gatherer directory", work_});
+  if (const auto refusal = refusal_as_root(paths, command())) {
+    error("%s", refusal->c_str());
+    return false;
+  }
+  return true;
+}
+
 bool Launcher::set_search_path() {
-  char bin[kWorkSize], lib_gatherer[kWorkSize], lib[kWorkSize];
-  // KESTREL_HOME came out of one settings line, far shorter than these buffers.
-  compose_line(bin, sizeof bin, "%s\\bin", home_);
-  compose_line(lib_gatherer, sizeof lib_gatherer, "%s\\lib\\gatherer", home_);
-  compose_line(lib, sizeof lib, "%s\\lib", home_);
-  const char* const dirs[] = {bin, lib_gatherer, lib};
-  return put_in_front_of_search_path(*this, dirs, 3);
+  const FrameworkDirs dirs = framework_dirs(home_);
+  const char* const list[] = {dirs.bin.path.c_str(), dirs.lib_gatherer.path.c_str(), dirs.lib.path.c_str()};
+  return put_in_front_of_search_path(*this, list, 3);
 }
 
 // A directory that does not exist leaves the launcher where it started. One
@@ -131,6 +154,21 @@ bool Launcher::enter_gatherer_directory() {
   if (port::change_dir(work_) == 0 || errno == ENOENT) return true;
   error("Cannot enter the gatherer directory %s (errno=%d).  No gatherer is started.", work_, errno);
   return false;
+}
+
+// The script reads NAME.cf where it runs, the gatherer directory or, when
+// there is none, the directory the launcher was started in.
+bool Launcher::configuration_is_sound() {
+  const std::string configuration = std::string(name_) + ".cf";
+  if (const auto refusal = refusal_of_instructions({{"The gatherer's configuration", configuration}}, command())) {
+    error("%s", refusal->c_str());
+    return false;
+  }
+  if (const auto refusal = refusal_as_root({{"The directory the gatherer runs in", "."}}, command())) {
+    error("%s", refusal->c_str());
+    return false;
+  }
+  return true;
 }
 
 bool Launcher::gatherer_at_work() {

@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "admin/common/change_refusal.h"
 #include "admin/common/command_line.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/process/launchserver/event_report.h"
@@ -26,9 +28,9 @@ constexpr unsigned kStartWaitMs = 1000;
 constexpr unsigned long kEventSettingsUnreadable = 0xC0000005UL;
 
 constexpr KeyRule kKeys[] = {
-    {"GATHERER_DATA", KeyUse::kKeep},
+    {"GATHERER_DATA", KeyUse::kKeep, true},
     {"GATHERER_PORT", KeyUse::kKeep},
-    {"KESTREL_HOME", KeyUse::kKeepAndExport},
+    {"KESTREL_HOME", KeyUse::kKeepAndExport, true},
     {"GATHERER_NAME", KeyUse::kSkip},
 };
 
@@ -40,6 +42,9 @@ class Starter : private Diagnostics {
 
  private:
   int read_settings();
+  // Run as root, the framework's directories and the data directory must be
+  // root's alone; false after a message.
+  bool directories_are_roots() const;
   bool compose_command();
   bool set_search_path();
   bool log_can_be_held() const;
@@ -57,6 +62,7 @@ class Starter : private Diagnostics {
 
 int Starter::run() {
   if (const int status = read_settings()) return status;
+  if (!directories_are_roots()) return 1;
   if (!compose_command()) return 1;
   if (!set_search_path()) return 1;
   if (!log_can_be_held()) return -2;
@@ -78,7 +84,14 @@ bool Starter::log_can_be_held() const {
 int Starter::read_settings() {
   switch (settings_.read(settings_path_)) {
     case ReadResult::kCannotOpen:
-      // Only the event log hears of it: the caller may have no console.
+      // The event log hears of it, as the caller may have no console; a file
+      // another user can change is said on the console as well, for what
+      // to mend.
+      if (const port::PathVerdict* verdict = settings_.others_can_change()) {
+        error("%s", change_refusal({"The settings file", settings_path_}, *verdict,
+                                   command_for_shell({kProgram, settings_path_}))
+                        .c_str());
+      }
       errno = settings_.open_error();
       report_event(kEventSettingsUnreadable, port::kEventError, settings_path_, kErrorRuntime);
       return -1;
@@ -127,12 +140,20 @@ bool Starter::compose_command() {
   return true;
 }
 
+bool Starter::directories_are_roots() const {
+  std::vector<UsedPath> paths = framework_paths(home_);
+  paths.push_back({"The data directory", data_});
+  if (const auto refusal = refusal_as_root(paths, command_for_shell({kProgram, settings_path_}))) {
+    error("%s", refusal->c_str());
+    return false;
+  }
+  return true;
+}
+
 bool Starter::set_search_path() {
-  char lib_gatherer[kLineSize + 16];
-  // KESTREL_HOME came out of one settings line, shorter than this buffer.
-  compose_line(lib_gatherer, sizeof lib_gatherer, "%s\\lib\\gatherer", home_);
-  const char* const dirs[] = {lib_gatherer};
-  return put_in_front_of_search_path(*this, dirs, 1);
+  const FrameworkDirs dirs = framework_dirs(home_);
+  const char* const list[] = {dirs.lib_gatherer.path.c_str()};
+  return put_in_front_of_search_path(*this, list, 1);
 }
 
 int Starter::start() {
