@@ -73,6 +73,7 @@ endif()
 install(FILES demo/lib/lorvex.msg DESTINATION ${LORVEX_INSTALL_DATA_DIR}/lib COMPONENT gathering)
 install(DIRECTORY demo/htdocs DESTINATION ${LORVEX_INSTALL_DATA_DIR} COMPONENT gathering)
 install(FILES demo/lighttpd.conf DESTINATION ${LORVEX_INSTALL_DATA_DIR} COMPONENT gathering)
+install(DIRECTORY demo/refusals DESTINATION ${LORVEX_INSTALL_DATA_DIR} COMPONENT gathering)
 if(NOT LORVEX_TARGET_WINDOWS)
   install(PROGRAMS demo/lastpage DESTINATION ${LORVEX_INSTALL_DATA_DIR} COMPONENT gathering)
   # The demo: its gatherer, the search-service peer and the command.
@@ -225,6 +226,8 @@ registry and installation directory.")
       ${PROJECT_SOURCE_DIR}/cmake/debian/lorvex-gathering/postrm)
   set(CPACK_DEBIAN_GATHERING_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_DEBIAN_GATHERING_PACKAGE_SUGGESTS "lighttpd, lorvex-gathering-standins")
+  # htpasswd makes the password file of the administration pages.
+  set(CPACK_DEBIAN_GATHERING_PACKAGE_RECOMMENDS "apache2-utils")
 
   set(CPACK_DEBIAN_STANDINS_PACKAGE_NAME lorvex-gathering-standins)
   set(CPACK_COMPONENT_STANDINS_DESCRIPTION "Lorvex gathering framework stand-ins and demo
