@@ -24,7 +24,7 @@ include(GNUInstallDirs)
 set(LORVEX_MAINTAINER "Lorvex gathering team <lorvex-gathering@velmora.example>" CACHE STRING
     "The packages' maintainer, as \"Name <address>\"")
 # The Debian revision of the packages built from this version.
-set(LORVEX_DEBIAN_REVISION 1)
+set(LORVEX_DEBIAN_REVISION 2)
 
 # The programs lorvex_program() builds are those of LORVEX_PROGRAMS, so each
 # is installed and has its manual page.
@@ -178,6 +178,17 @@ if(NOT LORVEX_TARGET_WINDOWS)
     add_custom_target(lorvex_changelog_${component} ALL DEPENDS ${changelog})
     install(FILES ${CMAKE_BINARY_DIR}/doc/${package}/copyright ${changelog}
       DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+    # What an upgrade of the system must tell its administrator.
+    if(component STREQUAL gathering)
+      configure_file(cmake/debian/NEWS.in ${CMAKE_BINARY_DIR}/doc/${package}/NEWS.Debian @ONLY)
+      set(news ${CMAKE_BINARY_DIR}/doc/${package}/NEWS.Debian.gz)
+      add_custom_command(OUTPUT ${news}
+        COMMAND ${LORVEX_GZIP} -9nfk ${CMAKE_BINARY_DIR}/doc/${package}/NEWS.Debian
+        DEPENDS ${CMAKE_BINARY_DIR}/doc/${package}/NEWS.Debian
+        VERBATIM)
+      add_custom_target(lorvex_news ALL DEPENDS ${news})
+      install(FILES ${news} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+    endif()
     # What Debian's checker is told to accept, and why (in the file).
     install(FILES cmake/debian/${package}.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
       RENAME ${package} COMPONENT ${component})
