@@ -163,31 +163,32 @@ if(NOT LORVEX_TARGET_WINDOWS)
   endforeach()
   add_custom_target(lorvex_man_pages ALL DEPENDS ${compressed_pages})
 
+  # A document of the package made from cmake/debian/SOURCE, compressed as
+  # Debian wants it, and installed among the package's documents.
+  function(lorvex_debian_doc package component source name)
+    configure_file(cmake/debian/${source} ${CMAKE_BINARY_DIR}/doc/${package}/${name} @ONLY)
+    set(gz ${CMAKE_BINARY_DIR}/doc/${package}/${name}.gz)
+    add_custom_command(OUTPUT ${gz}
+      COMMAND ${LORVEX_GZIP} -9nfk ${CMAKE_BINARY_DIR}/doc/${package}/${name}
+      DEPENDS ${CMAKE_BINARY_DIR}/doc/${package}/${name}
+      VERBATIM)
+    string(MAKE_C_IDENTIFIER "${package}_${name}" target)
+    add_custom_target(lorvex_doc_${target} ALL DEPENDS ${gz})
+    install(FILES ${gz} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+  endfunction()
+
   # Each package's copyright and changelog, as Debian wants them.
   foreach(component_package gathering:lorvex-gathering standins:lorvex-gathering-standins)
     string(REPLACE ":" ";" fields "${component_package}")
     list(GET fields 0 component)
     list(GET fields 1 package)
     configure_file(cmake/debian/copyright.in ${CMAKE_BINARY_DIR}/doc/${package}/copyright @ONLY)
-    configure_file(cmake/debian/changelog.in ${CMAKE_BINARY_DIR}/doc/${package}/changelog.Debian @ONLY)
-    set(changelog ${CMAKE_BINARY_DIR}/doc/${package}/changelog.Debian.gz)
-    add_custom_command(OUTPUT ${changelog}
-      COMMAND ${LORVEX_GZIP} -9nfk ${CMAKE_BINARY_DIR}/doc/${package}/changelog.Debian
-      DEPENDS ${CMAKE_BINARY_DIR}/doc/${package}/changelog.Debian
-      VERBATIM)
-    add_custom_target(lorvex_changelog_${component} ALL DEPENDS ${changelog})
-    install(FILES ${CMAKE_BINARY_DIR}/doc/${package}/copyright ${changelog}
+    lorvex_debian_doc(${package} ${component} changelog.in changelog.Debian)
+    install(FILES ${CMAKE_BINARY_DIR}/doc/${package}/copyright
       DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
     # What an upgrade of the system must tell its administrator.
     if(component STREQUAL gathering)
-      configure_file(cmake/debian/NEWS.in ${CMAKE_BINARY_DIR}/doc/${package}/NEWS.Debian @ONLY)
-      set(news ${CMAKE_BINARY_DIR}/doc/${package}/NEWS.Debian.gz)
-      add_custom_command(OUTPUT ${news}
-        COMMAND ${LORVEX_GZIP} -9nfk ${CMAKE_BINARY_DIR}/doc/${package}/NEWS.Debian
-        DEPENDS ${CMAKE_BINARY_DIR}/doc/${package}/NEWS.Debian
-        VERBATIM)
-      add_custom_target(lorvex_news ALL DEPENDS ${news})
-      install(FILES ${news} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+      lorvex_debian_doc(${package} ${component} NEWS.in NEWS.Debian)
     endif()
     # What Debian's checker is told to accept, and why (in the file).
     install(FILES cmake/debian/${package}.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides

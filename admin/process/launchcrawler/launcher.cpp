@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "admin/common/change_refusal.h"
 #include "admin/common/command_line.h"
@@ -45,9 +44,6 @@ class Launcher : private Diagnostics {
 
  private:
   bool read_settings();
-  // Run as root, the framework's directories and the gatherer directory
-  // must be root's alone; false after a message.
-  bool framework_is_roots();
   bool set_search_path();
   bool enter_gatherer_directory();
   // The gatherer's configuration, which the script follows, and as root the
@@ -83,7 +79,7 @@ class Launcher : private Diagnostics {
 
 int Launcher::run() {
   if (!read_settings()) return 1;
-  if (!framework_is_roots()) return 1;
+  if (!framework_is_roots(*this, home_, {"The gatherer directory", work_}, command())) return 1;
   if (!set_search_path()) return 1;
   if (!enter_gatherer_directory()) return 0;
   if (!configuration_is_sound()) return 1;
@@ -126,16 +122,6 @@ bool Launcher::read_settings() {
   if (!compose_gatherer_directory(home_, name_, work_, sizeof work_)) {
     error("%s is invalid.  (The gatherer directory is longer than %d characters.)", settings_path_,
           kWorkSize - 1);
-    return false;
-  }
-  return true;
-}
-
-bool Launcher::framework_is_roots() {
-  std::vector<UsedPath> paths = framework_paths(home_);
-  paths.push_back({"The gatherer directory", work_});
-  if (const auto refusal = refusal_as_root(paths, command())) {
-    error("%s", refusal->c_str());
     return false;
   }
   return true;

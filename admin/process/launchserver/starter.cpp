@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "admin/common/change_refusal.h"
 #include "admin/common/command_line.h"
@@ -42,9 +41,6 @@ class Starter : private Diagnostics {
 
  private:
   int read_settings();
-  // Run as root, the framework's directories and the data directory must be
-  // root's alone; false after a message.
-  bool directories_are_roots() const;
   bool compose_command();
   bool set_search_path();
   bool log_can_be_held() const;
@@ -62,7 +58,11 @@ class Starter : private Diagnostics {
 
 int Starter::run() {
   if (const int status = read_settings()) return status;
-  if (!directories_are_roots()) return 1;
+  // Run as root, the framework's directories and the data directory must be
+  // root's alone.
+  if (!framework_is_roots(*this, home_, {"The data directory", data_}, command_for_shell({kProgram, settings_path_}))) {
+    return 1;
+  }
   if (!compose_command()) return 1;
   if (!set_search_path()) return 1;
   if (!log_can_be_held()) return -2;
@@ -135,16 +135,6 @@ bool Starter::compose_command() {
   if (!compose_line(log_path_, sizeof log_path_, "%s\\exportd.log", data_)) {
     error("%s is invalid.  (The path of exportd.log is longer than %d characters.)", settings_path_,
           kLineSize - 1);
-    return false;
-  }
-  return true;
-}
-
-bool Starter::directories_are_roots() const {
-  std::vector<UsedPath> paths = framework_paths(home_);
-  paths.push_back({"The data directory", data_});
-  if (const auto refusal = refusal_as_root(paths, command_for_shell({kProgram, settings_path_}))) {
-    error("%s", refusal->c_str());
     return false;
   }
   return true;

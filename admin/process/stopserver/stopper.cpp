@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "admin/common/change_refusal.h"
 #include "admin/common/command_line.h"
@@ -47,9 +46,6 @@ class Stopper : private Diagnostics {
 
  private:
   int read_settings();
-  // Run as root, the framework's directories and the data directory must be
-  // root's alone; false after a message.
-  bool directories_are_roots() const;
   void set_search_path();
   enum Entry { kEntered, kNoDirectory, kRefused };
   Entry enter_data_directory() const;
@@ -72,7 +68,9 @@ class Stopper : private Diagnostics {
 
 int Stopper::run() {
   if (const int status = read_settings()) return status;
-  if (!directories_are_roots()) return 1;
+  // Run as root, the framework's directories and the data directory must be
+  // root's alone.
+  if (!framework_is_roots(*this, home_, {"The data directory", data_}, command(), "Nothing is stopped.")) return 1;
   set_search_path();
   switch (enter_data_directory()) {
     case kEntered: break;
@@ -143,16 +141,6 @@ int Stopper::read_settings() {
 
 // Without memory for the new value the stop goes on with the search path as
 // it is: only the interpreter of the deletion searches it.
-bool Stopper::directories_are_roots() const {
-  std::vector<UsedPath> paths = framework_paths(home_);
-  paths.push_back({"The data directory", data_});
-  if (const auto refusal = refusal_as_root(paths, command())) {
-    error("%s  Nothing is stopped.", refusal->c_str());
-    return false;
-  }
-  return true;
-}
-
 void Stopper::set_search_path() {
   const FrameworkDirs dirs = framework_dirs(home_);
   const char* const list[] = {dirs.lib_gatherer.path.c_str()};
