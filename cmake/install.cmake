@@ -79,7 +79,9 @@ if(NOT LORVEX_TARGET_WINDOWS)
   # The demo: its gatherer, the search-service peer and the command.
   install(DIRECTORY demo/gatherers DESTINATION ${LORVEX_INSTALL_DATA_DIR}/demo COMPONENT standins)
   install(PROGRAMS demo/searchservice.py DESTINATION ${LORVEX_INSTALL_DATA_DIR}/demo COMPONENT standins)
-  install(PROGRAMS demo/lorvex-demo DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT standins)
+  # The command answers --version with the system's version.
+  configure_file(demo/lorvex-demo ${CMAKE_BINARY_DIR}/demo/lorvex-demo @ONLY)
+  install(PROGRAMS ${CMAKE_BINARY_DIR}/demo/lorvex-demo DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT standins)
   # The systemd units (lorvex-units(7)), where the prefix's system manager
   # looks for a package's units, and the example log rotation, not active.
   install(FILES demo/systemd/lorvex-gather@.timer DESTINATION lib/systemd/system COMPONENT gathering)

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -77,6 +78,7 @@ SysCalls real_calls() {
   calls.setresuid = [](auto... a) { return ::setresuid(a...); };
   calls.fork = [] { return ::fork(); };
   calls.getaddrinfo = [](auto... a) { return ::getaddrinfo(a...); };
+  calls.getrandom = [](auto... a) { return ::getrandom(a...); };
   return calls;
 }
 

@@ -52,6 +52,7 @@ struct SysCalls {
   int (*setresuid)(uid_t, uid_t, uid_t);
   pid_t (*fork)();
   int (*getaddrinfo)(const char*, const char*, const struct addrinfo*, struct addrinfo**);
+  ssize_t (*getrandom)(void*, size_t, unsigned);
 };
 
 // The table in use; starts with the real calls.

@@ -137,6 +137,88 @@ int replace_file(const char* from, const char* to) {
   return -1;
 }
 
+namespace {
+
+constexpr char kWorkSuffix[] = ".new";
+
+void fail_with_last_error() { errno = errno_of(GetLastError()); }
+
+}  // namespace
+
+int write_whole_file(const char* path, const char* data, std::size_t size) {
+  const std::string work = std::string(path) + kWorkSuffix;
+  // A work file left by a run that was cut off goes (a link goes itself).
+  if (!DeleteFileA(work.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+    fail_with_last_error();
+    return -1;
+  }
+  // Made new, and never opened through a reparse point in its place.
+  UniqueHandle file(CreateFileA(work.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.valid()) {
+    fail_with_last_error();
+    return -1;
+  }
+  bool written = true;
+  for (std::size_t done = 0; written && done < size;) {
+    DWORD count = 0;
+    const DWORD chunk = static_cast<DWORD>(size - done > 0x10000000 ? 0x10000000 : size - done);
+    written = WriteFile(file.get(), data + done, chunk, &count, nullptr) != 0;
+    done += count;
+  }
+  written = written && FlushFileBuffers(file.get());
+  if (!written) fail_with_last_error();
+  const int error = errno;
+  file.reset();
+  if (written && MoveFileExA(work.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+  if (written) fail_with_last_error();
+  const int failure = written ? errno : error;
+  DeleteFileA(work.c_str());
+  errno = failure;
+  return -1;
+}
+
+SmallRead read_small_file(const char* path, std::size_t limit, SmallFile* out) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    errno = errno_of(error);
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? SmallRead::kMissing
+                                                                          : SmallRead::kUnreadable;
+  }
+  if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) return SmallRead::kNotRegular;
+  UniqueHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.valid()) {
+    fail_with_last_error();
+    return SmallRead::kUnreadable;
+  }
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) return SmallRead::kNotRegular;
+  BY_HANDLE_FILE_INFORMATION data{};
+  if (!GetFileInformationByHandle(file.get(), &data)) {
+    fail_with_last_error();
+    return SmallRead::kUnreadable;
+  }
+  const unsigned long long bytes = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  out->identity.device = data.dwVolumeSerialNumber;
+  out->identity.index = (static_cast<unsigned long long>(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
+  out->identity.size = static_cast<long long>(bytes);
+  out->identity.modified = static_cast<long long>(
+      (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
+  if (bytes > limit) return SmallRead::kTooLarge;
+  out->bytes.assign(static_cast<std::size_t>(bytes), '\0');
+  DWORD count = 0;
+  if (!out->bytes.empty() && !ReadFile(file.get(), out->bytes.data(), static_cast<DWORD>(bytes), &count, nullptr)) {
+    fail_with_last_error();
+    return SmallRead::kUnreadable;
+  }
+  out->bytes.resize(count);
+  return SmallRead::kRead;
+}
+
+// Windows tells no owner by a number: the folders' rights decide who writes.
+unsigned long owner_of(const char*) { return 0; }
+
 int change_dir(const char* path) { return _chdir(path); }
 
 int create_exclusive(const char* path) {
