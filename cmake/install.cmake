@@ -26,7 +26,7 @@ include(GNUInstallDirs)
 set(LORVEX_MAINTAINER "Lorvex gathering team <lorvex-gathering@velmora.example>" CACHE STRING
     "The packages' maintainer, as \"Name <address>\"")
 # The Debian revision of the packages built from this version.
-set(LORVEX_DEBIAN_REVISION 1)
+set(LORVEX_DEBIAN_REVISION 2)
 
 # The programs lorvex_program() builds are those of LORVEX_PROGRAMS, so each
 # is installed and has its manual page.
@@ -83,6 +83,7 @@ if(LORVEX_TARGET_WINDOWS)
 else()
   # The web server's setup and the page wrapper it needs are POSIX's alone.
   install(FILES demo/lighttpd.conf DESTINATION ${LORVEX_INSTALL_DATA_DIR} COMPONENT gathering)
+  install(DIRECTORY demo/refusals DESTINATION ${LORVEX_INSTALL_DATA_DIR} COMPONENT gathering)
   install(PROGRAMS demo/lastpage DESTINATION ${LORVEX_INSTALL_DATA_DIR} COMPONENT gathering)
   # The demo: its gatherer, the search-service peer and the command.
   install(DIRECTORY demo/gatherers DESTINATION ${LORVEX_INSTALL_DATA_DIR}/demo COMPONENT standins)
@@ -173,21 +174,33 @@ if(NOT LORVEX_TARGET_WINDOWS)
   endforeach()
   add_custom_target(lorvex_man_pages ALL DEPENDS ${compressed_pages})
 
+  # A document of the package made from cmake/debian/SOURCE, compressed as
+  # Debian wants it, and installed among the package's documents.
+  function(lorvex_debian_doc package component source name)
+    configure_file(cmake/debian/${source} ${CMAKE_BINARY_DIR}/doc/${package}/${name} @ONLY)
+    set(gz ${CMAKE_BINARY_DIR}/doc/${package}/${name}.gz)
+    add_custom_command(OUTPUT ${gz}
+      COMMAND ${LORVEX_GZIP} -9nfk ${CMAKE_BINARY_DIR}/doc/${package}/${name}
+      DEPENDS ${CMAKE_BINARY_DIR}/doc/${package}/${name}
+      VERBATIM)
+    string(MAKE_C_IDENTIFIER "${package}_${name}" target)
+    add_custom_target(lorvex_doc_${target} ALL DEPENDS ${gz})
+    install(FILES ${gz} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+  endfunction()
+
   # Each package's copyright and changelog, as Debian wants them.
   foreach(component_package gathering:lorvex-gathering standins:lorvex-gathering-standins)
     string(REPLACE ":" ";" fields "${component_package}")
     list(GET fields 0 component)
     list(GET fields 1 package)
     configure_file(cmake/debian/copyright.in ${CMAKE_BINARY_DIR}/doc/${package}/copyright @ONLY)
-    configure_file(cmake/debian/changelog.in ${CMAKE_BINARY_DIR}/doc/${package}/changelog.Debian @ONLY)
-    set(changelog ${CMAKE_BINARY_DIR}/doc/${package}/changelog.Debian.gz)
-    add_custom_command(OUTPUT ${changelog}
-      COMMAND ${LORVEX_GZIP} -9nfk ${CMAKE_BINARY_DIR}/doc/${package}/changelog.Debian
-      DEPENDS ${CMAKE_BINARY_DIR}/doc/${package}/changelog.Debian
-      VERBATIM)
-    add_custom_target(lorvex_changelog_${component} ALL DEPENDS ${changelog})
-    install(FILES ${CMAKE_BINARY_DIR}/doc/${package}/copyright ${changelog}
+    lorvex_debian_doc(${package} ${component} changelog.in changelog.Debian)
+    install(FILES ${CMAKE_BINARY_DIR}/doc/${package}/copyright
       DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+    # What an upgrade of the system must tell its administrator.
+    if(component STREQUAL gathering)
+      lorvex_debian_doc(${package} ${component} NEWS.in NEWS.Debian)
+    endif()
     # What Debian's checker is told to accept, and why (in the file).
     install(FILES cmake/debian/${package}.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
       RENAME ${package} COMPONENT ${component})
@@ -236,6 +249,8 @@ registry and installation directory.")
       ${PROJECT_SOURCE_DIR}/cmake/debian/lorvex-gathering/postrm)
   set(CPACK_DEBIAN_GATHERING_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_DEBIAN_GATHERING_PACKAGE_SUGGESTS "lighttpd, lorvex-gathering-standins")
+  # htpasswd makes the password file of the administration pages.
+  set(CPACK_DEBIAN_GATHERING_PACKAGE_RECOMMENDS "apache2-utils")
 
   set(CPACK_DEBIAN_STANDINS_PACKAGE_NAME lorvex-gathering-standins)
   set(CPACK_COMPONENT_STANDINS_DESCRIPTION "Lorvex gathering framework stand-ins and demo

@@ -112,4 +112,15 @@ std::size_t max_path_length();
 // errno when it cannot be had or is no directory (ENOTDIR).
 int resolve_directory(const char* path, std::string* resolved);
 
+// The current directory (on POSIX its real path). -1 with errno when it
+// cannot be had.
+int current_directory(std::string* dir);
+
+// The path as the current directory reads it, fixed so that a later change
+// of directory cannot move it: an absolute path (on POSIX one that begins
+// with "/" or "\", on Windows also one with a drive) is kept as it is, a
+// relative one gets the current directory and a separator in front, its own
+// separators kept. -1 with errno when the current directory cannot be had.
+int absolute_path(const char* path, std::string* absolute);
+
 }  // namespace port

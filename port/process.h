@@ -3,6 +3,7 @@
 // detached daemon, run a line through the command interpreter, end a process.
 
 #include <cstddef>
+#include <string>
 
 namespace port {
 
@@ -151,6 +152,12 @@ AtWork program_at_work_here(long pid, const char* pid_file, const char* program,
 
 void sleep_ms(unsigned milliseconds);
 int current_pid();
+
+// The name the running program was started by (the file's base name, a
+// trailing ".exe" in any letter case dropped), as its lines begin; on POSIX
+// the name of the link that was run, which tells the programs of the one
+// program file apart.
+std::string program_name();
 
 // The system's last error code (errno on POSIX, GetLastError on Windows).
 int last_system_error();

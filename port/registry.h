@@ -2,6 +2,10 @@
 // The per-machine registry (HKEY_LOCAL_MACHINE). On POSIX it is a registry file
 // in the registry editor's text format named by LORVEX_REGISTRY.
 
+#include <string>
+
+#include "port/change_rule.h"
+
 namespace port {
 
 // Error codes, as the registry functions return them.
@@ -16,6 +20,12 @@ constexpr long kRegNoMoreItems = 259;
 constexpr unsigned long kRegSz = 1;
 constexpr unsigned long kRegBinary = 3;
 constexpr unsigned long kRegDword = 4;
+
+// Whether an open found the registry file to be one that another user can
+// change (POSIX): such a file is not read, and the open fails with
+// kRegAccessDenied. True with the file's name and what lets the other user
+// in; always false on Windows, whose registry has access lists of its own.
+bool registry_refused(std::string* file, PathVerdict* verdict);
 
 class RegKey {
  public:

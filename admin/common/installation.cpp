@@ -6,9 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "admin/common/change_refusal.h"
+#include "admin/common/diagnostics.h"
 #include "admin/common/message_texts.h"
 #include "admin/common/messages.h"
 #include "admin/common/registry_settings.h"
+#include "port/process.h"
 #include "port/registry.h"
 #include "port/text.h"
 
@@ -24,6 +27,20 @@ constexpr char kInstallValue[] = "Path00";
 
 // Value names and data are read into buffers of this size.
 constexpr unsigned long kValueBufferSize = kMaxValueLength + 1;
+
+// A registry file another user can change is not read; the program says so
+// once, whether or not the lookup is a quiet one: without the line, the
+// values it would have given are only missing.
+void report_refused_registry() {
+  static bool reported = false;
+  std::string file;
+  port::PathVerdict verdict;
+  if (reported || !port::registry_refused(&file, &verdict)) return;
+  reported = true;
+  const std::string program = port::program_name();
+  Diagnostics(program.c_str())
+      .error("%s", change_refusal({"The registry file", file}, verdict, program + " ...").c_str());
+}
 
 void report_bad_value(const char* key_path, const char* value_name, Quiet quiet) {
   if (quiet == Quiet::kNo) emit_msg_text(500, kQtrm109BadRegistryValue, kRootName, key_path, value_name);
@@ -57,7 +74,9 @@ bool usable_directory(const std::string& path, Quiet quiet) {
 std::optional<std::string> string_value(const char* key_path, const char* value_name, Quiet quiet) {
   std::optional<std::string> found;
   port::RegKey key;
-  if (key.open_local_machine(key_path) == port::kRegSuccess) {
+  const long opened = key.open_local_machine(key_path);
+  if (opened == port::kRegAccessDenied) report_refused_registry();
+  if (opened == port::kRegSuccess) {
     char name[kValueBufferSize];
     unsigned char data[kValueBufferSize];
     for (unsigned long index = 0; !found; ++index) {
@@ -83,6 +102,7 @@ std::optional<std::string> string_value(const char* key_path, const char* value_
 std::optional<std::uint32_t> number_value(const char* key_path, const char* value_name, Quiet quiet) {
   port::RegKey key;
   const long opened = key.open_local_machine(key_path);
+  if (opened == port::kRegAccessDenied) report_refused_registry();
   if (opened != port::kRegSuccess) {
     if (quiet == Quiet::kNo) emit_msg(500, "LXC_MSG_002", "RegOpenKeyEx", static_cast<int>(opened));
     return std::nullopt;

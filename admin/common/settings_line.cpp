@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "admin/common/diagnostics.h"
-#include "port/stream.h"
+#include "port/change_rule.h"
 
 namespace {
 
@@ -71,12 +71,13 @@ SettingsLines::Result SettingsLines::next() {
 }
 
 SettingsOutcome read_settings_file(const char* path, const SettingsShape& shape, SettingsTaker& taker) {
-  std::FILE* file = port::open_file(path, "r");
+  SettingsOutcome refused;
+  std::FILE* file = port::open_instructions(path, "r", &refused.verdict);
   if (file == nullptr) {
-    SettingsOutcome outcome;
-    outcome.kind = SettingsOutcome::Kind::kCannotOpen;
-    outcome.error = errno;
-    return outcome;
+    refused.error = errno;
+    refused.kind = refused.verdict.exposure != port::Exposure::kNone ? SettingsOutcome::Kind::kOthersCanChange
+                                                                     : SettingsOutcome::Kind::kCannotOpen;
+    return refused;
   }
   const SettingsOutcome outcome = read_settings_stream(file, shape, taker);
   std::fclose(file);

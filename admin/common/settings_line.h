@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "port/change_rule.h"
 #include "port/text_reader.h"
 
 // What becomes of a line longer than the reader's buffer.
@@ -61,6 +62,9 @@ struct SettingsOutcome {
   enum class Kind {
     kRead,
     kCannotOpen,  // error holds the runtime's error number
+    // another user can change the file (verdict says how): no program
+    // follows instructions that someone other than root or its user wrote
+    kOthersCanChange,
     kUnsplit,     // split holds what GetAttrVal returned for the line
     kNotTaken,    // the taker refused the line
     kZeroByte,    // as SettingsLines::Result
@@ -73,6 +77,7 @@ struct SettingsOutcome {
   int split = 0;
   int error = 0;
   const char* encoding = nullptr;
+  port::PathVerdict verdict;
 };
 
 // What a reader says of a file saved in another encoding, after the file's

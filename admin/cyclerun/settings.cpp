@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "admin/common/change_refusal.h"
 #include "admin/common/diagnostics.h"
 #include "admin/common/settings_line.h"
 #include "port/env.h"
@@ -95,6 +96,10 @@ void read_settings(const char* path, SettingsStore* store) {
       return;
     case SettingsOutcome::Kind::kCannotOpen:
       Diagnostics("cyclerun").error("Cannot open %s (errno=%d).", path, outcome.error);
+      std::exit(1);
+    case SettingsOutcome::Kind::kOthersCanChange:
+      Diagnostics("cyclerun").error(
+          "%s", change_refusal({"The settings file", path}, outcome.verdict, command_for_shell({"cyclerun", path})).c_str());
       std::exit(1);
     case SettingsOutcome::Kind::kUnsplit:
       if (outcome.split == kAttrNameTooLong) refuse(path, outcome.line, "the name is longer than 31 bytes.");

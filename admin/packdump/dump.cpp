@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <string>
 
+#include "admin/common/change_refusal.h"
 #include "admin/common/command_line.h"
 #include "admin/common/data_files.h"
 #include "admin/common/diagnostics.h"
@@ -126,6 +127,13 @@ void Dump::keep_record(const char* failed) const {
 }
 
 int Dump::run() {
+  // Run as root, nothing is made, and no record left, where another user
+  // can change what is there.
+  if (const auto root_refusal = refusal_as_root(
+          with_framework_of_environment({{"The directory packdump works in", "."}}), command_for_shell({"packdump"}))) {
+    diagnostics_.error("%s", root_refusal->c_str());
+    return 1;
+  }
   std::string refusal;
   // Another run at work here writes its own record: this one leaves none.
   if (!take_finishing_lock(&lock_, "packdump", kLock, (std::string(kDump) + " is left to it").c_str(),

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "admin/common/change_refusal.h"
 #include "admin/common/diagnostics.h"
 #include "port/held_open.h"
 
@@ -75,6 +76,14 @@ bool compose_gatherer_directory(const char* home, const char* name, char* out, s
 // administrator types paths. False when it does not fit a settings line's
 // two values.
 bool gatherer_directory_as_typed(const char* home, const char* name, std::string* dir);
+
+// Run as root, KESTREL_HOME, the framework's directories in it and the
+// program's own directory (the gatherer's, the data directory) must be ones
+// nobody but root can change: true when they are (or the program does not
+// run as root), false after an error line that names the first that is not,
+// followed by the consequence given ("" for none).
+bool framework_is_roots(const Diagnostics& diagnostics, const char* home, const UsedPath& own,
+                        const std::string& command, const char* consequence = "");
 
 // Puts the directories (in the system's own form) in front of the search
 // path; false, after a message of the program, when there is no memory.

@@ -1,11 +1,15 @@
 #include "admin/process/settings.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "admin/common/command_line.h"
+#include "admin/common/diagnostics.h"
 #include "admin/common/settings_line.h"
 #include "port/env.h"
+#include "port/file.h"
 #include "port/text.h"
 
 ProcessSettings::ProcessSettings(const KeyRule* rules, int count, OtherLines other) : other_(other) {
@@ -15,7 +19,7 @@ ProcessSettings::ProcessSettings(const KeyRule* rules, int count, OtherLines oth
 
 const char* ProcessSettings::get(const char* name) const {
   for (int i = 0; i < count_; ++i) {
-    if (slots_[i].present && std::strcmp(slots_[i].rule.name, name) == 0) return slots_[i].value;
+    if (slots_[i].present && std::strcmp(slots_[i].rule.name, name) == 0) return slots_[i].value.c_str();
   }
   return nullptr;
 }
@@ -33,10 +37,16 @@ bool ProcessSettings::take(const char* line, const char* name, const char* value
     Slot& slot = slots_[i];
     if (std::strcmp(slot.rule.name, name) != 0) continue;
     if (slot.rule.use == KeyUse::kSkip) return true;
-    // The value came out of a line of this size, so it fits.
-    std::snprintf(slot.value, sizeof slot.value, "%s", value);
+    if (!slot.rule.directory) {
+      slot.value = value;
+    } else if (port::absolute_path(value, &slot.value) != 0) {
+      Diagnostics("GetAttrVal").error("The current directory cannot be had for %s (errno=%d).", name, errno);
+      return false;
+    }
     slot.present = true;
-    if (slot.rule.use == KeyUse::kKeepAndExport && other_ == OtherLines::kExport) port::put_env(line);
+    if (slot.rule.use == KeyUse::kKeepAndExport && other_ == OtherLines::kExport) {
+      port::put_env((std::string(name) + "=" + slot.value).c_str());
+    }
     return true;
   }
   if (other_ == OtherLines::kExport) port::put_env(line);
@@ -49,6 +59,10 @@ ReadResult ProcessSettings::result_of(const SettingsOutcome& outcome) {
   switch (outcome.kind) {
     case SettingsOutcome::Kind::kRead:
       return ReadResult::kRead;
+    case SettingsOutcome::Kind::kOthersCanChange:
+      refused_ = outcome.verdict;
+      open_error_ = outcome.error;
+      return ReadResult::kCannotOpen;
     case SettingsOutcome::Kind::kCannotOpen:
       open_error_ = outcome.error;
       return ReadResult::kCannotOpen;

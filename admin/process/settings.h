@@ -9,6 +9,7 @@
 #include <string>
 
 #include "admin/common/settings_line.h"
+#include "port/change_rule.h"
 
 // A line is read in pieces of at most this many bytes less one; each piece
 // counts as a line of its own.
@@ -23,11 +24,18 @@ enum class KeyUse {
 struct KeyRule {
   const char* name;  // compared exactly, letter case included
   KeyUse use;
+  // A directory: a relative value is made absolute against the directory
+  // the reader runs in, so that it names the same directory after the
+  // program (or a child it starts) has changed directory. The value put
+  // into the environment is the absolute one too.
+  bool directory = false;
 };
 
 enum class ReadResult {
   kRead,
-  kCannotOpen,  // open_error() holds the runtime's error number
+  // open_error() holds the runtime's error number: EPERM, with
+  // others_can_change() set, when another user can change the file
+  kCannotOpen,
   kInvalid,     // a line without name or value, with a zero byte, or a read error
   kOtherEncoding,  // saved as Unicode (other_encoding_refusal() says which); no line taken
 };
@@ -61,6 +69,11 @@ class ProcessSettings final : private SettingsTaker {
   int open_error() const { return open_error_; }
   // After kOtherEncoding, what is said after the file's name.
   std::string other_encoding_refusal() const { return ::other_encoding_refusal(encoding_); }
+  // When the file was not read because another user can change it: what
+  // lets them in (port/change_rule.h); else null.
+  const port::PathVerdict* others_can_change() const {
+    return refused_.exposure != port::Exposure::kNone ? &refused_ : nullptr;
+  }
 
   // The kept value of a key, or null when the file did not give it.
   const char* get(const char* name) const;
@@ -76,11 +89,12 @@ class ProcessSettings final : private SettingsTaker {
   struct Slot {
     KeyRule rule{};
     bool present = false;
-    char value[kProcessLineSize] = {};
+    std::string value;
   };
   Slot slots_[kMaxRules];
   int count_ = 0;
   OtherLines other_;
   int open_error_ = 0;
   const char* encoding_ = nullptr;
+  port::PathVerdict refused_;
 };

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <string>
 
+#include "admin/common/change_refusal.h"
 #include "admin/common/command_line.h"
 #include "admin/common/data_files.h"
 #include "admin/common/finishing.h"
@@ -154,6 +155,15 @@ bool Seal::enter_directory() {
   port::FileInfo info;
   if (port::file_stat(args_.directory, &info) != 0 || !info.is_directory) {
     out_.say("%s is not a directory", args_.directory);
+    return false;
+  }
+  // Run as root, the databases and the tools are root's alone to change.
+  const std::string command =
+      *args_.save_space != '\0' ? command_for_shell({"storeseal", args_.save_space, args_.gatherer_id, args_.directory})
+                                : command_for_shell({"storeseal", args_.gatherer_id, args_.directory});
+  if (const auto refusal =
+          refusal_as_root(with_framework_of_environment({{"The data directory", args_.directory}}), command)) {
+    out_.error("%s", refusal->c_str());
     return false;
   }
   // A directory that cannot be entered must not leave the run in the one it

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include "port/file.h"
@@ -26,6 +27,28 @@ int resolve_directory(const char* path, std::string* resolved) {
     return -1;
   }
   *resolved = real.get();
+  return 0;
+}
+
+int current_directory(std::string* dir) {
+  std::string buffer(256, '\0');
+  while (posix::sys().getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE || buffer.size() >= (1u << 16)) return -1;
+    buffer.resize(buffer.size() * 2);
+  }
+  buffer.resize(std::strlen(buffer.c_str()));
+  *dir = buffer;
+  return 0;
+}
+
+int absolute_path(const char* path, std::string* absolute) {
+  if (path[0] == '/' || path[0] == '\\') {
+    *absolute = path;
+    return 0;
+  }
+  std::string here;
+  if (current_directory(&here) != 0) return -1;
+  *absolute = here == "/" ? here + path : here + "/" + path;
   return 0;
 }
 

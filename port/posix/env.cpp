@@ -9,12 +9,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "port/local_time.h"
+#include "port/posix/root_path.h"
 #include "port/posix/syscalls.h"
+#include "port/process.h"
 
 namespace port {
 
@@ -51,7 +55,9 @@ int put_env(const char* assignment) {
     if (posix::sys().unsetenv(variant.c_str()) != 0) return -1;
   }
   if (*value == '\0') return posix::sys().unsetenv(name.c_str()) == 0 ? 0 : -1;
-  return posix::sys().setenv(name.c_str(), value, 1) == 0 ? 0 : -1;
+  if (posix::sys().setenv(name.c_str(), value, 1) != 0) return -1;
+  if (strcasecmp(name.c_str(), "PATH") == 0) posix::drop_relative_search_entries();
+  return 0;
 }
 
 const char* get_env(const char* name) {
@@ -66,3 +72,54 @@ const char* get_env(const char* name) {
 }
 
 }  // namespace port
+
+namespace port::posix {
+
+namespace {
+
+void warn_dropped(const std::string& entry) {
+  char stamp[kTimeStampSize] = "";
+  format_local_time(stamp, sizeof stamp);
+  const std::string what = entry.empty() ? std::string("the empty entry (the current directory)")
+                                         : "the relative entry \"" + entry + "\"";
+  std::fprintf(stderr,
+               "%s: %s: Warning: %s of PATH is left out: run as root, a program searches only absolute "
+               "directories.\n",
+               program_name().c_str(), stamp, what.c_str());
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+void drop_relative_search_entries() {
+  if (::geteuid() != 0) return;
+  const char* current = std::getenv("PATH");
+  if (current == nullptr) return;
+  const std::string value = current;
+  std::string kept;
+  bool dropped = false;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t colon = value.find(':', start);
+    const std::string entry = value.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+    if (!entry.empty() && (entry[0] == '/' || entry[0] == '\\')) {
+      if (!kept.empty()) kept += ':';
+      kept += entry;
+    } else {
+      dropped = true;
+      warn_dropped(entry);
+    }
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  if (!dropped) return;
+  // No PATH at all would give the C library's default, which holds no
+  // relative entry either.
+  if (kept.empty()) {
+    sys().unsetenv("PATH");
+  } else {
+    sys().setenv("PATH", kept.c_str(), 1);
+  }
+}
+
+}  // namespace port::posix

@@ -13,6 +13,8 @@
 #include <system_error>
 #include <vector>
 
+#include "port/change_rule.h"
+#include "port/file.h"
 #include "port/posix/path.h"
 #include "port/posix/syscalls.h"
 #include "port/text.h"
@@ -62,22 +64,11 @@ bool has_separator(const std::string& word) {
 }
 
 // Whether nobody but the running user and root could have put the file in
-// its place: neither the directory nor the file is another user's or
-// writable for the group or for others. A program in the current directory
-// is run only then; another user could have planted it there for root (or
-// for the user whose tools run there) to run.
-bool nobody_else_could_plant(const std::string& dir, const std::string& file) {
-  const uid_t self = ::geteuid();
-  for (const std::string* path : {&dir, &file}) {
-    struct stat info {};
-    if (sys().stat(path->c_str(), &info) != 0) {
-      return false;
-    }
-    if ((info.st_uid != 0 && info.st_uid != self) || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-      return false;
-    }
-  }
-  return true;
+// its place (port/change_rule.h): another user could have planted a program
+// for root, or for the user whose tools run there, to run.
+bool nobody_else_could_plant(const std::string& file) {
+  PathVerdict verdict;
+  return judge_path(file.c_str(), &verdict) == 0 && verdict.exposure == Exposure::kNone;
 }
 
 std::string join(const std::string& dir, const std::string& name) {
@@ -88,13 +79,8 @@ std::string join(const std::string& dir, const std::string& name) {
 }
 
 std::string current_dir() {
-  std::string dir(256, '\0');
-  while (::getcwd(dir.data(), dir.size()) == nullptr) {
-    if (errno != ERANGE) return ".";
-    dir.resize(dir.size() * 2);
-  }
-  dir.resize(std::strlen(dir.c_str()));
-  return dir;
+  std::string dir;
+  return current_directory(&dir) == 0 ? dir : ".";
 }
 
 std::string absolute(const std::string& path) {
@@ -147,7 +133,8 @@ int find_program(const std::string& word, std::string* resolved) {
     return failure;
   }
 
-  // Each directory to search, and whether it is the current directory.
+  // Each directory to search, and whether it is to be judged by who could
+  // have put a program there: all but the running program's own.
   std::vector<std::pair<std::string, bool>> dirs;
   const std::string own = own_program_dir();
   if (!own.empty()) {
@@ -156,7 +143,8 @@ int find_program(const std::string& word, std::string* resolved) {
   const std::string here = current_dir();
   dirs.emplace_back(here, true);
   if (const char* path = std::getenv("PATH")) {
-    // An empty entry means the current directory, as POSIX shells read it.
+    // An empty entry means the current directory, as POSIX shells read it; a
+    // relative one names a directory from there.
     std::string value(path);
     std::size_t start = 0;
     for (;;) {
@@ -166,7 +154,7 @@ int find_program(const std::string& word, std::string* resolved) {
       if (entry.empty()) {
         dirs.emplace_back(here, true);
       } else {
-        dirs.emplace_back(native_path(entry.c_str()), false);
+        dirs.emplace_back(absolute(native_path(entry.c_str())), true);
       }
       if (colon == std::string::npos) {
         break;
@@ -175,10 +163,10 @@ int find_program(const std::string& word, std::string* resolved) {
     }
   }
   const std::vector<std::string> names = candidates(word);
-  for (const auto& [dir, is_current] : dirs) {
+  for (const auto& [dir, judged] : dirs) {
     for (const std::string& name : names) {
       std::string path = join(dir, name);
-      if (probe(path) == Probe::kRunnable && (!is_current || nobody_else_could_plant(dir, path))) {
+      if (probe(path) == Probe::kRunnable && (!judged || nobody_else_could_plant(path))) {
         *resolved = absolute(path);
         return 0;
       }

@@ -9,7 +9,9 @@ namespace port::posix {
 // entry of PATH; in each place as given and, when it ends in ".exe" (any
 // case), without that ending (a path is tried that way too). The first
 // regular, executable file wins. An empty PATH entry is the current
-// directory. Returns 0 with the absolute path in *resolved, or ENOENT, or
+// directory, a relative one a directory from there. A file another user
+// could have put in its place (port/change_rule.h) is passed over, except
+// in the running program's own directory. Returns 0 with the absolute path in *resolved, or ENOENT, or
 // EACCES for a path that names something that cannot be run.
 int find_program(const std::string& word, std::string* resolved);
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "port/change_rule.h"
 #include "port/posix/registry_file.h"
 #include "port/posix/syscalls.h"
 #include "port/posix/table_stream.h"
@@ -84,13 +85,35 @@ bool read_all(std::FILE* file, std::string* text) {
   return std::ferror(file) == 0;
 }
 
+// The registry file last refused because another user can change it.
+struct Refusal {
+  std::mutex lock;
+  std::string file;
+  PathVerdict verdict;
+};
+
+Refusal& refusal() {
+  static Refusal the_refusal;
+  return the_refusal;
+}
+
 RegistryPtr load_registry() {
   const char* name = std::getenv("LORVEX_REGISTRY");
   if (name == nullptr || *name == '\0') name = kDefaultRegistryFile;
-  std::FILE* file = open_file(name, "rb");
+  // The registry names the programs' tools and directories: a file another
+  // user can change is no registry to follow.
+  PathVerdict verdict;
+  std::FILE* file = open_instructions(name, "rb", &verdict);
   if (file == nullptr) {
+    const int error = errno;
+    if (verdict.exposure != Exposure::kNone) {
+      Refusal& refused = refusal();
+      std::lock_guard<std::mutex> hold(refused.lock);
+      refused.file = name;
+      refused.verdict = verdict;
+    }
     // Only a missing file means no keys at all.
-    return with_status(errno == ENOENT || errno == ENOTDIR ? kRegSuccess : kRegAccessDenied);
+    return with_status(error == ENOENT || error == ENOTDIR ? kRegSuccess : kRegAccessDenied);
   }
   FileIdentity identity;
   identity.name = name;
@@ -144,6 +167,15 @@ long copy_data(const posix::RegistryValue& value, unsigned long* type, unsigned 
 }
 
 }  // namespace
+
+bool registry_refused(std::string* file, PathVerdict* verdict) {
+  Refusal& refused = refusal();
+  std::lock_guard<std::mutex> hold(refused.lock);
+  if (refused.file.empty()) return false;
+  *file = refused.file;
+  *verdict = refused.verdict;
+  return true;
+}
 
 RegKey::~RegKey() { close(); }
 

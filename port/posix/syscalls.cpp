@@ -61,6 +61,8 @@ SysCalls real_calls() {
   calls.unlinkat = [](auto... a) { return ::unlinkat(a...); };
   calls.rename = [](auto... a) { return ::rename(a...); };
   calls.chdir = [](auto... a) { return ::chdir(a...); };
+  calls.readlink = [](auto... a) { return ::readlink(a...); };
+  calls.getcwd = [](auto... a) { return ::getcwd(a...); };
   calls.fcntl = &::fcntl;
   calls.opendir = [](auto... a) { return ::opendir(a...); };
   calls.kill = [](auto... a) { return ::kill(a...); };
@@ -70,6 +72,11 @@ SysCalls real_calls() {
   calls.recv = [](auto... a) { return ::recv(a...); };
   calls.setenv = [](auto... a) { return ::setenv(a...); };
   calls.unsetenv = [](auto... a) { return ::unsetenv(a...); };
+  calls.initgroups = [](auto... a) { return ::initgroups(a...); };
+  calls.setgroups = [](auto... a) { return ::setgroups(a...); };
+  calls.setresgid = [](auto... a) { return ::setresgid(a...); };
+  calls.setresuid = [](auto... a) { return ::setresuid(a...); };
+  calls.fork = [] { return ::fork(); };
   calls.getaddrinfo = [](auto... a) { return ::getaddrinfo(a...); };
   calls.getrandom = [](auto... a) { return ::getrandom(a...); };
   return calls;

@@ -4,6 +4,7 @@
 // root, and the fault-injection test build (port/posix/start/) can make a
 // chosen one fail in a running program.
 #include <dirent.h>
+#include <grp.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -34,6 +35,8 @@ struct SysCalls {
   int (*unlinkat)(int, const char*, int);
   int (*rename)(const char*, const char*);
   int (*chdir)(const char*);
+  ssize_t (*readlink)(const char*, char*, size_t);
+  char* (*getcwd)(char*, size_t);
   int (*fcntl)(int, int, ...);
   DIR* (*opendir)(const char*);
   int (*kill)(pid_t, int);
@@ -43,6 +46,11 @@ struct SysCalls {
   ssize_t (*recv)(int, void*, size_t, int);
   int (*setenv)(const char*, const char*, int);
   int (*unsetenv)(const char*);
+  int (*initgroups)(const char*, gid_t);
+  int (*setgroups)(size_t, const gid_t*);
+  int (*setresgid)(gid_t, gid_t, gid_t);
+  int (*setresuid)(uid_t, uid_t, uid_t);
+  pid_t (*fork)();
   int (*getaddrinfo)(const char*, const char*, const struct addrinfo*, struct addrinfo**);
   ssize_t (*getrandom)(void*, size_t, unsigned);
 };

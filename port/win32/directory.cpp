@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <string>
 
 #include "port/file.h"
 
@@ -32,6 +33,29 @@ int resolve_directory(const char* path, std::string* resolved) {
     return -1;
   }
   resolved->assign(full, length);
+  return 0;
+}
+
+int current_directory(std::string* dir) {
+  char buffer[MAX_PATH];
+  const DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
+  if (length == 0 || length >= sizeof buffer) {
+    errno = length == 0 ? ENOENT : ENAMETOOLONG;
+    return -1;
+  }
+  dir->assign(buffer, length);
+  return 0;
+}
+
+int absolute_path(const char* path, std::string* absolute) {
+  const bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':';
+  if (path[0] == '\\' || path[0] == '/' || drive) {
+    *absolute = path;
+    return 0;
+  }
+  std::string here;
+  if (current_directory(&here) != 0) return -1;
+  *absolute = !here.empty() && (here.back() == '\\' || here.back() == '/') ? here + path : here + "\\" + path;
   return 0;
 }
 

@@ -235,6 +235,16 @@ void sleep_ms(unsigned milliseconds) { Sleep(milliseconds); }
 
 int current_pid() { return _getpid(); }
 
+std::string program_name() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string name(path, length < sizeof path ? length : 0);
+  const std::size_t separator = name.find_last_of("\\/");
+  if (separator != std::string::npos) name.erase(0, separator + 1);
+  if (name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".exe") == 0) name.resize(name.size() - 4);
+  return name;
+}
+
 int last_system_error() { return static_cast<int>(GetLastError()); }
 
 }  // namespace port

@@ -12,6 +12,8 @@ HKEY key_of(void* impl) { return static_cast<HKEY>(impl); }
 
 }  // namespace
 
+bool registry_refused(std::string*, PathVerdict*) { return false; }
+
 RegKey::~RegKey() { close(); }
 
 long RegKey::open_local_machine(const char* subkey) {

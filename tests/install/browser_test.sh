@@ -5,8 +5,9 @@
 # and tells a search-service peer on 127.0.0.1. lighttpd starts with no
 # warning; the response is the cycle's last page, byte for byte as run
 # directly, without storeseal's progress lines or a path of the server;
-# arguments in the request reach no command line; every image of the page is
-# served; headless Chromium shows the Shift_JIS message correctly decoded.
+# arguments in the request reach no command line; the entry answers only the
+# administrator of the password file; every image of the page is served;
+# headless Chromium shows the Shift_JIS message correctly decoded.
 # The screenshot is kept in ARTEFACT_DIR.
 # Arguments: BUILD_DIR ARTEFACT_DIR README
 . "$(dirname "$0")/common.sh"
@@ -54,6 +55,10 @@ for _ in $(seq 100); do [ -s "$scratch/service.port" ] || ! kill -0 "$peer" 2>/d
 [ -s "$scratch/service.port" ] || fail "the search-service peer did not start: $(cat "$scratch/service.log")"
 sed -e "s|^\"CgiPortNo\"=dword:.*|\"CgiPortNo\"=dword:$(printf '%08x' "$(cat "$scratch/service.port")")|" \
   "$usr/share/lorvex/registry.reg" >"$scratch/etc/lorvex/registry.reg"
+# The administrator the pages answer, in the password file the README's
+# configuration names (a crypt(3) line, as htpasswd may be missing here).
+credentials=admin:lorvex-test
+printf 'admin:%s\n' "$(perl -e 'print crypt("lorvex-test", q($6$browsertest$))')" >"$scratch/etc/lorvex/pages.htpasswd"
 
 # The README's entry script (sanitizer settings passed on to the programs).
 entry="$scratch/etc/lorvex/cgi-bin/intranet"
@@ -120,12 +125,18 @@ url="http://127.0.0.1:$port/cgi-bin/intranet"
 # the progress lines or the server's paths; the same when the request
 # carries would-be arguments.
 for request in "$url" "$url?--help+x" "$url?a=b%20c"; do
-  status="$(curl -s -D "$scratch/headers" -o "$scratch/body" -w '%{http_code}' "$request")" || fail "curl $request"
+  status="$(curl -s -u "$credentials" -D "$scratch/headers" -o "$scratch/body" -w '%{http_code}' "$request")" ||
+    fail "curl $request"
   [ "$status" = 200 ] || fail "$request: status $status: $(cat "$scratch/headers" "$scratch/error.log")"
   grep -qi '^Content-Type: text/html' "$scratch/headers" || fail "$request: content type: $(cat "$scratch/headers")"
   cmp -s "$scratch/body" "$scratch/expected-body" || fail "$request: not the cycle's page: $(head -c 600 "$scratch/body")"
 done
 ! grep -q -e 'storeseal' -e "$scratch" "$scratch/body" "$scratch/headers" || fail "the response leaks progress lines or paths"
+# Without the password nothing runs.
+cycles="$(grep -c 'cyclerun ended' "$home/gatherers/intranet/log.gatherer")"
+status="$(curl -s -o "$scratch/body" -w '%{http_code}' "$url")" || fail "curl without a password"
+[ "$status" = 401 ] || fail "without a password: status $status"
+[ "$(grep -c 'cyclerun ended' "$home/gatherers/intranet/log.gatherer")" -eq "$cycles" ] || fail "without a password: a cycle ran"
 
 # Only requests addressed to this host, and from no other site, run an
 # entry script: the others get 403 and start no cycle.
@@ -146,7 +157,8 @@ refused=0
 for entry in "${requests[@]}"; do
   IFS='|' read -r -a fields <<<"$entry"
   cycles="$(grep -c 'cyclerun ended' "$home/gatherers/intranet/log.gatherer")"
-  status="$(curl -s -o "$scratch/body" -w '%{http_code}' "${fields[@]:2}" "$url")" || fail "${fields[0]}: curl"
+  status="$(curl -s -u "$credentials" -o "$scratch/body" -w '%{http_code}' "${fields[@]:2}" "$url")" ||
+    fail "${fields[0]}: curl"
   [ "$status" = "${fields[1]}" ] || fail "${fields[0]}: status $status: $(head -c 300 "$scratch/body")"
   after="$(grep -c 'cyclerun ended' "$home/gatherers/intranet/log.gatherer")"
   if [ "$status" = 403 ]; then
@@ -162,7 +174,8 @@ profile="$scratch/profile"
 mkdir -p "$profile"
 flags=(--headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking
   --disable-component-update --disable-sync --user-data-dir="$profile" --window-size=800,400)
-timeout 120 "$browser" "${flags[@]}" --screenshot="$artefacts/message-page.png" --dump-dom "$url" \
+timeout 120 "$browser" "${flags[@]}" --screenshot="$artefacts/message-page.png" --dump-dom \
+  "http://$credentials@127.0.0.1:$port/cgi-bin/intranet" \
   >"$scratch/dom.html" 2>"$scratch/browser.log" || fail "chromium: $(tail -n 20 "$scratch/browser.log")"
 [ -s "$scratch/dom.html" ] || fail "chromium dumped no DOM: $(tail -n 20 "$scratch/browser.log")"
 expect_file "$artefacts/message-page.png"
@@ -186,6 +199,7 @@ done
 # /ready is the probe that waited for the server.)
 [ "$(grep -c '^403 /cgi-bin/intranet$' "$scratch/access.log")" -eq "$refused" ] ||
   fail "the refusals: $(cat "$scratch/access.log")"
-failed="$(grep -v -e '^200 ' -e '^403 /cgi-bin/intranet$' -e ' /favicon.ico$' -e ' /ready$' "$scratch/access.log" || true)"
+failed="$(grep -v -e '^200 ' -e '^403 /cgi-bin/intranet$' -e '^401 /cgi-bin/intranet$' -e ' /favicon.ico$' -e ' /ready$' \
+  "$scratch/access.log" || true)"
 [ -z "$failed" ] || fail "failed requests: $failed"
 echo "the README's page came through lighttpd as the cycle wrote it; Chromium shows: $body"

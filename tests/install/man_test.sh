@@ -38,11 +38,11 @@ for program in "${programs[@]}"; do
   expect_file "$page"
   MANWIDTH=200 LANG=C.UTF-8 man -l "$page" >"$scratch/rendered" 2>/dev/null || fail "man -l $program.1"
 
-  # The usage text, as --help writes it on standard output.
-  "$program_path" --help </dev/null >"$scratch/usage.out" 2>"$scratch/usage.err" ||
+  # The usage text, as --help writes it on standard output: in the
+  # terminal's character set, here UTF-8.
+  LC_ALL=C.UTF-8 "$program_path" --help </dev/null >"$scratch/usage.out" 2>"$scratch/usage.err" ||
     fail "$program --help: $(cat "$scratch/usage.err")"
-  usage="$(iconv -f CP932 -t UTF-8 <"$scratch/usage.out" |
-    sed -n -e 's/^.*Usage: //p' -e 's/^使用法: //p' | head -n 1)"
+  usage="$(sed -n -e 's/^.*Usage: //p' -e 's/^使用法: //p' <"$scratch/usage.out" | head -n 1)"
   [ -n "$usage" ] || fail "$program wrote no usage text"
   usage="$(printf '%s' "$usage" | sed -E -e 's/^([^ ]+)(\[\.exe\]|\.exe)( |$)/\1\3/' -e 's/\.$//' -e 's/ファイル/file/')"
   synopsis="$(sed -n '/^SYNOPSIS$/,/^[A-Z]/{/^  */p}' "$scratch/rendered" | sed -E 's/^ +//; s/ +/ /g' | paste -sd ' ')"

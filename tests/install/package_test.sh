@@ -50,20 +50,24 @@ check_package lorvex-gathering "perl adduser libc6" /usr/bin/cyclerun /usr/lib/l
   /usr/lib/systemd/system/lorvex-gather@.timer /usr/lib/systemd/system/lorvex-export@.service \
   /usr/share/doc/lorvex-gathering/examples/lorvex \
   /usr/share/lorvex/lib/lorvex.msg /usr/share/lorvex/registry.reg /usr/share/lorvex/lighttpd.conf \
-  /usr/share/lorvex/lastpage /usr/share/lorvex/htdocs/Lorvex-doc/admin/GIF/head1.gif /var/lib/lorvex/lib
+  /usr/share/lorvex/lastpage /usr/share/lorvex/htdocs/Lorvex-doc/admin/GIF/head1.gif /var/lib/lorvex/lib \
+  /usr/share/lorvex/refusals/status-401.html
 check_package lorvex-gathering-standins "lorvex-gathering perl python3" /usr/bin/lorvex-demo \
   /usr/lib/lorvex/standins/essence /usr/lib/lorvex/standins/Gatherer /usr/lib/lorvex/standins/exportd \
   /usr/share/lorvex/demo/gatherers/demo/demo.cf /usr/share/man/man1/lorvex-demo.1.gz /usr/share/man/man1/exportclient.1.gz \
   /usr/share/man/man7/lorvex-standins.7.gz
 # The system's package makes the service user and removes its directory on
 # purge: its maintainer scripts are there; the stand-ins' recommend the
-# converter of the document filter.
+# converter of the document filter, the system htpasswd.
 for script in postinst prerm postrm; do
   grep -qE "lines +\* +$script " "$scratch/lorvex-gathering.info" ||
     fail "lorvex-gathering has no $script: $(cat "$scratch/lorvex-gathering.info")"
 done
 grep -qx ' Recommends: poppler-utils' "$scratch/lorvex-gathering-standins.info" ||
   fail "the stand-ins do not recommend poppler-utils"
+# htpasswd makes the administration pages' password file.
+grep -qx ' Recommends: apache2-utils' "$scratch/lorvex-gathering.info" ||
+  fail "the system does not recommend apache2-utils"
 # Each file in one package only; the stand-ins never among the programs.
 sort "$scratch"/*.contents | grep -v '/$' | uniq -d >"$scratch/twice"
 [ ! -s "$scratch/twice" ] || fail "in both packages: $(cat "$scratch/twice")"

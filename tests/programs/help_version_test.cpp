@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 struct Row {
   std::string program;
   std::vector<std::string> args;
-  std::string out_start;  // UTF-8; compared in Shift_JIS
+  std::string out_start;  // UTF-8; compared in Shift_JIS on Windows
   int status;
   std::string err_start;  // empty: nothing on standard error
 };
@@ -90,9 +90,12 @@ TEST_F(HelpAndVersion, EveryRowAnswersAsItsTableSaysAndWritesNothing) {
     cwd.write("PRODUCTION.gdbm", "templates\n");
     lxt::RunOptions options;
     options.cwd = cwd.path();
+    // An ASCII locale: a POSIX terminal is then given UTF-8; a Windows
+    // console reads the texts' own code page.
+    options.set("LC_ALL", "C");
     const lxt::RunResult result = run_program(row.program, row.args, options);
     EXPECT_EQ(result.status, row.status) << result.err;
-    const std::string expected_out = lxt::convert(row.out_start, "CP932", "UTF-8");
+    const std::string expected_out = lxt::is_wine() ? lxt::convert(row.out_start, "CP932", "UTF-8") : row.out_start;
     if (row.out_start.empty()) {
       EXPECT_EQ(result.out, "");
     } else {

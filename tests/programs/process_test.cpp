@@ -691,8 +691,9 @@ TEST_F(Process, OnlyAWriterOfTheLogMakesItsProcessRunning) {
   }
 }
 
-// Run by another user, neither program takes a root-owned gatherer or daemon
-// for gone, nor acts on one it cannot end or a directory it cannot search.
+// Run by another user over its own tree, neither program takes a root-owned
+// gatherer or daemon for gone, nor acts on one it cannot end or a directory
+// it cannot search.
 TEST_F(Process, AnotherUsersRunningProcessesAreLeftAsTheyAre) {
   if (lxt::is_wine() || ::geteuid() != 0) GTEST_SKIP() << "acts as another user of the native system";
   struct Case {
@@ -703,15 +704,15 @@ TEST_F(Process, AnotherUsersRunningProcessesAreLeftAsTheyAre) {
   };
   const std::string not_examined = "Cannot tell which process holds exportd\\.log: .* cannot be examined \\(error information = 13\\)";
   const Case cases[] = {
-      {"launch", false, true, 0777, "Cannot tell whether \\.\\\\log\\.gatherer is held open for writing: no lease"},
-      {"launch", false, false, 0777, "Cannot tell whether \\.\\\\log\\.gatherer is held open for writing: no lease"},
-      {"launch", true, true, 0777, "The gatherer of process ID [0-9]+ is running"},
-      {"launch", true, false, 0777, "The gatherer of process ID [0-9]+ is running"},
+      {"launch", false, true, 0755, "Cannot tell whether \\.\\\\log\\.gatherer is held open for writing: no lease"},
+      {"launch", false, false, 0755, "Cannot tell whether \\.\\\\log\\.gatherer is held open for writing: no lease"},
+      {"launch", true, true, 0755, "The gatherer of process ID [0-9]+ is running"},
+      {"launch", true, false, 0755, "The gatherer of process ID [0-9]+ is running"},
       {"launch", true, true, 0666, "Cannot enter the gatherer directory .* \\(errno=13\\)\\.  No gatherer is started\\."},
-      {"NORMAL", false, true, 0777, "Cannot tell whether exportd\\.log is held open for writing: no lease"},
-      {"FORCED", false, false, 0777, "Cannot tell whether exportd\\.log is held open for writing: no lease"},
-      {"FORCED", true, true, 0777, not_examined},
-      {"FORCED", true, false, 0777, not_examined},
+      {"NORMAL", false, true, 0755, "Cannot tell whether exportd\\.log is held open for writing: no lease"},
+      {"FORCED", false, false, 0755, "Cannot tell whether exportd\\.log is held open for writing: no lease"},
+      {"FORCED", true, true, 0755, not_examined},
+      {"FORCED", true, false, 0755, not_examined},
       {"NORMAL", true, true, 0333, "Cannot search the data directory for gathering\\* \\(errno=13\\)"},
       {"FORCED", true, true, 0666, "Cannot enter the data directory .* \\(errno=13\\)\\.  Nothing is stopped\\."}};
   lxt::install_double("lxrecord", dir_.file("home/bin"), "perl");
@@ -721,7 +722,10 @@ TEST_F(Process, AnotherUsersRunningProcessesAreLeftAsTheyAre) {
   const std::string pid = dir_.read("data/Exportd.pid"), path = settings(base());
   dir_.write(gdir() + "/Gatherer.pid", pid);
   dir_.write("data/gathering.1", "part");
-  for (const std::string d : {"", "home/gatherers/g1"}) ::chmod(dir_.file(d).c_str(), 0777);
+  // The tree is the user's own (a tree another user could change would be
+  // refused before any process is looked at); the processes are root's.
+  ::chmod(dir_.file("").c_str(), 0755);
+  for (const std::string& d : {std::string("data"), gdir()}) ::chown(dir_.file(d).c_str(), 65534, 65534);
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     ::chown(dir_.file("data/exportd.log").c_str(), c.users_log ? 65534 : 0, 0);
@@ -743,7 +747,10 @@ TEST_F(Process, AnotherUsersRunningProcessesAreLeftAsTheyAre) {
                   dir_.read("data/exportd.log"), pid + pid + "part");
     EXPECT_EQ(process->wait(milliseconds(0)), std::nullopt);
   }
-  for (const std::string& d : {std::string("data"), gdir()}) ::chmod(dir_.file(d).c_str(), 0777);
+  for (const std::string& d : {std::string("data"), gdir()}) {
+    ::chmod(dir_.file(d).c_str(), 0755);
+    ::chown(dir_.file(d).c_str(), 0, 0);
+  }
   release();
 }
 

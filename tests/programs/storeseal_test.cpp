@@ -154,7 +154,8 @@ TEST_F(Seal, WithoutWorkingDatabaseNothingRuns) {
 
 // storeseal starts its tools in the data directory, which the export
 // daemon's user writes: a tool that another user could have put there is
-// never run (the search goes on), one of the running user's own still is.
+// never run (the search goes on), one of the running user's own still is;
+// run as root, a data directory another user can change is refused whole.
 TEST_F(Seal, AToolPlantedInTheDataDirectoryByAnotherUserIsNeverRun) {
   if (lxt::is_wine()) GTEST_SKIP() << "Windows keeps its own search; its pages warn about such directories";
   if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
@@ -165,10 +166,11 @@ TEST_F(Seal, AToolPlantedInTheDataDirectoryByAnotherUserIsNeverRun) {
     uid_t owner;
     mode_t data_mode;
     bool runs;
+    bool refused;
   } cases[] = {
-      {"another user's", 65534, 0755, false},
-      {"in a directory writable for others", 0, 0777, false},
-      {"the running user's own", 0, 0755, true},
+      {"another user's", 65534, 0755, false, false},
+      {"in a directory writable for others", 0, 0777, false, true},
+      {"the running user's own", 0, 0755, true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -179,9 +181,17 @@ TEST_F(Seal, AToolPlantedInTheDataDirectoryByAnotherUserIsNeverRun) {
     ASSERT_EQ(::chmod(planted.c_str(), 0755), 0);
     ASSERT_EQ(::chown(planted.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
     ASSERT_EQ(::chmod(dir_.file("data").c_str(), c.data_mode), 0);
-    storeseal({"gid", data()});
+    const RunResult result = storeseal({"gid", data()});
     EXPECT_EQ(dir_.exists("planted-ran"), c.runs);
-    EXPECT_EQ(runs_of("storetidy").size(), c.runs ? 0u : 1u);
+    EXPECT_EQ(runs_of("storetidy").size(), c.runs || c.refused ? 0u : 1u);
+    EXPECT_EQ(result.status, c.refused ? 1 : 0);
+    if (c.refused) {
+      EXPECT_TRUE(matches(result.err, "ERROR: The data directory " + data() + " is not used: " + data() +
+                                          " \\(owner root, mode 0777\\) is writable for every user, so another user "
+                                          "can change it\\.  Take the right to write there away: chmod go-w " +
+                                          data() + "\\.\n$"))
+          << result.err;
+    }
   }
   ::chmod(dir_.file("data").c_str(), 0755);
 }
@@ -706,9 +716,17 @@ TEST_F(Seal, LinesThatCannotBeComposedAreRefusedBeforeAnythingIsTouched) {
       {"gid", prefix + "Cannot change into " + data() + " \\(errno=13\\)" + unchanged, "data"},
       {"gid", prefix + "REFRESH.gdbm cannot be read \\(errno=13\\)" + unchanged, "data/REFRESH.gdbm"},
   };
+  // Open to the other user, and to no one else: root refuses a tree every
+  // user may write. The other user runs over a data directory of its own
+  // (where it takes the run's lock), unless the row closes that directory.
   for (const std::string& open : {dir_.path(), install_.tools_dir(), dir_.file("data")}) {
-    std::filesystem::permissions(open, std::filesystem::perms::all);
+    std::filesystem::permissions(open, std::filesystem::perms(0755));
   }
+  const auto data_owner = [&](uid_t uid) {
+    if (::geteuid() == 0) {
+      ASSERT_EQ(::chown(dir_.file("data").c_str(), uid, uid), 0);
+    }
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id.substr(0, 10) + " " + c.closed);
     // Wine's own splitting of our argv; a Wine run as another user.
@@ -720,11 +738,13 @@ TEST_F(Seal, LinesThatCannotBeComposedAreRefusedBeforeAnythingIsTouched) {
     if (!c.closed.empty()) {
       std::filesystem::permissions(dir_.file(c.closed), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
       runner = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+      if (c.closed != "data") data_owner(65534);
     }
     lxt::RunOptions options;
     options.set("LXG_STARTMODE", "LX").set("KESTREL_GATHERER_LOGFILE", dir_.host("seal.log"));
     const RunResult result = storeseal({c.id, data()}, options, runner);
-    if (!c.closed.empty()) std::filesystem::permissions(dir_.file(c.closed), std::filesystem::perms::all);
+    if (!c.closed.empty()) std::filesystem::permissions(dir_.file(c.closed), std::filesystem::perms(0755));
+    data_owner(0);
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(matches(result.err, c.err)) << result.err;
     EXPECT_TRUE(programs().empty());

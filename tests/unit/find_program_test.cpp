@@ -105,39 +105,63 @@ TEST_F(FindProgram, CurrentDirectoryComesBeforePath) {
   EXPECT_EQ(fs::canonical(found), fs::canonical(here));
 }
 
-// A program in the current directory that another user could have put
-// there is passed over, and the search goes on to PATH: the file or the
-// directory another user's, or the directory writable for others.
-TEST_F(FindProgram, AProgramAnotherUserCouldHavePlantedHereIsPassedOver) {
-  set_path(dir("p1"));
-  const std::string safe = make("p1/tool", true);
-  const std::string here = make("cwd/tool", true);
+// A program that another user could have put where it is found is passed
+// over, and the search goes on: in the current directory and in every PATH
+// entry, however the entry names the directory (".", "./", empty, relative
+// to where the search runs, absolute).
+TEST_F(FindProgram, AProgramAnotherUserCouldHavePlantedIsPassedOver) {
+  const std::string safe = make("p2/tool", true);
+  const std::string planted = make("cwd/tool", true);
   const std::string cwd = dir("cwd");
-  struct Case {
+  struct Exposure {
     const char* what;
     uid_t file_owner;
     uid_t dir_owner;
+    gid_t dir_group;
     mode_t dir_mode;
     mode_t file_mode;
     bool passed_over;
   };
   const uid_t self = ::geteuid();
+  const gid_t own_group = ::getegid();
   const uid_t other = self == 0 ? 65534 : self;  // without root, no file can be given away
-  for (const Case& c : {Case{"own file, own directory", self, self, 0755, 0755, false},
-                        Case{"directory writable for others", self, self, 0777, 0755, true},
-                        Case{"directory writable for the group", self, self, 0775, 0755, true},
-                        Case{"file writable for others", self, self, 0755, 0757, true},
-                        Case{"file of another user", other, self, 0755, 0755, self == 0},
-                        Case{"directory of another user", self, other, 0755, 0755, self == 0}}) {
-    ASSERT_EQ(::chown(here.c_str(), c.file_owner, static_cast<gid_t>(-1)), 0) << c.what;
-    ASSERT_EQ(::chown(cwd.c_str(), c.dir_owner, static_cast<gid_t>(-1)), 0) << c.what;
-    ASSERT_EQ(::chmod(cwd.c_str(), c.dir_mode), 0);
-    ASSERT_EQ(::chmod(here.c_str(), c.file_mode), 0);
-    std::string found;
-    ASSERT_EQ(find_program("tool", &found), 0) << c.what;
-    EXPECT_EQ(fs::canonical(found), fs::canonical(c.passed_over ? safe : here)) << c.what;
+  const gid_t shared = self == 0 ? 65534 : own_group;
+  const Exposure exposures[] = {
+      {"own file, own directory", self, self, own_group, 0755, 0755, false},
+      {"directory writable for others", self, self, own_group, 0777, 0755, true},
+      {"directory writable for a shared group", self, self, shared, 0775, 0755, self == 0},
+      {"directory writable for root's own group", self, self, 0, 0775, 0755, self != 0},
+      {"file writable for others", self, self, own_group, 0755, 0757, true},
+      {"file of another user", other, self, own_group, 0755, 0755, self == 0},
+      {"directory of another user", self, other, own_group, 0755, 0755, self == 0},
+  };
+  struct Naming {
+    const char* what;
+    const char* search_from;  // below the scenario's root
+    std::string path;
+  };
+  const Naming namings[] = {
+      {"the current directory", "cwd", dir("p2")},
+      {"\".\"", "cwd", ".:" + dir("p2")},
+      {"\"./\"", "cwd", "./:" + dir("p2")},
+      {"an empty entry", "cwd", ":" + dir("p2")},
+      {"a relative entry", "", "cwd:" + dir("p2")},
+      {"an absolute entry", "", cwd + ":" + dir("p2")},
+  };
+  for (const Exposure& e : exposures) {
+    ASSERT_EQ(::chown(planted.c_str(), e.file_owner, static_cast<gid_t>(-1)), 0) << e.what;
+    ASSERT_EQ(::chown(cwd.c_str(), e.dir_owner, e.dir_group), 0) << e.what;
+    ASSERT_EQ(::chmod(cwd.c_str(), e.dir_mode), 0);
+    ASSERT_EQ(::chmod(planted.c_str(), e.file_mode), 0);
+    for (const Naming& n : namings) {
+      fs::current_path(root_ / n.search_from);
+      set_path(n.path);
+      std::string found;
+      ASSERT_EQ(find_program("tool", &found), 0) << e.what << ", " << n.what;
+      EXPECT_EQ(fs::canonical(found), fs::canonical(e.passed_over ? safe : planted)) << e.what << ", " << n.what;
+    }
   }
-  ::chown(cwd.c_str(), self, static_cast<gid_t>(-1));
+  ::chown(cwd.c_str(), self, own_group);
   ::chmod(cwd.c_str(), 0755);
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "admin/common/change_refusal.h"
 #include "admin/common/command_line.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/common/tool_word.h"
@@ -31,7 +32,7 @@ constexpr int kPerlPathSize = 260;
 
 constexpr KeyRule kKeys[] = {
     {"GATHERER_NAME", KeyUse::kKeep},
-    {"KESTREL_HOME", KeyUse::kKeepAndExport},
+    {"KESTREL_HOME", KeyUse::kKeepAndExport, true},
     {"GATHERER_DATA", KeyUse::kSkip},
     {"GATHERER_PORT", KeyUse::kSkip},
 };
@@ -48,6 +49,10 @@ class Launcher : private Diagnostics {
   bool read_settings();
   bool set_search_path();
   bool enter_gatherer_directory();
+  // The gatherer's configuration, which the script follows, and as root the
+  // directory it runs in, must be nobody else's to change; false after a
+  // message.
+  bool configuration_is_sound();
   bool gatherer_at_work();
   void say_running(int read, long recorded, int read_error);
   bool claim_directory();
@@ -60,6 +65,7 @@ class Launcher : private Diagnostics {
   void release_directory();
 
   void say_invalid() { error("%s is invalid.", settings_path_); }
+  std::string command() const { return command_for_shell({kProgram, settings_path_}); }
 
   // Taken before the settings are read: a settings line could otherwise put
   // the variable back for the script to inherit. The cycle command reads
@@ -87,8 +93,10 @@ int Launcher::run() {
 
 int Launcher::run_steps() {
   if (!read_settings()) return 1;
+  if (!framework_is_roots(*this, home_, {"The gatherer directory", work_}, command())) return 1;
   if (!set_search_path()) return 1;
   if (!enter_gatherer_directory()) return 0;
+  if (!configuration_is_sound()) return 1;
   own_pid_ = port::current_pid();
   if (!look_up_perl()) return 0;
   if (gatherer_at_work()) return 0;
@@ -101,7 +109,11 @@ int Launcher::run_steps() {
 bool Launcher::read_settings() {
   switch (settings_.read(settings_path_)) {
     case ReadResult::kCannotOpen:
-      error("Cannot open %s (errno=%d).", settings_path_, settings_.open_error());
+      if (const port::PathVerdict* verdict = settings_.others_can_change()) {
+        error("%s", change_refusal({"The settings file", settings_path_}, *verdict, command()).c_str());
+      } else {
+        error("Cannot open %s (errno=%d).", settings_path_, settings_.open_error());
+      }
       return false;
     case ReadResult::kInvalid:
       say_invalid();
@@ -133,13 +145,9 @@ bool Launcher::read_settings() {
 }
 
 bool Launcher::set_search_path() {
-  char bin[kWorkSize], lib_gatherer[kWorkSize], lib[kWorkSize];
-  // KESTREL_HOME came out of one settings line, far shorter than these buffers.
-  compose_line(bin, sizeof bin, "%s\\bin", home_);
-  compose_line(lib_gatherer, sizeof lib_gatherer, "%s\\lib\\gatherer", home_);
-  compose_line(lib, sizeof lib, "%s\\lib", home_);
-  const char* const dirs[] = {bin, lib_gatherer, lib};
-  return put_in_front_of_search_path(*this, dirs, 3);
+  const FrameworkDirs dirs = framework_dirs(home_);
+  const char* const list[] = {dirs.bin.path.c_str(), dirs.lib_gatherer.path.c_str(), dirs.lib.path.c_str()};
+  return put_in_front_of_search_path(*this, list, 3);
 }
 
 // A directory that does not exist leaves the launcher where it started. One
@@ -149,6 +157,21 @@ bool Launcher::enter_gatherer_directory() {
   if (port::change_dir(work_) == 0 || errno == ENOENT) return true;
   error("Cannot enter the gatherer directory %s (errno=%d).  No gatherer is started.", work_, errno);
   return false;
+}
+
+// The script reads NAME.cf where it runs, the gatherer directory or, when
+// there is none, the directory the launcher was started in.
+bool Launcher::configuration_is_sound() {
+  const std::string configuration = std::string(name_) + ".cf";
+  if (const auto refusal = refusal_of_instructions({{"The gatherer's configuration", configuration}}, command())) {
+    error("%s", refusal->c_str());
+    return false;
+  }
+  if (const auto refusal = refusal_as_root({{"The directory the gatherer runs in", "."}}, command())) {
+    error("%s", refusal->c_str());
+    return false;
+  }
+  return true;
 }
 
 bool Launcher::gatherer_at_work() {

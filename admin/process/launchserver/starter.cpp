@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "admin/common/change_refusal.h"
 #include "admin/common/command_line.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/process/launchserver/event_report.h"
@@ -26,9 +27,9 @@ constexpr unsigned kStartWaitMs = 1000;
 constexpr unsigned long kEventSettingsUnreadable = 0xC0000005UL;
 
 constexpr KeyRule kKeys[] = {
-    {"GATHERER_DATA", KeyUse::kKeep},
+    {"GATHERER_DATA", KeyUse::kKeep, true},
     {"GATHERER_PORT", KeyUse::kKeep},
-    {"KESTREL_HOME", KeyUse::kKeepAndExport},
+    {"KESTREL_HOME", KeyUse::kKeepAndExport, true},
     {"GATHERER_NAME", KeyUse::kSkip},
 };
 
@@ -57,6 +58,11 @@ class Starter : private Diagnostics {
 
 int Starter::run() {
   if (const int status = read_settings()) return status;
+  // Run as root, the framework's directories and the data directory must be
+  // root's alone.
+  if (!framework_is_roots(*this, home_, {"The data directory", data_}, command_for_shell({kProgram, settings_path_}))) {
+    return 1;
+  }
   if (!compose_command()) return 1;
   if (!set_search_path()) return 1;
   if (!log_can_be_held()) return -2;
@@ -78,7 +84,14 @@ bool Starter::log_can_be_held() const {
 int Starter::read_settings() {
   switch (settings_.read(settings_path_)) {
     case ReadResult::kCannotOpen:
-      // Only the event log hears of it: the caller may have no console.
+      // The event log hears of it, as the caller may have no console; a file
+      // another user can change is said on the console as well, for what
+      // to mend.
+      if (const port::PathVerdict* verdict = settings_.others_can_change()) {
+        error("%s", change_refusal({"The settings file", settings_path_}, *verdict,
+                                   command_for_shell({kProgram, settings_path_}))
+                        .c_str());
+      }
       errno = settings_.open_error();
       report_event(kEventSettingsUnreadable, port::kEventError, settings_path_, kErrorRuntime);
       return -1;
@@ -131,11 +144,9 @@ bool Starter::compose_command() {
 }
 
 bool Starter::set_search_path() {
-  char lib_gatherer[kLineSize + 16];
-  // KESTREL_HOME came out of one settings line, shorter than this buffer.
-  compose_line(lib_gatherer, sizeof lib_gatherer, "%s\\lib\\gatherer", home_);
-  const char* const dirs[] = {lib_gatherer};
-  return put_in_front_of_search_path(*this, dirs, 1);
+  const FrameworkDirs dirs = framework_dirs(home_);
+  const char* const list[] = {dirs.lib_gatherer.path.c_str()};
+  return put_in_front_of_search_path(*this, list, 1);
 }
 
 int Starter::start() {

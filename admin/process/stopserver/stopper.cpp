@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "admin/common/change_refusal.h"
 #include "admin/common/command_line.h"
 #include "admin/process/process_files.h"
 #include "admin/process/settings.h"
@@ -27,8 +29,8 @@ constexpr unsigned kLetGoMs = 5000;
 constexpr unsigned kLookAgainMs = 20;
 
 constexpr KeyRule kKeys[] = {
-    {"GATHERER_DATA", KeyUse::kKeep},
-    {"KESTREL_HOME", KeyUse::kKeepAndExport},
+    {"GATHERER_DATA", KeyUse::kKeep, true},
+    {"KESTREL_HOME", KeyUse::kKeepAndExport, true},
     {"GATHERER_NAME", KeyUse::kSkip},
     {"GATHERER_PORT", KeyUse::kSkip},
 };
@@ -55,6 +57,8 @@ class Stopper : private Diagnostics {
   void remove_work_files() const;
   void note_stop() const;
 
+  std::string command() const { return command_for_shell({kProgram, settings_path_, forced_ ? "FORCED" : "NORMAL"}); }
+
   const char* settings_path_;
   bool forced_;
   ProcessSettings settings_;
@@ -64,6 +68,9 @@ class Stopper : private Diagnostics {
 
 int Stopper::run() {
   if (const int status = read_settings()) return status;
+  // Run as root, the framework's directories and the data directory must be
+  // root's alone.
+  if (!framework_is_roots(*this, home_, {"The data directory", data_}, command(), "Nothing is stopped.")) return 1;
   set_search_path();
   switch (enter_data_directory()) {
     case kEntered: break;
@@ -106,7 +113,11 @@ Stopper::Entry Stopper::enter_data_directory() const {
 int Stopper::read_settings() {
   switch (settings_.read(settings_path_)) {
     case ReadResult::kCannotOpen:
-      error("Cannot open %s.", settings_path_);
+      if (const port::PathVerdict* verdict = settings_.others_can_change()) {
+        error("%s", change_refusal({"The settings file", settings_path_}, *verdict, command()).c_str());
+      } else {
+        error("Cannot open %s.", settings_path_);
+      }
       return -2;
     case ReadResult::kInvalid:
       error("Invalid file %s.", settings_path_);
@@ -134,10 +145,9 @@ int Stopper::read_settings() {
 // Without memory for the new value the stop goes on with the search path as
 // it is: only the interpreter of the deletion searches it.
 void Stopper::set_search_path() {
-  char lib_gatherer[kProcessLineSize + 16];
-  compose_line(lib_gatherer, sizeof lib_gatherer, "%s\\lib\\gatherer", home_);
-  const char* const dirs[] = {lib_gatherer};
-  put_in_front_of_search_path(*this, dirs, 1);
+  const FrameworkDirs dirs = framework_dirs(home_);
+  const char* const list[] = {dirs.lib_gatherer.path.c_str()};
+  put_in_front_of_search_path(*this, list, 1);
 }
 
 // A directory that cannot be searched may hold a transfer in progress.

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "port/posix/root_path.h"
+
 #ifdef LORVEX_FAULT_INJECTION
 #include "port/posix/start/fault_injection.h"
 #endif
@@ -38,6 +40,9 @@ struct ProgramStart {
   ProgramStart() {
     fill_standard_descriptors();
     ::signal(SIGPIPE, SIG_IGN);
+    // Run as root, no relative directory of the inherited search path is
+    // searched, by the program or by anything it starts.
+    port::posix::drop_relative_search_entries();
 #ifdef LORVEX_FAULT_INJECTION
     // The test mode that makes a chosen system call fail (off unless asked
     // for); only a test build has it.
