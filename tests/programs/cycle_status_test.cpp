@@ -3,6 +3,7 @@
 // (it writes the cycle's output), and lorvex-status over gatherer folders
 // as the launcher, the cycle command and the export daemon leave them.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -230,6 +231,11 @@ TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
       {"the last cycle failed", "failed", "; last \"[^\"]*status 1: LXCM019-E:x\"\n$", 1},
       {"a daemon's log that cannot be tested", "logdir",
        "^g1: cycle idle; daemon cannot tell \\(whether exportd\\.log is held cannot be tested[^)]*\\);", 1},
+      // Judged as entries: what a link leads to may be any process's file,
+      // and the age of a lock that is a link is the link's own.
+      {"a daemon's log that is a link to a held file", "loglink",
+       "^g1: cycle idle; daemon cannot tell \\(exportd\\.log is a symbolic link\\);", 1},
+      {"a lock that is a link to an old file", "locklink", "; lock left behind \\([0-9]+s\\);", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -239,6 +245,17 @@ TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
     if (c.setup.find("lock") != std::string::npos) dir_.write("inst/.lxQ71K58R03lock", "");
     if (c.setup == "drift") dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nURL: file:a.html\n");
     if (c.setup == "failed") dir_.write(gdir("last-cycle"), "20261209 18:00:00 g1: status 1: LXCM019-E:x\n");
+    if (c.setup == "loglink") {
+      daemon = hold("data/other.log", "data/Exportd.pid");
+      ::unlink(dir_.file("data/exportd.log").c_str());
+      ::symlink("other.log", dir_.file("data/exportd.log").c_str());
+    }
+    if (c.setup == "locklink") {
+      dir_.write("old", "");
+      const timespec a_day_ago[2] = {{::time(nullptr) - 86400, 0}, {::time(nullptr) - 86400, 0}};
+      ::utimensat(AT_FDCWD, dir_.file("old").c_str(), a_day_ago, 0);
+      ::symlink(dir_.file("old").c_str(), dir_.file("inst/.lxQ71K58R03lock").c_str());
+    }
     if (c.setup == "logdir") {
       ::unlink(dir_.file("data/exportd.log").c_str());
       dir_.mkdir("data/exportd.log");
@@ -255,6 +272,7 @@ TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
       ::unlink(dir_.file(f).c_str());
     }
     ::rmdir(dir_.file("data/exportd.log").c_str());
+    ::unlink(dir_.file("data/exportd.log").c_str());
     dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nData-Directory: " + dir_.file("data") + "\nURL: file:a.html\n");
     dir_.write(gdir("last-cycle"), "20261209 18:00:00 g1: status 0: LXCM601-I:told\n");
   }
