@@ -910,7 +910,8 @@ TEST_F(Stop, OnlyTheDaemonHoldingTheLogIsEnded) {
   ::symlink("/bin/sleep", dir_.file("bin/sleep").c_str());
   for (const Row& row : rows) {
     SCOPED_TRACE(&row - rows);
-    if (row.log != kPlain && lxt::is_wine()) continue;
+    // Wine shows a POSIX link as the file it leads to (no reparse point).
+    if ((row.log != kPlain || row.names == kLinkedPidFile) && lxt::is_wine()) continue;
     for (const char* f : {"release", "holder.journal", "data/exportd.log", "data/Exportd.pid", "other.pid", "real.pid"}) {
       ::unlink(dir_.file(f).c_str());
     }
