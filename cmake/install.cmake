@@ -10,7 +10,9 @@
 #            service user lorvex and give its group the installation
 #            directory (cmake/debian/lorvex-gathering/).
 #            On Windows the folder itself is the installation directory: the
-#            .exe files in bin\, the catalogue in lib\, lorvex.reg on top.
+#            .exe files in bin\, the catalogue in lib\, the page's images,
+#            lorvex.reg and the guide README.txt on top; nothing of the
+#            POSIX web server's setup.
 # standins   POSIX only: stand-ins for the framework's tools in
 #            lib/lorvex/standins/ (never in bin/, which the programs search
 #            first), the demo gatherer in share/lorvex/demo/ and the command
@@ -69,16 +71,25 @@ else()
   set(LORVEX_INSTALL_DATA_DIR ${CMAKE_INSTALL_DATADIR}/lorvex)
 endif()
 
-# The catalogue and the web server's files.
+# The catalogue and the message page's images.
 install(FILES demo/lib/lorvex.msg DESTINATION ${LORVEX_INSTALL_DATA_DIR}/lib COMPONENT gathering)
 install(DIRECTORY demo/htdocs DESTINATION ${LORVEX_INSTALL_DATA_DIR} COMPONENT gathering)
-install(FILES demo/lighttpd.conf DESTINATION ${LORVEX_INSTALL_DATA_DIR} COMPONENT gathering)
-if(NOT LORVEX_TARGET_WINDOWS)
+if(LORVEX_TARGET_WINDOWS)
+  # The guide of a Windows administrator, who has no manual pages: plain
+  # ASCII, so that Notepad shows it alike in every code page, with the CR LF
+  # line ends it expects.
+  configure_file(cmake/windows/README.txt ${CMAKE_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION . COMPONENT gathering)
+else()
+  # The web server's setup and the page wrapper it needs are POSIX's alone.
+  install(FILES demo/lighttpd.conf DESTINATION ${LORVEX_INSTALL_DATA_DIR} COMPONENT gathering)
   install(PROGRAMS demo/lastpage DESTINATION ${LORVEX_INSTALL_DATA_DIR} COMPONENT gathering)
   # The demo: its gatherer, the search-service peer and the command.
   install(DIRECTORY demo/gatherers DESTINATION ${LORVEX_INSTALL_DATA_DIR}/demo COMPONENT standins)
   install(PROGRAMS demo/searchservice.py DESTINATION ${LORVEX_INSTALL_DATA_DIR}/demo COMPONENT standins)
-  install(PROGRAMS demo/lorvex-demo DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT standins)
+  # The command answers --version with the system's version.
+  configure_file(demo/lorvex-demo ${CMAKE_BINARY_DIR}/demo/lorvex-demo @ONLY)
+  install(PROGRAMS ${CMAKE_BINARY_DIR}/demo/lorvex-demo DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT standins)
   # The systemd units (lorvex-units(7)), where the prefix's system manager
   # looks for a package's units, and the example log rotation, not active.
   install(FILES demo/systemd/lorvex-gather@.timer DESTINATION lib/systemd/system COMPONENT gathering)

@@ -9,6 +9,8 @@
 if(LORVEX_REG_WINDOWS)
   set(install_dir "C:\\Lorvex")
   set(newlines WIN32)
+  # Windows opens no manual page: the guide lies beside this file.
+  set(LORVEX_REG_GUIDE "README.txt in this folder says how, and what comes next.")
 else()
   cmake_path(SET prefix NORMALIZE "${CMAKE_INSTALL_PREFIX}/")
   string(REGEX REPLACE "(.)/$" "\\1" prefix "${prefix}")
@@ -23,6 +25,7 @@ else()
   file(REMOVE "${staged_dir}/lib")
   file(CREATE_LINK "${prefix}/${LORVEX_REG_DATA_DIR}/lib" "${staged_dir}/lib" SYMBOLIC)
   set(newlines UNIX)
+  set(LORVEX_REG_GUIDE "See lorvex(7).")
 endif()
 # A registry-editor string doubles its backslashes and escapes its quotes.
 string(REPLACE "\\" "\\\\" LORVEX_REG_INSTALL_DIR "${install_dir}")

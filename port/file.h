@@ -63,9 +63,45 @@ int replace_file(const char* from, const char* to);
 // writable first.
 int flush_file(const char* path);
 // Flushes the directory's entries, so that names made, changed or removed in
-// it survive a power loss. Windows writes a directory's entries through on
-// its own (a rename with MOVEFILE_WRITE_THROUGH): nothing to do there.
+// it survive a power loss. A file system that cannot flush a directory
+// (EINVAL, EOPNOTSUPP) has made its names durable its own way: that is no
+// failure. Windows writes a directory's entries through on its own (a rename
+// with MOVEFILE_WRITE_THROUGH): nothing to do there.
 int flush_directory(const char* path);
+// Puts a new file holding these bytes in the name's place, whole or not at
+// all: written to the work file NAME.new, made new for it (never through a
+// link, never into a file another left there: one that a run cut off left
+// goes first), flushed, renamed over the name, and the directory flushed. A
+// link in the name's place is replaced itself, whatever it leads to. Only
+// its owner may change the new file (mode 0644 on POSIX, whatever the
+// umask lets through beside). 0, or -1 with errno: then the work file is
+// gone and the name left as it was, except when only the directory's flush
+// failed (the new file is in place but may not survive a power loss).
+int write_whole_file(const char* path, const char* data, std::size_t size);
+
+// A small file read whole from the name itself, for a reader that must not
+// be led elsewhere nor kept waiting: a link in its place is never followed,
+// a FIFO or device never waited for, and a file under another process's
+// lease is not waited for either (kUnreadable, EWOULDBLOCK).
+struct SmallFile {
+  std::string bytes;
+  unsigned long owner = 0;         // POSIX: the owner's user id (0 on Windows)
+  bool others_may_write = false;   // POSIX: its group or everyone may write it
+  FileIdentity identity;
+};
+enum class SmallRead {
+  kRead,
+  kMissing,     // nothing of that name
+  kNotRegular,  // a link, a directory, a FIFO, a device ...
+  kTooLarge,    // more than the limit's bytes
+  kUnreadable,  // errno tells why
+};
+SmallRead read_small_file(const char* path, std::size_t limit, SmallFile* file);
+
+// The user id of the entry's owner, the entry itself (a link is not
+// followed); (unsigned long)-1 when it cannot be looked at, 0 on Windows.
+unsigned long owner_of(const char* path);
+
 int change_dir(const char* path);
 // _open with create-new, read-only access, permission read and write; the
 // descriptor is closed at once. -1 with errno (EEXIST when it exists).

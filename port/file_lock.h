@@ -36,6 +36,11 @@ class FileLock {
   // the file behind, which changes nothing for the next one.
   void release();
 
+  // Whether some process holds the lock of the name, asked without taking
+  // it (so that a look never keeps a holder out) and never through a link.
+  enum class Held { kNo, kYes, kCannotTell };
+  static Held held(const char* path);
+
  private:
   std::intptr_t handle_ = -1;
   std::string path_;

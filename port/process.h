@@ -21,6 +21,15 @@ struct ChildOptions {
   // (null: the caller's standard output). A file that cannot be made is a
   // start failure.
   const char* output_path = nullptr;
+  // Called once the child has been created (start_error 0) or could not be
+  // (the system's code for the failure), before the wait: a caller that
+  // must tell someone whether its child started does so at once.
+  void (*on_start)(void* context, int start_error) = nullptr;
+  void* on_start_context = nullptr;
+  // Receives the signal that ended the child, or 0 when it ended by itself
+  // (POSIX, where a status of 128 plus a number may be either; always 0 on
+  // Windows).
+  int* end_signal = nullptr;
 };
 
 // Exit code a still-running process reports.
@@ -44,12 +53,31 @@ class OutputRelay {
   virtual void relay(int stream, const char* bytes, std::size_t size) = 0;
 };
 
+// What a relayed run adds to the child's two streams.
+struct RelayOptions {
+  // The name of an environment variable, or null. When given (POSIX), a
+  // third pipe is made for the child's verdict: the child inherits its
+  // writing end and finds that descriptor's number in this variable of its
+  // environment, and what comes through it reaches the relay as stream 3,
+  // apart from anything written for people. The caller's own environment
+  // keeps no such variable. Windows makes no such pipe.
+  const char* report_variable = nullptr;
+  // Returns kEndRequested as soon as a caught request to end the program
+  // comes (port/end_request.h), without waiting for the child, which goes on.
+  bool return_on_end_request = false;
+};
+
+// run_child_relayed's result when it returned for a request to end.
+constexpr int kEndRequested = -2;
+
 // Runs the command line as run_child does with the default options, but the
 // child's standard output and standard error each reach the caller through
 // a pipe of their own, handed to the relay while the child runs (so that a
 // caller can both pass them on and read them). Returns as run_child; the
-// relay has had everything the child wrote by then.
-int run_child_relayed(const char* command_line, OutputRelay* relay, int* start_error);
+// relay has had everything the child wrote by then (every pipe is read to
+// its end, which the child's own children may hold open after it ended).
+int run_child_relayed(const char* command_line, OutputRelay* relay, int* start_error,
+                      const RelayOptions& options = {});
 
 // Finds the program a command line's first word names, as run_child and the
 // command interpreter find it, without starting it: 0, ENOENT when it is

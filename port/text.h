@@ -22,6 +22,19 @@ inline bool double_byte_at(const char* text, std::size_t pos) {
 inline std::size_t char_length(std::string_view text, std::size_t pos) { return double_byte_at(text, pos) ? 2 : 1; }
 inline std::size_t char_length(const char* text, std::size_t pos) { return double_byte_at(text, pos) ? 2 : 1; }
 
+// The text without the separators (bytes of separators) that end it. It is
+// read a character at a time, so that the second byte of a double-byte
+// character that ends it is never taken for a separator.
+inline std::string_view without_final_separators(std::string_view text, std::string_view separators) {
+  std::size_t keep = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = char_length(text, i);
+    if (length == 2 || separators.find(text[i]) == std::string_view::npos) keep = i + length;
+    i += length;
+  }
+  return text.substr(0, keep);
+}
+
 // Names are matched without regard to the case of their ASCII letters only:
 // the second byte of a double-byte character may have a letter's code.
 inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }

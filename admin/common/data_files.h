@@ -11,9 +11,13 @@ inline constexpr char kDump[] = "All-Templates.gz";
 inline constexpr char kInfo[] = "INFO.soif";
 inline constexpr char kRendering[] = "INFO_J.txt";  // the statistics in Japanese
 
-// In the gatherer directory: the outcome of the last cycle that the cycle
-// command ran, one line with its time.
+// In the gatherer directory, the cycle command's own: the record of the
+// last cycle it ran to its end, the record of the cycle it began last (a
+// cycle whose end was never recorded was interrupted), and its lock, which
+// keeps a second cycle command out while one is at work.
 inline constexpr char kLastCycle[] = "last-cycle";
+inline constexpr char kCycleBegan[] = "cycle-began";
+inline constexpr char kCycleCommandLock[] = "lorvex-cycle.lock";
 
 // The cycle lock, in the installation directory: a cycle holds it while it
 // tells the search service; one left behind refuses every later notice.

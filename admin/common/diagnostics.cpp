@@ -9,6 +9,14 @@ const char* time_stamp() {
 }
 
 void Diagnostics::vline(std::FILE* out, const char* kind, const char* format, std::va_list args) const {
+  if (out == stderr && kind == kErrorKind && first_error_.empty()) {
+    std::va_list kept;
+    va_copy(kept, args);
+    char text[4096];
+    std::vsnprintf(text, sizeof text, format, kept);
+    va_end(kept);
+    first_error_ = text;
+  }
   std::fprintf(out, "%s: %s: %s", program_, time_stamp(), kind);
   std::vfprintf(out, format, args);
   std::fputc('\n', out);

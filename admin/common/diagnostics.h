@@ -4,6 +4,7 @@
 // a log.
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 // The local time as "%Y%m%d %H:%M:%S", in one buffer that every call
 // overwrites; empty until the first successful call.
@@ -26,8 +27,13 @@ class Diagnostics {
   __attribute__((format(printf, 4, 0))) void vline(std::FILE* out, const char* kind, const char* format,
                                                    std::va_list args) const;
 
+  // The text of the first error line said on standard error, for a record
+  // of what the run failed of; empty while there was none.
+  const std::string& first_error() const { return first_error_; }
+
  private:
   const char* program_;
+  mutable std::string first_error_;
 };
 
 // The kind of an error line.

@@ -10,6 +10,18 @@
 // started), -1 when the child cannot be created (after a message on standard
 // error), otherwise the child's exit status.
 int exec_cmd(const char* command_line);
+
+// How a child of exec_cmd ended, for a caller that keeps a record of it.
+struct ChildEnd {
+  int status = 0;       // exec_cmd's result
+  int signal = 0;       // the signal that ended the child, or 0
+  int start_errno = 0;  // the errno of a start that failed, or 0
+};
+// exec_cmd, telling how the child ended. on_start (when given) is called
+// once the child was created or could not be, with the system's code of the
+// failure or 0, before the wait.
+ChildEnd exec_cmd_telling(const char* command_line, void (*on_start)(void*, int) = nullptr,
+                          void* context = nullptr);
 // exec_cmd after flushing every output stream, so that the caller's lines and
 // the child's keep their order.
 int exec_cmd_in_order(const char* command_line);

@@ -18,12 +18,42 @@ bool copy_into(char* buffer, std::size_t size, const char* text, std::size_t len
   return true;
 }
 
+// Windows editors begin a file saved as Unicode with one of these marks.
+// No Shift_JIS text begins so (0xFE and 0xFF are no Shift_JIS bytes, and no
+// character has the lead byte 0xEF), so a file that does is no settings file
+// in the system's encoding: its names would not match and its values would
+// reach the programs in another encoding.
+struct ByteOrderMark {
+  const char* bytes;
+  int length;
+  const char* encoding;
+};
+constexpr ByteOrderMark kByteOrderMarks[] = {
+    {"\xEF\xBB\xBF", 3, "UTF-8"},
+    {"\xFF\xFE", 2, "UTF-16"},
+    {"\xFE\xFF", 2, "UTF-16"},
+};
+
+const char* marked_encoding(const char* text, int length) {
+  for (const ByteOrderMark& mark : kByteOrderMarks) {
+    if (length >= mark.length && std::memcmp(text, mark.bytes, mark.length) == 0) return mark.encoding;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+std::string other_encoding_refusal(const char* encoding) {
+  return std::string("is saved as ") + encoding + " with a byte-order mark; save it as ANSI (Shift_JIS)";
+}
 
 SettingsLines::Result SettingsLines::next() {
   int read = 0;
   while (reader_.get_line(buffer_, size_, &read) != nullptr) {
     ++number_;
+    // Only the start of the file can carry the mark; the file is refused
+    // before any of its lines is taken.
+    if (number_ == 1 && (encoding_ = marked_encoding(buffer_, read)) != nullptr) return Result::kByteOrderMark;
     std::size_t length = std::strlen(buffer_);
     if (length != static_cast<std::size_t>(read)) return Result::kZeroByte;
     const bool has_break = length > 0 && buffer_[length - 1] == '\n';
@@ -85,6 +115,10 @@ SettingsOutcome read_settings_stream(std::FILE* file, const SettingsShape& shape
     case SettingsLines::Result::kReadError:
       outcome.kind = SettingsOutcome::Kind::kReadError;
       outcome.line = lines.number() + 1;
+      break;
+    case SettingsLines::Result::kByteOrderMark:
+      outcome.kind = SettingsOutcome::Kind::kOtherEncoding;
+      outcome.encoding = lines.encoding();
       break;
     default:
       break;

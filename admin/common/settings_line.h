@@ -2,6 +2,7 @@
 // The lines of the settings files, and their NAME=value split.
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include "port/text_reader.h"
 
@@ -21,6 +22,7 @@ class SettingsLines {
     kZeroByte,   // the line holds a zero byte, which would hide the rest of it
     kTooLong,    // (LongLine::kRefused) the line does not fit the buffer
     kReadError,  // no end of the file: the rest of it cannot be read
+    kByteOrderMark,  // the file begins with the mark of a Unicode encoding
   };
 
   SettingsLines(std::FILE* file, char* buffer, int size, LongLine rule)
@@ -28,6 +30,8 @@ class SettingsLines {
   Result next();
   // The number of the line last read, empty lines and comments counted.
   int number() const { return number_; }
+  // After kByteOrderMark: the encoding the mark names ("UTF-8", "UTF-16").
+  const char* encoding() const { return encoding_; }
 
  private:
   std::FILE* file_;
@@ -36,6 +40,7 @@ class SettingsLines {
   int size_;
   LongLine rule_;
   int number_ = 0;
+  const char* encoding_ = nullptr;
 };
 
 // Splits a line (without its line break) into name and value: the name is the
@@ -61,12 +66,18 @@ struct SettingsOutcome {
     kZeroByte,    // as SettingsLines::Result
     kTooLong,
     kReadError,   // line is the number of the line that cannot be read
+    kOtherEncoding,  // encoding names what the file was saved as; no line was taken
   };
   Kind kind = Kind::kRead;
   int line = 0;   // the number of the line the outcome concerns
   int split = 0;
   int error = 0;
+  const char* encoding = nullptr;
 };
+
+// What a reader says of a file saved in another encoding, after the file's
+// name: "is saved as UTF-8 with a byte-order mark; save it as ANSI (Shift_JIS)".
+std::string other_encoding_refusal(const char* encoding);
 
 // Where each split line of a settings file goes.
 class SettingsTaker {

@@ -11,6 +11,7 @@
 #include "admin/common/data_files.h"
 #include "admin/common/diagnostics.h"
 #include "admin/common/exec_cmd.h"
+#include "admin/common/outcome_record.h"
 #include "admin/cyclerun/notify.h"
 #include "port/env.h"
 #include "port/file.h"
@@ -26,10 +27,19 @@ constexpr int kWorkBufferSize = 2080;
 class Cycle {
  public:
   Cycle(const char* settings_path, const SettingsStore& settings) : path_(settings_path), settings_(settings) {}
-  // The cycle's steps; each that cannot go on has said why and ends the cycle.
+  // The cycle's steps, then the record of how they went.
   void run();
 
  private:
+  // How far the cycle went: to its end, or to a setting it refused, or to a
+  // step that could not be started.
+  enum class Ending { kWhole, kInvalid, kNoStart };
+  // The steps; each that cannot go on has said why and ends the cycle.
+  void run_steps();
+  // Leaves the record of the run in the working directory, for the cycle
+  // command: each step's end, how far the cycle went, and the notice.
+  void keep_record();
+
   // Both directories' values can be used: false after a message.
   bool check_directories();
   // Ages the production database and indexes it anew, when there is one.
@@ -53,7 +63,7 @@ class Cycle {
     if (!fits) too_long(what);
     return fits;
   }
-  void too_long(const char* what) const;
+  void too_long(const char* what);
   // The path of the file name in dir, in the working buffer.
   bool join(const char* dir, const char* name) {
     return compose((std::string("the path of ") + name).c_str(), "%s\\%s", dir, name);
@@ -61,7 +71,7 @@ class Cycle {
 
   // False after a message when the directory's value ends in half a
   // character, which would swallow the separator joined after it.
-  bool whole_characters(const char* dir, const char* setting) const;
+  bool whole_characters(const char* dir, const char* setting);
 
   // Checks the working directory's value and resolves it into work_dir_;
   // false after a message.
@@ -71,28 +81,44 @@ class Cycle {
   // in the path buffer; false after a message when it cannot be had.
   bool dir_file_word(const char* what, const char* work_dir, const char* name);
 
-  // Runs a configured command line; false when it could not be started,
-  // which ends the cycle. A missing command line runs nothing.
-  static bool run_command(const char* command_line) { return exec_cmd(command_line) != -1; }
+  // Runs a configured command line and records its end under the setting's
+  // name; false when it could not be started, which ends the cycle. A
+  // missing command line runs nothing and is not recorded.
+  bool run_command(const char* key, const char* command_line);
 
   // The settings file is refused with what is wrong with it: a missing
-  // command or name, a buffer that is too small.
-  void error(const char* detail) const { Diagnostics("cyclerun").error("%s is invalid.  (%s)", path_, detail); }
+  // command or name, a buffer that is too small. The cycle ends there.
+  void error(const char* detail) {
+    ending_ = Ending::kInvalid;
+    Diagnostics("cyclerun").error("%s is invalid.  (%s)", path_, detail);
+  }
 
   const char* path_;
   const SettingsStore& settings_;
   std::string work_dir_;  // the working directory every step names
+  Ending ending_ = Ending::kWhole;
+  const char* notice_ = "none";
+  RecordWriter record_{"cyclerun"};
   char work_[kWorkBufferSize] = {};
   char word_[kWorkBufferSize] = {};
 };
 
-void Cycle::too_long(const char* what) const {
+bool Cycle::run_command(const char* key, const char* command_line) {
+  if (command_line == nullptr || *command_line == '\0') return true;
+  const ChildEnd end = exec_cmd_telling(command_line);
+  record_.add(key, result_value(end.status, end.signal, end.start_errno));
+  if (end.status != -1 || end.start_errno == 0) return true;
+  ending_ = Ending::kNoStart;
+  return false;
+}
+
+void Cycle::too_long(const char* what) {
   char detail[160];
   std::snprintf(detail, sizeof detail, "%s is longer than %d characters.", what, kWorkBufferSize - 1);
   error(detail);
 }
 
-bool Cycle::whole_characters(const char* dir, const char* setting) const {
+bool Cycle::whole_characters(const char* dir, const char* setting) {
   if (dir == nullptr || !port::ends_in_half_character(dir)) return true;
   char detail[96];
   std::snprintf(detail, sizeof detail, "%s %s.", setting, path_refusal(kPathHalfCharacter));
@@ -139,13 +165,34 @@ bool Cycle::resolve_work_dir() {
 }
 
 void Cycle::run() {
+  run_steps();
+  keep_record();
+}
+
+void Cycle::run_steps() {
   if (!check_directories()) return;
-  if (!run_command(get(Setting::kLinkprunecmd))) return;
+  if (!run_command("linkprunecmd", get(Setting::kLinkprunecmd))) return;
   if (!expire_production()) return;
   if (!gather()) return;
   remove_run_files();
-  if (!run_command(get(Setting::kStoresealcmd))) return;
+  if (!run_command("storesealcmd", get(Setting::kStoresealcmd))) return;
   notify();
+}
+
+void Cycle::keep_record() {
+  // Without a working directory the record has no place: the cycle command
+  // then finds none, which is no clean cycle either.
+  if (work_dir_.empty()) return;
+  record_.add("ended", ending_ == Ending::kWhole ? "whole" : ending_ == Ending::kInvalid ? "invalid" : "no-start");
+  record_.add("notice", notice_);
+  if (const char* data_dir = get(Setting::kDataDirectory)) {
+    std::string resolved;
+    record_.add_text("data-directory", port::resolve_directory(data_dir, &resolved) == 0 ? resolved : data_dir);
+  }
+  if (!join(work_dir_.c_str(), kCyclerunRecord)) return;
+  if (record_.write(work_) != 0) {
+    Diagnostics("cyclerun").error("Cannot keep the record of this cycle in %s (errno=%d).", work_, errno);
+  }
 }
 
 bool Cycle::check_directories() {
@@ -165,10 +212,10 @@ bool Cycle::expire_production() {
   if (!join(data_dir, kProduction)) return false;
   if (!port::exists(work_)) return true;
   port::make_writable(work_);
-  if (!run_command(get(Setting::kAgecullcmd))) return false;
+  if (!run_command("agecullcmd", get(Setting::kAgecullcmd))) return false;
   if (join(data_dir, kIndex)) port::remove_file(work_);
   if (join(data_dir, kMd5)) port::remove_file(work_);
-  return run_command(get(Setting::kKeybuildcmd));
+  return run_command("keybuildcmd", get(Setting::kKeybuildcmd));
 }
 
 bool Cycle::gather() {
@@ -188,7 +235,7 @@ bool Cycle::gather() {
   }
   if (!dir_file_word("the URL seeding pipeline", work_dir_.c_str(), "gatherinput")) return false;
   if (!compose("the URL seeding pipeline", "cmd.exe /C type %s | %s | %s", word_, seed, essence)) return false;
-  return run_command(work_);
+  return run_command("pipeline", work_);
 }
 
 void Cycle::remove_run_files() {
@@ -228,7 +275,11 @@ void Cycle::notify() {
     error(detail);
     return;
   }
-  notify_service(gatherer_name);
+  switch (notify_service(gatherer_name)) {
+    case Notice::kTold: notice_ = "told"; break;
+    case Notice::kToldNonzero: notice_ = "told-nonzero"; break;
+    case Notice::kNotTold: notice_ = "not-told"; break;
+  }
 }
 
 }  // namespace

@@ -65,9 +65,13 @@ int unlock_cycle() {
     return 0;
   }
   const int error = errno;
-  // A missing file is a free lock, unless this run made it: then the
-  // removal failed, whatever the runtime calls it, and the lock may stay.
-  if (error == ENOENT && held[0] == '\0') return 0;
+  // A missing file is a free lock, also when this run made it and someone
+  // took it away meanwhile: nothing is left to keep the next cycle out. A
+  // removal that says "missing" while the file is still there failed.
+  if (error == ENOENT && !port::exists(path)) {
+    held[0] = '\0';
+    return 0;
+  }
   emit_msg(500, "LXC_MSG_022", path, error);
   return -1;
 }

@@ -107,20 +107,21 @@ int send_service_command(const char* request, char* reply, int reply_size) {
 
 }  // namespace
 
-void notify_service(const char* gatherer_name) {
+Notice notify_service(const char* gatherer_name) {
   char request[kExchangeSize];
   std::snprintf(request, sizeof request, "%s %s", kCommand, gatherer_name);
-  if (lock_cycle() != 0) return;
+  if (lock_cycle() != 0) return Notice::kNotTold;
 
   // One byte more than a receive takes, for the terminator.
   char reply[kExchangeSize + 1] = {};
   if (send_service_command(request, reply, sizeof reply) != 0) {
     unlock_cycle();
-    return;
+    return Notice::kNotTold;
   }
   unlock_cycle();
 
   bool is_zero = false;
   leading_number_is_zero(reply, &is_zero);
   emit_msg(200, is_zero ? "LXC_MSG_601" : "LXC_MSG_610");
+  return is_zero ? Notice::kTold : Notice::kToldNonzero;
 }

@@ -108,5 +108,8 @@ void read_settings(const char* path, SettingsStore* store) {
     case SettingsOutcome::Kind::kReadError:
       // The cycle never runs on part of its settings.
       refuse(path, outcome.line, "the line cannot be read.");
+    case SettingsOutcome::Kind::kOtherEncoding:
+      Diagnostics("cyclerun").error("%s %s.", path, other_encoding_refusal(outcome.encoding).c_str());
+      std::exit(1);
   }
 }

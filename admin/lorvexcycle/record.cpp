@@ -1,68 +1,92 @@
 #include "admin/lorvexcycle/record.h"
 
 #include <cerrno>
-#include <cstdio>
+#include <ctime>
 
 #include "admin/common/data_files.h"
-#include "port/write_check.h"
+#include "admin/common/outcome_record.h"
+#include "admin/lorvexcycle/verdict.h"
 #include "port/eventlog.h"
 #include "port/file.h"
-#include "port/stream.h"
 
 namespace {
 
 constexpr char kEventSource[] = "lorvex-cycle";
-constexpr char kWorkSuffix[] = ".new";
-constexpr int kStatusAtWork = 75;
+constexpr char kProgram[] = "lorvex-cycle";
 
 }  // namespace
 
-std::string outcome_line(const std::string& gatherer, int status, const std::string& what) {
-  return gatherer + ": status " + std::to_string(status) + ": " + what;
+Moment now() {
+  Moment moment;
+  moment.stamp = time_stamp();
+  moment.at = static_cast<long long>(std::time(nullptr));
+  return moment;
 }
 
-void log_outcome(const std::string& line, int status) {
-  const unsigned short type = status == 0               ? port::kEventInformation
-                              : status == kStatusAtWork ? port::kEventWarning
-                                                        : port::kEventError;
+bool CycleBook::begin() {
+  port::SmallFile earlier;
+  if (port::read_small_file(path_of(kCycleBegan).c_str(), kRecordLimit, &earlier) == port::SmallRead::kRead) {
+    earlier_began_ = earlier.bytes;
+  }
+  began_ = now();
+  RecordWriter record(kProgram, cycle_);
+  record.add_text("began", began_.stamp);
+  record.add_number("began-at", began_.at);
+  if (record.write(path_of(kCycleBegan)) == 0) return true;
+  diagnostics_.error("Cannot keep the record of the cycle's beginning in %s (errno=%d).  No cycle is run.",
+                     path_of(kCycleBegan).c_str(), errno);
+  return false;
+}
+
+void CycleBook::unbegin() {
+  const std::string path = path_of(kCycleBegan);
+  const int done = earlier_began_.empty() ? port::remove_file(path.c_str())
+                                          : port::write_whole_file(path.c_str(), earlier_began_.data(),
+                                                                   earlier_began_.size());
+  if (done != 0 && errno != ENOENT) {
+    diagnostics_.error("Cannot put back the record of the cycle begun before in %s (errno=%d).", path.c_str(), errno);
+  }
+}
+
+bool CycleBook::end(int status, const char* level, const std::string& what) {
+  const std::string path = path_of(kLastCycle);
+  // The last clean cycle's beginning goes from record to record, so that the
+  // status command can tell a database older than it.
+  long long last_clean = status == kCycleClean ? began_.at : -1;
+  if (last_clean < 0) {
+    Record earlier;
+    std::string why;
+    port::SmallFile file;
+    if (port::read_small_file(path.c_str(), kRecordLimit, &file) == port::SmallRead::kRead &&
+        parse_record(file.bytes, kLastCycleSchema, "", &earlier, &why) && earlier.has("last-clean-at")) {
+      last_clean = std::stoll(earlier.get("last-clean-at"));
+    }
+  }
+  RecordWriter record(kProgram, cycle_);
+  record.add_text("began", began_.stamp);
+  record.add_number("began-at", began_.at);
+  record.add_text("ended", now().stamp);
+  record.add_number("status", status);
+  record.add("level", level);
+  record.add_text("what", what);
+  if (last_clean >= 0) record.add_number("last-clean-at", last_clean);
+  if (record.write(path) == 0) return true;
+  diagnostics_.error("Cannot keep the outcome in %s (errno=%d).  The outcome is not kept.", path.c_str(), errno);
+  return false;
+}
+
+const char* level_of(int status) {
+  return status == kCycleClean ? "information" : status == kCycleAtWork ? "warning" : "error";
+}
+
+void log_outcome(const std::string& gatherer, int status, const char* level, const std::string& what) {
+  const std::string line = gatherer + ": status " + std::to_string(status) + ": " + what;
+  const std::string kind = level;
+  const unsigned short type = kind == "information" ? port::kEventInformation
+                              : kind == "warning"   ? port::kEventWarning
+                                                    : port::kEventError;
   const char* const strings[] = {line.c_str()};
   // A log that cannot take the line leaves the cycle's outcome as it is:
   // the status and last-cycle still tell it.
   port::report_event(kEventSource, type, static_cast<unsigned long>(status), strings, 1);
-}
-
-bool keep_outcome(const Diagnostics& diagnostics, const std::string& gatherer_dir, const std::string& line) {
-  const std::string kept = gatherer_dir + "/" + kLastCycle;
-  const std::string work = kept + kWorkSuffix;
-  // A work file left by a run that was cut off is started anew; a link in
-  // its place goes itself, whatever it leads to.
-  if (port::remove_file(work.c_str()) != 0 && errno != ENOENT) {
-    diagnostics.error("Cannot remove %s (errno=%d).  The outcome is not kept.", work.c_str(), errno);
-    return false;
-  }
-  std::FILE* file = port::open_file(work.c_str(), "w");
-  if (file == nullptr) {
-    diagnostics.error("Cannot open %s (errno=%d).  The outcome is not kept.", work.c_str(), errno);
-    return false;
-  }
-  std::fprintf(file, "%s %s\n", time_stamp(), line.c_str());
-  if (port::close_checked(file) != 0) {
-    diagnostics.error("Cannot write %s (errno=%d).  The outcome is not kept.", work.c_str(), errno);
-    port::remove_file(work.c_str());
-    return false;
-  }
-  // The entry itself: a link goes with the rename, whatever it leads to.
-  port::FileInfo info;
-  if (port::entry_stat(kept.c_str(), &info) == 0 && !info.is_regular && !info.is_link) {
-    diagnostics.error("%s is not a regular file.  The outcome is not kept.", kept.c_str());
-    port::remove_file(work.c_str());
-    return false;
-  }
-  if (port::replace_file(work.c_str(), kept.c_str()) != 0) {
-    diagnostics.error("Cannot put %s in the place of %s (errno=%d).  The outcome is not kept.", work.c_str(),
-                      kept.c_str(), errno);
-    port::remove_file(work.c_str());
-    return false;
-  }
-  return true;
 }

@@ -1,21 +1,46 @@
 #pragma once
-// The outcome of one cycle, told twice: one line to the system log, and the
-// same line with its time in the gatherer directory's last-cycle, which the
+// What the cycle command keeps of its cycles in the gatherer directory, and
+// its line in the system log: the record of the cycle it began (before it
+// starts anything), and the record of the last cycle it ended, which the
 // status command reads.
 #include <string>
 
 #include "admin/common/diagnostics.h"
 
-// "GATHERER: status N: WHAT", WHAT being the last page's message (its number,
-// a colon and its text) or what came instead of a page.
-std::string outcome_line(const std::string& gatherer, int status, const std::string& what);
+// A moment as the records keep it: the local time for people, and the
+// seconds since 1970 for comparing with a file's time.
+struct Moment {
+  std::string stamp;
+  long long at = 0;
+};
+Moment now();
 
-// The line to the system log, with the status's weight: information for a
-// clean cycle, a warning for a gatherer already at work, else an error.
-void log_outcome(const std::string& line, int status);
+class CycleBook {
+ public:
+  CycleBook(const Diagnostics& diagnostics, const std::string& gatherer_dir, const std::string& cycle)
+      : diagnostics_(diagnostics), gatherer_dir_(gatherer_dir), cycle_(cycle) {}
 
-// Puts "TIME LINE" in the place of the gatherer directory's last-cycle, whole
-// or not at all: written to a work file beside it, flushed, and renamed over
-// it. Neither name is ever followed through a link, and only a regular file
-// is written. False after an error line.
-bool keep_outcome(const Diagnostics& diagnostics, const std::string& gatherer_dir, const std::string& line);
+  // Records that this cycle began, keeping what the record said before; false
+  // after an error line.
+  bool begin();
+  // Puts back the record of the cycle begun before this one: this one ran no
+  // cycle after all (a gatherer was already at work).
+  void unbegin();
+  // Records this cycle's end; false after an error line.
+  bool end(int status, const char* level, const std::string& what);
+
+ private:
+  std::string path_of(const char* name) const { return gatherer_dir_ + "/" + name; }
+
+  const Diagnostics& diagnostics_;
+  std::string gatherer_dir_;
+  std::string cycle_;
+  Moment began_;
+  std::string earlier_began_;  // the began record's bytes before this cycle, "" when none
+};
+
+// The line to the system log: "GATHERER: status N: WHAT", at its level.
+void log_outcome(const std::string& gatherer, int status, const char* level, const std::string& what);
+// The level of a status: information when clean, a warning when a gatherer
+// was already at work, else an error.
+const char* level_of(int status);

@@ -4,14 +4,17 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "admin/common/command_line.h"
 #include "admin/common/data_files.h"
+#include "admin/common/outcome_record.h"
 #include "admin/common/settings_line.h"
 #include "admin/lorvexstatus/records.h"
 #include "admin/process/process_files.h"
 #include "admin/process/settings.h"
 #include "port/file.h"
+#include "port/file_lock.h"
 #include "port/held_open.h"
 #include "port/stream.h"
 
@@ -49,6 +52,44 @@ std::string comparable(std::string path) {
   return path;
 }
 
+// The most of a file the look reads whole (the statistics, a .cf).
+constexpr std::size_t kViewLimit = 1 << 20;
+
+// A file the look reads whole, at the name itself and never waiting: not
+// on a FIFO's other end, and not on another user's lease, which a view may
+// not sit out. False with the reason.
+bool read_viewed(const std::string& path, std::string* text, std::string* why) {
+  port::SmallFile file;
+  switch (port::read_small_file(path.c_str(), kViewLimit, &file)) {
+    case port::SmallRead::kRead:
+      *text = std::move(file.bytes);
+      return true;
+    case port::SmallRead::kMissing: *why = "there is none"; break;
+    case port::SmallRead::kNotRegular: *why = "it is no regular file"; break;
+    case port::SmallRead::kTooLarge: *why = "it is longer than " + std::to_string(kViewLimit) + " bytes"; break;
+    case port::SmallRead::kUnreadable:
+      *why = errno == EWOULDBLOCK ? std::string("another process holds a lease on it")
+                                  : "errno=" + std::to_string(errno);
+      break;
+  }
+  return false;
+}
+
+// The lines of a text, without their line breaks (and a carriage return
+// before one).
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+    at = end + 1;
+  }
+  return lines;
+}
+
 class GathererLook {
  public:
   GathererLook(const char* settings_path, const std::string& start_dir, GathererState* state)
@@ -63,7 +104,13 @@ class GathererLook {
   void look_at_cycle();
   void look_at_daemon();
   void read_last_cycle();
+  // A cycle the cycle command began and never ended, with no command at
+  // work: killed (or the machine stopped) before it could say how it ended.
+  void look_for_interrupted_cycle();
+  void read_finishing();
   void look_at_database();
+  // Whether the dump is the database's, by packdump's record of both.
+  void look_at_dump();
   void read_templates();
   void compare_data_directories();
 
@@ -76,6 +123,8 @@ class GathererLook {
   ProcessSettings settings_;
   std::string gatherer_dir_;
   std::string data_dir_;
+  unsigned long tree_owner_ = 0;
+  std::string last_cycle_id_;
 };
 
 void GathererLook::run() {
@@ -83,7 +132,10 @@ void GathererLook::run() {
   look_at_cycle();
   look_at_daemon();
   read_last_cycle();
+  look_for_interrupted_cycle();
+  read_finishing();
   look_at_database();
+  look_at_dump();
   compare_data_directories();
 }
 
@@ -96,6 +148,9 @@ bool GathererLook::read_settings() {
       return false;
     case ReadResult::kInvalid:
       state_.problem = "the settings file is invalid";
+      return false;
+    case ReadResult::kOtherEncoding:
+      state_.problem = "the settings file " + settings_.other_encoding_refusal();
       return false;
     case ReadResult::kRead:
       break;
@@ -122,6 +177,7 @@ bool GathererLook::read_settings() {
   // Every later step names its files from wherever the look is.
   gatherer_dir_ = from_start(start_dir_, dir);
   data_dir_ = from_start(start_dir_, data);
+  tree_owner_ = port::owner_of(gatherer_dir_.c_str());
   return true;
 }
 
@@ -175,6 +231,10 @@ void GathererLook::look_at_daemon() {
     case port::HoldState::kFree:
     case port::HoldState::kMissing:
       state_.daemon = "free";
+      // A stop removes the pid file: one left names a daemon that ended
+      // without its stop (killed, or crashed), which nothing restarted.
+      state_.warnings.push_back(std::string(kExportdPidFile) +
+                                " is left behind: it names no running daemon (the daemon ended without a stop)");
       break;
     case port::HoldState::kDevice:
       state_.daemon_why = std::string(kExportdLog) + " is a device";
@@ -189,47 +249,62 @@ void GathererLook::look_at_daemon() {
   }
 }
 
+// A record that is there but cannot be taken is "cannot tell", never none.
 void GathererLook::read_last_cycle() {
-  const std::string path = in_gatherer_dir(kLastCycle);
-  port::FileInfo info;
-  if (port::entry_stat(path.c_str(), &info) != 0) {
-    if (errno != ENOENT) {
+  Record record;
+  std::string why;
+  if (!read_record(in_gatherer_dir(kLastCycle), kLastCycleSchema, "", tree_owner_, &record, &why)) {
+    if (why != "there is none") {
       state_.last_unknown = true;
-      state_.warnings.push_back(errno_text("last-cycle cannot be read", errno));
+      state_.warnings.push_back("last-cycle cannot be read: " + why);
     }
     return;
   }
-  // What a link leads to is never shown: it could be any file the command
-  // may read, and a FIFO or a device would keep the command waiting.
-  if (!info.is_regular) {
-    state_.last_unknown = true;
-    state_.warnings.push_back("last-cycle is " + kind_of(info) + ", not a regular file: it is not read");
-    return;
-  }
-  std::string line;
-  switch (first_line(path, kRecordLineLimit, &line)) {
-    case FirstLine::kMissing:
+  last_cycle_id_ = record.get("cycle");
+  state_.last_status = std::stoi(record.get("status"));
+  state_.last_cycle = "status " + record.get("status") + ": " + record.get("what") + " (" + record.get("ended") + ")";
+  if (record.has("last-clean-at")) state_.last_clean_at = std::stoll(record.get("last-clean-at"));
+}
+
+void GathererLook::look_for_interrupted_cycle() {
+  Record began;
+  std::string why;
+  if (!read_record(in_gatherer_dir(kCycleBegan), kCycleBeganSchema, "", tree_owner_, &began, &why)) return;
+  if (began.get("cycle") == last_cycle_id_) return;
+  // Still at work while its lock is held (by the command, or by the cycle's
+  // programs that a killed command left running).
+  switch (port::FileLock::held(in_gatherer_dir(kCycleCommandLock).c_str())) {
+    case port::FileLock::Held::kYes:
       return;
-    case FirstLine::kUnreadable:
-      state_.last_unknown = true;
-      state_.warnings.push_back(errno_text("last-cycle cannot be read", errno));
+    case port::FileLock::Held::kCannotTell:
+      state_.warnings.push_back(std::string("whether the cycle begun ") + began.get("began") +
+                                " is still at work cannot be told");
       return;
-    case FirstLine::kTooLong:
-      state_.last_unknown = true;
-      state_.warnings.push_back("last-cycle cannot be understood: its first line is longer than " +
-                                std::to_string(kRecordLineLimit) + " bytes");
-      return;
-    case FirstLine::kRead:
+    case port::FileLock::Held::kNo:
       break;
   }
-  const int status = record_status(line, state_.name);
-  if (status < 0) {
-    state_.last_unknown = true;
-    state_.warnings.push_back("last-cycle cannot be understood");
+  state_.interrupted = true;
+  state_.last_cycle = "interrupted: the cycle begun " + began.get("began") + " never ended" +
+                      (state_.last_cycle.empty() ? "" : "; before it, " + state_.last_cycle);
+}
+
+void GathererLook::read_finishing() {
+  Record record;
+  std::string why;
+  if (!read_record(in_data_dir(kStoresealRecord), kStoresealSchema, "", tree_owner_, &record, &why)) {
+    if (why != "there is none") {
+      state_.finishing = "cannot tell: " + why;
+      state_.finishing_failed = true;
+    }
     return;
   }
-  state_.last_cycle = line;
-  state_.last_status = status;
+  if (record.get("status") == "0") {
+    state_.finishing = "done";
+    return;
+  }
+  state_.finishing_failed = true;
+  state_.finishing = "failed at " + record.get("failed") +
+                     (record.has("line") ? ": " + record.get("line") : std::string());
 }
 
 void GathererLook::look_at_database() {
@@ -245,8 +320,32 @@ void GathererLook::look_at_database() {
     state_.warnings.push_back(std::string(kProduction) + " is " + kind_of(production) + ", not a database");
   } else {
     state_.database_age = static_cast<long long>(std::time(nullptr)) - production.modified;
+    state_.database_written = production.modified;
+    // A clean cycle writes the database after it began: one older than the
+    // last clean cycle is not what that cycle made.
+    if (state_.last_clean_at >= 0 && production.modified < state_.last_clean_at) {
+      state_.warnings.push_back(std::string(kProduction) +
+                                " is older than the last clean cycle: the export daemon does not serve its database");
+    }
     // The statistics count the templates of a database there is.
     read_templates();
+  }
+}
+
+void GathererLook::look_at_dump() {
+  if (state_.database_written < 0) return;
+  Record record;
+  std::string why;
+  if (!read_record(in_data_dir(kPackdumpRecord), kPackdumpSchema, "", tree_owner_, &record, &why)) {
+    state_.warnings.push_back("whether " + std::string(kDump) + " is the database's cannot be told: the record of " +
+                              "its making " + (why == "there is none" ? "is missing" : "cannot be read: " + why));
+    return;
+  }
+  const std::string production = identity_value(in_data_dir(kProduction).c_str());
+  const std::string dump = identity_value(in_data_dir(kDump).c_str());
+  if (record.get("production") != production || record.get("dump") != dump || dump == "-") {
+    state_.warnings.push_back(std::string(kDump) + " is not the dump of " + kProduction +
+                              ": the export daemon serves templates of another database");
   }
 }
 
@@ -263,43 +362,37 @@ void GathererLook::read_templates() {
     state_.warnings.push_back(std::string(kInfo) + " is " + kind_of(info) + ", not a regular file: it is not read");
     return;
   }
-  std::FILE* file = port::open_file(statistics.c_str(), "r");
-  if (file == nullptr) {
-    state_.warnings.push_back(errno_text((std::string(kInfo) + " cannot be read").c_str(), errno));
+  std::string text, why;
+  if (!read_viewed(statistics, &text, &why)) {
+    state_.warnings.push_back(std::string(kInfo) + " cannot be read: " + why);
     return;
   }
-  char line[kLineSize];
-  while (std::fgets(line, sizeof line, file) != nullptr) {
-    if (std::strncmp(line, kTemplatesAttribute, sizeof kTemplatesAttribute - 1) != 0) continue;
-    const char* value = std::strstr(line, "}:");
-    state_.templates = value != nullptr ? count_value(value + 2) : -1;
+  for (const std::string& line : lines_of(text)) {
+    if (line.compare(0, sizeof kTemplatesAttribute - 1, kTemplatesAttribute) != 0) continue;
+    const std::size_t value = line.find("}:");
+    state_.templates = value != std::string::npos ? count_value(line.c_str() + value + 2) : -1;
     if (state_.templates < 0) {
       state_.warnings.push_back(std::string(kInfo) + " cannot be understood: its Number-Of-Templates is no count");
     }
     break;
   }
-  std::fclose(file);
 }
 
 // The export daemon serves GATHERER_DATA; the cycle writes where the
 // gatherer's configuration says. Apart, a cycle's database is never served.
 void GathererLook::compare_data_directories() {
   const std::string configuration = in_gatherer_dir(state_.name + ".cf");
-  std::FILE* file = port::open_file(configuration.c_str(), "r");
-  if (file == nullptr) {
-    state_.warnings.push_back(errno_text(("the data directories cannot be compared: " + configuration +
-                                          " cannot be opened").c_str(), errno));
+  std::string text, why;
+  if (!read_viewed(configuration, &text, &why)) {
+    state_.warnings.push_back("the data directories cannot be compared: " + configuration + " cannot be read: " + why);
     return;
   }
   std::string cycle_data = kDefaultDataDirectory;
-  char line[kLineSize];
-  SettingsLines lines(file, line, sizeof line, LongLine::kInPieces);
-  while (lines.next() == SettingsLines::Result::kLine) {
-    if (std::strncmp(line, kDataDirectoryName, sizeof kDataDirectoryName - 1) == 0) {
-      cycle_data = trimmed(line + sizeof kDataDirectoryName - 1);
+  for (const std::string& line : lines_of(text)) {
+    if (line.compare(0, sizeof kDataDirectoryName - 1, kDataDirectoryName) == 0) {
+      cycle_data = trimmed(line.c_str() + sizeof kDataDirectoryName - 1);
     }
   }
-  std::fclose(file);
   // A relative directory is the gatherer directory's.
   if (cycle_data.empty() || (cycle_data[0] != '/' && cycle_data[0] != '\\')) cycle_data = in_gatherer_dir(cycle_data);
   std::string served, written;

@@ -29,6 +29,8 @@ std::string database_text(const GathererState& state) {
   return state.database_age < 0 ? "none" : age_text(state.database_age);
 }
 
+std::string finishing_text(const GathererState& state) { return state.finishing; }
+
 std::string last_text(const GathererState& state, bool quoted) {
   if (state.last_unknown) return "cannot tell";
   if (state.last_cycle.empty()) return "none";
@@ -47,9 +49,9 @@ std::string lock_text(const LockState& lock) {
 
 // A row's cells; the last one, the last cycle's line, is not padded.
 std::vector<std::string> row_of(const GathererState& state) {
-  if (!state.problem.empty()) return {state.name, "cannot tell", "cannot tell", "-", "-", state.problem};
-  return {state.name,          cycle_text(state),   state.daemon, templates_text(state),
-          database_text(state), last_text(state, false)};
+  if (!state.problem.empty()) return {state.name, "cannot tell", "cannot tell", "-", "-", "-", state.problem};
+  return {state.name,           cycle_text(state),         state.daemon,           templates_text(state),
+          database_text(state), finishing_text(state), last_text(state, false)};
 }
 
 }  // namespace
@@ -57,7 +59,7 @@ std::vector<std::string> row_of(const GathererState& state) {
 std::string table_text(const std::vector<GathererState>& gatherers, const LockState& lock) {
   std::string text;
   std::vector<std::vector<std::string>> rows = {
-      {"GATHERER", "CYCLE", "DAEMON", "TEMPLATES", "DATABASE AGE", "LAST CYCLE"}};
+      {"GATHERER", "CYCLE", "DAEMON", "TEMPLATES", "DATABASE AGE", "FINISHING", "LAST CYCLE"}};
   for (const GathererState& state : gatherers) rows.push_back(row_of(state));
   std::vector<std::size_t> widths(rows[0].size(), 0);
   for (const auto& row : rows) {
@@ -93,7 +95,8 @@ std::string brief_text(const std::vector<GathererState>& gatherers, const LockSt
     } else {
       line += "cycle " + with_why(cycle_text(state), state.cycle_why) + "; daemon " +
               with_why(state.daemon, state.daemon_why) + "; templates " + templates_text(state) +
-              "; database " + database_text(state) + "; lock " + lock_text(lock) + "; last " + last_text(state, true);
+              "; database " + database_text(state) + "; lock " + lock_text(lock) + "; finishing " +
+              finishing_text(state) + "; last " + last_text(state, true);
       for (const std::string& warning : state.warnings) line += "; warning: " + warning;
     }
     text += line + "\n";

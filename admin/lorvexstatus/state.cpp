@@ -4,7 +4,7 @@ bool GathererState::needs_attention() const {
   // 75 says that a cycle was already at work: no fault of its own.
   const bool last_failed = last_status != -1 && last_status != 0 && last_status != 75;
   return !problem.empty() || cycle_at_work == Seen::kCannotTell || daemon == "cannot tell" || last_failed ||
-         !warnings.empty();
+         last_unknown || interrupted || finishing_failed || !warnings.empty();
 }
 
 std::string age_text(long long seconds) {

@@ -23,16 +23,26 @@ struct GathererState {
   // The export daemon, by its log: "held", "free" or "cannot tell".
   std::string daemon = "cannot tell";
   std::string daemon_why;  // for "cannot tell"
-  std::string last_cycle;  // the last-cycle line, empty when none was kept
+  // The last cycle the cycle command ended: "status N: WHAT (ENDED)", or
+  // "interrupted ..." for a cycle it began and never ended; empty when none.
+  std::string last_cycle;
   bool last_unknown = false;  // last-cycle is there but cannot be read or understood
   int last_status = -1;    // its status, -1 when none
+  bool interrupted = false;  // a cycle began, never ended, and no cycle command is at work
+  long long last_clean_at = -1;  // when the last clean cycle began (seconds since 1970), -1 none
+  // The last finishing of the served data directory, by storeseal's record:
+  // "done", "failed at STEP: LINE", "none", or "cannot tell: WHY".
+  std::string finishing = "none";
+  bool finishing_failed = false;
   long long templates = -1;  // from INFO.soif, -1 when not known
   long long database_age = -1;  // seconds since the production database was written, -1 none
+  long long database_written = -1;  // when it was written (seconds since 1970), -1 none
   bool database_unknown = false;  // something is in its place that cannot be looked at
   std::vector<std::string> warnings;
 
-  // Whether the administrator should look: a cycle that failed, an answer
-  // that could not be had, a warning.
+  // Whether the administrator should look: a cycle that failed or was
+  // interrupted, a finishing that failed, an answer that could not be had,
+  // a warning.
   bool needs_attention() const;
 };
 

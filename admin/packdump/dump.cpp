@@ -8,6 +8,7 @@
 #include "admin/common/diagnostics.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/common/finishing.h"
+#include "admin/common/outcome_record.h"
 #include "admin/common/step.h"
 #include "admin/common/tool_word.h"
 #include "port/file.h"
@@ -30,10 +31,17 @@ class Dump {
   int run();
 
  private:
+  // The steps; each returns the word its record names a failure by, or
+  // null when it went well.
+  const char* make_and_place();
   // The command lines, composed before anything runs; false after a message.
   bool compose_lines();
   // Makes the new dump under its partial name; false after a message.
   bool make_dump();
+  // Leaves the record of the run beside the dump: what failed, and which
+  // database and which dump there are now, so that a reader can tell
+  // whether the dump is that database's.
+  void keep_record(const char* failed) const;
 
   Diagnostics diagnostics_{"packdump"};
   port::FileLock lock_;
@@ -41,6 +49,8 @@ class Dump {
   char probe_[kLineSize] = {};
   char templates_[kLineSize] = {};
   char compress_[kLineSize] = {};
+  // The production database as it was dumped ("-" before the dump).
+  std::string production_ = "-";
 };
 
 bool Dump::compose_lines() {
@@ -63,8 +73,11 @@ bool Dump::compose_lines() {
 
 bool Dump::make_dump() {
   char detail[128];
-  const bool made = run_step({.line = templates_, .name = "dbmtool", .program = "dbmtool", .output = kTemplates},
-                              detail, sizeof detail) &&
+  // Templates are never read as none from a database that holds some.
+  production_ = identity_value(kProduction);
+  const bool made = run_step({.line = templates_, .name = "dbmtool", .program = "dbmtool", .output = kTemplates,
+                              .source = kProduction},
+                             detail, sizeof detail) &&
                     run_step({.line = compress_,
                               .name = "gzip",
                               .program = gzip_.c_str(),
@@ -78,30 +91,51 @@ bool Dump::make_dump() {
   return false;
 }
 
-int Dump::run() {
+const char* Dump::make_and_place() {
   if (!port::is_readable(kProduction)) {
     diagnostics_.error("Cannot read %s.", kProduction);
-    return 1;
+    return "no-database";
   }
-  if (!compose_lines()) return 1;
-  std::string refusal;
-  if (!take_finishing_lock(&lock_, "packdump", kLock, (std::string(kDump) + " is left to it").c_str(),
-                           (std::string(kDump) + " is left as it was").c_str(), &refusal)) {
-    diagnostics_.error("%s.", refusal.c_str());
-    return 1;
-  }
+  if (!compose_lines()) return "lines";
   // Without a usable gzip there is no dump to make, and nothing to say.
-  if (exec_cmd_in_order(probe_) != 0) return 0;
-  if (!make_dump()) return 1;
+  if (exec_cmd_in_order(probe_) != 0) return "no-gzip";
+  if (!make_dump()) return "templates";
   if (port::exists(kDump)) port::make_writable(kDump);
   if (port::replace_file(kPartial, kDump) != 0) {
     const int error_code = errno;
     port::remove_file(kPartial);
     diagnostics_.error("Cannot put %s in the place of %s (errno=%d); %s is left as it was.", kPartial, kDump,
                        error_code, kDump);
+    return "replace";
+  }
+  return nullptr;
+}
+
+void Dump::keep_record(const char* failed) const {
+  RecordWriter record("packdump");
+  // No gzip is no failure of packdump's: it says nothing and ends with 0.
+  const bool failure = failed != nullptr && std::string(failed) != "no-gzip";
+  record.add_number("status", failure ? 1 : 0);
+  record.add("failed", failed == nullptr ? "none" : failed);
+  if (!diagnostics_.first_error().empty()) record.add_text("line", diagnostics_.first_error());
+  record.add("production", production_);
+  record.add("dump", identity_value(kDump));
+  if (record.write(kPackdumpRecord) != 0) {
+    diagnostics_.error("Cannot keep the record of this run in %s (errno=%d).", kPackdumpRecord, errno);
+  }
+}
+
+int Dump::run() {
+  std::string refusal;
+  // Another run at work here writes its own record: this one leaves none.
+  if (!take_finishing_lock(&lock_, "packdump", kLock, (std::string(kDump) + " is left to it").c_str(),
+                           (std::string(kDump) + " is left as it was").c_str(), &refusal)) {
+    diagnostics_.error("%s.", refusal.c_str());
     return 1;
   }
-  return 0;
+  const char* failed = make_and_place();
+  keep_record(failed);
+  return failed == nullptr || std::string(failed) == "no-gzip" ? 0 : 1;
 }
 
 }  // namespace

@@ -36,6 +36,12 @@ inline constexpr char kGathererLog[] = ".\\log.gatherer";
 // The launcher of a gatherer's cycles: the program the cycle command starts,
 // and the name its process goes by while a gatherer works.
 inline constexpr char kLauncherProgram[] = "LaunchCrawler";
+// The environment variable in which the cycle command names the descriptor
+// of a pipe on which the launcher tells its verdict, one line: "started",
+// "at-work PID" ("at-work -" when its pid file holds no number),
+// "cannot-tell", "refused" or "no-start ERRNO" (the gatherer's script could
+// not be started).
+inline constexpr char kLaunchVerdictVariable[] = "LORVEX_LAUNCH_FD";
 
 // The export daemon's pid file and the log it holds open for writing while
 // it runs, both in the data directory.

@@ -52,6 +52,9 @@ ReadResult ProcessSettings::result_of(const SettingsOutcome& outcome) {
     case SettingsOutcome::Kind::kCannotOpen:
       open_error_ = outcome.error;
       return ReadResult::kCannotOpen;
+    case SettingsOutcome::Kind::kOtherEncoding:
+      encoding_ = outcome.encoding;
+      return ReadResult::kOtherEncoding;
     default:
       return ReadResult::kInvalid;
   }

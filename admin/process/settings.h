@@ -6,6 +6,7 @@
 // file order, so that the programs they start inherit them.
 #include <cstdio>
 #include <initializer_list>
+#include <string>
 
 #include "admin/common/settings_line.h"
 
@@ -28,6 +29,7 @@ enum class ReadResult {
   kRead,
   kCannotOpen,  // open_error() holds the runtime's error number
   kInvalid,     // a line without name or value, with a zero byte, or a read error
+  kOtherEncoding,  // saved as Unicode (other_encoding_refusal() says which); no line taken
 };
 
 // What a reader does with the lines its programs' children are to inherit.
@@ -57,6 +59,8 @@ class ProcessSettings final : private SettingsTaker {
   // The same from a stream opened in text mode, which stays open.
   ReadResult read(std::FILE* file);
   int open_error() const { return open_error_; }
+  // After kOtherEncoding, what is said after the file's name.
+  std::string other_encoding_refusal() const { return ::other_encoding_refusal(encoding_); }
 
   // The kept value of a key, or null when the file did not give it.
   const char* get(const char* name) const;
@@ -78,4 +82,5 @@ class ProcessSettings final : private SettingsTaker {
   int count_ = 0;
   OtherLines other_;
   int open_error_ = 0;
+  const char* encoding_ = nullptr;
 };

@@ -4,6 +4,7 @@
 // errors on standard error (with a twin in the log as well).
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 #include "admin/common/diagnostics.h"
 
@@ -27,6 +28,8 @@ class SealOutput {
   __attribute__((format(printf, 2, 3))) void log_only(const char* format, ...);
   // "storeseal: STAMP: ERROR: TEXT" on standard error and in the log.
   __attribute__((format(printf, 2, 3))) void error(const char* format, ...);
+  // The text of the first error line of the run, for its record.
+  const std::string& first_error() const { return diagnostics_.first_error(); }
   // "storeseal: STAMP: TEXT" on standard error alone.
   __attribute__((format(printf, 2, 3))) void say(const char* format, ...) const;
 

@@ -9,6 +9,7 @@
 #include "admin/common/command_line.h"
 #include "admin/common/data_files.h"
 #include "admin/common/finishing.h"
+#include "admin/common/outcome_record.h"
 #include "admin/common/step.h"
 #include "admin/storeseal/output.h"
 #include "admin/storeseal/statistics.h"
@@ -30,7 +31,10 @@ struct AsideName {
 constexpr AsideName kIndexFiles[] = {{kIndex, "INDEX.gdbm.old"}, {kMd5, "MD5.gdbm.old"}};
 // A gathered database that cannot be removed once it is in the production
 // database goes under these names, which no run joins.
-constexpr AsideName kGatheredFiles[] = {{kWorking, "WORKING.gdbm.joined"}, {kRefresh, "REFRESH.gdbm.joined"}};
+// REFRESH.gdbm goes first: a run cut off between the two removals leaves
+// WORKING.gdbm, whose join again is harmless, never refreshed templates
+// that would bring back what this cycle's expiry removed.
+constexpr AsideName kGatheredFiles[] = {{kRefresh, "REFRESH.gdbm.joined"}, {kWorking, "WORKING.gdbm.joined"}};
 constexpr int kLineSize = kSealLineSize;
 constexpr int kDetailSize = 160;
 
@@ -82,8 +86,10 @@ class Seal {
   // Runs "storetidy.exe DATABASE" on a database made writable first.
   bool tidy(const char* database);
   // Puts back an index that a run cut short left aside, or removes one that
-  // is of no use any more.
-  bool recover_index();
+  // is of no use any more. Never refuses the run: a leftover that cannot be
+  // put back or removed is said and passed over (this run builds a new
+  // index anyway).
+  void recover_index();
   bool replace_production();
   // Gives the gathered databases up once the production database holds
   // them; false after an error line when one would be joined again.
@@ -92,12 +98,25 @@ class Seal {
   // it ran) and says why the new database was not taken.
   void keep_old_database(const char* why, bool index_made);
 
-  // A step of the run: its progress text, what it does, and whether a
-  // failure ends the run (false: the steps after it still describe the new
-  // database, and the run ends in failure after them).
+  // The run's outcome is its first failure: the step that failed (its
+  // record's word), told by the first error line. Later failures are said
+  // too, but the first one is what the run failed of.
+  void fail(const char* step) {
+    if (failed_step_ == nullptr) failed_step_ = step;
+  }
+  // Leaves the record of the run in the data directory, for the cycle
+  // command and the status command. A run that another run's lock kept out
+  // leaves none: that record is the other run's.
+  void keep_record();
+
+  // A step of the run: its progress text, what it does, the word its record
+  // names it by, and whether a failure ends the run (false: the steps after
+  // it still describe the new database, and the run ends in failure after
+  // them).
   struct Stage {
     const char* progress;
     bool (Seal::*work)();
+    const char* step;
     bool ends_run;
   };
   static const Stage kStages[];
@@ -110,9 +129,8 @@ class Seal {
   bool refresh_ = false;
   // The dump that packdump left is not the one that was there before it.
   bool dump_is_new_ = false;
-  // The step did its work but leaves something that must end the run in
-  // failure once the steps after it have run.
-  bool failed_ = false;
+  // null while nothing failed.
+  const char* failed_step_ = nullptr;
   // This run moved the index file of the same place in kIndexFiles aside.
   bool moved_aside_[std::size(kIndexFiles)] = {};
   // Kept by the children too, so that a run killed while its children work
@@ -121,11 +139,11 @@ class Seal {
 };
 
 const Seal::Stage Seal::kStages[] = {
-    {"Cleaning up the gathered templates...", &Seal::clean, true},
-    {"Consolidating databases...", &Seal::consolidate, true},
-    {"Building an index for the Gatherer...", &Seal::build_index, true},
-    {"Building the exportd cache...", &Seal::rebuild_dump, false},
-    {"Generating statistics of the database...", &Seal::count, false},
+    {"Cleaning up the gathered templates...", &Seal::clean, "clean", true},
+    {"Consolidating databases...", &Seal::consolidate, "consolidate", true},
+    {"Building an index for the Gatherer...", &Seal::build_index, "index", true},
+    {"Building the exportd cache...", &Seal::rebuild_dump, "dump", false},
+    {"Generating statistics of the database...", &Seal::count, "statistics", false},
 };
 
 bool Seal::enter_directory() {
@@ -172,26 +190,35 @@ bool Seal::take_lock() {
   return false;
 }
 
-bool Seal::clean() { return recover_index() && tidy(kWorking) && (!refresh_ || tidy(kRefresh)); }
-
-bool Seal::tidy(const char* database) {
-  char line[kLineSize];
-  char detail[kDetailSize];
-  port::make_writable(database);
-  if (compose_line(line, sizeof line, "storetidy.exe %s", database) &&
-      run_step({.line = line, .name = "storetidy.exe", .program = "storetidy.exe", .made = {database}}, detail,
-               sizeof detail)) {
-    return true;
-  }
-  out_.error("Cleaning %s failed (%s); nothing was consolidated, %s.", database, detail,
-             present({kWorking, kRefresh, kProduction}, "is kept", "are kept").c_str());
-  return false;
+bool Seal::clean() {
+  recover_index();
+  return tidy(kWorking) && (!refresh_ || tidy(kRefresh));
 }
 
 // The size of a file, 0 when it is not there.
 long long size_of(const char* name) {
   port::FileInfo info;
   return port::file_stat(name, &info) == 0 ? info.size : 0;
+}
+
+bool Seal::tidy(const char* database) {
+  char line[kLineSize];
+  char detail[kDetailSize];
+  port::make_writable(database);
+  const long long before = size_of(database);
+  bool cleaned = compose_line(line, sizeof line, "storetidy.exe %s", database) &&
+                 run_step({.line = line, .name = "storetidy.exe", .program = "storetidy.exe", .made = {database}},
+                          detail, sizeof detail);
+  // What the cleaning destroyed cannot be had back, but a database emptied
+  // from one that was not is no cleaning: nothing of it may be consolidated.
+  if (cleaned && before > 0 && size_of(database) == 0) {
+    std::snprintf(detail, sizeof detail, "storetidy.exe left %s empty, from a database that was not", database);
+    cleaned = false;
+  }
+  if (cleaned) return true;
+  out_.error("Cleaning %s failed (%s); nothing was consolidated, %s.", database, detail,
+             present({kWorking, kRefresh, kProduction}, "is kept", "are kept").c_str());
+  return false;
 }
 
 // The consolidation must leave its database, or nothing of the old state may
@@ -224,26 +251,24 @@ bool Seal::consolidate() {
 // database's. Once storeseal.gdbm has become the production database, the
 // index beside it is the new one and the one aside is of no use: it is
 // removed, and when it cannot be, the run goes on without it.
-bool Seal::recover_index() {
+void Seal::recover_index() {
   const bool replaced = !port::exists(kJoined);
   for (const AsideName& file : kIndexFiles) {
-    if (!port::exists(file.aside)) continue;
-    if (replaced) {
+    port::FileInfo aside;
+    if (port::entry_stat(file.aside, &aside) != 0) continue;
+    if (replaced || !aside.is_regular) {
       if (give_up(file.aside) != 0) {
-        out_.say("Cannot remove %s, the index of an earlier database, left by an earlier run (errno=%d).",
-                 file.aside, errno);
+        out_.say("Cannot remove %s, left by an earlier run (errno=%d); it is passed over.", file.aside, errno);
       }
       continue;
     }
     if (port::exists(file.name)) port::make_writable(file.name);
     port::make_writable(file.aside);
     if (port::replace_file(file.aside, file.name) != 0) {
-      out_.error("Cannot put %s left by an earlier run back in the place of %s (errno=%d); nothing was changed.",
-                 file.aside, file.name, errno);
-      return false;
+      out_.say("Cannot put %s left by an earlier run back in the place of %s (errno=%d); it is passed over.",
+               file.aside, file.name, errno);
     }
   }
-  return true;
 }
 
 void Seal::keep_old_database(const char* why, bool index_made) {
@@ -268,13 +293,23 @@ bool Seal::build_index() {
     const AsideName& file = kIndexFiles[i];
     if (!port::exists(file.name)) continue;
     port::make_writable(file.name);
-    if (port::replace_file(file.name, file.aside) != 0) {
+    if (port::replace_file(file.name, file.aside) == 0) {
+      moved_aside_[i] = true;
+      continue;
+    }
+    // A leftover in the aside's place (a directory, a file that cannot be
+    // replaced) never refuses the run: the old index goes as it would
+    // without an aside, and should this run fail, the next cycle's index
+    // build makes one anew.
+    const int error = errno;
+    if (give_up(file.name) != 0) {
       char why[kDetailSize];
-      std::snprintf(why, sizeof why, "Cannot move %s aside to %s (errno=%d)", file.name, file.aside, errno);
+      std::snprintf(why, sizeof why, "Cannot move %s aside to %s (errno=%d), nor remove it (errno=%d)", file.name,
+                    file.aside, error, errno);
       keep_old_database(why, false);
       return false;
     }
-    moved_aside_[i] = true;
+    out_.say("Cannot move %s aside to %s (errno=%d); it is removed instead.", file.name, file.aside, error);
   }
   char line[kLineSize];
   char detail[kDetailSize];
@@ -312,9 +347,19 @@ bool Seal::replace_production() {
     keep_old_database(why, true);
     return false;
   }
-  for (const AsideName& file : kIndexFiles) {
-    // Of no use from now on; a later run removes one left behind.
-    if (give_up(file.aside) != 0) {
+  // The new name must survive a power loss before the gathered databases
+  // go: else the old database could come back without them.
+  if (port::flush_directory(".") != 0) {
+    out_.error("Cannot flush the data directory to the disk (errno=%d); %s is the new database, %s.", errno,
+               kProduction, present({kWorking, kRefresh}, "is kept", "are kept").c_str());
+    fail("replace");
+    return true;
+  }
+  for (std::size_t i = 0; i < std::size(kIndexFiles); ++i) {
+    const AsideName& file = kIndexFiles[i];
+    // Of no use from now on; a later run removes one left behind. A
+    // leftover this run did not move there was dealt with at its start.
+    if (moved_aside_[i] && give_up(file.aside) != 0) {
       out_.say("Cannot remove %s, the index of the previous database (errno=%d); the next run removes it.",
                file.aside, errno);
     }
@@ -322,9 +367,13 @@ bool Seal::replace_production() {
   // The database is in place whatever becomes of the gathered ones: the
   // steps after this one describe it, and the run ends in failure after
   // them when one would be joined again.
-  if (!remove_gathered()) failed_ = true;
+  if (!remove_gathered()) fail("gathered");
   // The names removed and changed survive a power loss.
-  port::flush_directory(".");
+  if (port::flush_directory(".") != 0) {
+    out_.error("Cannot flush the data directory to the disk (errno=%d); the gathered databases may come back.",
+               errno);
+    fail("gathered");
+  }
   return true;
 }
 
@@ -347,14 +396,16 @@ bool Seal::remove_gathered() {
   return removed;
 }
 
+// packdump's status says nothing of the file (it ends with 0 also when it
+// makes no dump, and may fail after making one): the dump is judged by the
+// file alone, and the statistics then tell whether it can be read.
 bool Seal::rebuild_dump() {
-  // packdump ends with 0 also when it makes no dump (no usable gzip): the
-  // dump is judged by the file itself.
   port::FileIdentity before;
   const bool had = port::file_identity(kDump, &before) == 0;
   char detail[kDetailSize];
-  const bool ran =
-      run_step({.line = "packdump.exe", .name = "packdump.exe", .program = "packdump.exe"}, detail, sizeof detail);
+  const bool ran = run_step(
+      {.line = "packdump.exe", .name = "packdump.exe", .program = "packdump.exe", .status_tells = false}, detail,
+      sizeof detail);
   port::FileIdentity after;
   const bool has = port::file_identity(kDump, &after) == 0;
   dump_is_new_ = ran && has && !(had && before == after);
@@ -368,17 +419,41 @@ bool Seal::rebuild_dump() {
 
 bool Seal::count() {
   if (!statistics_.write(dump_is_new_, &out_)) return false;
+  if (statistics_.dump_unreadable()) fail("dump");
   return !out_.product_mode() || statistics_.render(&out_);
+}
+
+void Seal::keep_record() {
+  RecordWriter record("storeseal");
+  record.add_number("status", failed_step_ == nullptr ? 0 : 1);
+  record.add("failed", failed_step_ == nullptr ? "none" : failed_step_);
+  if (!out_.first_error().empty()) record.add_text("line", out_.first_error());
+  record.add("production", identity_value(kProduction));
+  record.add("dump", identity_value(kDump));
+  const char* dump_state = !port::exists(kDump)              ? "none"
+                           : !dump_is_new_                   ? "old"
+                           : statistics_.dump_unreadable()   ? "new-unreadable"
+                                                             : "new";
+  record.add("dump-state", dump_state);
+  if (record.write(kStoresealRecord) != 0) {
+    out_.error("Cannot keep the record of this run in %s (errno=%d).", kStoresealRecord, errno);
+  }
 }
 
 int Seal::run() {
   if (!enter_directory()) return 1;
   out_.progress("Using given directory: %s", args_.directory);
-  if (!gathered_databases_readable()) return 1;
-  // A line that cannot be composed is refused before anything is touched.
-  if (!statistics_.compose(args_.gatherer_id, &out_)) return 1;
+  // A refusal before anything is changed leaves its record too, but only
+  // while no other run is at work here.
+  const char* refused = !gathered_databases_readable()              ? "no-database"
+                        : !statistics_.compose(args_.gatherer_id, &out_) ? "usage"
+                                                                          : nullptr;
   if (!take_lock()) return 1;
-  bool whole = true;
+  if (refused != nullptr) {
+    fail(refused);
+    keep_record();
+    return 1;
+  }
   for (const Stage& stage : kStages) {
     out_.progress("%s", stage.progress);
     if (&stage == &kStages[0]) {
@@ -388,14 +463,13 @@ int Seal::run() {
       out_.log_only("Using given directory: %s", args_.directory);
       out_.log_only("%s", stage.progress);
     }
-    failed_ = false;
-    const bool done = (this->*stage.work)() && !failed_;
-    if (!done && stage.ends_run && !failed_) return 1;
-    whole = whole && done;
+    if ((this->*stage.work)()) continue;
+    fail(stage.step);
+    if (stage.ends_run) break;
   }
-  if (!whole) return 1;
-  out_.progress("Databases ready for export.");
-  return 0;
+  if (failed_step_ == nullptr) out_.progress("Databases ready for export.");
+  keep_record();
+  return failed_step_ == nullptr ? 0 : 1;
 }
 
 }  // namespace

@@ -70,14 +70,28 @@ bool StatisticsLines::compose(const char* gatherer_id, SealOutput* out) {
 }
 
 bool StatisticsLines::write(bool dump_is_new, SealOutput* out) {
-  // An old dump would describe the old database.
-  const bool from_dump = dump_is_new && exec_cmd_in_order(probe_) == 0;
+  // An old dump would describe the old database. Templates are never read
+  // as none from a file that holds some.
   char detail[128];
-  const Step templates = from_dump
-      ? Step{.line = from_dump_, .name = "gzip", .program = gzip_program_.c_str(), .output = kTemplates}
-      : Step{.line = from_database_, .name = "dbmtool", .program = "dbmtool", .output = kTemplates};
-  bool made = run_step(templates, detail, sizeof detail) &&
-              run_step({.line = count_,
+  bool made = false;
+  if (dump_is_new && exec_cmd_in_order(probe_) == 0) {
+    StepFailure failure = StepFailure::kNone;
+    made = run_step({.line = from_dump_, .name = "gzip", .program = gzip_program_.c_str(), .output = kTemplates,
+                     .source = kDump},
+                    detail, sizeof detail, &failure);
+    // The export daemon serves that dump: that gzip cannot unpack it is
+    // said, and the statistics still come from the database.
+    dump_unreadable_ = failure == StepFailure::kStatus || failure == StepFailure::kEmpty;
+    if (dump_unreadable_) {
+      out->error("The new %s cannot be read (%s); the statistics are made from %s.", kDump, detail, kProduction);
+    }
+  }
+  if (!made) {
+    made = run_step({.line = from_database_, .name = "dbmtool", .program = "dbmtool", .output = kTemplates,
+                     .source = kProduction},
+                    detail, sizeof detail);
+  }
+  made = made && run_step({.line = count_,
                         .name = "perl",
                         .program = perl_program_.c_str(),
                         .output = kNewInfo,

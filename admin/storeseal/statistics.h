@@ -16,6 +16,8 @@ class StatisticsLines {
   // Makes INFO.soif. The old file is replaced only by whole new statistics;
   // false after an error line naming it.
   bool write(bool dump_is_new, SealOutput* out);
+  // The new dump could not be unpacked for the statistics.
+  bool dump_unreadable() const { return dump_unreadable_; }
   // Makes the Japanese rendering of INFO.soif, INFO_J.txt, the same way.
   bool render(SealOutput* out);
 
@@ -30,4 +32,5 @@ class StatisticsLines {
   char from_dump_[kLineSize] = {};
   char from_database_[kLineSize] = {};
   char count_[kLineSize] = {};
+  bool dump_unreadable_ = false;
 };

@@ -32,15 +32,19 @@ void fill_info(const struct stat& st, FileInfo* info) {
   info->modified = static_cast<long long>(st.st_mtim.tv_sec);
 }
 
+void identity_of(const struct stat& st, FileIdentity* identity) {
+  identity->device = static_cast<unsigned long long>(st.st_dev);
+  identity->index = static_cast<unsigned long long>(st.st_ino);
+  identity->size = static_cast<long long>(st.st_size);
+  identity->modified = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+}
+
 }  // namespace
 
 int file_identity(const char* path, FileIdentity* identity) {
   struct stat st {};
   if (sys().stat(native_path(path).c_str(), &st) != 0) return -1;
-  identity->device = static_cast<unsigned long long>(st.st_dev);
-  identity->index = static_cast<unsigned long long>(st.st_ino);
-  identity->size = static_cast<long long>(st.st_size);
-  identity->modified = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  identity_of(st, identity);
   return 0;
 }
 
@@ -139,7 +143,17 @@ std::string directory_of(const std::string& native) {
 
 int flush_file(const char* path) { return sync_path(native_path(path), O_RDONLY); }
 
-int flush_directory(const char* path) { return sync_path(native_path(path), O_RDONLY | O_DIRECTORY); }
+namespace {
+
+// A file system that cannot flush a directory keeps its names its own way.
+int flush_native_directory(const std::string& native) {
+  if (sync_path(native, O_RDONLY | O_DIRECTORY) == 0) return 0;
+  return errno == EINVAL || errno == EOPNOTSUPP ? 0 : -1;
+}
+
+}  // namespace
+
+int flush_directory(const char* path) { return flush_native_directory(native_path(path)); }
 
 int replace_file(const char* from, const char* to) {
   const std::string native_from = native_path(from);
@@ -153,7 +167,88 @@ int replace_file(const char* from, const char* to) {
   return 0;
 }
 
+unsigned long owner_of(const char* path) {
+  struct stat st {};
+  if (sys().lstat(native_path(path).c_str(), &st) != 0) return static_cast<unsigned long>(-1);
+  return st.st_uid;
+}
+
 int change_dir(const char* path) { return sys().chdir(native_path(path).c_str()) == 0 ? 0 : -1; }
+
+namespace {
+
+constexpr char kWorkSuffix[] = ".new";
+
+// Writes all the bytes, again where a signal or a short write cut a call off.
+int write_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = sys().write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int write_whole_file(const char* path, const char* data, std::size_t size) {
+  const std::string native = native_path(path);
+  const std::string work = native + kWorkSuffix;
+  if (sys().unlink(work.c_str()) != 0 && errno != ENOENT) return -1;
+  posix::UniqueFd fd = posix::open_fd(work.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (!fd.valid()) return -1;
+  const bool written = write_all(fd.get(), data, size) == 0 && sys().fsync(fd.get()) == 0;
+  const int write_error = errno;
+  const int closed = sys().close(fd.release());
+  if (!written || closed != 0) {
+    const int error = written ? errno : write_error;
+    sys().unlink(work.c_str());
+    errno = error;
+    return -1;
+  }
+  if (sys().rename(work.c_str(), native.c_str()) != 0) {
+    const int error = errno;
+    sys().unlink(work.c_str());
+    errno = error;
+    return -1;
+  }
+  return flush_native_directory(directory_of(native));
+}
+
+SmallRead read_small_file(const char* path, std::size_t limit, SmallFile* file) {
+  // Never blocking: not on a FIFO's other end, not on a lease's break.
+  posix::UniqueFd fd = posix::open_fd(native_path(path).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (!fd.valid()) {
+    if (errno == ENOENT || errno == ENOTDIR) return SmallRead::kMissing;
+    return errno == ELOOP ? SmallRead::kNotRegular : SmallRead::kUnreadable;
+  }
+  struct stat st {};
+  if (sys().fstat(fd.get(), &st) != 0) return SmallRead::kUnreadable;
+  if (!S_ISREG(st.st_mode)) return SmallRead::kNotRegular;
+  file->owner = st.st_uid;
+  file->others_may_write = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  identity_of(st, &file->identity);
+  if (static_cast<unsigned long long>(st.st_size) > limit) return SmallRead::kTooLarge;
+  file->bytes.assign(limit + 1, '\0');
+  std::size_t got = 0;
+  while (got < file->bytes.size()) {
+    const ssize_t count = sys().read(fd.get(), file->bytes.data() + got, file->bytes.size() - got);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return SmallRead::kUnreadable;
+    }
+    if (count == 0) break;
+    got += static_cast<std::size_t>(count);
+  }
+  // A file that grew after it was looked at is as long as it is now.
+  if (got > limit) return SmallRead::kTooLarge;
+  file->bytes.resize(got);
+  return SmallRead::kRead;
+}
 
 int create_exclusive(const char* path) {
   return posix::open_fd(native_path(path).c_str(), O_CREAT | O_EXCL | O_RDONLY, 0666).valid() ? 0 : -1;

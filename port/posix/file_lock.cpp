@@ -9,9 +9,11 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <string>
 
 #include "port/posix/path.h"
@@ -98,6 +100,54 @@ FileLock::Result FileLock::take(const char* path) {
   }
   errno = EAGAIN;
   return Result::kHeld;
+}
+
+namespace {
+
+// The kernel's list of the locks held, one line each:
+// "N: FLOCK  ADVISORY  WRITE PID MAJOR:MINOR:INODE START END" (the device's
+// numbers in hexadecimal), with "N: -> ..." lines for the ones waiting.
+constexpr char kLockList[] = "/proc/locks";
+
+bool listed(const std::string& list, const struct stat& file) {
+  char wanted[64];
+  std::snprintf(wanted, sizeof wanted, " %02x:%02x:%lu ", major(file.st_dev), minor(file.st_dev),
+                static_cast<unsigned long>(file.st_ino));
+  for (std::size_t at = 0; at < list.size();) {
+    std::size_t end = list.find('\n', at);
+    if (end == std::string::npos) end = list.size();
+    const std::string line = list.substr(at, end - at);
+    at = end + 1;
+    if (line.find("->") != std::string::npos || line.find(" FLOCK ") == std::string::npos) continue;
+    if (line.find(wanted) != std::string::npos) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+FileLock::Held FileLock::held(const char* path) {
+  struct stat file {};
+  if (sys().lstat(posix::native_path(path).c_str(), &file) != 0) {
+    // No file, no holder: a holder's release takes the file away.
+    return errno == ENOENT || errno == ENOTDIR ? Held::kNo : Held::kCannotTell;
+  }
+  if (!S_ISREG(file.st_mode)) return Held::kCannotTell;
+  const posix::UniqueFd list_fd = posix::open_fd(kLockList, O_RDONLY | O_CLOEXEC);
+  if (!list_fd.valid()) return Held::kCannotTell;
+  std::string list;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t count = sys().read(list_fd.get(), buffer, sizeof buffer);
+    if (count > 0) {
+      list.append(buffer, static_cast<std::size_t>(count));
+      continue;
+    }
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) return Held::kCannotTell;
+    break;
+  }
+  return listed(list, file) ? Held::kYes : Held::kNo;
 }
 
 void FileLock::release() {

@@ -18,7 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "port/end_request.h"
 #include "port/posix/cmdline.h"
+#include "port/posix/end_request_pipe.h"
 #include "port/posix/path.h"
 #include "port/posix/find_program.h"
 #include "port/posix/spawn.h"
@@ -75,14 +77,15 @@ int start(const char* command_line, const StartRequest& request, pid_t* pid) {
   return setup.spawn(resolved, parsed.argv, pid);
 }
 
-int run(const char* command_line, const StartRequest& request, int* start_error) {
+int run(const char* command_line, const StartRequest& request, const ChildOptions& options, int* start_error) {
   if (start_error) *start_error = 0;
   pid_t pid = 0;
   int error = start(command_line, request, &pid);
+  if (options.on_start != nullptr) options.on_start(options.on_start_context, error);
   int status = 0;
   // A wait that fails leaves no status to report; it is reported like a
   // failed start rather than as some made-up exit status.
-  if (error == 0) error = posix::wait_for(pid, &status);
+  if (error == 0) error = posix::wait_for(pid, &status, options.end_signal);
   if (error != 0) {
     if (start_error) *start_error = error;
     errno = error;
@@ -103,51 +106,94 @@ int run_child(const char* command_line, const ChildOptions& options, int* start_
   request.inherit_handles = options.inherit_handles;
   request.working_dir = options.working_dir;
   request.output_path = options.output_path;
-  return run(command_line, request, start_error);
+  return run(command_line, request, options, start_error);
 }
 
-int run_child_relayed(const char* command_line, OutputRelay* relay, int* start_error) {
+namespace {
+
+// A pipe whose reading end is closed on exec and whose writing end a child
+// is to inherit as it is (its number told in an environment variable); both
+// invalid, with errno, when it cannot be made.
+bool inheritable_pipe(posix::UniqueFd* read_end, posix::UniqueFd* write_end) {
+  int ends[2] = {-1, -1};
+  if (posix::sys().pipe2(ends, O_CLOEXEC) != 0) return false;
+  read_end->reset(ends[0]);
+  write_end->reset(ends[1]);
+  const int flags = posix::sys().fcntl(ends[1], F_GETFD);
+  if (flags == -1 || posix::sys().fcntl(ends[1], F_SETFD, flags & ~FD_CLOEXEC) == -1) {
+    read_end->reset();
+    write_end->reset();
+    return false;
+  }
+  return true;
+}
+
+// The variable names the descriptor for the child alone: set while it
+// starts, then taken away again.
+class ReportVariable {
+ public:
+  ReportVariable(const char* name, int fd) : name_(name) {
+    if (name_ != nullptr) set_ = posix::sys().setenv(name_, std::to_string(fd).c_str(), 1) == 0;
+  }
+  ~ReportVariable() {
+    if (name_ != nullptr) posix::sys().unsetenv(name_);
+  }
+  ReportVariable(const ReportVariable&) = delete;
+  ReportVariable& operator=(const ReportVariable&) = delete;
+  bool set() const { return name_ == nullptr || set_; }
+
+ private:
+  const char* name_;
+  bool set_ = false;
+};
+
+}  // namespace
+
+int run_child_relayed(const char* command_line, OutputRelay* relay, int* start_error, const RelayOptions& options) {
   if (start_error) *start_error = 0;
-  int out_pipe[2] = {-1, -1};
-  int err_pipe[2] = {-1, -1};
+  const auto fail = [&](int error) {
+    if (start_error) *start_error = error;
+    errno = error;
+    return -1;
+  };
   // Closed on exec: the child gets its ends as its standard streams only,
   // and no grandchild keeps a pipe open past the child's end by accident.
-  if (posix::sys().pipe2(out_pipe, O_CLOEXEC) != 0) {
-    const int error = errno;
-    if (start_error) *start_error = error;
-    return -1;
-  }
+  int out_pipe[2] = {-1, -1};
+  int err_pipe[2] = {-1, -1};
+  if (posix::sys().pipe2(out_pipe, O_CLOEXEC) != 0) return fail(errno);
   posix::UniqueFd out_read(out_pipe[0]), out_write(out_pipe[1]);
-  if (posix::sys().pipe2(err_pipe, O_CLOEXEC) != 0) {
-    const int error = errno;
-    if (start_error) *start_error = error;
-    return -1;
-  }
+  if (posix::sys().pipe2(err_pipe, O_CLOEXEC) != 0) return fail(errno);
   posix::UniqueFd err_read(err_pipe[0]), err_write(err_pipe[1]);
+  posix::UniqueFd report_read, report_write;
+  if (options.report_variable != nullptr && !inheritable_pipe(&report_read, &report_write)) return fail(errno);
   StartRequest request;
   request.ignore_interrupt = true;
   request.output_fd = out_write.get();
   request.error_fd = err_write.get();
   pid_t pid = 0;
-  int error = start(command_line, request, &pid);
+  int error = 0;
+  {
+    const ReportVariable variable(options.report_variable, report_write.get());
+    error = variable.set() ? start(command_line, request, &pid) : errno;
+  }
   out_write.reset();
   err_write.reset();
-  if (error != 0) {
-    if (start_error) *start_error = error;
-    errno = error;
-    return -1;
-  }
-  // Both pipes are read as they fill, so that a child that writes much to
-  // one while the other is quiet never waits on a full pipe.
-  posix::UniqueFd* sources[2] = {&out_read, &err_read};
+  report_write.reset();
+  if (error != 0) return fail(error);
+  // Every pipe is read as it fills, so that a child that writes much to one
+  // while another is quiet never waits on a full pipe.
+  posix::UniqueFd* sources[3] = {&out_read, &err_read, &report_read};
+  const int wake = options.return_on_end_request ? posix::end_request_wake_fd() : -1;
   char buffer[4096];
-  while (out_read.valid() || err_read.valid()) {
-    pollfd ready[2] = {{out_read.get(), POLLIN, 0}, {err_read.get(), POLLIN, 0}};
-    if (::poll(ready, 2, -1) < 0) {
+  while (out_read.valid() || err_read.valid() || report_read.valid()) {
+    if (options.return_on_end_request && end_request() != 0) return kEndRequested;
+    pollfd ready[4] = {{out_read.get(), POLLIN, 0}, {err_read.get(), POLLIN, 0}, {report_read.get(), POLLIN, 0},
+                       {wake, POLLIN, 0}};
+    if (::poll(ready, 4, -1) < 0) {
       if (errno == EINTR) continue;
       break;  // cannot be watched: the child is still waited for below
     }
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 3; ++i) {
       if (!sources[i]->valid() || ready[i].revents == 0) continue;
       const ssize_t count = posix::sys().read(sources[i]->get(), buffer, sizeof buffer);
       if (count > 0) {
@@ -159,13 +205,11 @@ int run_child_relayed(const char* command_line, OutputRelay* relay, int* start_e
   }
   out_read.reset();
   err_read.reset();
+  report_read.reset();
+  // Every pipe has ended: the child has ended, or is about to.
   int status = 0;
   error = posix::wait_for(pid, &status);
-  if (error != 0) {
-    if (start_error) *start_error = error;
-    errno = error;
-    return -1;
-  }
+  if (error != 0) return fail(error);
   return status;
 }
 
@@ -221,7 +265,7 @@ int run_shell(const char* line) {
   const std::string command = std::string("cmd.exe /C ") + line;
   StartRequest request;
   int error = 0;
-  return run(command.c_str(), request, &error);
+  return run(command.c_str(), request, ChildOptions{}, &error);
 }
 
 int end_process(long pid, int* error) {

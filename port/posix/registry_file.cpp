@@ -344,13 +344,7 @@ class Converter {
 }  // namespace
 
 std::string_view without_trailing_separators(std::string_view path) {
-  size_t keep = 0;
-  for (size_t i = 0; i < path.size();) {
-    const size_t len = char_length(path, i);
-    if (len == 2 || path[i] != '\\') keep = i + len;
-    i += len;
-  }
-  return path.substr(0, keep);
+  return without_final_separators(path, "\\");
 }
 
 bool registry_names_equal(std::string_view a, std::string_view b) {

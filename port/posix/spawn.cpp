@@ -265,12 +265,13 @@ int status_of(int wait_status) {
   return 0;
 }
 
-int wait_for(pid_t pid, int* status) {
+int wait_for(pid_t pid, int* status, int* signal) {
   int raw = 0;
   for (;;) {
     const pid_t rc = sys().waitpid(pid, &raw, 0);
     if (rc == pid) {
       *status = status_of(raw);
+      if (signal != nullptr) *signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
       return 0;
     }
     if (rc < 0 && errno != EINTR) return errno;

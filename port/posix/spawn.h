@@ -89,6 +89,8 @@ int status_of(int wait_status);
 
 // Waits for the child (through the system-call table); 0 with *status, or
 // the errno of a failed wait.
-int wait_for(pid_t pid, int* status);
+// *signal (when given) receives the number of the signal that ended the
+// child, or 0 when it exited.
+int wait_for(pid_t pid, int* status, int* signal = nullptr);
 
 }  // namespace port::posix

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -70,6 +71,7 @@ SysCalls real_calls() {
   calls.setenv = [](auto... a) { return ::setenv(a...); };
   calls.unsetenv = [](auto... a) { return ::unsetenv(a...); };
   calls.getaddrinfo = [](auto... a) { return ::getaddrinfo(a...); };
+  calls.getrandom = [](auto... a) { return ::getrandom(a...); };
   return calls;
 }
 

@@ -44,6 +44,7 @@ struct SysCalls {
   int (*setenv)(const char*, const char*, int);
   int (*unsetenv)(const char*);
   int (*getaddrinfo)(const char*, const char*, const struct addrinfo*, struct addrinfo**);
+  ssize_t (*getrandom)(void*, size_t, unsigned);
 };
 
 // The table in use; starts with the real calls.

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "port/text.h"
 #include "port/win32/handle.h"
 #include "port/win32/reparse_point.h"
 
@@ -57,7 +58,26 @@ int file_identity(const char* path, FileIdentity* identity) {
 int file_stat(const char* path, FileInfo* info) {
   // The 64-bit form of _stat, so that a file past 2 GB reports its size.
   struct _stat64 st{};
-  if (_stat64(path, &st) != 0) return -1;
+  if (_stat64(path, &st) == 0) {
+    fill_info(st, info);
+    return 0;
+  }
+  // The runtime refuses a name that ends in a separator, while C:\gw\ names
+  // the directory C:\gw to every other call (and to the registry's Path00).
+  // It is looked at without its final separators, and only a directory
+  // answers to it, as on POSIX. A root (C:\, \) is the runtime's own case.
+  const int stat_error = errno;
+  const std::string_view whole(path);
+  const std::string_view directory = without_final_separators(whole, "\\/");
+  if (directory.size() == whole.size() || directory.empty() || directory.back() == ':') {
+    errno = stat_error;
+    return -1;
+  }
+  if (_stat64(std::string(directory).c_str(), &st) != 0) return -1;
+  if ((st.st_mode & _S_IFMT) != _S_IFDIR) {
+    errno = ENOENT;
+    return -1;
+  }
   fill_info(st, info);
   return 0;
 }
@@ -176,6 +196,88 @@ int replace_file(const char* from, const char* to) {
   errno = errno_of(GetLastError());
   return -1;
 }
+
+namespace {
+
+constexpr char kWorkSuffix[] = ".new";
+
+void fail_with_last_error() { errno = errno_of(GetLastError()); }
+
+}  // namespace
+
+int write_whole_file(const char* path, const char* data, std::size_t size) {
+  const std::string work = std::string(path) + kWorkSuffix;
+  // A work file left by a run that was cut off goes (a link goes itself).
+  if (!DeleteFileA(work.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+    fail_with_last_error();
+    return -1;
+  }
+  // Made new, and never opened through a reparse point in its place.
+  UniqueHandle file(CreateFileA(work.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.valid()) {
+    fail_with_last_error();
+    return -1;
+  }
+  bool written = true;
+  for (std::size_t done = 0; written && done < size;) {
+    DWORD count = 0;
+    const DWORD chunk = static_cast<DWORD>(size - done > 0x10000000 ? 0x10000000 : size - done);
+    written = WriteFile(file.get(), data + done, chunk, &count, nullptr) != 0;
+    done += count;
+  }
+  written = written && FlushFileBuffers(file.get());
+  if (!written) fail_with_last_error();
+  const int error = errno;
+  file.reset();
+  if (written && MoveFileExA(work.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+  if (written) fail_with_last_error();
+  const int failure = written ? errno : error;
+  DeleteFileA(work.c_str());
+  errno = failure;
+  return -1;
+}
+
+SmallRead read_small_file(const char* path, std::size_t limit, SmallFile* out) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    errno = errno_of(error);
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? SmallRead::kMissing
+                                                                          : SmallRead::kUnreadable;
+  }
+  if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) return SmallRead::kNotRegular;
+  UniqueHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.valid()) {
+    fail_with_last_error();
+    return SmallRead::kUnreadable;
+  }
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) return SmallRead::kNotRegular;
+  BY_HANDLE_FILE_INFORMATION data{};
+  if (!GetFileInformationByHandle(file.get(), &data)) {
+    fail_with_last_error();
+    return SmallRead::kUnreadable;
+  }
+  const unsigned long long bytes = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  out->identity.device = data.dwVolumeSerialNumber;
+  out->identity.index = (static_cast<unsigned long long>(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
+  out->identity.size = static_cast<long long>(bytes);
+  out->identity.modified = static_cast<long long>(
+      (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
+  if (bytes > limit) return SmallRead::kTooLarge;
+  out->bytes.assign(static_cast<std::size_t>(bytes), '\0');
+  DWORD count = 0;
+  if (!out->bytes.empty() && !ReadFile(file.get(), out->bytes.data(), static_cast<DWORD>(bytes), &count, nullptr)) {
+    fail_with_last_error();
+    return SmallRead::kUnreadable;
+  }
+  out->bytes.resize(count);
+  return SmallRead::kRead;
+}
+
+// Windows tells no owner by a number: the folders' rights decide who writes.
+unsigned long owner_of(const char*) { return 0; }
 
 int change_dir(const char* path) { return _chdir(path); }
 

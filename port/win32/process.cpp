@@ -90,9 +90,12 @@ int run_child(const char* command_line, const ChildOptions& options, int* start_
               options.new_process_group ? CREATE_NEW_PROCESS_GROUP : 0, options.working_dir,
               options.output_path, &child, &error)) {
     set_error(start_error, error);
+    if (options.on_start != nullptr) options.on_start(options.on_start_context, static_cast<int>(error));
     return -1;
   }
   set_error(start_error, 0);
+  if (options.end_signal != nullptr) *options.end_signal = 0;
+  if (options.on_start != nullptr) options.on_start(options.on_start_context, 0);
   WaitForSingleObject(child.process.get(), INFINITE);
   // A failed read leaves the status at 0.
   DWORD status = 0;
@@ -126,7 +129,9 @@ DWORD WINAPI read_pipe(void* context) {
 
 }  // namespace
 
-int run_child_relayed(const char* command_line, OutputRelay* relay, int* start_error) {
+// Windows makes no verdict pipe (no program there asks for one), and a
+// console event to end is the whole console's: the child gets it as well.
+int run_child_relayed(const char* command_line, OutputRelay* relay, int* start_error, const RelayOptions&) {
   if (command_line == nullptr) {
     set_error(start_error, ERROR_INVALID_PARAMETER);
     return -1;

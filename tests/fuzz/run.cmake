@@ -4,7 +4,7 @@
 # build tree; the tree's corpus is only read. tests/fuzz/campaign runs longer.
 set(LORVEX_FUZZ_SECONDS 5 CACHE STRING "Seconds each fuzz target runs in the test run")
 foreach(target fuzz_cmdline fuzz_cmd_parse fuzz_registry fuzz_skim fuzz_settings_line fuzz_catalogue
-               fuzz_process_settings fuzz_pid_file fuzz_status_records)
+               fuzz_process_settings fuzz_pid_file fuzz_outcome_records)
   set(work ${CMAKE_BINARY_DIR}/fuzz-corpus/${target})
   file(MAKE_DIRECTORY ${work})
   add_test(NAME fuzz.${target}

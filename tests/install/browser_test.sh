@@ -90,6 +90,7 @@ for attempt in 1 2 3; do
       "$scratch/access.log"
     # The service user is the package's: this test's tree runs without it.
     readme_block "The message page on the web" conf | sed -e "s|^server.port = .*|server.port = $port|" \
+      -e "s|^server.breakagelog = .*|server.breakagelog = \"$scratch/pages.log\"|" \
       -e '/^server\.\(username\|groupname\) = "lorvex"$/d'
   } >"$scratch/lighttpd.conf"
   grep -q 'include ".*/lighttpd.conf"' "$scratch/lighttpd.conf" || fail "the README offers no configuration"

@@ -3,9 +3,11 @@
 // (it writes the cycle's output), and lorvex-status over gatherer folders
 // as the launcher, the cycle command and the export daemon leave them.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <chrono>
 #include <memory>
@@ -33,6 +35,18 @@ std::string page(const std::string& number, const std::string& text) {
          "</TD>\n</TR></TABLE></DL></FONT>\n</BODY></HTML>\n";
 }
 
+// A record as the system's programs write one.
+std::string record(const std::string& program, const std::string& keys, const std::string& cycle = "-") {
+  return "version=1\nprogram=" + program + "\ncycle=" + cycle + "\n" + keys;
+}
+
+// The cycle command's record of a cycle that ended with the status.
+std::string last_cycle_record(int status, const std::string& what, const std::string& more = "") {
+  return record("lorvex-cycle", "began=20261209 18:00:00\nbegan-at=1765300000\nended=20261209 18:10:00\nstatus=" +
+                                    std::to_string(status) + "\nlevel=" + (status == 0 ? "information" : "error") +
+                                    "\nwhat=" + what + "\n" + more);
+}
+
 class Gatherers : public lxt::ProgramTest {
  protected:
   void SetUp() override {
@@ -57,98 +71,79 @@ class Gatherers : public lxt::ProgramTest {
 
 // ---- lorvex-cycle ----------------------------------------------------------------
 
-TEST_F(Gatherers, TheCycleCommandTellsTheOutcomeByItsStatusInTheLogAndInLastCycle) {
-  struct Case {
-    std::string name;
-    std::string output;  // what the cycle writes on its standard output
-    int status;
-    std::string type;  // the system log's word
-    std::string what;  // the recorded line after "g1: status N: "
-  };
-  const std::string told = page("LXCM601-I", "The search service was told.");
-  const Case cases[] = {
-      {"clean", told, 0, "INFORMATION", "LXCM601-I:The search service was told."},
-      {"finishing failed before the cycle's page", "seal: 3 steps\n" + page("LXCM030-E", "Sealing failed.") + told,
-       1, "ERROR", "LXCM601-I:The search service was told."},
-      {"no search service, a text of two lines", page("LXCM019-E", "No service\non port 8765."), 1, "ERROR",
-       "LXCM019-E:No service on port 8765."},
-      {"a page cut off before its text", "Content-Type: text/html\n\n<!-- LXCM019-E -->\n", 1, "ERROR",
-       "LXCM019-E:"},
-      {"no page", "seal: 3 steps\n<!-- LXCM601-I -->\n", 2, "ERROR", "no message page came"},
-      {"a text too long to keep", page("LXCM019-E", std::string(3000, 'x')), 1, "ERROR",
-       "LXCM019-E:" + std::string(1024, 'x') + " ..."},
-      {"a number too long to be one", page(std::string(40, 'A') + "-I", "x"), 2, "ERROR", "no message page came"},
-  };
-  // A link in the place of the kept file, or of its work file, is replaced,
-  // never written through, whatever it leads to.
+// A launcher that started a gatherer whose cycle left no record is no clean
+// cycle, whatever its output says; the record takes the place of whatever
+// stands in last-cycle's, never written through a link, and a directory
+// there keeps it out.
+TEST_F(Gatherers, TheCycleCommandJudgesByRecordsNeverByTheCyclesWords) {
   dir_.write("outside", "not the outcome\n");
   ASSERT_EQ(::mkfifo(dir_.file("fifo").c_str(), 0644), 0);
   ASSERT_EQ(::symlink(dir_.file("fifo").c_str(), dir_.file(gdir("last-cycle")).c_str()), 0);
   ASSERT_EQ(::symlink(dir_.file("outside").c_str(), dir_.file(gdir("last-cycle.new")).c_str()), 0);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ::unlink(dir_.file("events").c_str());
-    lxt::RunOptions o;
-    o.set("LXT_PERL_PRINT", c.output);
-    const lxt::RunResult r = run("lorvex-cycle", {dir_.file("layout/g1.ini")}, o);
-    EXPECT_EQ(r.status, c.status) << r.err;
-    EXPECT_EQ(r.out, c.output) << "passed on unchanged";
-    const std::string line = "g1: status " + std::to_string(c.status) + ": " + c.what;
-    char id[16];
-    std::snprintf(id, sizeof id, "0x%08X", c.status);
-    EXPECT_EQ(dir_.read("events"), "lorvex-cycle\t" + c.type + "\t" + id + "\t" + line + "\n");
-    const std::string kept = dir_.read(gdir("last-cycle"));
-    EXPECT_TRUE(matches(kept, "^" + kStamp)) << kept;
-    EXPECT_EQ(kept.substr(kept.find(' ', 9) + 1), line + "\n");
-    EXPECT_FALSE(dir_.exists(gdir("last-cycle.new")));
-  }
+  lxt::RunOptions o;
+  // A page of success, and a launcher's line as it would say one was at work.
+  o.set("LXT_PERL_PRINT", page("LXCM601-I", "The search service was told.") + "LaunchCrawler: x is running\n");
+  o.cwd = dir_.path();
+  o.set("LORVEX_EVENTLOG", dir_.file("events")).set("LORVEX_GATHERERS", dir_.file("layout"));
+  const lxt::RunResult r =
+      run_program("lorvex-cycle", {dir_.file("layout/g1.ini")}, o, "LORVEX_CYCLE_ID,LORVEX_LAUNCH_FD");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(matches(r.out, "LXCM601-I")) << "passed on unchanged";
+  const std::string what = "cyclerun left no record of this cycle \\(there is none\\)";
+  EXPECT_TRUE(matches(dir_.read("events"), "^lorvex-cycle\tERROR\t0x00000001\tg1: status 1: " + what + "\n$"))
+      << dir_.read("events");
+  EXPECT_TRUE(matches(dir_.read(gdir("last-cycle")), "\nstatus=1\nlevel=error\nwhat=" + what + "\n"));
   EXPECT_EQ(dir_.read("outside"), "not the outcome\n");
   struct stat fifo {};
   EXPECT_TRUE(::stat(dir_.file("fifo").c_str(), &fifo) == 0 && S_ISFIFO(fifo.st_mode));
-  EXPECT_EQ(journal().size(), std::size(cases)) << "one cycle each";
-  // A clean cycle whose outcome cannot be kept is no success; a failed one
-  // stays a failure.
+  EXPECT_FALSE(dir_.exists(gdir("last-cycle.new")));
+  // Every program of the cycle got its id; the record of its beginning has it.
+  const std::vector<lxt::Record> started = journal();
+  ASSERT_EQ(started.size(), 1u);
+  const std::string began = dir_.read(gdir("cycle-began"));
+  EXPECT_TRUE(matches(began, "\ncycle=[0-9a-f]{32}\n")) << began;
+  ASSERT_TRUE(started[0].env.at("LORVEX_CYCLE_ID").has_value());
+  EXPECT_TRUE(matches(began, "\ncycle=" + *started[0].env.at("LORVEX_CYCLE_ID") + "\n")) << began;
+  EXPECT_FALSE(started[0].env.at("LORVEX_LAUNCH_FD").has_value()) << "the launcher's channel is its own";
   ::unlink(dir_.file(gdir("last-cycle")).c_str());
   dir_.mkdir(gdir("last-cycle"));
-  for (const auto& [output, status] : {std::pair{cases[0].output, 3}, std::pair{cases[2].output, 1}}) {
-    lxt::RunOptions o;
-    o.set("LXT_PERL_PRINT", output);
-    ::unlink(dir_.file("events").c_str());
-    const lxt::RunResult r = run("lorvex-cycle", {dir_.file("layout/g1.ini")}, o);
-    EXPECT_EQ(r.status, status);
-    EXPECT_TRUE(matches(r.err, "last-cycle is not a regular file\\.  The outcome is not kept\\.")) << r.err;
-    EXPECT_TRUE(matches(dir_.read("events"), "\t0x0000000" + std::to_string(status) + "\tg1: status " +
-                                                 std::to_string(status) + ": [^\n]*" +
-                                                 (status == 3 ? "told\\. \\(not kept in last-cycle\\)" : "") + "\n$"))
-        << dir_.read("events");
-  }
+  const lxt::RunResult kept_out = run("lorvex-cycle", {dir_.file("layout/g1.ini")}, o);
+  EXPECT_EQ(kept_out.status, 1);
+  EXPECT_TRUE(matches(kept_out.err, "Cannot keep the outcome in [^\n]*last-cycle \\(errno=21\\)\\.")) << kept_out.err;
 }
 
 TEST_F(Gatherers, TheCycleCommandSaysTryLaterWhileAGathererIsAtWork) {
-  const std::string failed = "20261209 18:00:00 g1: status 1: LXCM019-E:x\n";
+  const std::string failed = record("lorvex-cycle", "began=20261209 18:00:00\nbegan-at=1765300000\nended=20261209 "
+                                    "18:10:00\nstatus=1\nlevel=error\nwhat=x\n");
   dir_.write(gdir("last-cycle"), failed);
   auto holder = hold(gdir("log.gatherer"), gdir("Gatherer.pid"));
   // Whether the pid file names the gatherer or holds no number.
-  for (const std::string says : {"The gatherer of process ID [0-9]+ is running\\.",
-                                 "A gatherer is running, but Gatherer\\.pid holds no process ID\\."}) {
+  for (const auto& [says, what] :
+       {std::pair<std::string, std::string>{"The gatherer of process ID [0-9]+ is running\\.",
+                                            "a gatherer is already at work \\(process [0-9]+\\)"},
+        {"A gatherer is running, but Gatherer\\.pid holds no process ID\\.", "a gatherer is already at work"}}) {
     ::unlink(dir_.file("events").c_str());
     const lxt::RunResult r = run("lorvex-cycle", {dir_.file("layout/g1.ini")});
     EXPECT_EQ(r.status, 75);
     EXPECT_EQ(r.out, "");
     EXPECT_TRUE(matches(r.err, "^LaunchCrawler: [^\n]*ERROR: " + says)) << r.err;
     EXPECT_TRUE(journal().empty()) << "no second cycle";
-    EXPECT_EQ(dir_.read("events"), "lorvex-cycle\tWARNING\t0x0000004B\tg1: status 75: a gatherer is already at work\n");
+    EXPECT_TRUE(matches(dir_.read("events"), "^lorvex-cycle\tWARNING\t0x0000004B\tg1: status 75: " + what + "\n$"))
+        << dir_.read("events");
     EXPECT_EQ(dir_.read(gdir("last-cycle")), failed) << "the last cycle's failure stays";
+    EXPECT_FALSE(dir_.exists(gdir("cycle-began"))) << "no cycle began";
     dir_.write(gdir("Gatherer.pid"), "x\n");
   }
   dir_.write("release", "");
   ASSERT_TRUE(holder->wait(milliseconds(30000)).has_value());
-  // No page, and the launcher's own line says why.
+  // A launcher that refuses ran no cycle: its own line says why.
   ::unlink(dir_.file(gdir("Gatherer.pid")).c_str());
   ASSERT_EQ(::mkfifo(dir_.file(gdir("Gatherer.pid")).c_str(), 0644), 0);
-  EXPECT_EQ(run("lorvex-cycle", {dir_.file("layout/g1.ini")}).status, 2);
-  EXPECT_TRUE(matches(dir_.read(gdir("last-cycle")),
-                      "^" + kStamp + "g1: status 2: no message page came \\(Cannot open Gatherer\\.pid \\(errno=13\\)\\.\\)\n$"))
+  const lxt::RunResult refused = run("lorvex-cycle", {dir_.file("layout/g1.ini")});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_TRUE(matches(refused.err, "^LaunchCrawler: [^\n]*ERROR: Cannot open Gatherer\\.pid \\(errno=13\\)")) << refused.err;
+  EXPECT_TRUE(matches(dir_.read(gdir("last-cycle")), "\nstatus=2\nlevel=error\nwhat=the launcher refused to start a "
+                                                     "gatherer \\(its error line says why\\)\n"))
       << dir_.read(gdir("last-cycle"));
 }
 
@@ -173,6 +168,9 @@ TEST_F(Gatherers, TheCycleCommandRunsNoCycleWithoutAGathererDirectory) {
        "the gatherer directory .*/file is not a directory"},
       {"half a character", base + "GATHERER_NAME=g1\x83\n", "is invalid\\.  \\(GATHERER_NAME ends in half",
        "GATHERER_NAME ends in half a double-byte character"},
+      {"saved as Unicode", lxt::saved_as_unicode("GATHERER_NAME=g1\n" + base)[0].first,
+       "is invalid\\.  \\(It is saved as UTF-8 with a byte-order mark; save it as ANSI \\(Shift_JIS\\)\\.\\)  No cycle",
+       "the settings file is saved as UTF-8 with a byte-order mark; save it as ANSI \\(Shift_JIS\\)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -198,11 +196,9 @@ TEST_F(Gatherers, ASettingsFileSetsNeitherCommandsOwnEnvironment) {
                               dir_.file("other") + "\"\n");
   dir_.write("layout/g1.ini", dir_.read("layout/g1.ini") + "LORVEX_EVENTLOG=" + dir_.file("elsewhere") +
                                   "\nLORVEX_REGISTRY=" + dir_.file("other.reg") + "\n");
-  lxt::RunOptions o;
-  o.set("LXT_PERL_PRINT", page("LXCM601-I", "told"));
-  EXPECT_EQ(run("lorvex-cycle", {dir_.file("layout/g1.ini")}, o).status, 0);
+  EXPECT_EQ(run("lorvex-cycle", {dir_.file("layout/g1.ini")}).status, 1);
   EXPECT_FALSE(dir_.exists("elsewhere"));
-  EXPECT_TRUE(matches(dir_.read("events"), "\tg1: status 0: LXCM601-I:told\n$"));
+  EXPECT_TRUE(matches(dir_.read("events"), "\tg1: status 1: cyclerun left no record"));
   const lxt::RunResult r = run("lorvex-status", {"--brief"});
   EXPECT_TRUE(matches(r.out, "; lock none;")) << r.out;
 }
@@ -210,9 +206,25 @@ TEST_F(Gatherers, ASettingsFileSetsNeitherCommandsOwnEnvironment) {
 // ---- lorvex-status ---------------------------------------------------------------
 
 TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
-  dir_.write("data/PRODUCTION.gdbm", "db");
-  dir_.write("data/INFO.soif", "@INFO { g1\nGatherer-ID{2}:\tg1\nNumber-Of-Templates{1}:\t3\n}\n");
-  dir_.write(gdir("last-cycle"), "20261209 18:00:00 g1: status 0: LXCM601-I:told\n");
+  const std::string clean = last_cycle_record(0, "clean");
+  const auto finished = [this](bool done) {
+    dir_.write("data/storeseal.outcome",
+               record("storeseal", std::string("status=") + (done ? "0\nfailed=none\n" : "1\nfailed=dump\nline=x\n") +
+                                       "production=-\ndump=-\ndump-state=new\n"));
+  };
+  // The dump is the database's when packdump's record says both are as they are.
+  const auto dumped = [this] {
+    std::string production, dump;
+    for (const auto& [name, value] : {std::pair<const char*, std::string*>{"data/PRODUCTION.gdbm", &production},
+                                      {"data/All-Templates.gz", &dump}}) {
+      struct stat st {};
+      ASSERT_EQ(::stat(dir_.file(name).c_str(), &st), 0);
+      *value = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+               std::to_string(st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec);
+    }
+    dir_.write("data/packdump.outcome", record("packdump", "status=0\nfailed=none\nproduction=" + production +
+                                                               "\ndump=" + dump + "\n"));
+  };
   struct Case {
     std::string name;
     std::string setup;  // what is made before the look
@@ -220,37 +232,63 @@ TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
     int status;
   };
   const Case cases[] = {
-      {"idle", "", "^g1: cycle idle; daemon free; templates 3; database [0-9]+s; lock none; last "
-                   "\"20261209 18:00:00 g1: status 0: LXCM601-I:told\"\n$", 0},
+      {"idle", "", "^g1: cycle idle; daemon free; templates 3; database [0-9]+s; lock none; finishing done; last "
+                   "\"status 0: clean \\(20261209 18:10:00\\)\"\n$", 0},
       {"at work", "cycle", "^g1: cycle at work; daemon free;.*; lock none;", 0},
       {"at work, the cycle's lock held", "cycle,lock", "^g1: cycle at work;.*; lock held \\([0-9]+s\\);", 0},
       {"daemon running", "daemon", "^g1: cycle idle; daemon held;", 0},
       {"a lock left behind", "lock", "; lock left behind \\([0-9]+s\\);", 1},
       {"drifted data directory", "drift", "; warning: GATHERER_DATA .* and the Data-Directory .*/home/gatherers/g1/data "
                                           "of g1.cf disagree", 1},
-      {"the last cycle failed", "failed", "; last \"[^\"]*status 1: LXCM019-E:x\"\n$", 1},
+      {"the last cycle failed", "failed", "; last \"status 1: x \\(20261209 18:10:00\\)\"\n$", 1},
+      {"the finishing failed", "unfinished", "; finishing failed at dump: x; ", 1},
+      {"a cycle that began and never ended", "began", "; last \"interrupted: the cycle begun 20261209 19:00:00 never "
+                                                      "ended; before it, status 0: clean", 1},
+      {"a dump that is not the database's", "old dump", "; warning: All-Templates.gz is not the dump of "
+                                                        "PRODUCTION.gdbm: the export daemon serves templates of another "
+                                                        "database\n$", 1},
+      {"a database older than the last clean cycle", "older", "; warning: PRODUCTION.gdbm is older than the last clean "
+                                                              "cycle", 1},
+      {"a daemon that died without its stop", "dead daemon", "^g1: cycle idle; daemon free;.*; warning: Exportd.pid is "
+                                                             "left behind: it names no running daemon", 1},
       {"a daemon's log that cannot be tested", "logdir",
        "^g1: cycle idle; daemon cannot tell \\(whether exportd\\.log is held cannot be tested[^)]*\\);", 1},
       // Judged as entries: what a link leads to may be any process's file,
       // and the age of a lock that is a link is the link's own.
       {"a daemon's log that is a link to a held file", "loglink",
        "^g1: cycle idle; daemon cannot tell \\(exportd\\.log is a symbolic link\\);", 1},
-      {"a lock that is a link to an old file", "locklink", "; lock left behind \\([0-9]+s\\);", 1},
+      {"a lock that is a link to an old file", "linked", "; lock left behind \\([0-9]+s\\);", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    dir_.write("data/PRODUCTION.gdbm", "db");
+    dir_.write("data/All-Templates.gz", "dump");
+    dir_.write("data/INFO.soif", "@INFO { g1\nGatherer-ID{2}:\tg1\nNumber-Of-Templates{1}:\t3\n}\n");
+    dir_.write(gdir("last-cycle"), clean);
+    finished(true);
+    dumped();
     std::unique_ptr<lxt::Background> cycle, daemon;
     if (c.setup.find("cycle") != std::string::npos) cycle = hold(gdir("log.gatherer"), gdir("Gatherer.pid"));
-    if (c.setup.find("daemon") != std::string::npos) daemon = hold("data/exportd.log", "data/Exportd.pid");
+    if (c.setup.find("daemon held") != std::string::npos || c.setup == "daemon") {
+      daemon = hold("data/exportd.log", "data/Exportd.pid");
+    }
     if (c.setup.find("lock") != std::string::npos) dir_.write("inst/.lxQ71K58R03lock", "");
     if (c.setup == "drift") dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nURL: file:a.html\n");
-    if (c.setup == "failed") dir_.write(gdir("last-cycle"), "20261209 18:00:00 g1: status 1: LXCM019-E:x\n");
+    if (c.setup == "failed") dir_.write(gdir("last-cycle"), last_cycle_record(1, "x"));
+    if (c.setup == "unfinished") finished(false);
+    if (c.setup == "began") {
+      dir_.write(gdir("cycle-began"), record("lorvex-cycle", "began=20261209 19:00:00\nbegan-at=1765303600\n",
+                                             std::string(32, 'a')));
+    }
+    if (c.setup == "old dump") dir_.write("data/All-Templates.gz", "another dump");
+    if (c.setup == "older") dir_.write(gdir("last-cycle"), last_cycle_record(0, "clean", "last-clean-at=99999999999\n"));
+    if (c.setup == "dead daemon") dir_.write("data/Exportd.pid", "4242\n");
     if (c.setup == "loglink") {
       daemon = hold("data/other.log", "data/Exportd.pid");
       ::unlink(dir_.file("data/exportd.log").c_str());
       ::symlink("other.log", dir_.file("data/exportd.log").c_str());
     }
-    if (c.setup == "locklink") {
+    if (c.setup == "linked") {
       dir_.write("old", "");
       const timespec a_day_ago[2] = {{::time(nullptr) - 86400, 0}, {::time(nullptr) - 86400, 0}};
       ::utimensat(AT_FDCWD, dir_.file("old").c_str(), a_day_ago, 0);
@@ -268,21 +306,20 @@ TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
     dir_.write("release", "");
     if (cycle) cycle->wait(milliseconds(30000));
     if (daemon) daemon->wait(milliseconds(30000));
-    for (const char* f : {"release", "inst/.lxQ71K58R03lock", "home/gatherers/g1/Gatherer.pid", "data/Exportd.pid"}) {
+    for (const char* f : {"release", "inst/.lxQ71K58R03lock", "home/gatherers/g1/Gatherer.pid", "data/Exportd.pid",
+                          "home/gatherers/g1/cycle-began", "data/exportd.log"}) {
       ::unlink(dir_.file(f).c_str());
     }
     ::rmdir(dir_.file("data/exportd.log").c_str());
-    ::unlink(dir_.file("data/exportd.log").c_str());
     dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nData-Directory: " + dir_.file("data") + "\nURL: file:a.html\n");
-    dir_.write(gdir("last-cycle"), "20261209 18:00:00 g1: status 0: LXCM601-I:told\n");
   }
 }
 
 TEST_F(Gatherers, TheStatusTableNamesEachGathererAndCannotTellWithoutItsSettings) {
   const lxt::RunResult table = run("lorvex-status", {});
   EXPECT_EQ(table.status, 0) << table.out << table.err;
-  EXPECT_TRUE(matches(table.out, "^GATHERER +CYCLE +DAEMON +TEMPLATES +DATABASE AGE +LAST CYCLE\n"
-                                 "g1 +idle +free +- +none +none\ncycle lock: none ")) << table.out;
+  EXPECT_TRUE(matches(table.out, "^GATHERER +CYCLE +DAEMON +TEMPLATES +DATABASE AGE +FINISHING +LAST CYCLE\n"
+                                 "g1 +idle +free +- +none +none +none\ncycle lock: none ")) << table.out;
   // A directory by a settings file's name is a gatherer that cannot be told,
   // and a last cycle that cannot be understood is "cannot tell" in the table
   // as in the brief line.
@@ -290,74 +327,78 @@ TEST_F(Gatherers, TheStatusTableNamesEachGathererAndCannotTellWithoutItsSettings
   dir_.write(gdir("last-cycle"), "garbage\n");
   const lxt::RunResult unknown = run("lorvex-status", {});
   EXPECT_EQ(unknown.status, 1);
-  EXPECT_TRUE(matches(unknown.out, "\n[^\n]*/layout/d\\.ini +cannot tell +cannot tell +- +- +the settings file "
-                                   "cannot be opened[^\n]*\ng1 +idle +free +- +none +cannot tell\n[^\n]*"
-                                   "g1: warning: last-cycle cannot be understood\n"))
+  EXPECT_TRUE(matches(unknown.out, "\n[^\n]*/layout/d\\.ini +cannot tell +cannot tell +- +- +- +the settings file "
+                                   "cannot be opened[^\n]*\ng1 +idle +free +- +none +none +cannot tell\n[^\n]*"
+                                   "g1: warning: last-cycle cannot be read: a line of it is no key=value line\n"))
       << unknown.out;
   // A named settings file that cannot be read, or whose directory cannot be
   // named, is an answer that cannot be had.
   dir_.write("half.ini", "KESTREL_HOME=" + dir_.file("home") + "\x83\nGATHERER_NAME=g1\nGATHERER_DATA=data\n");
+  dir_.write("utf16.ini", lxt::saved_as_unicode(dir_.read("layout/g1.ini"))[1].first);
   for (const auto& [file, says] :
        {std::pair<std::string, std::string>{"none.ini", "the settings file cannot be opened \\(errno=2\\)"},
-        {"half.ini", "KESTREL_HOME ends in half a double-byte character"}}) {
+        {"half.ini", "KESTREL_HOME ends in half a double-byte character"},
+        {"utf16.ini", "the settings file is saved as UTF-16 with a byte-order mark; save it as ANSI \\(Shift_JIS\\)"}}) {
     const lxt::RunResult named = run("lorvex-status", {"--brief", dir_.file(file)});
     EXPECT_EQ(named.status, 1);
     EXPECT_TRUE(matches(named.out, ": cannot tell: " + says + "\n$")) << named.out;
   }
 }
 
-// Whatever stands in the place of last-cycle, the database or its statistics,
+// Whatever stands in the place of a record, the database or its statistics,
 // the command reads only what a regular file holds (a record only as the
-// cycle command writes it), never what a link leads to, never waits, and says
-// when it cannot tell.
+// system writes it, and only one that nobody else may have written), never
+// what a link leads to, never waits, and says when it cannot tell.
 TEST_F(Gatherers, TheStatusCommandReadsOnlyWhatRegularFilesHoldAndSaysWhenItCannotTell) {
-  const std::string stamp = "20261209 18:00:00 ";
   const std::string last = gdir("last-cycle"), info = "data/INFO.soif", db = "data/PRODUCTION.gdbm";
   const std::string count = "@INFO { g1\nNumber-Of-Templates{2}:\t";
+  const std::string good = last_cycle_record(0, "clean");
   dir_.write("secret", "root:the first line of a file the command may read\n");
   struct Case {
     std::string name;
     // What is put where: "link" (to the secret), "zero" (a link to a device),
-    // "fifo", "dir", or the file's bytes.
+    // "fifo", "dir", "others" (the good record, group-writable), "foreign"
+    // (the good record, another user's), or the file's bytes.
     std::vector<std::pair<std::string, std::string>> files;
     std::string brief;  // a pattern of the brief line's end
     int status;
   };
-  const std::string unknown = "; last cannot tell; warning: last-cycle cannot be understood\n$";
+  const std::string unknown = "; last cannot tell; warning: last-cycle cannot be read: ";
   const Case cases[] = {
-      {"a link as last-cycle", {{last, "link"}},
-       "; last cannot tell; warning: last-cycle is a symbolic link, not a regular file: it is not read\n$", 1},
-      {"a link to a device as last-cycle", {{last, "zero"}}, "last-cycle is a symbolic link", 1},
-      {"a FIFO as last-cycle", {{last, "fifo"}},
-       "; last cannot tell; warning: last-cycle is a FIFO, not a regular file: it is not read\n$", 1},
-      {"a directory as last-cycle", {{last, "dir"}}, "; warning: last-cycle is a directory, not a regular file", 1},
-      {"a line longer than a record", {{last, std::string(5000, 'a')}},
-       "; last cannot tell; warning: last-cycle cannot be understood: its first line is longer than 4096 bytes\n$", 1},
-      {"a record that is cut off", {{last, "...g1: sta\n"}}, unknown, 1},
-      {"a status beyond any number", {{last, stamp + "g1: status 99999999999999999999: x\n"}}, unknown, 1},
-      {"a status no cycle ends with", {{last, stamp + "g1: status 3: x\n"}}, unknown, 1},
-      {"a NUL byte in the text", {{last, stamp + std::string("g1: status 0: o\0k\n", 18)}}, unknown, 1},
-      {"another gatherer's record", {{last, stamp + "g2: status 0: x\n"}}, unknown, 1},
-      {"an empty last-cycle", {{last, ""}}, unknown, 1},
-      {"a cycle that found one at work", {{last, stamp + "g1: status 75: a gatherer is already at work\n"}},
-       "; last \"" + stamp + "g1: status 75: a gatherer is already at work\"\n$", 0},
-      {"a record ending in CR LF", {{last, stamp + "g1: status 0: told\r\nmore\n"}},
-       "; last \"" + stamp + "g1: status 0: told\"\n$", 0},
-      {"a record of the longest length", {{last, stamp + "g1: status 2: " + std::string(4096 - 32, 'w')}},
-       "; last \"" + stamp + "g1: status 2: w+\"\n$", 1},
-      {"a record a byte too long", {{last, stamp + "g1: status 2: " + std::string(4097 - 32, 'w')}},
-       "longer than 4096 bytes", 1},
-      {"a count", {{db, "db"}, {info, count + "12 \n}\n"}}, "; templates 12; database [0-9]+s; lock none; last none\n$",
-       0},
+      {"a link as last-cycle", {{last, "link"}}, unknown + "it is no regular file\n$", 1},
+      {"a link to a device as last-cycle", {{last, "zero"}}, unknown + "it is no regular file", 1},
+      {"a FIFO as last-cycle", {{last, "fifo"}}, unknown + "it is no regular file\n$", 1},
+      {"a directory as last-cycle", {{last, "dir"}}, unknown + "it is no regular file", 1},
+      {"a record longer than a record", {{last, good + "what=" + std::string(5000, 'a') + "\n"}},
+       unknown + "it is longer than 4096 bytes\n$", 1},
+      {"a record that is cut off", {{last, good.substr(0, 40)}}, unknown + "its last line is not whole", 1},
+      {"a status beyond any number", {{last, last_cycle_record(0, "x").replace(last_cycle_record(0, "x").find("status=0"), 8,
+                                                                              "status=99999999999999999999")}},
+       unknown + "its status is out of range", 1},
+      {"a key twice", {{last, good + "status=0\n"}}, unknown + "its key status comes twice", 1},
+      {"an unknown key", {{last, good + "colour=red\n"}}, unknown + "its key colour is unknown", 1},
+      {"a missing key", {{last, record("lorvex-cycle", "status=0\n")}}, unknown + "it has no began", 1},
+      {"another version", {{last, "version=2" + good.substr(9)}}, unknown + "its version is not 1", 1},
+      {"another program's record", {{last, record("storeseal", good.substr(good.find("\nbegan=") + 1))}},
+       unknown + "it is no record of lorvex-cycle", 1},
+      {"a control byte in the text", {{last, last_cycle_record(0, std::string("o\x1b]2;k", 6))}},
+       unknown + "it holds a control byte", 1},
+      {"a record others may write", {{last, "others"}}, unknown + "others may write it", 1},
+      {"a record of another user", {{last, "foreign"}}, unknown + "it belongs to user 65534", 1},
+      {"an empty last-cycle", {{last, ""}}, unknown + "its last line is not whole", 1},
+      {"a cycle that found one at work", {{last, last_cycle_record(75, "a gatherer is already at work")}},
+       "; last \"status 75: a gatherer is already at work \\(20261209 18:10:00\\)\"\n$", 0},
+      {"a count", {{db, "db"}, {info, count + "12 \n}\n"}},
+       "; templates 12; database [0-9]+s; lock none; finishing none; last none; warning: whether All-Templates.gz", 1},
       {"a directory as the database", {{db, "dir"}},
-       "; templates -; database cannot tell; lock none; last none; warning: PRODUCTION.gdbm is a directory, not a "
-       "database\n$", 1},
+       "; templates -; database cannot tell; lock none; finishing none; last none; warning: PRODUCTION.gdbm is a "
+       "directory, not a database\n$", 1},
       {"statistics that are a FIFO", {{db, "db"}, {info, "fifo"}},
-       "; templates -; database [0-9]+s;.*; warning: INFO.soif is a FIFO, not a regular file: it is not read\n$", 1},
+       "; templates -; database [0-9]+s;.*; warning: INFO.soif is a FIFO, not a regular file: it is not read", 1},
       {"statistics that are a device", {{db, "db"}, {info, "zero"}},
        "; templates -;.*; warning: INFO.soif is a device, not a regular file", 1},
       {"a count that is a word", {{db, "db"}, {info, count + "abc\n}\n"}},
-       "; templates -;.*; warning: INFO.soif cannot be understood: its Number-Of-Templates is no count\n$", 1},
+       "; templates -;.*; warning: INFO.soif cannot be understood: its Number-Of-Templates is no count", 1},
       {"a count with more after it", {{db, "db"}, {info, count + "3abc\n}\n"}}, "; templates -;.*is no count", 1},
       {"a count beyond any number", {{db, "db"}, {info, count + "99999999999999999999\n}\n"}},
        "; templates -;.*is no count", 1},
@@ -365,6 +406,7 @@ TEST_F(Gatherers, TheStatusCommandReadsOnlyWhatRegularFilesHoldAndSaysWhenItCann
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (c.files[0].second == "foreign" && ::geteuid() != 0) continue;
     for (const auto& [name, make] : c.files) {
       const std::string path = dir_.file(name);
       if (make == "link") {
@@ -375,6 +417,13 @@ TEST_F(Gatherers, TheStatusCommandReadsOnlyWhatRegularFilesHoldAndSaysWhenItCann
         ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
       } else if (make == "dir") {
         dir_.mkdir(name);
+      } else if (make == "others" || make == "foreign") {
+        dir_.write(name, good);
+        if (make == "others") {
+          ::chmod(path.c_str(), 0664);
+        } else {
+          ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+        }
       } else {
         dir_.write(name, make);
       }
@@ -387,11 +436,38 @@ TEST_F(Gatherers, TheStatusCommandReadsOnlyWhatRegularFilesHoldAndSaysWhenItCann
     EXPECT_TRUE(matches(r.out, "^g1: cycle idle; daemon free[^\n]*" + c.brief)) << r.out;
     EXPECT_EQ(r.out.find("root:"), std::string::npos) << "what the link leads to is shown";
     EXPECT_EQ(r.out.find("aaaa"), std::string::npos) << "a line that is no record is shown";
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "a control byte reached the terminal";
     for (const auto& [name, make] : c.files) {
       ::rmdir(dir_.file(name).c_str());
       ::unlink(dir_.file(name).c_str());
     }
   }
+}
+
+// Another user's lease on a file the look reads is no reason to wait: the
+// file is "cannot tell" at once (the programs that must read it still wait).
+TEST_F(Gatherers, TheStatusCommandNeverWaitsOnALease) {
+  dir_.write(gdir("last-cycle"), last_cycle_record(0, "clean"));
+  // The holder is told of the break by SIGIO, whose default would end it.
+  std::signal(SIGIO, SIG_IGN);
+  std::vector<int> held;
+  for (const std::string& name : {gdir("g1.cf"), gdir("last-cycle")}) {
+    const int fd = ::open(dir_.file(name).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    if (::fcntl(fd, F_SETLEASE, F_WRLCK) != 0) GTEST_SKIP() << "no lease can be taken here";
+    held.push_back(fd);
+  }
+  lxt::RunOptions o;
+  o.timeout = milliseconds(30000);
+  const auto started = std::chrono::steady_clock::now();
+  const lxt::RunResult r = run("lorvex-status", {"--brief"}, o);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20)) << "waited on a lease";
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(matches(r.out, "; last cannot tell; warning: last-cycle cannot be read: another process holds a "
+                             "lease on it; warning: the data directories cannot be compared: [^;]*g1\\.cf cannot be "
+                             "read: another process holds a lease on it\n$"))
+      << r.out;
+  for (const int fd : held) ::close(fd);
 }
 
 // A report that reaches no one is no answer: it ends with an error line and
@@ -462,10 +538,10 @@ TEST_F(Gatherers, TheStatusCommandRefusesAnyUnknownOption) {
 // look goes; an administrator's run as the service user from a directory
 // that user cannot enter still reports.
 TEST_F(Gatherers, TheStatusCommandReportsFromAnyStartingDirectory) {
-  dir_.write(gdir("last-cycle"), "20261209 18:00:00 g1: status 0: told\n");
+  dir_.write(gdir("last-cycle"), last_cycle_record(0, "told"));
   dir_.write("relative.ini", "KESTREL_HOME=home\nGATHERER_NAME=g1\nGATHERER_DATA=data\n");
   dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nData-Directory: " + dir_.file("data") + "\n");
-  const std::string told = "g1: cycle idle; daemon free;[^\n]*; last \"20261209 18:00:00 g1: status 0: told\"\n";
+  const std::string told = "g1: cycle idle; daemon free;[^\n]*; last \"status 0: told \\(20261209 18:10:00\\)\"\n";
   const lxt::RunResult relative = run("lorvex-status", {"--brief", "relative.ini", "relative.ini"});
   EXPECT_EQ(relative.status, 0) << relative.out << relative.err;
   EXPECT_TRUE(matches(relative.out, "^" + told + told + "$")) << relative.out;

@@ -607,6 +607,17 @@ TEST_F(Cycle, UnreadableSettingsEndTheRunWithStatusOne) {
   EXPECT_EQ(zero.status, 1);
   EXPECT_TRUE(matches(zero.err, "^" + kPrefix + "ERROR: .*cyclerun\\.ini: line 10: the line holds a zero byte\\.\n$")) << zero.err;
 
+  // A file saved as Unicode is refused in one line that names its encoding,
+  // and none of its lines is acted on, not even those the UTF-8 mark leaves
+  // whole.
+  for (const auto& [text, encoding] : lxt::saved_as_unicode(base_settings())) {
+    const RunResult marked = cyclerun({settings(text)});
+    EXPECT_EQ(marked.status, 1) << encoding;
+    EXPECT_TRUE(matches(marked.err, "^" + kPrefix + "ERROR: .*cyclerun\\.ini is saved as " + encoding +
+                                        " with a byte-order mark; save it as ANSI \\(Shift_JIS\\)\\.\n$"))
+        << marked.err;
+  }
+
   // Lines that cannot be split end the run without a word.
   for (const std::string bad : {"Gatherer-Name=", "Keep-Cache", "   ", " #comment", "=", "=="}) {
     const RunResult result = cyclerun({settings(base_settings() + bad + "\n")});

@@ -634,6 +634,13 @@ std::string convert(const std::string& text, const char* to, const char* from) {
   return out;
 }
 
+std::vector<std::pair<std::string, std::string>> saved_as_unicode(const std::string& text) {
+  const std::string utf8 = convert(text, "UTF-8", "CP932");
+  return {{"\xEF\xBB\xBF" + utf8, "UTF-8"},
+          {"\xFF\xFE" + convert(text, "UTF-16LE", "CP932"), "UTF-16"},
+          {"\xFE\xFF" + convert(text, "UTF-16BE", "CP932"), "UTF-16"}};
+}
+
 std::string lf(const std::string& text) {
   std::string out;
   out.reserve(text.size());

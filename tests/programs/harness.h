@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lxt {
@@ -155,6 +156,9 @@ void write_file(const std::string& path, const std::string& bytes);
 // Text converted between two character sets (iconv names); throws when it
 // does not convert.
 std::string convert(const std::string& text, const char* to, const char* from);
+// The text as a Windows editor saves it as Unicode, each with the name of its
+// encoding: UTF-8 with a byte-order mark, UTF-16 little- and big-endian.
+std::vector<std::pair<std::string, std::string>> saved_as_unicode(const std::string& text);
 
 // Copies a test double into dir under another program name (for example
 // lxrecord as "seedurls"), ".exe" added under Wine; returns the POSIX path.

@@ -41,6 +41,12 @@ std::string last_line(const std::string& text) {
   return at == std::string::npos ? t : t.substr(at + 1);
 }
 
+// How the process-control programs say, after the file's name, that a
+// settings file was saved as Unicode (a pattern).
+std::string unicode_refusal(const std::string& encoding) {
+  return "\\(It is saved as " + encoding + " with a byte-order mark; save it as ANSI \\(Shift_JIS\\)\\.\\)";
+}
+
 // Exit statuses as a caller of the program sees them (the low eight bits).
 int status_of(int negative) { return negative & 0xFF; }
 
@@ -110,7 +116,7 @@ TEST_F(Crawler, UnusableCommandLineOrSettingsEndWithOneAndStartNothing) {
     std::string message;                  // after the prefix
   };
   const std::string path = dir_.host("settings.ini");
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {{}, "", "Usage: LaunchCrawler\\.exe ini_file\n$"},
       {{"a", "b"}, "", "Usage: LaunchCrawler\\.exe ini_file\n$"},
       {{path}, std::nullopt, "ERROR: Cannot open " + literal(path) + " \\(errno=2\\)\\.\n$"},
@@ -120,6 +126,10 @@ TEST_F(Crawler, UnusableCommandLineOrSettingsEndWithOneAndStartNothing) {
       {{path}, base() + "OTHER=\n", "ERROR: " + literal(path) + " is invalid\\.\n$"},
       {{path}, base() + "# comment\n\nno equals sign\n", "ERROR: " + literal(path) + " is invalid\\.\n$"},
   };
+  // Saved as Unicode: refused whole, though the UTF-8 mark leaves base() whole.
+  for (const auto& [text, encoding] : lxt::saved_as_unicode("OTHER=x\n" + base())) {
+    cases.push_back({{path}, text, "ERROR: " + literal(path) + " is invalid\\.  " + unicode_refusal(encoding) + "\n$"});
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.settings.value_or("<no file>"));
     dir_.write("settings.ini", "");
@@ -428,13 +438,16 @@ TEST_F(Server, UnusableCommandLineOrSettings) {
     std::string err;  // a pattern
   };
   const std::string path = dir_.host("settings.ini");
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {{}, "", 1, prefix() + "Usage: LaunchServer\\.exe ini_file\\.\n$"},
       {{path, "x"}, "", 1, prefix() + "Usage: LaunchServer\\.exe ini_file\\.\n$"},
       {{path}, std::nullopt, status_of(-1), "^$"},
       {{path}, base() + " no value=\n", 1, prefix() + "ERROR: " + literal(path) + " is invalid\\.\n$"},
       {{path}, "KESTREL_HOME=h\nGATHERER_DATA=d\n", 1, "^LaunchServer\\.exe: " + kStamp + "ERROR: " + literal(path) + " is invalid\\.\n$"},
   };
+  for (const auto& [text, encoding] : lxt::saved_as_unicode("OTHER=x\n" + base())) {
+    cases.push_back({{path}, text, 1, prefix() + "ERROR: " + literal(path) + " is invalid\\.  " + unicode_refusal(encoding) + "\n$"});
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.settings.value_or("<no file>"));
     if (!c.settings) ::unlink(dir_.file("settings.ini").c_str());
@@ -816,13 +829,17 @@ TEST_F(Stop, UnusableCommandLineOrSettings) {
     int status;
     std::string err;
   };
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {{path}, "", status_of(-1), "Usage: StopServer\\.exe ini_file mode\\(NORMAL\\|FORCED\\)\\.\n$"},
       {{path, "NORMAL", "x"}, "", status_of(-1), "Usage: StopServer\\.exe ini_file mode\\(NORMAL\\|FORCED\\)\\.\n$"},
       {{path, "FORCED"}, std::nullopt, status_of(-2), "ERROR: Cannot open " + literal(path) + "\\.\n$"},
       {{path, "FORCED"}, base() + "=\n", status_of(-3), "ERROR: Invalid file " + literal(path) + "\\.\n$"},
       {{path, "FORCED"}, "KESTREL_HOME=h\nGATHERER_NAME=g\n", status_of(-3), "ERROR: Invalid file " + literal(path) + "\\.\n$"},
   };
+  for (const auto& [text, encoding] : lxt::saved_as_unicode("OTHER=x\n" + base())) {
+    cases.push_back({{path, "FORCED"}, text, status_of(-3),
+                     "ERROR: Invalid file " + literal(path) + "\\.  " + unicode_refusal(encoding) + "\n$"});
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.settings.value_or("<no file>"));
     if (!c.settings) ::unlink(dir_.file("settings.ini").c_str());

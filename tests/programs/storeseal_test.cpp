@@ -78,7 +78,8 @@ class Seal : public lxt::ProgramTest {
                       std::vector<std::string> runner = {}) const {
     std::vector<lxt::EnvChange> env{{"LXT_LIST", "cwd"}};
     env.push_back({"LXT_STOREJOIN_CREATE", "storeseal.gdbm"});
-    // The dump, the statistics and their rendering are never empty.
+    // The templates, the dump, the statistics and their rendering are never empty.
+    env.push_back({"LXT_DBMTOOL_PRINT", "templates"});
     env.push_back({"LXT_GZIP_PRINT", "compressed"});
     env.push_back({"LXT_PERL_PRINT", "new info"});
     env.push_back({"LXT_RIDORIZIDOR_PRINT", "rendered"});
@@ -125,6 +126,8 @@ TEST_F(Seal, ArgumentsThatDoNotFitGiveTheUsageAndChangeNothing) {
       {{"-save-spase", "gid", data()}, usage},
       {{"gid", dir_.host("plain")}, "^storeseal: " + kStamp + ": .*plain is not a directory\n$"},
       {{"gid", dir_.host("missing")}, "^storeseal: " + kStamp + ": .*missing is not a directory\n$"},
+      // A final separator names a directory only.
+      {{"gid", dir_.host("plain") + "\\"}, "^storeseal: " + kStamp + ": .*plain\\\\ is not a directory\n$"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -188,9 +191,13 @@ TEST_F(Seal, RunsTheStepsInOrderAndEachToolSeesItsFiles) {
     std::vector<std::string> args;  // before the directory
     bool refresh;
     std::vector<std::string> join_args;
+    std::string dir_end = "";  // after the directory's name
   };
   const Case cases[] = {
       {{"gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
+      // Final separators name the same directory.
+      {{"gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}, "\\"},
+      {{"gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}, "\\\\"},
       {{"--save-spase", "gid"}, true, {"--save-spase", "storeseal.gdbm", "WORKING.gdbm", "REFRESH.gdbm", "PRODUCTION.gdbm"}},
       // As the first of two arguments the usage text's spelling is a gatherer ID.
       {{"--save-space"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
@@ -199,16 +206,16 @@ TEST_F(Seal, RunsTheStepsInOrderAndEachToolSeesItsFiles) {
       {{"100% gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
+    SCOPED_TRACE(::testing::PrintToString(c.args) + " " + c.dir_end);
     SetUp();
     std::remove(dir_.file("journal").c_str());
     gathered(c.refresh);
     std::vector<std::string> args = c.args;
-    args.push_back(data());
+    args.push_back(data() + c.dir_end);
     const RunResult result = storeseal(args);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.out, progress_out(data()));
+    EXPECT_EQ(result.out, progress_out(data() + c.dir_end));
 
     std::vector<std::string> expected{"storetidy"};
     if (c.refresh) expected.push_back("storetidy");
@@ -473,10 +480,23 @@ TEST_F(Seal, EveryFileIsOldOrNewAndTheWordsSayWhichAndWhy) {
       // An index aside of no use (the new database is in place) is removed, read-only or not.
       {"index aside left", "", {}, [&] { dir_.write("data/INDEX.gdbm.old", "older\n"); read_only("INDEX.gdbm.old"); },
        0, all, {}},
-      // One that cannot be removed is said, and the words name what failed.
-      {"index aside a directory", "", {}, [this] { dir_.mkdir("data/INDEX.gdbm.old/sub"); }, 1, {},
-       {"Cannot remove INDEX.gdbm.old, the index of an earlier database, left by an earlier run \\(errno=[0-9]+\\)\\.",
-        "ERROR: Cannot move INDEX.gdbm aside to INDEX.gdbm.old \\(errno=[0-9]+\\)" + kept}, true},
+      // One that cannot be removed is said and passed over: a leftover never
+      // refuses a run (the old index goes as it would without an aside).
+      {"index aside a directory", "", {}, [this] { dir_.mkdir("data/INDEX.gdbm.old/sub"); }, 0, all,
+       {"Cannot remove INDEX.gdbm.old, left by an earlier run \\(errno=[0-9]+\\); it is passed over\\.",
+        "Cannot move INDEX.gdbm aside to INDEX.gdbm.old \\(errno=[0-9]+\\); it is removed instead\\."}, true},
+      // A cleaning that empties the gathered database consolidates nothing.
+      {"cleaning empties", "", {{"LXT_STORETIDY_CREATE", "WORKING.gdbm"}, {"LXT_STORETIDY_EMPTY", "1"}}, {}, 1, {},
+       {"ERROR: Cleaning WORKING.gdbm failed \\(storetidy.exe left WORKING.gdbm empty, from a database that was "
+        "not\\); nothing was consolidated, WORKING.gdbm, REFRESH.gdbm and PRODUCTION.gdbm are kept"}},
+      // No templates read from a database that holds some: no empty dump and
+      // no statistics of none.
+      {"templates empty", "", {{"LXT_DBMTOOL_PRINT", ""}}, {}, 1, database,
+       {"ERROR: Cannot build All-Templates.gz \\(dbmtool left packdump.out empty\\); All-Templates.gz is left "
+        "as it was",
+        "ERROR: " + old_dump,
+        "ERROR: Generating the statistics failed \\(dbmtool left storeseal.out empty\\); INFO.soif still holds "
+        "the statistics of the previous database"}},
       // A gathered database that cannot be removed (held without delete sharing) is said to be joined again.
       {"gathered held", "WORKING.gdbm", {}, {}, 1, all,
        {"ERROR: Cannot remove WORKING.gdbm \\(errno=[0-9]+\\), nor rename it to WORKING.gdbm.joined \\(errno=[0-9]+\\); "
@@ -536,6 +556,9 @@ TEST_F(Seal, EveryFileIsOldOrNewAndTheWordsSayWhichAndWhy) {
       EXPECT_FALSE(dir_.exists("data/" + std::string(gone))) << gone;
     }
     EXPECT_EQ(dir_.exists("data/INDEX.gdbm.old"), row.name == "index aside a directory");
+    // The run's record says how it ended.
+    const std::string record = dir_.read("data/storeseal.outcome");
+    EXPECT_TRUE(matches(record, "\nstatus=" + std::to_string(row.status) + "\n")) << record;
   }
 }
 
@@ -759,7 +782,8 @@ TEST_F(Seal, PackdumpReplacesTheDumpOnlyWithAWholeNewOne) {
     std::remove(dir_.file("data/PRODUCTION.gdbm").c_str());
     if (c.production) dir_.write("data/PRODUCTION.gdbm", "production\n");
     lxt::RunOptions options;
-    options.env = c.env;
+    options.env = {{"LXT_DBMTOOL_PRINT", "templates"}};
+    options.env.insert(options.env.end(), c.env.begin(), c.env.end());
     options.cwd = dir_.file("data");
     options.search_dirs.push_back(install_.tools_dir());
     if (c.name == "missing dbmtool") std::filesystem::remove(install_.tools_dir() + "/" + lxt::exe_name("dbmtool"));
@@ -799,7 +823,7 @@ TEST_F(Seal, ASecondRunInTheDirectoryRefusesWhileTheFirstOrItsChildrenAreAtWork)
     lxt::RunOptions options;
     options.env = lxt::journal_env(dir_.file("journal"));
     options.set("LXT_GZIP_PRINT", "compressed").set("LXT_STOREJOIN_CREATE", "storeseal.gdbm");
-    options.set("LXT_PERL_PRINT", "new info");
+    options.set("LXT_PERL_PRINT", "new info").set("LXT_DBMTOOL_PRINT", "templates");
     options.set("LXT_KEYBUILD_CREATE", "INDEX.gdbm,MD5.gdbm");
     options.cwd = dir_.file("data");
     options.search_dirs.push_back(install_.tools_dir());
@@ -850,7 +874,8 @@ TEST_F(Seal, PackdumpKilledAtAnyChildStartKeepsTheOldDumpWhole) {
     dir_.write("data/PRODUCTION.gdbm", "production\n");
     const std::string killer = lxt::install_double("lxkill", dir_.file("killers"), tool);
     lxt::RunOptions options;
-    options.env = {{"LXT_KILL", "packdump"},
+    options.env = {{"LXT_DBMTOOL_PRINT", "templates"},
+                   {"LXT_KILL", "packdump"},
                    {"LXT_KILL_AT", std::to_string(at)},
                    {"LXT_KILL_COUNT", dir_.file("count" + std::to_string(++n))}};
     options.cwd = dir_.file("data");
@@ -862,7 +887,7 @@ TEST_F(Seal, PackdumpKilledAtAnyChildStartKeepsTheOldDumpWhole) {
 
     // The next run makes the new dump over whatever the killed one left,
     // once the killed run's children, which keep its lock, have ended.
-    options.env = {{"LXT_GZIP_PRINT", "compressed"}};
+    options.env = {{"LXT_GZIP_PRINT", "compressed"}, {"LXT_DBMTOOL_PRINT", "templates"}};
     RunResult again = lxt::run({lxt::program("packdump")}, options);
     for (int tries = 0; tries < 300 && again.err.find("packdump.lock is locked") != std::string::npos; ++tries) {
       again = lxt::run({lxt::program("packdump")}, options);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "admin/common/command_line.h"
 #include "admin/common/exec_cmd.h"
@@ -12,6 +13,7 @@
 #include "port/file.h"
 #include "port/held_open.h"
 #include "port/process.h"
+#include "port/report_channel.h"
 #include "port/stream.h"
 
 namespace {
@@ -41,6 +43,8 @@ class Launcher : private Diagnostics {
   int run();
 
  private:
+  // The steps of the run; each that refuses has said why.
+  int run_steps();
   bool read_settings();
   bool set_search_path();
   bool enter_gatherer_directory();
@@ -57,6 +61,10 @@ class Launcher : private Diagnostics {
 
   void say_invalid() { error("%s is invalid.", settings_path_); }
 
+  // Taken before the settings are read: a settings line could otherwise put
+  // the variable back for the script to inherit. The cycle command reads
+  // the verdict from it, never from the words of the lines above.
+  port::ReportChannel verdict_{kLaunchVerdictVariable};
   const char* settings_path_;
   ProcessSettings settings_;
   const char* name_ = nullptr;
@@ -71,6 +79,13 @@ class Launcher : private Diagnostics {
 };
 
 int Launcher::run() {
+  const int status = run_steps();
+  // Every way that started no script is a refusal, unless it said more.
+  verdict_.tell("refused");
+  return status;
+}
+
+int Launcher::run_steps() {
   if (!read_settings()) return 1;
   if (!set_search_path()) return 1;
   if (!enter_gatherer_directory()) return 0;
@@ -90,6 +105,9 @@ bool Launcher::read_settings() {
       return false;
     case ReadResult::kInvalid:
       say_invalid();
+      return false;
+    case ReadResult::kOtherEncoding:
+      error("%s is invalid.  (It %s.)", settings_path_, settings_.other_encoding_refusal().c_str());
       return false;
     case ReadResult::kRead:
       break;
@@ -137,9 +155,11 @@ bool Launcher::gatherer_at_work() {
   const GathererWork work = check_gatherer_work(kProgram);
   switch (work.answer) {
     case GathererWork::kAtWork:
+      verdict_.tell(work.read == 0 ? "at-work " + std::to_string(work.recorded) : std::string("at-work -"));
       say_running(work.read, work.recorded, work.read_error);
       return true;
     case GathererWork::kCannotTell:
+      verdict_.tell("cannot-tell");
       // A log that cannot be tested may be a running gatherer's: the safe
       // side is to start none and to leave its pid file alone.
       if (work.log_unknown) {
@@ -232,7 +252,16 @@ void Launcher::run_script() {
     error("The command line of the gatherer is longer than %d characters.", kWorkSize - 1);
     return;
   }
-  exec_cmd(work_);
+  // Told as soon as the script started or could not be, before the wait:
+  // the channel is never the script's (not inherited).
+  exec_cmd_telling(
+      work_,
+      [](void* channel, int start_error) {
+        static_cast<port::ReportChannel*>(channel)->tell(
+            start_error == 0 ? std::string("started")
+                             : "no-start " + std::to_string(port::start_error_errno(start_error)));
+      },
+      &verdict_);
 }
 
 // Missing files and files that cannot be removed are passed over. The pid

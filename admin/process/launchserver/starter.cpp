@@ -85,6 +85,9 @@ int Starter::read_settings() {
     case ReadResult::kInvalid:
       error("%s is invalid.", settings_path_);
       return 1;
+    case ReadResult::kOtherEncoding:
+      error("%s is invalid.  (It %s.)", settings_path_, settings_.other_encoding_refusal().c_str());
+      return 1;
     case ReadResult::kRead:
       break;
   }

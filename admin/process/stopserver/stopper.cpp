@@ -119,6 +119,9 @@ int Stopper::read_settings() {
     case ReadResult::kInvalid:
       error("Invalid file %s.", settings_path_);
       return -3;
+    case ReadResult::kOtherEncoding:
+      error("Invalid file %s.  (It %s.)", settings_path_, settings_.other_encoding_refusal().c_str());
+      return -3;
     case ReadResult::kRead:
       break;
   }
