@@ -1,6 +1,6 @@
 #include "multicall/dispatch.h"
 
-#include <cctype>
+#include "port/posix/started_as.h"
 
 namespace multicall {
 
@@ -11,22 +11,12 @@ std::string_view base_name(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-std::string_view without_exe(std::string_view name) {
-  constexpr std::string_view kExe = ".exe";
-  if (name.size() < kExe.size()) return name;
-  const std::string_view tail = name.substr(name.size() - kExe.size());
-  for (std::size_t i = 0; i < kExe.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(tail[i])) != kExe[i]) return name;
-  }
-  return name.substr(0, name.size() - kExe.size());
-}
-
 }  // namespace
 
 const Program* find_program(std::string_view started_path, std::span<const Program> programs) {
-  const std::string_view name = without_exe(base_name(started_path));
+  const std::string_view name = base_name(started_path);
   for (const Program& program : programs) {
-    if (name == program.name) return &program;
+    if (port::posix::names_program(name, program.name)) return &program;
   }
   return nullptr;
 }

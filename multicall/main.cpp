@@ -3,6 +3,7 @@
 // started; its own folder (the file's) holds every name, so that the
 // programs find each other there first.
 #include <cstdio>
+#include <string>
 
 #include "multicall/dispatch.h"
 #include "multicall/program_table.h"
@@ -13,6 +14,15 @@ int main(int argc, char** argv) {
   const multicall::Program* const program = multicall::find_program(path, kPrograms);
   if (program == nullptr) {
     std::fputs(multicall::usage_line(path, kPrograms).c_str(), stderr);
+    return 1;
+  }
+  // A program that runs the interpreter or another program of the system
+  // would run whatever a foreign folder holds under those names, or fail
+  // half-way through its work: such a start does nothing.
+  std::string why;
+  if (!port::posix::own_folder_is_the_programs(&why)) {
+    std::fprintf(stderr, "%s: not started: %s.  Start it through a link to the program file in its folder.\n",
+                 program->name, why.c_str());
     return 1;
   }
   return program->entry(argc, argv);

@@ -46,6 +46,12 @@ bool is_directory(const char* path);
 // a symbolic link (a reparse point on Windows) is left alone, -1 with EACCES.
 int make_writable(const char* path);
 int remove_file(const char* path);    // _unlink
+// Removes the entry of this name only when it is a regular file itself (a
+// read-only one too, as "del /F" removes it): a directory, a symbolic link
+// (a reparse point on Windows) or anything else in its place is left, -1
+// with EPERM, so that nothing is ever removed through a link. -1 with
+// ENOENT when there is no such entry.
+int remove_plain_file(const char* path);
 int rename_file(const char* from, const char* to);
 // Puts the file `from` in the place of `to` in one step, replacing `to` when
 // it exists: at every moment `to` names either the old file or the whole new
@@ -109,7 +115,12 @@ std::size_t max_path_length();
 // POSIX its real path (links and ".." resolved by the kernel, as the tools
 // that reach it through the kernel see it), on Windows the full path as
 // Windows reads it ("..", "." and separators resolved by the text). -1 with
-// errno when it cannot be had or is no directory (ENOTDIR).
+// errno when it cannot be had or is no directory (ENOTDIR), or when the
+// path the system gives cannot name it exactly in the programs' own form
+// (EILSEQ): on POSIX a real path holding a "\" outside a double-byte
+// character (a separator to every later step); on Windows a path that does
+// not convert to the ANSI code page and back unchanged (a yen sign that a
+// best fit turns into "\").
 int resolve_directory(const char* path, std::string* resolved);
 
 // The current directory (on POSIX its real path). -1 with errno when it

@@ -120,32 +120,44 @@ enum class DaemonEnd {
   kNoProcess,      // an id of 1 or below (POSIX), beyond any id, or of no running process
   kNotTheDaemon,   // a process that is not the daemon; *why says how it differs
   kCannotExamine,  // a process that cannot be examined, with *error
-  kRefused,        // the daemon, which cannot be ended, with *error
-  kStillRunning,   // the daemon, told to end, still there after wait_ms
+  kRefused,        // the daemon (or a process of its group), which cannot be ended, with *error
+  kStillRunning,   // the daemon (or a process of its group), told to end, still there after wait_ms
 };
 
 // How the daemon of a pid file is told from any other process.
 struct DaemonCheck {
   const char* pid_file = nullptr;  // the daemon started no later than its last write
-  const char* log = nullptr;       // POSIX: the daemon holds it open for writing
-  const char* program = nullptr;   // Windows: the daemon's image, without ".exe"
-  bool whole_group = false;        // POSIX: its process group, which it leads, ends with it
-  unsigned wait_ms = 0;            // how long to wait for it to be gone
+  const char* log = nullptr;       // POSIX: the daemon holds this entry open for writing
+  // The daemon's program, without ".exe": on Windows its image; on POSIX the
+  // name of a process that holds a device node in the log's place.
+  const char* program = nullptr;
+  // POSIX: every process of the group whose id the pid file names (the group
+  // the daemon was started in) that holds the log open for writing ends too,
+  // also when the daemon itself has ended.
+  bool whole_group = false;
+  unsigned wait_ms = 0;            // how long to wait for them to be gone
 };
 
 // Ends the process with this id only when it is the daemon the check
 // describes, examined and ended through one handle so that the id cannot
 // name another process in between (a pidfd on POSIX, a process handle on
 // Windows). On POSIX the daemon started no later than the pid file was last
-// written and holds the log open for writing; on Windows its image is the
-// program and it started no later than the pid file was last written.
-DaemonEnd end_daemon(long pid, const DaemonCheck& check, int* error, const char** why);
+// written and holds the log open for writing (a device node as the log only
+// on a descriptor past the standard three, and only when its name is the
+// program's); a log or pid file that is a symbolic link is no daemon's. The
+// processes of its group are judged by the log alone, each through a handle
+// of its own (they start later than the pid file). On Windows its image is
+// the program and it started no later than the pid file was last written.
+// A process of the group that cannot be ended or is still there goes into
+// *process (when given; the daemon's id otherwise).
+DaemonEnd end_daemon(long pid, const DaemonCheck& check, int* error, const char** why, long* process = nullptr);
 
 // Whether the process with this id is a run of the program at work in the
 // current directory: on POSIX one that started no later than pid_file was
-// last written, whose name is the program's (as the system shortens names)
-// and whose working directory is this one. kCannotTell, with *why, when its
-// working directory cannot be read. Always kNo on Windows, where a file held
+// last written, whose name is one the program answers to (as the system
+// shortens names) and whose working directory is this one. kCannotTell, with
+// *why, when its working directory cannot be read, or when it exists but its
+// /proc entry cannot be read (hidden from another user). Always kNo on Windows, where a file held
 // open cannot be renamed or removed, so the held file alone tells.
 enum class AtWork { kNo, kYes, kCannotTell };
 AtWork program_at_work_here(long pid, const char* pid_file, const char* program, const char** why);

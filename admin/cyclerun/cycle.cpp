@@ -143,8 +143,16 @@ bool Cycle::resolve_work_dir() {
     return false;
   }
   if (port::resolve_directory(value, &work_dir_) != 0) {
-    std::snprintf(detail, sizeof detail, "Working-Directory cannot be found (errno=%d).", errno);
-    error(detail);
+    if (errno == EILSEQ) {
+      // A "\" in a directory's own name would be a separator to every later
+      // step, and a character the code page holds by a best fit alone
+      // another character: either names another directory.
+      error("Working-Directory leads to a path that cannot be named exactly (a \\ in a directory's name, or a "
+            "character that the code page holds only by a best fit).");
+    } else {
+      std::snprintf(detail, sizeof detail, "Working-Directory cannot be found (errno=%d).", errno);
+      error(detail);
+    }
     return false;
   }
   // The path a link leads to is checked as the value is.
@@ -239,11 +247,12 @@ void Cycle::remove_run_files() {
       port::run_shell(work_);
     }
   }
-  // Missing files go unremarked: the interpreter's error output is discarded.
+  // Files only, never through a link: the interpreter's del would be handed
+  // a directory as "all its files", or wait for an answer to that question.
+  // Missing files and failures go unremarked, as they always have.
   for (const char* name : {"localmap.cf", "HTTPAuth.cf", "FTPAuth.cf"}) {
-    if (dir_file_word("a file removal command", work_dir, name) &&
-        compose("a file removal command", "del /F %s 2> \\nul", word_)) {
-      port::run_shell(work_);
+    if (join(work_dir, name) && port::remove_plain_file(work_) != 0 && errno == EPERM) {
+      Diagnostics("cyclerun").error("%s is not a file: it is left in place.", work_);
     }
   }
   // The per-run files stay for a look when debugging.

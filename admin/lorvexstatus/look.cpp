@@ -214,7 +214,8 @@ void GathererLook::look_at_cycle() {
 // As the daemon's stopper decides: no pid file is no daemon; else the log,
 // held open for writing, tells that it runs.
 void GathererLook::look_at_daemon() {
-  if (!port::exists(in_data_dir(kExportdPidFile).c_str())) {
+  port::FileInfo pid_file;
+  if (port::entry_stat(in_data_dir(kExportdPidFile).c_str(), &pid_file) != 0) {
     if (errno == ENOENT) {
       state_.daemon = "free";
     } else {
@@ -237,6 +238,9 @@ void GathererLook::look_at_daemon() {
       break;
     case port::HoldState::kDevice:
       state_.daemon_why = std::string(kExportdLog) + " is a device";
+      break;
+    case port::HoldState::kLink:
+      state_.daemon_why = std::string(kExportdLog) + " is a symbolic link";
       break;
     default:
       state_.daemon_why = std::string("whether ") + kExportdLog + " is held cannot be tested" +

@@ -95,7 +95,8 @@ void StatusCommand::find_lock() {
 void StatusCommand::look_at_lock() {
   if (lock_.path.empty()) return;
   port::FileInfo info;
-  if (port::file_stat(lock_.path.c_str(), &info) != 0) {
+  // The entry itself: the age of what a link leads to is no lock's.
+  if (port::entry_stat(lock_.path.c_str(), &info) != 0) {
     lock_.present = errno == ENOENT ? Seen::kNo : Seen::kCannotTell;
     return;
   }

@@ -11,7 +11,8 @@
 #include "port/stream.h"
 
 int read_pid_file(const char* path, long* pid) {
-  std::FILE* file = port::open_file(path, "r");
+  // The entry itself: a link could lead to any file this user may read.
+  std::FILE* file = port::open_entry(path);
   if (file == nullptr) return errno == ENOENT || errno == ENOTDIR ? kPidFileMissing : kPidFileUnreadable;
   const int result = read_pid_number(file, pid);
   const int error = errno;
@@ -46,7 +47,10 @@ int read_pid_number(std::FILE* file, long* pid) {
 
 port::HoldState ask_held_open(const Diagnostics& diagnostics, const char* file, const char* consequence) {
   const char* why = "";
-  const port::HoldState state = port::held_open_for_writing(file, &why);
+  port::HoldState state = port::held_open_for_writing(file, &why);
+  // What a link leads to may be any process's file: it says nothing of the
+  // process that writes this name.
+  if (state == port::HoldState::kLink) state = port::HoldState::kCannotTell;
   if (state == port::HoldState::kCannotTell) {
     diagnostics.error("Cannot tell whether %s is held open for writing: %s.  %s", file, why, consequence);
   }
@@ -74,8 +78,9 @@ GathererWork check_gatherer_work(const char* program) {
       break;
   }
   // The log may have been renamed or removed while its gatherer works, or be
-  // a device that many write: the launcher the pid file names then tells,
-  // when it is at work in this directory.
+  // a device that many write, or a link that may lead to any file: the
+  // launcher the pid file names then tells, when it is at work in this
+  // directory.
   if (work.read != 0) return work;
   switch (port::program_at_work_here(work.recorded, kGathererPidFile, program, &work.why)) {
     case port::AtWork::kYes:

@@ -17,15 +17,16 @@ constexpr int kPidFileUnreadable = -3;  // it is there but cannot be opened or r
 // Reads the first decimal number of a pid file as "%d" takes it: white space,
 // an optional sign, digits. 0 with *pid, or one of the results above. A file
 // that cannot be read is told from one without a number: what it would have
-// said is not known.
+// said is not known. Only the entry itself is read: a symbolic link in its
+// place cannot be read (EACCES).
 int read_pid_file(const char* path, long* pid);
 // The same from an open stream, which stays open (kPidFileMissing never comes back).
 int read_pid_number(std::FILE* file, long* pid);
 
 // Asks whether a running process holds the file open for writing. When that
-// cannot be told, the safe side is the caller's to take: an error line names
-// the file, the reason and the consequence given (a full sentence), and
-// kCannotTell comes back.
+// cannot be told (a symbolic link in its place included), the safe side is
+// the caller's to take: an error line names the file, the reason and the
+// consequence given (a full sentence), and kCannotTell comes back.
 port::HoldState ask_held_open(const Diagnostics& diagnostics, const char* file, const char* consequence);
 
 // The gatherer's pid file and the log it holds open for writing while it
@@ -63,8 +64,9 @@ struct GathererWork {
 };
 // A pid file without a number or with 0 names no gatherer; otherwise the log
 // held open for writing tells, and where it is free (renamed or removed while
-// its gatherer works, or a device), whether the process the pid file names is
-// the launcher, here named program, at work in this directory.
+// its gatherer works, a device or a symbolic link), whether the process the
+// pid file names is the launcher, here named program, at work in this
+// directory.
 GathererWork check_gatherer_work(const char* program);
 
 // The gatherer directory of a settings file's KESTREL_HOME and

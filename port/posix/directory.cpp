@@ -20,6 +20,12 @@ int resolve_directory(const char* path, std::string* resolved) {
   const std::unique_ptr<char, decltype(&std::free)> real(::realpath(posix::native_path(path).c_str(), nullptr),
                                                          &std::free);
   if (real == nullptr) return -1;
+  // Every later step would read a "\" in a name as a separator and reach
+  // another directory: such a directory cannot be named by the programs.
+  if (posix::holds_backslash(real.get())) {
+    errno = EILSEQ;
+    return -1;
+  }
   struct stat info {};
   if (posix::sys().stat(real.get(), &info) != 0) return -1;
   if (!S_ISDIR(info.st_mode)) {

@@ -103,6 +103,22 @@ int make_writable(const char* path) {
 
 int remove_file(const char* path) { return sys().unlink(native_path(path).c_str()) == 0 ? 0 : -1; }
 
+int remove_plain_file(const char* path) {
+  const std::string native = native_path(path);
+  struct stat st {};
+  if (sys().lstat(native.c_str(), &st) != 0) {
+    if (errno == ENOTDIR) errno = ENOENT;  // as file_stat
+    return -1;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    errno = EPERM;
+    return -1;
+  }
+  // Should the name be put to another use meanwhile, unlink(2) still never
+  // removes a directory, and of a link only the link.
+  return sys().unlink(native.c_str()) == 0 ? 0 : -1;
+}
+
 int rename_file(const char* from, const char* to) {
   return sys().rename(native_path(from).c_str(), native_path(to).c_str()) == 0 ? 0 : -1;
 }

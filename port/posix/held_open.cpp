@@ -1,8 +1,9 @@
 // Whether some process holds a file open for writing, on POSIX: a read
 // lease is refused exactly then; where leases cannot be had, the descriptors
-// of the processes are looked through. The name is examined before anything
-// is opened, and only a plain file is ever opened: opening a FIFO or a
-// device can block, or act on the device.
+// of the processes are looked through. The name is examined as the entry
+// itself before anything is opened, and only a plain file is ever opened,
+// never through a link: opening a FIFO or a device can block, or act on the
+// device, and a link may lead to any file of any process.
 #include "port/held_open.h"
 
 #include <fcntl.h>
@@ -58,6 +59,10 @@ HoldState by_kind(const struct stat& st, const char** why) {
   // Many processes write a device such as the null device: only a check of
   // the process in question can tell.
   if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return HoldState::kDevice;
+  if (S_ISLNK(st.st_mode)) {
+    if (why != nullptr) *why = "it is a symbolic link";
+    return HoldState::kLink;
+  }
   return cannot_tell(why, "it is no plain file");
 }
 
@@ -66,14 +71,20 @@ HoldState by_kind(const struct stat& st, const char** why) {
 HoldState held_open_for_writing(const char* path, const char** why) {
   const std::string native = native_path(path);
   struct stat named {};
-  if (sys().stat(native.c_str(), &named) != 0) {
+  if (sys().lstat(native.c_str(), &named) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) return HoldState::kMissing;
     return cannot_tell(why, "it cannot be looked at");
   }
   if (const HoldState kind = by_kind(named, why); kind != HoldState::kFree) return kind;
-  const UniqueFd fd = open_fd(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  // A real descriptor, not a path one: a lease is taken on an open file.
+  const UniqueFd fd = open_fd(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
   if (!fd.valid()) {
     if (errno == ENOENT || errno == ENOTDIR) return HoldState::kMissing;
+    // A link put in its place since the look.
+    if (errno == ELOOP) {
+      if (why != nullptr) *why = "it is a symbolic link";
+      return HoldState::kLink;
+    }
     return from_scan(named, why);
   }
   struct stat st {};
@@ -99,7 +110,7 @@ HoldState held_open_for_writing(const char* path, const char** why) {
 
 int writers_of(const char* path, long* pids, int capacity) {
   struct stat st {};
-  if (sys().stat(native_path(path).c_str(), &st) != 0) return 0;
+  if (sys().lstat(native_path(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
   std::vector<long> writers;
   posix::scan_for_writer(st.st_dev, st.st_ino, &writers);
   for (int i = 0; i < capacity && i < static_cast<int>(writers.size()); ++i) pids[i] = writers[i];

@@ -17,4 +17,15 @@ std::string native_path(const char* path) {
   return result;
 }
 
+bool holds_backslash(const std::string& path) {
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (port::double_byte_at(path, i)) {
+      ++i;
+    } else if (path[i] == '\\') {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace port::posix

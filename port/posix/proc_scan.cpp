@@ -90,18 +90,19 @@ std::vector<long> processes_with_open(dev_t dev, ino_t ino) {
 // A process that ends meanwhile holds nothing; one whose descriptors may not
 // be looked into (another user's, or every other one where /proc hides them)
 // leaves the answer open.
-Scan scan_for_writer(dev_t dev, ino_t ino, std::vector<long>* writers) {
+Scan scan_for_writer(dev_t dev, ino_t ino, std::vector<long>* writers, int lowest_fd) {
   const UniqueDir proc(sys().opendir("/proc"));
   if (proc.get() == nullptr) return Scan::kUnseen;
   // With other users' processes hidden from the listing, the first process
-  // of the system is missing from it too.
+  // of the system is missing from it too (unless this one is it, in a
+  // namespace of its own: the mount says so then).
   struct stat first {};
-  if (sys().stat("/proc/1", &first) != 0) return Scan::kUnseen;
+  if (sys().stat("/proc/1", &first) != 0 || proc_hides_others()) return Scan::kUnseen;
   bool unseen = false;
   bool found = false;
   while (const dirent* process = readdir(proc.get())) {
     if (!all_digits(process->d_name)) continue;
-    switch (process_writes(process->d_name, dev, ino)) {
+    switch (process_writes(process->d_name, dev, ino, lowest_fd)) {
       case Scan::kWriter:
         if (writers == nullptr) return Scan::kWriter;
         found = true;
@@ -175,6 +176,61 @@ bool started_after(const timespec& start, const struct stat& file) {
   const timespec& written = file.st_mtim;
   const time_t limit = written.tv_sec + kCoarseTimes;
   return start.tv_sec > limit || (start.tv_sec == limit && start.tv_nsec > written.tv_nsec);
+}
+
+namespace {
+
+// The whole of a small file of /proc; false with errno when it cannot be read.
+bool read_whole(const char* path, std::string* text) {
+  const UniqueFd fd = open_fd(path, O_RDONLY | O_CLOEXEC);
+  if (!fd.valid()) return false;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = sys().read(fd.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    text->append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+// The word of a line of mountinfo at this place (from 0), "" past its end.
+std::string word_at(const std::string& line, int place) {
+  std::size_t start = 0;
+  for (int i = 0; i < place; ++i) {
+    start = line.find(' ', start);
+    if (start == std::string::npos) return "";
+    ++start;
+  }
+  return line.substr(start, line.find(' ', start) - start);
+}
+
+}  // namespace
+
+bool proc_hides_others() {
+  if (::geteuid() == 0) return false;
+  std::string mounts;
+  // Where the mounts cannot be read, nothing says the listing is whole.
+  if (!read_whole("/proc/self/mountinfo", &mounts)) return true;
+  bool hides = false;
+  std::size_t start = 0;
+  while (start < mounts.size()) {
+    std::size_t end = mounts.find('\n', start);
+    if (end == std::string::npos) end = mounts.size();
+    const std::string line = mounts.substr(start, end - start);
+    start = end + 1;
+    // "ID PARENT DEV ROOT MOUNTPOINT OPTIONS [FIELDS...] - TYPE SOURCE SUPEROPTIONS"
+    const std::size_t dash = line.find(" - ");
+    if (dash == std::string::npos || word_at(line, 4) != "/proc") continue;
+    const std::string tail = line.substr(dash + 3);
+    if (word_at(tail, 0) != "proc") continue;
+    // The last mount on /proc is the one in sight.
+    const std::string options = "," + word_at(tail, 2) + ",";
+    const std::size_t at = options.find(",hidepid=");
+    const std::string value = at == std::string::npos ? "" : options.substr(at + 9);
+    hides = at != std::string::npos && value.rfind("0,", 0) != 0 && value.rfind("off,", 0) != 0;
+  }
+  return hides;
 }
 
 }  // namespace port::posix

@@ -21,8 +21,9 @@ enum class Scan { kWriter, kNoWriter, kUnseen };
 Scan process_writes(const std::string& pid, dev_t dev, ino_t ino, int lowest_fd = 0);
 
 // Every process: kWriter as soon as one writes the file (all of them when
-// writers is given, their ids appended there).
-Scan scan_for_writer(dev_t dev, ino_t ino, std::vector<long>* writers = nullptr);
+// writers is given, their ids appended there), on a descriptor from
+// lowest_fd on.
+Scan scan_for_writer(dev_t dev, ino_t ino, std::vector<long>* writers = nullptr, int lowest_fd = 0);
 
 // The processes with a descriptor of the file, whatever its access; those
 // whose descriptors cannot be looked into are passed over.
@@ -41,5 +42,10 @@ bool read_proc_stat(long pid, ProcStat* stat);
 // Whether the process started later than the file was last written, with two
 // seconds allowed for file systems that keep coarse times.
 bool started_after(const timespec& start, const struct stat& file);
+
+// Whether /proc keeps other users' processes out of this one's sight: mounted
+// with hidepid, for a caller that is not root. Their absence from it then
+// says nothing about them.
+bool proc_hides_others();
 
 }  // namespace port::posix

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -79,9 +80,15 @@ RegistryPtr with_status(long status) {
 
 // The file's bytes; false on a read error.
 bool read_all(std::FILE* file, std::string* text) {
-  char buffer[65536];
+  // On the heap: a program may run with a stack no larger than this.
+  constexpr std::size_t kReadSize = 65536;
+  const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadSize]);
+  if (buffer == nullptr) {
+    errno = ENOMEM;
+    return false;
+  }
   size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text->append(buffer, got);
+  while ((got = std::fread(buffer.get(), 1, kReadSize, file)) > 0) text->append(buffer.get(), got);
   return std::ferror(file) == 0;
 }
 

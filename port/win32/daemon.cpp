@@ -37,7 +37,8 @@ bool same_name(std::string image, std::string program) {
 
 }  // namespace
 
-DaemonEnd end_daemon(long pid, const DaemonCheck& check, int* error, const char** why) {
+DaemonEnd end_daemon(long pid, const DaemonCheck& check, int* error, const char** why, long* left) {
+  if (left != nullptr) *left = pid;
   if (pid <= 0 || static_cast<unsigned long long>(pid) > 0xFFFFFFFFULL) return DaemonEnd::kNoProcess;
   UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
                                    static_cast<DWORD>(pid)));
@@ -60,6 +61,11 @@ DaemonEnd end_daemon(long pid, const DaemonCheck& check, int* error, const char*
   if (!GetProcessTimes(process.get(), &created, &ended, &kernel, &user) ||
       !GetFileAttributesExA(check.pid_file, GetFileExInfoStandard, &pid_file)) {
     return failed(DaemonEnd::kCannotExamine, error);
+  }
+  // The time of what a link leads to says nothing of the daemon's pid file.
+  if ((pid_file.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if (why != nullptr) *why = "the pid file is a symbolic link";
+    return DaemonEnd::kNotTheDaemon;
   }
   // An id taken again belongs to a process that started after the daemon
   // wrote it.

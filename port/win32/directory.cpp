@@ -9,21 +9,67 @@
 
 namespace port {
 
+namespace {
+
+// The wide form of text in the ANSI code page; false when it holds bytes
+// that are no characters of it.
+bool to_wide(const char* text, std::wstring* wide) {
+  const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+  if (length <= 0) return false;
+  wide->assign(static_cast<std::size_t>(length), L'\0');
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, wide->data(), length) != length) return false;
+  wide->resize(static_cast<std::size_t>(length - 1));
+  return true;
+}
+
+// The ANSI form of a wide path, only when it names the same characters: a
+// character the code page holds only by a best fit (a yen sign becoming
+// the code of "\", a letter losing its accent) would name another file.
+bool to_exact_ansi(const std::wstring& wide, std::string* ansi) {
+  // The UTF-8 code page takes no best-fit flag; the way back tells alone.
+  const bool utf8 = GetACP() == CP_UTF8;
+  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL used_default = FALSE;
+  BOOL* const defaulted = utf8 ? nullptr : &used_default;
+  const int length = WideCharToMultiByte(CP_ACP, flags, wide.c_str(), -1, nullptr, 0, nullptr, defaulted);
+  if (length <= 0 || used_default) return false;
+  ansi->assign(static_cast<std::size_t>(length), '\0');
+  if (WideCharToMultiByte(CP_ACP, flags, wide.c_str(), -1, ansi->data(), length, nullptr, defaulted) != length ||
+      used_default) {
+    return false;
+  }
+  ansi->resize(static_cast<std::size_t>(length - 1));
+  std::wstring back;
+  return to_wide(ansi->c_str(), &back) && back == wide;
+}
+
+}  // namespace
+
 // MAX_PATH holds the terminating zero.
 std::size_t max_path_length() { return MAX_PATH - 1; }
 
 int resolve_directory(const char* path, std::string* resolved) {
-  char full[MAX_PATH];
-  const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
-  if (length == 0) {
+  // Resolved in wide characters: the ANSI call converts the result with a
+  // best fit, and a directory named with a yen sign would come back naming
+  // its neighbour with a "\" in that place.
+  std::wstring wide;
+  if (!to_wide(path, &wide)) {
+    errno = EILSEQ;
+    return -1;
+  }
+  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) {
     errno = ENOENT;
     return -1;
   }
-  if (length >= sizeof full) {
-    errno = ENAMETOOLONG;
+  std::wstring full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) {
+    errno = ENOENT;
     return -1;
   }
-  const DWORD attributes = GetFileAttributesA(full);
+  full.resize(length);
+  const DWORD attributes = GetFileAttributesW(full.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     errno = ENOENT;
     return -1;
@@ -32,7 +78,16 @@ int resolve_directory(const char* path, std::string* resolved) {
     errno = ENOTDIR;
     return -1;
   }
-  resolved->assign(full, length);
+  std::string ansi;
+  if (!to_exact_ansi(full, &ansi)) {
+    errno = EILSEQ;
+    return -1;
+  }
+  if (ansi.size() > max_path_length()) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  *resolved = ansi;
   return 0;
 }
 

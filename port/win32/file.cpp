@@ -122,6 +122,46 @@ int make_writable(const char* path) {
 
 int remove_file(const char* path) { return _unlink(path); }
 
+int remove_plain_file(const char* path) {
+  // Opened as the entry itself (a reparse point is not followed), examined
+  // and removed through that one handle, so that no other entry can take the
+  // name's place in between.
+  UniqueHandle file(CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.valid()) {
+    errno = errno_of(GetLastError());
+    return -1;
+  }
+  FILE_BASIC_INFO basic{};
+  if (!GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
+    errno = errno_of(GetLastError());
+    return -1;
+  }
+  if ((basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    errno = EPERM;
+    return -1;
+  }
+  // A read-only file refuses to be removed: the attribute goes first (zero
+  // times leave the times as they are).
+  if ((basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    FILE_BASIC_INFO writable{};
+    writable.FileAttributes = basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    if (writable.FileAttributes == 0) writable.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!SetFileInformationByHandle(file.get(), FileBasicInfo, &writable, sizeof writable)) {
+      errno = errno_of(GetLastError());
+      return -1;
+    }
+  }
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  if (!SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition)) {
+    errno = errno_of(GetLastError());
+    return -1;
+  }
+  return 0;
+}
+
 int rename_file(const char* from, const char* to) { return std::rename(from, to); }
 
 namespace {

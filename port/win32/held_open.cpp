@@ -8,6 +8,7 @@
 #include <string>
 
 #include "port/win32/handle.h"
+#include "port/win32/reparse_point.h"
 
 namespace port {
 
@@ -81,6 +82,12 @@ HoldState held_open_for_writing(const char* path, const char** why) {
   std::string name = is_anchored(path) ? std::string(path) : std::string(".\\") + path;
   path = name.c_str();
 
+  // The test would be made of whatever the link leads to, which another
+  // program may hold: it tells nothing of the process that writes this name.
+  if (win32::is_reparse_point(path)) {
+    if (why != nullptr) *why = "it is a symbolic link (a reparse point)";
+    return HoldState::kCannotTell;
+  }
   DWORD error = 0;
   if (deny_write_open(path, &error)) return HoldState::kFree;
   if (error == ERROR_FILE_NOT_FOUND) return HoldState::kMissing;

@@ -385,6 +385,26 @@ TEST_F(Cmd, RmdirRemovesALinkNeverWhatItPointsTo) {
   EXPECT_TRUE(dir_.exists("target/kept"));
 }
 
+// A ".." is left to the kernel, never taken back by the text: "lnk\..\victim"
+// is the victim beside where the link leads, as every other program reaches
+// it, and a path that ends in ".." (a directory above the one named, which
+// one depending on links) is refused.
+TEST_F(Cmd, RmdirLeavesDotDotToTheKernel) {
+  if (lxt::is_wine()) GTEST_SKIP() << "Windows takes \"..\" back by the text";
+  for (const char* d : {"victim", "other/deep", "other/victim", "tree/sub"}) dir_.mkdir(d);
+  for (const char* f : {"victim/keep", "other/victim/keep", "tree/keep"}) dir_.write(f, "k");
+  ASSERT_EQ(symlink("other/deep", dir_.file("lnk").c_str()), 0);
+  for (const char* name : {"tree\\sub\\..", "tree/sub/..\\"}) {
+    const lxt::RunResult result = line(std::string("rmdir /S /Q ") + name);
+    EXPECT_EQ(result.status, 1) << name;
+    EXPECT_NE(result.err.find(" is not removed"), std::string::npos) << result.err;
+    EXPECT_TRUE(dir_.exists("tree/keep")) << name;
+  }
+  EXPECT_EQ(line("rmdir /S /Q lnk\\..\\victim").status, 0);
+  EXPECT_FALSE(dir_.exists("other/victim"));
+  EXPECT_TRUE(dir_.exists("victim/keep"));
+}
+
 // A file system mounted inside the tree (here a bind mount of the same one,
 // which has the same device) is never walked into: its mount point stays,
 // with an error line and status 1, and what it leads to stays whole.

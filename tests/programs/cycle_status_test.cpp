@@ -253,6 +253,11 @@ TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
                                                              "left behind: it names no running daemon", 1},
       {"a daemon's log that cannot be tested", "logdir",
        "^g1: cycle idle; daemon cannot tell \\(whether exportd\\.log is held cannot be tested[^)]*\\);", 1},
+      // Judged as entries: what a link leads to may be any process's file,
+      // and the age of a lock that is a link is the link's own.
+      {"a daemon's log that is a link to a held file", "loglink",
+       "^g1: cycle idle; daemon cannot tell \\(exportd\\.log is a symbolic link\\);", 1},
+      {"a lock that is a link to an old file", "linked", "; lock left behind \\([0-9]+s\\);", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -278,6 +283,17 @@ TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
     if (c.setup == "old dump") dir_.write("data/All-Templates.gz", "another dump");
     if (c.setup == "older") dir_.write(gdir("last-cycle"), last_cycle_record(0, "clean", "last-clean-at=99999999999\n"));
     if (c.setup == "dead daemon") dir_.write("data/Exportd.pid", "4242\n");
+    if (c.setup == "loglink") {
+      daemon = hold("data/other.log", "data/Exportd.pid");
+      ::unlink(dir_.file("data/exportd.log").c_str());
+      ::symlink("other.log", dir_.file("data/exportd.log").c_str());
+    }
+    if (c.setup == "linked") {
+      dir_.write("old", "");
+      const timespec a_day_ago[2] = {{::time(nullptr) - 86400, 0}, {::time(nullptr) - 86400, 0}};
+      ::utimensat(AT_FDCWD, dir_.file("old").c_str(), a_day_ago, 0);
+      ::symlink(dir_.file("old").c_str(), dir_.file("inst/.lxQ71K58R03lock").c_str());
+    }
     if (c.setup == "logdir") {
       ::unlink(dir_.file("data/exportd.log").c_str());
       dir_.mkdir("data/exportd.log");

@@ -223,7 +223,7 @@ std::vector<DirName> chosen_names() {
 }
 
 // The cycle's composed lines ("type W\gatherinput | ...", "rmdir /S /Q
-// W\cache-liburl", "del /F W\localmap.cf 2> \nul") act on W and on no
+// W\cache-liburl") and its removal of W\localmap.cf act on W and on no
 // neighbour: neither "g", whose name is a prefix of W's, nor the "old" that
 // a separator would make of W's rest. Or W is refused before anything runs.
 TEST_F(Cycle, ComposedLinesActOnTheWorkingDirectoryAndNoNeighbour) {
@@ -336,6 +336,111 @@ TEST_F(Cycle, AWorkingDirectoryWithADoubleQuoteIsRefusedBeforeAnythingRuns) {
   EXPECT_TRUE(dir_.exists(in_work("gatherinput")));
 }
 
+// A working directory whose name, as the file system gives it, means another
+// path to the steps is refused before anything runs, and neither it nor the
+// neighbour it would name is touched: natively a "\" in a directory's own
+// name (reached through a link, or as the current directory of "."), and
+// "g\.." as the current directory; under Wine (code page 932) a yen sign,
+// which a best fit would turn into "\". Natively the yen sign is a name of
+// its own, where the cycle runs.
+TEST_F(Cycle, AWorkingDirectoryWhoseNameChangesMeaningIsRefused) {
+  struct Row {
+    std::string dir;        // the working directory, under the test folder
+    std::string value;      // Working-Directory ("": the link "lnk" to dir)
+    std::string neighbour;  // what the name would mean to a step
+    bool native, wine;      // the case exists there
+    bool runs;              // natively the cycle runs in dir
+  };
+  const Row rows[] = {
+      {"v\\w", "", "v/w", true, false, false},
+      {"v\\w", ".", "v/w", true, false, false},
+      {"p/g\\..", ".", "p", true, false, false},
+      {"v\xC2\xA5w", ".", "v/w", true, true, true},
+  };
+  const auto plant = [&](const std::string& d, const std::string& text) {
+    dir_.mkdir(d);
+    dir_.mkdir(d + "/cache-liburl");
+    for (const char* f : {"localmap.cf", "gatherinput"}) dir_.write(d + "/" + f, text);
+  };
+  for (const Row& row : rows) {
+    if (lxt::is_wine() ? !row.wine : !row.native) continue;
+    SCOPED_TRACE(row.dir);
+    const bool runs = row.runs && !lxt::is_wine();
+    for (const char* d : {"v", "p", "lnk", "journal"}) std::filesystem::remove_all(dir_.file(d));
+    plant(row.neighbour.substr(0, row.neighbour.find('/')), "neighbour");
+    plant(row.neighbour, "neighbour");
+    plant(row.dir, kUrls);
+    if (row.value.empty()) {
+      ASSERT_EQ(::symlink(row.dir.c_str(), dir_.file("lnk").c_str()), 0);
+    }
+    std::string text = base_settings();
+    text.replace(text.find("Working-Directory=" + work()), ("Working-Directory=" + work()).size(),
+                 "Working-Directory=" + (row.value.empty() ? dir_.host("lnk") : row.value));
+    dir_.write("run.ini", text);
+    lxt::RunOptions options;
+    options.search_dirs.push_back(install_.tools_dir());
+    options.cwd = dir_.file(row.dir);
+    options.set("LXT_SEEDURLS_STDIN", "read");
+    const RunResult result = run_program("cyclerun", {dir_.host("run.ini")}, options);
+    EXPECT_EQ(result.status, 0);
+    if (runs) {
+      EXPECT_EQ(result.err, "");
+      ASSERT_NE(find("seedurls"), nullptr);
+      EXPECT_EQ(lxt::lf(find("seedurls")->stdin_data.value_or("<none>")), kUrls);
+      EXPECT_FALSE(dir_.exists(row.dir + "/localmap.cf"));
+    } else {
+      EXPECT_TRUE(matches(result.err, "^" + kPrefix + "ERROR: .* is invalid.  \\(Working-Directory leads to a path "
+                                                      "that cannot be named exactly .*\n$"))
+          << result.err;
+      EXPECT_TRUE(journal().empty());
+      EXPECT_EQ(dir_.read(row.dir + "/localmap.cf"), kUrls);
+      EXPECT_TRUE(dir_.exists(row.dir + "/cache-liburl"));
+    }
+    EXPECT_EQ(dir_.read(row.neighbour + "/localmap.cf") + dir_.read(row.neighbour + "/gatherinput"),
+              "neighbourneighbour");
+    EXPECT_TRUE(dir_.exists(row.neighbour + "/cache-liburl"));
+  }
+}
+
+// The run's files are removed as files only: a directory or a link in the
+// place of one is left as it is, with a line that says so, and what a link
+// leads to is never touched; the cycle goes on. A read-only file goes.
+TEST_F(Cycle, TheRunsSettingsFilesAreRemovedAsFilesOnly) {
+  struct Row {
+    std::string kind;
+    bool removed;
+  };
+  const Row rows[] = {{"read-only file", true}, {"directory", false}, {"link to a directory", false},
+                      {"link to a file", false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.kind);
+    // Wine shows a POSIX link to a file as that file (no reparse point) and
+    // removes what it leads to; Windows opens the link itself, which is left.
+    if (lxt::is_wine() && row.kind == "link to a file") continue;
+    for (const char* d : {"victim", "work/localmap.cf", "journal"}) std::filesystem::remove_all(dir_.file(d));
+    dir_.mkdir("victim");
+    dir_.write("victim/keep", "k");
+    dir_.write("work/gatherinput", kUrls);
+    if (row.kind == "read-only file") {
+      dir_.write("work/localmap.cf", "m");
+      make_read_only(dir_.file("work/localmap.cf"));
+    }
+    if (row.kind == "directory") dir_.mkdir("work/localmap.cf");
+    if (row.kind.starts_with("link")) {
+      const std::string target = row.kind == "link to a file" ? "../victim/keep" : "../victim";
+      ASSERT_EQ(::symlink(target.c_str(), dir_.file("work/localmap.cf").c_str()), 0);
+    }
+    const RunResult result = cyclerun({settings(base_settings())});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(dir_.exists("work/localmap.cf"), !row.removed);
+    EXPECT_EQ(matches(result.err, kPrefix + "ERROR: .*localmap\\.cf is not a file: it is left in place\\.\n"),
+              !row.removed)
+        << result.err;
+    EXPECT_EQ(dir_.read("victim/keep"), "k");
+    EXPECT_NE(find("storeseal"), nullptr) << "the cycle goes on";
+  }
+}
+
 TEST_F(Cycle, ProxyFromTheSettingsReachesTheTools) {
   env_names_ = "http_proxy";
   const std::string path = settings(base_settings() + "http_proxy=http://proxy.example.jp:8080\n");
@@ -443,6 +548,27 @@ TEST_F(Cycle, KeepCacheKeepsTheCacheForValuesBeginningWithY) {
     EXPECT_EQ(cyclerun({settings(base_settings() + line)}).status, 0);
     EXPECT_EQ(dir_.exists("work/cache-liburl"), value[0] == 'y' || value[0] == 'Y') << value;
   }
+}
+
+// Under a small stack (which its children inherit) the cycle and the
+// interpreter that types the URL input work on: no buffer of that size
+// lives on the stack.
+TEST_F(Cycle, ASmallStackIsEnough) {
+  if (lxt::is_wine()) GTEST_SKIP() << "the stack limit is the native system's";
+  lxt::RunOptions options;
+  options.set("LXT_SEEDURLS_STDIN", "read");
+  options.search_dirs.push_back(install_.tools_dir());
+  const RunResult result =
+      run_argv({"/usr/bin/prlimit", "--stack=65536", lxt::program("cyclerun"), settings(base_settings())}, options);
+  EXPECT_EQ(result.status, 0) << result.err;
+  ASSERT_NE(find("seedurls"), nullptr);
+  EXPECT_EQ(lxt::lf(find("seedurls")->stdin_data.value_or("<none>")), kUrls);
+  EXPECT_NE(find("storeseal"), nullptr);
+  // The interpreter's type alone, on the main thread's stack.
+  dir_.write("typed", kUrls);
+  const RunResult typed = run_argv({"/usr/bin/prlimit", "--stack=65536", lxt::program("cmd"), "/C", "type typed"});
+  EXPECT_EQ(typed.status, 0) << typed.err;
+  EXPECT_EQ(typed.out, kUrls);
 }
 
 TEST_F(Cycle, DebugModeKeepsTheRunFiles) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -86,6 +87,35 @@ TEST_F(ProgramFile, TheLinkStartedNamesTheProgram) {
   const lxt::RunResult itself = lxt::run({lxt::bin_dir() + "/" + kProgramFile});
   EXPECT_EQ(itself.status, 1);
   EXPECT_NE(itself.err.find("Usage: "), std::string::npos) << itself.err;
+}
+
+// A copy of the program file, or a hard link to it, outside its folder would
+// find neither the interpreter nor the other programs beside it: it starts
+// nothing and says why. A symbolic link starts the program wherever it is.
+TEST_F(ProgramFile, ACopyOfTheFileOutsideItsFolderStartsNothing) {
+  const std::string file = lxt::bin_dir() + "/" + kProgramFile;
+  const std::string expected = said(lxt::run({lxt::program("cyclerun")}));
+  for (const std::string kind : {"copy", "hard link", "link"}) {
+    SCOPED_TRACE(kind);
+    const std::string path = dir_.file("cyclerun");
+    ::unlink(path.c_str());
+    if (kind == "copy") std::filesystem::copy_file(file, path);
+    // A hard link needs the same file system: the copy stands for it elsewhere.
+    if (kind == "hard link" && ::link(file.c_str(), path.c_str()) != 0) continue;
+    if (kind == "link") {
+      ASSERT_EQ(::symlink(file.c_str(), path.c_str()), 0);
+    }
+    const lxt::RunResult got = lxt::run({path});
+    EXPECT_EQ(got.status, 1);
+    if (kind == "link") {
+      EXPECT_EQ(said(got), expected);
+    } else {
+      EXPECT_NE(got.err.find("cyclerun: not started: its program file is in " + dir_.path() + ", whose cmd is not"),
+                std::string::npos)
+          << got.err;
+      EXPECT_EQ(got.out, "");
+    }
+  }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -261,13 +262,16 @@ TEST_F(Crawler, OnlyANonzeroPidFileWithAHeldLogKeepsTheScriptOut) {
   }
 }
 
-// A log renamed, removed or linked to the null device while its gatherer
-// works keeps a second one out all the same, by the launcher at work in the
-// directory; a stale pid file naming a live process that is no launcher keeps
-// nothing out; a FIFO as the log is never opened and starts nothing.
+// A log renamed, removed or made a link while its gatherer works keeps a
+// second one out all the same, by the launcher at work in the directory (also
+// one started through a link named LaunchCrawler.exe, whose process name the
+// system cuts to "LaunchCrawler.e"); a stale pid file naming a live process
+// that is no launcher keeps nothing out, whatever file a link in the log's
+// place leads to; a FIFO as the log is never opened and starts nothing. A
+// pid file that is a link is never read: the number it leads to is not told.
 TEST_F(Crawler, AGathererAtWorkIsSeenWhateverBecameOfItsLog) {
-  enum Names { kLauncherAtWork, kNoLauncher };
-  enum Log { kRenamed, kRemoved, kNull, kFifo };
+  enum Names { kLauncherAtWork, kExeLauncherAtWork, kNoLauncher, kLinkedPidFile };
+  enum Log { kRenamed, kRemoved, kNull, kFifo, kLinkToHeld, kHeld };
   struct Row {
     Names names;
     Log log;
@@ -277,25 +281,33 @@ TEST_F(Crawler, AGathererAtWorkIsSeenWhateverBecameOfItsLog) {
   const std::string running = "ERROR: The gatherer of process ID [0-9]+ is running\\.  ";
   const Row rows[] = {
       {kLauncherAtWork, kRenamed, false, running}, {kLauncherAtWork, kRemoved, false, running},
-      {kLauncherAtWork, kNull, false, running},    {kNoLauncher, kRemoved, true, ""},
-      {kNoLauncher, kNull, true, ""},
+      {kLauncherAtWork, kNull, false, running},    {kExeLauncherAtWork, kRenamed, false, running},
+      {kNoLauncher, kRemoved, true, ""},           {kNoLauncher, kNull, true, ""},
+      {kNoLauncher, kLinkToHeld, true, ""},
       {kNoLauncher, kFifo, false, "ERROR: Cannot tell whether \\.\\\\log\\.gatherer is held open for writing: it is a FIFO"},
+      {kLinkedPidFile, kHeld, false,
+       "ERROR: A gatherer is running, but Gatherer\\.pid cannot be read \\(errno=13\\)\\.  Terminate the gatherer of "
+       "process ID [0-9]+\\.\n$"},
   };
   const std::string path = settings(base());
   const std::string log = gdir() + "/log.gatherer";
+  ::symlink(lxt::program("LaunchCrawler").c_str(), dir_.file("LaunchCrawler.exe").c_str());
   for (const Row& row : rows) {
     SCOPED_TRACE(&row - rows);
     // Windows keeps a file held open from being renamed or removed.
     if (lxt::is_wine() && !(row.names == kNoLauncher && row.log == kRemoved)) continue;
-    for (const char* f : {"journal", "release", "holder.journal", "log.gatherer.1"}) ::unlink(dir_.file(f).c_str());
+    for (const char* f : {"journal", "release", "holder.journal", "log.gatherer.1", "secret.pid"}) {
+      ::unlink(dir_.file(f).c_str());
+    }
     ::unlink(dir_.file(log).c_str());
     ::unlink(dir_.file(gdir() + "/Gatherer.pid").c_str());
     std::unique_ptr<lxt::Background> first;
     size_t scripts = 0;
-    if (row.names == kLauncherAtWork) {
+    if (row.names == kLauncherAtWork || row.names == kExeLauncherAtWork) {
       lxt::RunOptions o;
       o.set("LXT_PERL_HOLD", "log.gatherer").set("LXT_PERL_UNTIL", dir_.host("release"));
-      first = std::make_unique<lxt::Background>(std::vector<std::string>{lxt::program("LaunchCrawler"), path}, in_test(o));
+      const std::string launcher = row.names == kLauncherAtWork ? lxt::program("LaunchCrawler") : dir_.file("LaunchCrawler.exe");
+      first = std::make_unique<lxt::Background>(std::vector<std::string>{launcher, path}, in_test(o));
       ASSERT_TRUE(lxt::wait_until([&] { return journal().size() == 1; }, milliseconds(60000)));
       scripts = 1;
     } else {
@@ -305,6 +317,14 @@ TEST_F(Crawler, AGathererAtWorkIsSeenWhateverBecameOfItsLog) {
     if (row.log != kRenamed) ::unlink(dir_.file(log).c_str());
     if (row.log == kNull) ::symlink("/dev/null", dir_.file(log).c_str());
     if (row.log == kFifo) ::mkfifo(dir_.file(log).c_str(), 0644);
+    if (row.log == kLinkToHeld) ::symlink(dir_.file("holder.log").c_str(), dir_.file(log).c_str());
+    if (row.log == kHeld) ::link(dir_.file("holder.log").c_str(), dir_.file(log).c_str());
+    if (row.names == kLinkedPidFile) {
+      // A number only root may read.
+      ::rename(dir_.file(gdir() + "/Gatherer.pid").c_str(), dir_.file("secret.pid").c_str());
+      ::chmod(dir_.file("secret.pid").c_str(), 0600);
+      ::symlink(dir_.file("secret.pid").c_str(), dir_.file(gdir() + "/Gatherer.pid").c_str());
+    }
     const std::string recorded = dir_.read(gdir() + "/Gatherer.pid");
 
     const RunResult r = launch(path);
@@ -754,6 +774,52 @@ TEST_F(Process, AnotherUsersRunningProcessesAreLeftAsTheyAre) {
   release();
 }
 
+// With /proc mounted hidepid, another user finds none of root's processes
+// there: a launcher at work (its log renamed) and a daemon holding its log
+// are "cannot tell" to that user, never gone. All of them run in a process
+// namespace of their own, whose /proc may be mounted so.
+TEST_F(Process, ProcessesThatProcHidesAreNeverTakenForGone) {
+  if (lxt::is_wine() || ::geteuid() != 0) GTEST_SKIP() << "acts as another user in a namespace of the native system";
+  lxt::install_double("lxrecord", dir_.file("home/bin"), "perl");
+  dir_.mkdir("daemon");
+  lxt::install_double("lxrecord", dir_.file("daemon"), "exportd");
+  dir_.write("data/exportd.log", "");
+  ASSERT_EQ(::chown(dir_.file("data/exportd.log").c_str(), 65534, 65534), 0);  // a lease is theirs to take
+  for (const std::string& d : {std::string(), std::string("data"), std::string("home"), std::string("home/gatherers"), gdir()}) {
+    ::chmod(dir_.file(d).c_str(), 0755);
+  }
+  const std::string path = settings(base());
+  const std::string as_other = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  lxt::RunOptions o;
+  o.env = lxt::journal_env(journal_path());
+  o.set("LXT_PERL_HOLD", "log.gatherer").set("LXT_PERL_UNTIL", dir_.file("release"));
+  o.set("LXT_EXPORTD_HOLD", dir_.file("data/exportd.log")).set("LXT_EXPORTD_PIDFILE", dir_.file("data/Exportd.pid"));
+  o.set("LXT_EXPORTD_UNTIL", dir_.file("release")).set("LXT_EXPORTD_JOURNAL", dir_.file("holder.journal"));
+  o.cwd = dir_.path();
+  const RunResult r = lxt::run(
+      {"/usr/bin/unshare", "-m", "-p", "-f", "--mount-proc", "/bin/sh", "-c",
+       "mount -o remount,hidepid=2 /proc || exit 97; \"$1\" \"$2\" & \"$3\" & i=0; "
+       "until [ -s journal ] && [ -s data/Exportd.pid ]; do i=$((i+1)); [ $i -le 3000 ] || exit 98; sleep 0.02; done; "
+       "mv \"$4/log.gatherer\" \"$4/log.gatherer.1\"; " + as_other + "\"$1\" \"$2\" 2>launch.err; " + as_other +
+           "\"$5\" \"$2\" FORCED 2>stop.err; echo $? >stop.status; : >release; wait",
+       "sh", lxt::program("LaunchCrawler"), path, dir_.file("daemon/exportd"), dir_.file(gdir()),
+       lxt::program("StopServer")},
+      o);
+  if (r.status == 97) GTEST_SKIP() << "/proc cannot be mounted hidepid here: " << r.err;
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(matches(dir_.read("launch.err"), "ERROR: Cannot tell whether the gatherer of process ID [0-9]+ is at "
+                                               "work here: it runs, but its /proc entry cannot be read\\.  No "
+                                               "gatherer is started\\.\n$"))
+      << dir_.read("launch.err");
+  EXPECT_EQ(journal().size(), 1u) << "no second gatherer";
+  EXPECT_EQ(dir_.read("stop.status"), "1\n");
+  EXPECT_TRUE(matches(dir_.read("stop.err"), "ERROR: Cannot tell which process holds exportd\\.log: Exportd\\.pid "
+                                             "names process [0-9]+, which cannot be examined \\(error information = "
+                                             "13\\)\\.  Nothing is stopped\\.\n$"))
+      << dir_.read("stop.err");
+  EXPECT_TRUE(dir_.exists("data/Exportd.pid"));
+}
+
 // ---- StopServer ----------------------------------------------------------------
 
 class Stop : public Process {
@@ -820,10 +886,14 @@ TEST_F(Stop, WithoutARunningDaemonNothingChanges) {
 // Only a process seen to be the daemon is ended. With the log held, a pid file
 // naming another live process, no number (nor this test's group, everyone,
 // init), a dead process or a process that started after it was written
-// leaves the daemon unknown: nothing is ended or removed, exit 1.
+// leaves the daemon unknown: nothing is ended or removed, exit 1. The pid file
+// and the log are judged as entries: a link in either place is not followed
+// (a log linked to the null device or to a file another process holds, a
+// pid file linked to one with the daemon's number), and a device node as the
+// log counts only for a process under the daemon's name.
 TEST_F(Stop, OnlyTheDaemonHoldingTheLogIsEnded) {
-  enum Names { kDaemon, kOther, kDead, kText };
-  enum Log { kPlain, kNull, kFifo };
+  enum Names { kDaemon, kOther, kDead, kText, kLinkedPidFile };
+  enum Log { kPlain, kNullLink, kNullNode, kLinkToHeld, kFifo };
   struct Row {
     Names names;
     std::string text;  // kText: the pid file's bytes
@@ -831,10 +901,14 @@ TEST_F(Stop, OnlyTheDaemonHoldingTheLogIsEnded) {
     Log log;
     bool ended;  // the daemon ended, exit 0, the pid file and work files gone
     std::string err;
+    const char* runs_as = "exportd";  // the device holder's program name
   };
   const std::string unknown = "ERROR: Cannot tell which process holds exportd\\.log: Exportd\\.pid ";
   const std::string not_daemon = unknown + "names process [0-9]+, which is not the daemon: it ";
   const std::string no_number = unknown + "holds no process ID\\.  Nothing is stopped\\.\n$";
+  const std::string linked_log =
+      "ERROR: Cannot tell whether exportd\\.log is held open for writing: it is a symbolic link\\.  Nothing is "
+      "stopped\\.\n$";
   const Row rows[] = {
       {kDaemon, "", false, kPlain, true, ""},
       {kOther, "", false, kPlain, false, not_daemon + "does not (hold the log open for writing|run the daemon's program)"},
@@ -844,46 +918,72 @@ TEST_F(Stop, OnlyTheDaemonHoldingTheLogIsEnded) {
       {kText, "1", false, kPlain, false, no_number},   {kText, "", false, kPlain, false, no_number},
       {kText, "junk", false, kPlain, false, no_number}, {kText, "99999999999", false, kPlain, false, no_number},
       {kText, "2147483647", false, kPlain, false, unknown + "names process 2147483647, which is not running"},
-      // A log linked to the null device: the process checks alone decide.
-      {kDaemon, "", false, kNull, true, ""},
-      {kOther, "", false, kNull, false, not_daemon + "does not hold the log open for writing \\(the log is a device\\)"},
+      {kLinkedPidFile, "", false, kPlain, false,
+       "ERROR: Exportd\\.pid is a symbolic link, which is not read\\.  The daemon is left running\\.\n$"},
+      // Many processes hold the null device, any file may be another's.
+      {kDaemon, "", false, kNullLink, false, linked_log},
+      {kOther, "", false, kLinkToHeld, false, linked_log},
+      {kDaemon, "", false, kNullNode, true, ""},
+      {kDaemon, "", false, kNullNode, false,
+       not_daemon + "does not hold the log open for writing under the daemon's name \\(the log is a device\\)", "sleep"},
       {kDaemon, "", false, kFifo, false, "ERROR: Cannot tell whether exportd\\.log is held open for writing: it is a FIFO"},
   };
   const std::string path = settings(base());
+  dir_.mkdir("bin");
+  ::symlink("/bin/sleep", dir_.file("bin/exportd").c_str());
+  ::symlink("/bin/sleep", dir_.file("bin/sleep").c_str());
   for (const Row& row : rows) {
     SCOPED_TRACE(&row - rows);
-    if (row.log != kPlain && lxt::is_wine()) continue;
-    for (const char* f : {"release", "holder.journal", "data/exportd.log", "data/Exportd.pid", "other.pid"}) {
+    // Wine shows a POSIX link as the file it leads to (no reparse point).
+    if ((row.log != kPlain || row.names == kLinkedPidFile) && lxt::is_wine()) continue;
+    for (const char* f : {"release", "holder.journal", "data/exportd.log", "data/Exportd.pid", "other.pid", "real.pid"}) {
       ::unlink(dir_.file(f).c_str());
+    }
+    // Only root makes a device node.
+    if (row.log == kNullNode && ::mknod(dir_.file("data/exportd.log").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) {
+      continue;
     }
     dir_.write("data/gathering.tmp", "");
     std::unique_ptr<lxt::Background> daemon, other;
     lxt::RunOptions here;
     here.cwd = dir_.path();
-    if (row.log == kNull) {
+    if (row.log == kNullLink || row.log == kNullNode) {
       // The double opens plain files only; the shell holds the device as the daemon would.
-      ASSERT_EQ(::symlink("/dev/null", dir_.file("data/exportd.log").c_str()), 0);
+      if (row.log == kNullLink) {
+        ASSERT_EQ(::symlink("/dev/null", dir_.file("data/exportd.log").c_str()), 0);
+      }
       daemon = std::make_unique<lxt::Background>(std::vector<std::string>{
-          "/bin/sh", "-c", "exec 3>>data/exportd.log; echo $$ >Exportd.tmp; mv Exportd.tmp data/Exportd.pid; exec sleep 600"},
+          "/bin/sh", "-c", "exec 3>>data/exportd.log; echo $$ >Exportd.tmp; mv Exportd.tmp data/Exportd.pid; exec bin/" +
+                               std::string(row.runs_as) + " 600"},
           here);
       ASSERT_TRUE(lxt::wait_for_file(dir_.file("data/Exportd.pid")));
     } else {
-      daemon = hold(row.log == kFifo ? "data/other.log" : "data/exportd.log", "data/Exportd.pid", {}, true);
-      if (row.log == kFifo) ASSERT_EQ(::mkfifo(dir_.file("data/exportd.log").c_str(), 0644), 0);
-      else dir_.write("data/exportd.log", "line\n");
+      daemon = hold(row.log == kPlain ? "data/exportd.log" : "data/other.log", "data/Exportd.pid", {}, true);
+      if (row.log == kFifo) {
+        ASSERT_EQ(::mkfifo(dir_.file("data/exportd.log").c_str(), 0644), 0);
+      }
+      if (row.log == kPlain) dir_.write("data/exportd.log", "line\n");
     }
     const std::string daemon_pid = lxt::lf(dir_.read("data/Exportd.pid"));
     if (row.names == kOther) {
+      // It holds a file of its own for writing, which a linked log may lead to.
       other = std::make_unique<lxt::Background>(std::vector<std::string>{lxt::double_path("lxrecord")},
                                                 lxt::RunOptions().set("LXT_PIDFILE", dir_.host("other.pid"))
+                                                    .set("LXT_HOLD", dir_.host("other.held"))
                                                     .set("LXT_UNTIL", dir_.host("release")));
       ASSERT_TRUE(lxt::wait_for_file(dir_.file("other.pid")));
       dir_.write("data/Exportd.pid", dir_.read("other.pid"));
+      if (row.log == kLinkToHeld) {
+        ASSERT_EQ(::symlink("../other.held", dir_.file("data/exportd.log").c_str()), 0);
+      }
     } else if (row.names == kDead) {
       lxt::run({lxt::double_path("lxrecord")}, lxt::RunOptions().set("LXT_PIDFILE", dir_.host("other.pid")));
       dir_.write("data/Exportd.pid", dir_.read("other.pid"));
     } else if (row.names == kText) {
       dir_.write("data/Exportd.pid", row.text);
+    } else if (row.names == kLinkedPidFile) {
+      ASSERT_EQ(::rename(dir_.file("data/Exportd.pid").c_str(), dir_.file("real.pid").c_str()), 0);
+      ASSERT_EQ(::symlink("../real.pid", dir_.file("data/Exportd.pid").c_str()), 0);
     }
     if (row.backdated) {
       const timespec an_hour_ago[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
@@ -914,41 +1014,62 @@ TEST_F(Stop, OnlyTheDaemonHoldingTheLogIsEnded) {
   }
 }
 
-// Children that inherited the daemon's log go with a FORCED stop, which ends
-// the daemon's process group. After a NORMAL stop they still hold the log:
-// the stop is not done, names them, and leaves the pid file.
-TEST_F(Stop, ChildrenHoldingTheLogGoOnlyWithAForcedStop) {
+// A daemon's children that hold its log go with a FORCED stop, each ended
+// through its own handle, also once the daemon itself has gone (after a
+// NORMAL stop, which leaves them and says so, or when it forked and exited):
+// NORMAL never leaves what FORCED cannot end. A process of the group that
+// does not hold the log is left.
+TEST_F(Stop, AForcedStopEndsWhatOfTheDaemonsGroupHoldsTheLog) {
   if (lxt::is_wine()) GTEST_SKIP() << "process groups are POSIX's";
+  struct Row {
+    const char* daemon_ends;  // the last command of the daemon's script
+    std::vector<std::string> modes;
+    std::string normal_err;  // after the NORMAL stop, when there is one
+  };
+  const std::string held_by = "exportd\\.log is still held open for writing by the processes CHILD\\.  ";
+  const std::string not_running = "Exportd\\.pid names process [0-9]+, which is not running\\.  ";
+  const Row rows[] = {{"exec sleep 600", {"FORCED"}, ""},
+                      {"exec sleep 600", {"NORMAL", "FORCED"}, held_by},
+                      {"exit 0", {"FORCED"}, ""},
+                      {"exit 0", {"NORMAL", "FORCED"}, not_running}};
   const std::string path = settings(base());
-  for (const std::string mode : {"NORMAL", "FORCED"}) {
-    SCOPED_TRACE(mode);
-    const bool forced = mode == "FORCED";
-    ::unlink(dir_.file("child.pid").c_str());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.daemon_ends) + " " + row.modes.front());
+    for (const char* f : {"child.pid", "bystander.pid"}) ::unlink(dir_.file(f).c_str());
     dir_.write("data/exportd.log", "");
-    if (forced) dir_.write("data/gathering.tmp", "");
     lxt::RunOptions here;
     here.cwd = dir_.path();
     lxt::Background daemon({"/bin/sh", "-c",
-                            "exec 3>>data/exportd.log; sleep 600 & echo $! >child.pid; echo $$ >Exportd.tmp; "
-                            "mv Exportd.tmp data/Exportd.pid; exec sleep 600"},
+                            "exec 3>>data/exportd.log; sleep 600 & echo $! >child.pid; "
+                            "sleep 600 3>&- & echo $! >bystander.pid; echo $$ >Exportd.tmp; "
+                            "mv Exportd.tmp data/Exportd.pid; " + std::string(row.daemon_ends)},
                            here);
-    ASSERT_TRUE(lxt::wait_for_file(dir_.file("data/Exportd.pid")));
-    ASSERT_TRUE(lxt::wait_for_file(dir_.file("child.pid")));
-    const long child = std::stol(dir_.read("child.pid"));
-    const RunResult r = stop({path, mode});
-    EXPECT_EQ(r.status, forced ? 0 : 1);
-    EXPECT_TRUE(daemon.wait(milliseconds(30000)).has_value());
-    EXPECT_EQ(dir_.exists("data/Exportd.pid"), !forced);
-    if (forced) {
-      EXPECT_EQ(r.err, "");
-      EXPECT_TRUE(lxt::wait_until([&] { return !process_alive(child); }, milliseconds(30000)));
-    } else {
-      EXPECT_TRUE(matches(r.err, prefix() + "ERROR: exportd\\.log is still held open for writing by the processes " +
-                                     std::to_string(child) + "\\.  Exportd\\.pid is left in place\\.\n$"))
-          << r.err;
-      EXPECT_TRUE(process_alive(child));
-      ::kill(static_cast<pid_t>(child), SIGKILL);
+    for (const char* f : {"data/Exportd.pid", "child.pid", "bystander.pid"}) {
+      ASSERT_TRUE(lxt::wait_for_file(dir_.file(f))) << f;
     }
+    const long child = std::stol(dir_.read("child.pid"));
+    const long bystander = std::stol(dir_.read("bystander.pid"));
+    for (const std::string& mode : row.modes) {
+      // A NORMAL stop leaves a daemon at a transfer alone.
+      if (mode == "FORCED") dir_.write("data/gathering.tmp", "");
+      const RunResult r = stop({path, mode});
+      if (mode == "NORMAL") {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(matches(r.err, std::regex_replace(row.normal_err, std::regex("CHILD"), std::to_string(child))))
+            << r.err;
+        EXPECT_TRUE(process_alive(child));
+        EXPECT_TRUE(dir_.exists("data/Exportd.pid"));
+      } else {
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+      }
+    }
+    EXPECT_TRUE(daemon.wait(milliseconds(30000)).has_value());
+    EXPECT_TRUE(lxt::wait_until([&] { return !process_alive(child); }, milliseconds(30000)));
+    EXPECT_TRUE(process_alive(bystander)) << "it does not hold the log";
+    EXPECT_FALSE(dir_.exists("data/Exportd.pid"));
+    EXPECT_FALSE(dir_.exists("data/gathering.tmp"));
+    ::kill(static_cast<pid_t>(bystander), SIGKILL);
   }
 }
 

@@ -312,6 +312,7 @@ int drive(Args& a) {
         case port::HoldState::kMissing: std::printf("missing\n"); break;
         case port::HoldState::kCannotTell: std::printf("cannot tell\n"); break;
         case port::HoldState::kDevice: std::printf("device\n"); break;
+        case port::HoldState::kLink: std::printf("link\n"); break;
       }
     } else if (cmd == "find") {
       cmd_find(need(a, "pattern"));

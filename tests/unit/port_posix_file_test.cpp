@@ -296,6 +296,8 @@ TEST_F(PortFile, ANameThatIsNoPlainFileIsNeverOpened) {
   TempDir dir;
   ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
   ASSERT_EQ(::symlink("/dev/null", dir.file("null").c_str()), 0);
+  write_file(dir.file("file"), "x");
+  ASSERT_EQ(::symlink(dir.file("file").c_str(), dir.file("to-file").c_str()), 0);
   ASSERT_EQ(::mkdir(dir.file("dir").c_str(), 0755), 0);
   const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address{};
@@ -311,13 +313,16 @@ TEST_F(PortFile, ANameThatIsNoPlainFileIsNeverOpened) {
   } cases[] = {{"fifo", port::HoldState::kCannotTell, "it is a FIFO"},
                {"socket", port::HoldState::kCannotTell, "it is a socket"},
                {"dir", port::HoldState::kCannotTell, "it is a directory"},
-               {"null", port::HoldState::kDevice, ""}};
+               {"null", port::HoldState::kLink, "it is a symbolic link"},
+               {"to-file", port::HoldState::kLink, "it is a symbolic link"},
+               {"/dev/null", port::HoldState::kDevice, ""}};
   port::posix::sys().open = open_noting;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     opens_seen = 0;
     const char* why = "";
-    EXPECT_EQ(port::held_open_for_writing(dir.file(c.name).c_str(), &why), c.state);
+    const std::string path = c.name[0] == '/' ? std::string(c.name) : dir.file(c.name);
+    EXPECT_EQ(port::held_open_for_writing(path.c_str(), &why), c.state);
     EXPECT_EQ(why, c.why);
     EXPECT_EQ(opens_seen, 0);
   }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "port/posix/find_program.h"
+#include "port/posix/started_as.h"
 #include "port/process.h"
 #include "port_posix_test_support.h"
 
@@ -311,6 +312,27 @@ TEST_F(PortShell, ShellLineGoesToTheInterpreterInTheCallersGroup) {
 
 TEST_F(PortShell, ShellLineStatusComesBack) {
   EXPECT_EQ(port::run_shell("/bin/sh -c \"exit 6\""), 6);
+}
+
+// A process's name is the base name it was started by, cut to 15 bytes: it
+// is a program's when some name the dispatch accepts for it cuts to it.
+TEST(ProcessName, EveryNameTheProgramAnswersToCountsAsCut) {
+  struct Case {
+    const char* comm;
+    const char* program;
+    bool is_it;
+  };
+  const Case cases[] = {
+      {"LaunchCrawler", "LaunchCrawler", true},   {"LaunchCrawler.e", "LaunchCrawler", true},
+      {"LaunchCrawler.E", "LaunchCrawler", true}, {"LaunchCrawler.x", "LaunchCrawler", false},
+      {"LaunchCrawlerxx", "LaunchCrawler", false}, {"exportd.exe", "exportd", true},
+      {"exportd.EXE", "exportd", true},           {"exportd.ex", "exportd", false},  // whole, not cut
+      {"exportd2", "exportd", false},             {"launchcrawler", "LaunchCrawler", false},
+      {"a-fifteen-byte-", "a-fifteen-byte-name", true}, {"a-fifteen-byte-", "a-fifteen-byte", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(port::posix::process_name_of(c.comm, c.program), c.is_it) << c.comm << " " << c.program;
+  }
 }
 
 }  // namespace

@@ -64,6 +64,7 @@ class Stopper : private Diagnostics {
   ProcessSettings settings_;
   const char* home_ = nullptr;
   const char* data_ = nullptr;
+  bool pid_file_is_link_ = false;
 };
 
 int Stopper::run() {
@@ -77,11 +78,18 @@ int Stopper::run() {
     case kNoDirectory: return 0;
     default: return 1;
   }
-  if (!port::exists(kPidFile)) return 0;
-  // A log that cannot be tested may be a running daemon's, and the pid
-  // file's id may by now be another process's: nothing is done. A device
-  // as the log is written by many processes: the pid file's process alone
-  // can tell.
+  // Whatever stands in the pid file's place (a link too) may name a daemon.
+  port::FileInfo pid_file;
+  if (port::entry_stat(kPidFile, &pid_file) != 0) {
+    if (errno == ENOENT) return 0;
+    error("Cannot look at %s (errno=%d).  Nothing is stopped.", kPidFile, errno);
+    return 1;
+  }
+  pid_file_is_link_ = pid_file.is_link;
+  // A log that cannot be tested (a link among them) may be a running
+  // daemon's, and the pid file's id may by now be another process's:
+  // nothing is done. A device as the log is written by many processes: the
+  // pid file's process alone can tell.
   const port::HoldState log = ask_held_open(*this, kLog, "Nothing is stopped.");
   switch (log) {
     case port::HoldState::kHeld:
@@ -174,7 +182,12 @@ bool Stopper::end_daemon(bool log_is_device) const {
   switch (read_pid_file(kPidFile, &pid)) {
     case 0: break;
     case kPidFileUnreadable:
-      error("Cannot read %s (errno=%d).  The daemon is left running.", kPidFile, errno);
+      // What a link leads to may be any file this user may read.
+      if (pid_file_is_link_) {
+        error("%s is a symbolic link, which is not read.  The daemon is left running.", kPidFile);
+      } else {
+        error("Cannot read %s (errno=%d).  The daemon is left running.", kPidFile, errno);
+      }
       return false;
     default:
       cannot_tell("holds no process ID");
@@ -188,8 +201,9 @@ bool Stopper::end_daemon(bool log_is_device) const {
   check.wait_ms = kLetGoMs;
   int end_error = 0;
   const char* why = "";
+  long process = pid;  // the one of the daemon's group that is left
   char text[160];
-  switch (port::end_daemon(pid, check, &end_error, &why)) {
+  switch (port::end_daemon(pid, check, &end_error, &why, &process)) {
     case port::DaemonEnd::kEnded:
       return true;
     case port::DaemonEnd::kNoProcess:
@@ -211,12 +225,12 @@ bool Stopper::end_daemon(bool log_is_device) const {
       cannot_tell(text);
       return false;
     case port::DaemonEnd::kRefused:
-      error("Cannot end the process of ID %ld (error information = %d).  The daemon is left running.", pid,
+      error("Cannot end the process of ID %ld (error information = %d).  The daemon is left running.", process,
             end_error);
       return false;
     case port::DaemonEnd::kStillRunning:
-      error("The process of ID %ld has not ended within %u seconds.  %s is left in place.", pid, kLetGoMs / 1000,
-            kPidFile);
+      error("The process of ID %ld has not ended within %u seconds.  %s is left in place.", process,
+            kLetGoMs / 1000, kPidFile);
       return false;
   }
   return false;

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "port/dir_wildcard.h"
 #include "port/posix/cmd/messages.h"
@@ -98,9 +100,15 @@ int copy_file(const std::string& name, int out_fd, int err_fd) {
     return 1;
   }
   int status = 0;
-  char buffer[65536];
+  // On the heap: the interpreter may run with a stack no larger than this.
+  constexpr std::size_t kCopySize = 65536;
+  const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopySize]);
+  if (buffer == nullptr) {
+    write_all(err_fd, failure_text(ENOMEM));
+    return 1;
+  }
   for (;;) {
-    const ssize_t got = sys().read(fd.get(), buffer, sizeof buffer);
+    const ssize_t got = sys().read(fd.get(), buffer.get(), kCopySize);
     if (got < 0 && errno == EINTR) {
       continue;
     }
@@ -112,7 +120,7 @@ int copy_file(const std::string& name, int out_fd, int err_fd) {
     if (got == 0) {
       break;
     }
-    if (const int error = write_bytes(out_fd, buffer, static_cast<std::size_t>(got))) {
+    if (const int error = write_bytes(out_fd, buffer.get(), static_cast<std::size_t>(got))) {
       // A reader that has gone (a pipe closed early) is the normal end of a
       // pipeline and not worth a word; any other failure loses output.
       if (error != EPIPE) {
@@ -228,12 +236,16 @@ int del_command(const std::vector<BuiltinWord>& words, int err_fd) {
 
 // ---- rmdir ------------------------------------------------------------------
 
-// The path as Windows reads it: "." parts and repeated or trailing
-// separators go, and ".." takes back the part before it, by the text alone.
-// So "lnk\." and "lnk\.\" name the link "lnk" itself, never what it points to.
-std::string lexical_path(const std::string& path) {
+// The path with its "." parts and repeated or trailing separators gone, as
+// Windows reads it, so that "lnk\." and "lnk\.\" name the link "lnk"
+// itself, never what it points to. A ".." is left to the kernel, unlike
+// Windows, which takes back the part before it by the text alone: a name
+// the file system gave (a directory called "g\..", a link followed by "..")
+// would otherwise lead the removal into another directory than the one the
+// kernel reaches by the same path.
+std::string without_dot_parts(const std::string& path) {
   const bool absolute = !path.empty() && path[0] == '/';
-  std::vector<std::string> parts;
+  std::string joined = absolute ? "/" : "";
   std::size_t pos = 0;
   while (pos <= path.size()) {
     std::size_t end = path.find('/', pos);
@@ -245,18 +257,10 @@ std::string lexical_path(const std::string& path) {
     if (part.empty() || part == ".") {
       continue;
     }
-    if (part == ".." && !parts.empty() && parts.back() != "..") {
-      parts.pop_back();
-      continue;
+    if (!joined.empty() && joined.back() != '/') {
+      joined += '/';
     }
-    if (part == ".." && absolute) {
-      continue;  // above the root is the root
-    }
-    parts.push_back(part);
-  }
-  std::string joined = absolute ? "/" : "";
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    joined += (i == 0 ? "" : "/") + parts[i];
+    joined += part;
   }
   return joined.empty() ? "." : joined;
 }
@@ -459,10 +463,17 @@ int rmdir_command(const std::vector<BuiltinWord>& words, int err_fd) {
   }
   int status = 0;
   for (const std::string& name : names) {
-    const std::string path = lexical_path(native_path(name.c_str()));
+    const std::string path = without_dot_parts(native_path(name.c_str()));
     const std::size_t slash = path.rfind('/');
     const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+    // "x\.." is a directory above the one named: which one depends on
+    // whether x is a link, and it is no directory the line meant to remove.
+    if (last == "..") {
+      write_all(err_fd, name + " - " + kParentPathMessage + "\n");
+      status = 1;
+      continue;
+    }
     // The directory is handled by its name in its parent, so that the name
     // is never a link followed.
     const UniqueFd parent_fd = open_fd(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

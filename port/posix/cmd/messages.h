@@ -14,6 +14,7 @@ inline constexpr char kInvalidHandleMessage[] = "The handle is invalid.";
 inline constexpr char kSameFileMessage[] = "The file cannot be copied onto itself.";
 inline constexpr char kMountPointMessage[] = "Another file system is mounted here; it is left as it is.";
 inline constexpr char kTreeChangedMessage[] = "The directory was moved or replaced during the removal.";
+inline constexpr char kParentPathMessage[] = "A path that ends in \"..\" is not removed; name the directory itself.";
 
 // The line (line end included) for a file that cannot be opened or a program
 // that cannot be started: the interpreter's words where it has some, the
