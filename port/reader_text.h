@@ -26,5 +26,8 @@ enum class LineBreaks {
 };
 
 std::string text_for_reader(std::string_view shift_jis, TextFor target, LineBreaks breaks = LineBreaks::kShown);
+// The same for text in UTF-8, as the system's own records keep it (bytes
+// that do not decode shown as "\xNN").
+std::string utf8_for_reader(std::string_view utf8, TextFor target, LineBreaks breaks = LineBreaks::kShown);
 
 }  // namespace port

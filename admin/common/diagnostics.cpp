@@ -1,6 +1,9 @@
 #include "admin/common/diagnostics.h"
 
+#include <string>
+
 #include "port/local_time.h"
+#include "port/reader_text.h"
 
 const char* time_stamp() {
   static char stamp[port::kTimeStampSize];
@@ -18,7 +21,17 @@ void Diagnostics::vline(std::FILE* out, const char* kind, const char* format, st
     first_error_ = text;
   }
   std::fprintf(out, "%s: %s: %s", program_, time_stamp(), kind);
-  std::vfprintf(out, format, args);
+  if (shown_ == Shown::kForReader) {
+    std::va_list measured;
+    va_copy(measured, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measured);
+    va_end(measured);
+    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
+    std::fputs(port::text_for_reader(text, port::TextFor::kTerminal).c_str(), out);
+  } else {
+    std::vfprintf(out, format, args);
+  }
   std::fputc('\n', out);
   if (out == stderr) std::fflush(stderr);
 }

@@ -10,10 +10,16 @@
 // overwrites; empty until the first successful call.
 const char* time_stamp();
 
+// How a program's lines show what they quote (a path, a value of a file).
+enum class Shown {
+  kAsIs,       // the bytes as they are, as the system's messages always were
+  kForReader,  // made fit for a reader (port/reader_text.h): the commands of the service alone
+};
+
 // The lines of one program. The texts are given without their line break.
 class Diagnostics {
  public:
-  explicit Diagnostics(const char* program) : program_(program) {}
+  explicit Diagnostics(const char* program, Shown shown = Shown::kAsIs) : program_(program), shown_(shown) {}
 
   // "PROGRAM: STAMP: TEXT" on standard error.
   __attribute__((format(printf, 2, 3))) void say(const char* format, ...) const;
@@ -33,6 +39,7 @@ class Diagnostics {
 
  private:
   const char* program_;
+  Shown shown_;
   mutable std::string first_error_;
 };
 

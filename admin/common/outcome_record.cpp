@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "port/env.h"
+#include "port/reader_text.h"
 #include "port/text.h"
 
 namespace {
@@ -94,8 +95,8 @@ const ValueRule* rule_of(const RecordSchema& schema, const std::string& key) {
 }
 
 // A text as a record holds it: control bytes as \xNN, and at most the limit,
-// cut after a whole character.
-std::string record_text(const std::string& text) {
+// cut after a whole character (of UTF-8, or of the system's encoding).
+std::string record_text(const std::string& text, bool utf8) {
   std::string out;
   for (const char c : text) {
     if (is_control(static_cast<unsigned char>(c))) {
@@ -108,7 +109,18 @@ std::string record_text(const std::string& text) {
   }
   if (out.size() <= kRecordTextLimit) return out;
   out.resize(kRecordTextLimit);
-  if (port::ends_in_half_character(out)) out.pop_back();
+  if (utf8) {
+    // The last character's first byte, and whether all its bytes are kept.
+    std::size_t start = out.size();
+    while (start > 0 && (static_cast<unsigned char>(out[start - 1]) & 0xC0) == 0x80) --start;
+    if (start > 0) {
+      const unsigned char lead = static_cast<unsigned char>(out[start - 1]);
+      const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+      if (out.size() - (start - 1) < length) out.resize(start - 1);
+    }
+  } else if (port::ends_in_half_character(out)) {
+    out.pop_back();
+  }
   return out + kCutMark;
 }
 
@@ -193,7 +205,11 @@ RecordWriter::RecordWriter(const char* program, const std::string& cycle) {
 
 void RecordWriter::add(const char* key, const std::string& value) { text_ += std::string(key) + "=" + value + "\n"; }
 
-void RecordWriter::add_text(const char* key, const std::string& text) { add(key, record_text(text)); }
+void RecordWriter::add_text(const char* key, const std::string& text) { add(key, record_text(text, false)); }
+
+void RecordWriter::add_text_for_reader(const char* key, const std::string& text) {
+  add(key, record_text(port::text_for_reader(text, port::TextFor::kRecord), true));
+}
 
 void RecordWriter::add_number(const char* key, long long value) { add(key, std::to_string(value)); }
 

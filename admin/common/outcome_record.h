@@ -70,14 +70,20 @@ extern const RecordSchema kPackdumpSchema;
 extern const RecordSchema kCycleBeganSchema;
 extern const RecordSchema kLastCycleSchema;
 
-// Composes a record. Values are given as the program has them; a control
-// byte in a text is written as \xNN, and a text longer than the limit is
-// cut, so that what is written is always a record its reader takes.
+// Composes a record. Values are given as the program has them; a text
+// longer than the limit is cut, so that what is written is always a record
+// its reader takes.
 class RecordWriter {
  public:
   explicit RecordWriter(const char* program, const std::string& cycle = cycle_of_this_run());
   void add(const char* key, const std::string& value);
+  // A text or path in the system's encoding, as the program has it: its
+  // bytes as they are, only a control byte written as \xNN.
   void add_text(const char* key, const std::string& text);
+  // A text in the system's encoding for people to read, kept in UTF-8 with
+  // its control characters made visible (port/reader_text.h): the records
+  // of the service's own commands, which a journal and a terminal show.
+  void add_text_for_reader(const char* key, const std::string& text);
   void add_number(const char* key, long long value);
   const std::string& text() const { return text_; }
   // Puts the record in the place of the file at path, whole (port's

@@ -5,10 +5,12 @@
 #include <memory>
 #include <string>
 
+#include "admin/common/change_refusal.h"
 #include "admin/common/command_line.h"
 #include "admin/common/data_files.h"
 #include "admin/common/diagnostics.h"
 #include "admin/common/outcome_record.h"
+#include "admin/lorvexcycle/owner.h"
 #include "admin/lorvexcycle/record.h"
 #include "admin/lorvexcycle/verdict.h"
 #include "admin/process/process_files.h"
@@ -37,7 +39,7 @@ constexpr KeyRule kKeys[] = {
 class CycleCommand : private Diagnostics, private port::OutputRelay {
  public:
   explicit CycleCommand(const char* settings_path)
-      : Diagnostics(kProgram), settings_path_(settings_path), settings_(kKeys, OtherLines::kIgnore) {}
+      : Diagnostics(kProgram, Shown::kForReader), settings_path_(settings_path), settings_(kKeys, OtherLines::kIgnore) {}
   int run();
 
  private:
@@ -136,6 +138,10 @@ bool CycleCommand::find_gatherer() {
   if (!gatherer_directory_as_typed(home, name, &dir)) {
     error("%s is invalid.  (The gatherer directory is too long.)  No cycle is run.", settings_path_);
     return refuse("the gatherer directory is too long");
+  }
+  if (const auto refusal = act_for_tree_owner(dir, command_for_shell({kProgram, settings_path_}))) {
+    error("%s  No cycle is run.", refusal->c_str());
+    return refuse(*refusal);
   }
   port::FileInfo info;
   if (port::file_stat(dir.c_str(), &info) != 0) {

@@ -8,6 +8,7 @@
 #include "admin/lorvexcycle/verdict.h"
 #include "port/eventlog.h"
 #include "port/file.h"
+#include "port/reader_text.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ bool CycleBook::end(int status, const char* level, const std::string& what) {
   record.add_text("ended", now().stamp);
   record.add_number("status", status);
   record.add("level", level);
-  record.add_text("what", what);
+  record.add_text_for_reader("what", what);
   if (last_clean >= 0) record.add_number("last-clean-at", last_clean);
   if (record.write(path) == 0) return true;
   diagnostics_.error("Cannot keep the outcome in %s (errno=%d).  The outcome is not kept.", path.c_str(), errno);
@@ -80,7 +81,10 @@ const char* level_of(int status) {
 }
 
 void log_outcome(const std::string& gatherer, int status, const char* level, const std::string& what) {
-  const std::string line = gatherer + ": status " + std::to_string(status) + ": " + what;
+  // UTF-8 whatever the locale, as a journal shows it; what a file said is
+  // shown, never obeyed.
+  const std::string line =
+      port::text_for_reader(gatherer + ": status " + std::to_string(status) + ": " + what, port::TextFor::kRecord);
   const std::string kind = level;
   const unsigned short type = kind == "information" ? port::kEventInformation
                               : kind == "warning"   ? port::kEventWarning

@@ -13,10 +13,12 @@
 #include "admin/lorvexstatus/records.h"
 #include "admin/process/process_files.h"
 #include "admin/process/settings.h"
+#include "port/change_rule.h"
 #include "port/file.h"
 #include "port/file_lock.h"
 #include "port/held_open.h"
 #include "port/stream.h"
+#include "port/user_switch.h"
 
 namespace {
 
@@ -101,6 +103,12 @@ class GathererLook {
 
  private:
   bool read_settings();
+  // Everything the look reads of the gatherer's tree.
+  void look();
+  // The same in a child that runs as the tree's owner, for root over a tree
+  // that root does not own: nothing that user can change is read with
+  // root's rights.
+  void look_as_owner();
   void look_at_cycle();
   void look_at_daemon();
   void read_last_cycle();
@@ -129,6 +137,16 @@ class GathererLook {
 
 void GathererLook::run() {
   if (!read_settings()) return;
+  const bool others_tree = tree_owner_ != 0 && tree_owner_ != static_cast<unsigned long>(-1);
+  if (port::running_as_root() && others_tree) {
+    look_as_owner();
+  } else {
+    look();
+  }
+  make_readable(&state_);
+}
+
+void GathererLook::look() {
   look_at_cycle();
   look_at_daemon();
   read_last_cycle();
@@ -137,6 +155,25 @@ void GathererLook::run() {
   look_at_database();
   look_at_dump();
   compare_data_directories();
+}
+
+void GathererLook::look_as_owner() {
+  port::UserAccount owner;
+  if (port::find_user_by_id(tree_owner_, &owner) != 0) {
+    state_.problem = "the gatherer directory " + gatherer_dir_ + " is owned by user id " + std::to_string(tree_owner_) +
+                     ", which has no account to look as";
+    return;
+  }
+  std::string text, why;
+  const auto as_owner = [this] {
+    look();
+    return state_text(state_);
+  };
+  if (port::run_as_user(owner, as_owner, &text, &why) != 0) {
+    state_.problem = "the gatherer directory is " + owner.name + "'s, and the look as " + owner.name + " failed: " + why;
+  } else if (!state_from_text(text, &state_)) {
+    state_.problem = "the look as " + owner.name + " gave no state that can be read";
+  }
 }
 
 bool GathererLook::read_settings() {

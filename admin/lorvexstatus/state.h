@@ -46,5 +46,15 @@ struct GathererState {
   bool needs_attention() const;
 };
 
+// What the files said (names, paths, values, the finishing's line), in the
+// system's encoding, made UTF-8 with its control characters shown, as the
+// report is written; last-cycle's text is UTF-8 already and is kept.
+void make_readable(GathererState* state);
+
+// The state as text, for a look done by another process (one run as the
+// tree's owner), and back. False when the text is no such state.
+std::string state_text(const GathererState& state);
+bool state_from_text(const std::string& text, GathererState* state);
+
 // Seconds as the report writes an age: "3d 4h", "2h 5m", "5m 10s", "40s".
 std::string age_text(long long seconds);

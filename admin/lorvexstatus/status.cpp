@@ -14,6 +14,7 @@
 #include "port/dir_wildcard.h"
 #include "port/env.h"
 #include "port/file.h"
+#include "port/reader_text.h"
 #include "port/stream.h"
 #include "port/write_check.h"
 
@@ -25,7 +26,7 @@ constexpr char kSettingsPattern[] = "*.ini";
 class StatusCommand : private Diagnostics {
  public:
   StatusCommand(const std::vector<std::string>& named, bool brief)
-      : Diagnostics(kProgram), settings_files_(named), brief_(brief) {}
+      : Diagnostics(kProgram, Shown::kForReader), settings_files_(named), brief_(brief) {}
   int run();
 
  private:
@@ -115,7 +116,12 @@ bool StatusCommand::write() const {
     return false;
   }
   // Written at once, so that a failing write's own error is the one told.
-  const std::string report = brief_ ? brief_text(gatherers_, lock_) : table_text(gatherers_, lock_);
+  // UTF-8 throughout (what files said made so by each look, the lock's path
+  // here), then in the reader's character set.
+  LockState lock = lock_;
+  lock.path = port::text_for_reader(lock_.path, port::TextFor::kRecord);
+  const std::string report = port::utf8_for_reader(brief_ ? brief_text(gatherers_, lock) : table_text(gatherers_, lock),
+                                                   port::TextFor::kTerminal, port::LineBreaks::kKept);
   if (std::fwrite(report.data(), 1, report.size(), stdout) != report.size() || port::flush_checked(stdout) != 0) {
     error("Cannot write the report (errno=%d).", errno);
     return false;

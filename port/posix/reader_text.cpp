@@ -39,12 +39,13 @@ class Converter {
 // itself, marked so that it is shown as "\xNN".
 constexpr char32_t kUndecoded = 0x80000000u;
 
-std::vector<char32_t> decode(std::string_view text) {
+std::vector<char32_t> decode(std::string_view text, bool utf8) {
   static Converter cp932("UTF-32LE", "CP932");
   static Converter shift_jis("UTF-32LE", "SHIFT_JIS");
+  static Converter from_utf8("UTF-32LE", "UTF-8");
   static std::mutex lock;
   std::lock_guard<std::mutex> hold(lock);
-  const Converter& converter = cp932.valid() ? cp932 : shift_jis;
+  const Converter& converter = utf8 ? from_utf8 : cp932.valid() ? cp932 : shift_jis;
   std::vector<char32_t> points;
   std::size_t pos = 0;
   while (pos < text.size()) {
@@ -163,10 +164,7 @@ void append_in(Converter& converter, std::string* out, char32_t point) {
   *out += escape;
 }
 
-}  // namespace
-
-std::string text_for_reader(std::string_view shift_jis, TextFor target, LineBreaks breaks) {
-  const std::u32string shown = visible(decode(shift_jis), breaks);
+std::string encoded_for(TextFor target, const std::u32string& shown) {
   std::string out;
   const std::string charset = target == TextFor::kTerminal ? terminal_charset() : std::string();
   if (!charset.empty()) {
@@ -180,6 +178,16 @@ std::string text_for_reader(std::string_view shift_jis, TextFor target, LineBrea
   }
   for (const char32_t point : shown) append_utf8(&out, point);
   return out;
+}
+
+}  // namespace
+
+std::string text_for_reader(std::string_view shift_jis, TextFor target, LineBreaks breaks) {
+  return encoded_for(target, visible(decode(shift_jis, false), breaks));
+}
+
+std::string utf8_for_reader(std::string_view utf8, TextFor target, LineBreaks breaks) {
+  return encoded_for(target, visible(decode(utf8, true), breaks));
 }
 
 }  // namespace port

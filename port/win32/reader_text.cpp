@@ -5,5 +5,6 @@
 namespace port {
 
 std::string text_for_reader(std::string_view shift_jis, TextFor, LineBreaks) { return std::string(shift_jis); }
+std::string utf8_for_reader(std::string_view utf8, TextFor, LineBreaks) { return std::string(utf8); }
 
 }  // namespace port

@@ -470,6 +470,34 @@ TEST_F(Gatherers, TheStatusCommandNeverWaitsOnALease) {
   for (const int fd : held) ::close(fd);
 }
 
+// What a file says reaches the terminal as text, never as its commands, and
+// in the reader's character set (UTF-8 in the C locale, which shows nothing
+// of Japanese text): Shift_JIS decoded, control characters made visible.
+TEST_F(Gatherers, TheStatusCommandShowsWhatAFileSaysNeverWhatItCommands) {
+  const struct {
+    const char* what;
+    std::string data_directory;  // of the .cf, Shift_JIS
+    std::string shown;           // in the report's warning
+  } rows[] = {
+      {"a title, a wiped line and hidden text", "/x\x1b]2;T\x07\x1b[2K\rg1: all fine\x1b[8m",
+       "/x\\e]2;T\\x07\\e[2K\\x0Dg1: all fine\\e[8m"},
+      {"a double-byte name", "/\x95\x5c\x82\xa0", "/\xe8\xa1\xa8\xe3\x81\x82"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nData-Directory: " + row.data_directory + "\n");
+    lxt::RunOptions o;
+    o.set("LC_ALL", "C");
+    const lxt::RunResult r = run("lorvex-status", {"--brief"}, o);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("; warning: GATHERER_DATA " + dir_.file("data") + " and the Data-Directory " + row.shown +
+                         " of g1.cf disagree"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+  }
+}
+
 // A report that reaches no one is no answer: it ends with an error line and
 // the status that asks for attention, whatever the gatherers' state. A report
 // longer than the stream's buffer tells its own write's error.

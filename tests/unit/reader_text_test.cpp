@@ -37,6 +37,13 @@ TEST(ReaderText, DecodedEscapedAndEncodedAsUtf8) {
   }
 }
 
+// The system's own records are UTF-8: shown as they are, but for what
+// decodes to no character and for control characters, C1 ones included.
+TEST(ReaderText, Utf8TextKeepsItsCharactersAndShowsItsControls) {
+  EXPECT_EQ(port::utf8_for_reader("\xe3\x81\x82 \x1b[2K \xc2\x9b \xff.", TextFor::kRecord),
+            "\xe3\x81\x82 \\e[2K \\x9B \\xFF.");
+}
+
 TEST(ReaderText, ATerminalWhoseLocaleIsAsciiGetsUtf8) {
   ::setenv("LC_ALL", "C", 1);
   EXPECT_EQ(port::text_for_reader("\x82\xa0\x1b", TextFor::kTerminal), "\xe3\x81\x82\\e");
