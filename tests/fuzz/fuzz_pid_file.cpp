@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "admin/process/process_files.h"
+#include "admin/processfiles/process_files.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "admin/process/settings.h"
+#include "admin/processfiles/settings.h"
 #include "port/env.h"
 
 namespace {

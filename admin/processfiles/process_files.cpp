@@ -1,4 +1,4 @@
-#include "admin/process/process_files.h"
+#include "admin/processfiles/process_files.h"
 
 #include <cctype>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "admin/process/stopserver/stopper.h"
+#include "admin/stopserver/stopper.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -7,8 +7,8 @@
 
 #include "admin/common/change_refusal.h"
 #include "admin/common/command_line.h"
-#include "admin/process/process_files.h"
-#include "admin/process/settings.h"
+#include "admin/processfiles/process_files.h"
+#include "admin/processfiles/settings.h"
 #include "port/write_check.h"
 #include "port/dir_wildcard.h"
 #include "port/file.h"

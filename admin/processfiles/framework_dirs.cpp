@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "admin/common/change_refusal.h"
-#include "admin/process/process_files.h"
+#include "admin/processfiles/process_files.h"
 
 bool framework_is_roots(const Diagnostics& diagnostics, const char* home, const UsedPath& own,
                         const std::string& command, const char* consequence) {

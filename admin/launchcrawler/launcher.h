@@ -1,5 +1,5 @@
 #pragma once
-#include "admin/process/settings.h"
+#include "admin/processfiles/settings.h"
 
 // One run of the gatherer's Perl script in the gatherer's directory, kept
 // apart from a run already at work there. Returns the program's exit status.

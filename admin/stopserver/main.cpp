@@ -1,6 +1,6 @@
 // StopServer: stops the export daemon of one gatherer.
 #include "admin/common/diagnostics.h"
-#include "admin/process/stopserver/stopper.h"
+#include "admin/stopserver/stopper.h"
 #include "port/help_version.h"
 
 namespace {

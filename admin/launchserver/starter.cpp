@@ -1,4 +1,4 @@
-#include "admin/process/launchserver/starter.h"
+#include "admin/launchserver/starter.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -7,9 +7,9 @@
 #include "admin/common/change_refusal.h"
 #include "admin/common/command_line.h"
 #include "admin/common/exec_cmd.h"
-#include "admin/process/launchserver/event_report.h"
-#include "admin/process/process_files.h"
-#include "admin/process/settings.h"
+#include "admin/launchserver/event_report.h"
+#include "admin/processfiles/process_files.h"
+#include "admin/processfiles/settings.h"
 #include "port/write_check.h"
 #include "port/eventlog.h"
 #include "port/file.h"

@@ -1,4 +1,4 @@
-#include "admin/process/launchserver/event_report.h"
+#include "admin/launchserver/event_report.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,7 @@
 #pragma once
-// What the process-control programs share besides their settings: the pid
-// files, the held-open test and the framework's search path.
+// What the programs that start, stop and look at the gatherer and its export
+// daemon share besides their settings: the pid files, the held-open test and
+// the framework's search path.
 #include <cstddef>
 #include <cstdio>
 #include <string>

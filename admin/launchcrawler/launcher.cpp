@@ -1,4 +1,4 @@
-#include "admin/process/launchcrawler/launcher.h"
+#include "admin/launchcrawler/launcher.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include "admin/common/command_line.h"
 #include "admin/common/exec_cmd.h"
 #include "admin/common/tool_word.h"
-#include "admin/process/process_files.h"
+#include "admin/processfiles/process_files.h"
 #include "port/write_check.h"
 #include "port/file.h"
 #include "port/held_open.h"

@@ -1,4 +1,4 @@
-#include "admin/process/settings.h"
+#include "admin/processfiles/settings.h"
 
 #include <cerrno>
 #include <cstdio>

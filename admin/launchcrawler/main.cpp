@@ -1,6 +1,6 @@
 // LaunchCrawler: runs the gathering script of one gatherer from its settings file.
 #include "admin/common/diagnostics.h"
-#include "admin/process/launchcrawler/launcher.h"
+#include "admin/launchcrawler/launcher.h"
 #include "port/help_version.h"
 
 namespace {

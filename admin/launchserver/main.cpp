@@ -1,6 +1,6 @@
 // LaunchServer: starts the export daemon of one gatherer in the background.
 #include "admin/common/diagnostics.h"
-#include "admin/process/launchserver/starter.h"
+#include "admin/launchserver/starter.h"
 #include "port/help_version.h"
 
 namespace {

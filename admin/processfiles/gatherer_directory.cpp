@@ -2,8 +2,8 @@
 // apart from the pid files' code so that what reads those needs no
 // installation settings.
 #include "admin/common/installation.h"
-#include "admin/process/process_files.h"
-#include "admin/process/settings.h"
+#include "admin/processfiles/process_files.h"
+#include "admin/processfiles/settings.h"
 
 bool gatherer_directory_as_typed(const char* home, const char* name, std::string* dir) {
   char composed[2 * kProcessLineSize + 16];
