@@ -181,6 +181,42 @@ std::string join(const std::string& dir, const char* name) {
   return dir + sep + name;
 }
 
+// The template of one URL, or false (after a line) when it is skipped.
+bool template_of(const std::string& url, const std::string& scratch, const std::string& stamp, std::string* text) {
+  if (url.size() > kMaxUrl) {
+    std::fprintf(stderr, "essence: skipped a URL of %zu characters (at most %zu)\n", url.size(), kMaxUrl);
+    return false;
+  }
+  // A template: the URL, then attributes as Name{length}: value.
+  std::string attributes;
+  std::string document;
+  const Local local = local_path(url, &document);
+  if (local == Local::kRefused) {
+    std::fprintf(stderr, "essence: skipped %s: not a local document path that can be summarized\n", url.c_str());
+    return false;
+  }
+  if (local == Local::kPath) {
+    port::FileInfo info;
+    if (port::file_stat(document.c_str(), &info) != 0 || !info.is_regular) {
+      std::fprintf(stderr, "essence: skipped %s: no such document\n", url.c_str());
+      return false;
+    }
+    const Summarizer* summarizer = summarizer_for(document);
+    std::string summary;
+    if (summarizer != nullptr) {
+      attributes += "Type{" + std::to_string(std::strlen(summarizer->type)) + "}:\t" + summarizer->type + "\n";
+      if (summarize(*summarizer, document, scratch, &summary)) {
+        attributes += "Summary{" + std::to_string(summary.size()) + "}:\t" + summary + "\n";
+        std::fprintf(stderr, "essence: %s summarized %s in %zu bytes\n", summarizer->program, url.c_str(),
+                     summary.size());
+      }
+    }
+  }
+  *text = "@FILE { " + url + "\n" + attributes + "Update-Time{" + std::to_string(stamp.size()) + "}:\t" + stamp +
+          "\n}\n";
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -209,38 +245,9 @@ int main(int argc, char** argv) {
   std::string url;
   while (std::getline(std::cin, url)) {
     if (!url.empty() && url.back() == '\r') url.pop_back();
-    if (url.empty()) continue;
-    if (url.size() > kMaxUrl) {
-      std::fprintf(stderr, "essence: skipped a URL of %zu characters (at most %zu)\n", url.size(), kMaxUrl);
-      continue;
-    }
-    // A template: the URL, then attributes as Name{length}: value.
-    std::string attributes;
-    std::string document;
-    const Local local = local_path(url, &document);
-    if (local == Local::kRefused) {
-      std::fprintf(stderr, "essence: skipped %s: not a local document path that can be summarized\n", url.c_str());
-      continue;
-    }
-    if (local == Local::kPath) {
-      port::FileInfo info;
-      if (port::file_stat(document.c_str(), &info) != 0 || !info.is_regular) {
-        std::fprintf(stderr, "essence: skipped %s: no such document\n", url.c_str());
-        continue;
-      }
-      const Summarizer* summarizer = summarizer_for(document);
-      std::string summary;
-      if (summarizer != nullptr) {
-        attributes += "Type{" + std::to_string(std::strlen(summarizer->type)) + "}:\t" + summarizer->type + "\n";
-        if (summarize(*summarizer, document, scratch, &summary)) {
-          attributes += "Summary{" + std::to_string(summary.size()) + "}:\t" + summary + "\n";
-          std::fprintf(stderr, "essence: %s summarized %s in %zu bytes\n", summarizer->program, url.c_str(),
-                       summary.size());
-        }
-      }
-    }
-    std::fprintf(out, "@FILE { %s\n%sUpdate-Time{%zu}:\t%s\n}\n", url.c_str(), attributes.c_str(), stamp.size(),
-                 stamp.c_str());
+    std::string text;
+    if (url.empty() || !template_of(url, scratch, stamp, &text)) continue;
+    std::fwrite(text.data(), 1, text.size(), out);
     ++written;
   }
   if (std::fclose(out) != 0) {

@@ -1,6 +1,8 @@
 // packdump: rebuilds the compressed dump of all templates, All-Templates.gz,
 // from the production database of the current directory. Arguments are
-// ignored; the exit status tells whether the dump is the new one.
+// ignored. The exit status is 0 when the dump is the new one, and also when
+// no usable gzip is found (then nothing is made and nothing said, and the
+// old dump stays); 1 when a dump was to be made and was not.
 #include "admin/packdump/dump.h"
 #include "port/help_version.h"
 

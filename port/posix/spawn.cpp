@@ -1,7 +1,29 @@
-// The start of every child the POSIX port and the interpreter start: a child
-// that shares the caller's memory and waits for nothing but its own steps,
-// as the C library's spawn does, without that function's reset of every
-// signal's disposition, which costs more than the rest of the start.
+// The start of every child the POSIX port and the interpreter start, as the
+// C library's spawn does, without that function's reset of every signal's
+// disposition, which costs more than the rest of the start.
+//
+// The child is made by vfork: until it calls exec or exits, it runs in the
+// caller's memory, on the caller's stack below start_child's frame, while
+// the calling thread waits (any other thread of the caller runs on). In that
+// time the child may touch only:
+// - the ChildArgs the caller made before the vfork (paths, words, the steps
+//   as plain ChildStep values, signal sets, the descriptor limit), read,
+//   and its error field, written once before the child exits;
+// - the kernel, through syscall() with a call number, and sigismember,
+//   which only reads a set;
+// - errno, which syscall() sets: the caller's own (the memory is shared),
+//   which the caller does not read after a vfork that made a child.
+// It may not allocate or free memory, take a lock, or call the C library's
+// wrappers (they cache the process id, keep state the caller owns, and may
+// take a lock that another thread of the caller holds, which would never
+// be released in the child); nor go through sys(), whose entries the fault
+// tests replace with code that may do all of that. It may not return from
+// start_child's frame, since that would unwind the stack the caller goes on
+// using; it leaves by exec or by SYS_exit. No signal handler of the
+// caller's may run in it: every signal is blocked across the vfork, and the
+// child makes each handler the default before it unblocks them. And no
+// sanitizer may instrument it: their bookkeeping of the shared stack would
+// be left as the child had it (hence no_sanitize on child_steps).
 #include "port/posix/spawn.h"
 
 #include <fcntl.h>
@@ -119,10 +141,9 @@ struct KernelAction {
   std::uint64_t mask;
 };
 
-// The child between its start and the program: it runs in the caller's
-// memory and on its stack, with every signal blocked, and calls nothing but
-// the system (the C library's wrappers of it would set state the caller owns;
-// a sanitizer's bookkeeping of the stack would be left as the child had it).
+// The child between its start and the program, under the rules at the top
+// of this file: raw system calls and sigismember only, every signal blocked
+// until the handlers are the default.
 __attribute__((no_sanitize("address", "undefined"))) int child_steps(ChildArgs* args) {
   // No handler of the caller's may run here, on its memory: each becomes
   // the default, as the program would have it anyway; what the caller

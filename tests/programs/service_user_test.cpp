@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/programs/gatherers_fixture.h"
 #include "tests/programs/program_test.h"
 
 namespace {
@@ -22,7 +23,7 @@ using lxt::matches;
 
 constexpr uid_t kStranger = 4242;  // a user no password entry names
 
-class ServiceUser : public lxt::ProgramTest {
+class ServiceUser : public lxt::Gatherers {
  protected:
   void SetUp() override {
     if (lxt::is_wine()) GTEST_SKIP() << "Windows has no switch of users";
@@ -39,24 +40,13 @@ class ServiceUser : public lxt::ProgramTest {
     service_gid_ = service->pw_gid;
     service_home_ = service->pw_dir;
     ::chmod(dir_.path().c_str(), 0755);
-    for (const char* d : {"home", "home/bin", "home/gatherers", "home/gatherers/g1", "data", "layout", "inst"}) {
-      dir_.mkdir(d);
-    }
-    lxt::install_double("lxrecord", dir_.file("home/bin"), "perl");
-    dir_.write("layout/g1.ini", "KESTREL_HOME=" + dir_.file("home") + "\nGATHERER_NAME=g1\nGATHERER_DATA=" +
-                                    dir_.file("data") + "\nGATHERER_PORT=8500\n");
-    dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nData-Directory: " + dir_.file("data") + "\n");
-    ASSERT_TRUE(install_.write_registry(lxt::RegistryKeys{.path00 = dir_.file("inst"), .env_info = ""}));
+    Gatherers::SetUp();
   }
 
   void TearDown() override {
     if (made_user_) {
       EXPECT_EQ(std::system("userdel lorvex"), 0);
     }
-  }
-
-  static std::string gdir(const std::string& name = "") {
-    return "home/gatherers/g1" + (name.empty() ? "" : "/" + name);
   }
 
   // The gatherer directory and what is in it made the user's.
@@ -66,10 +56,11 @@ class ServiceUser : public lxt::ProgramTest {
     }
   }
 
-  lxt::RunResult run(const std::string& program, const std::vector<std::string>& args) const {
+  // A run whose recording double, run as whoever the command became,
+  // records who that was.
+  lxt::RunResult run_recorded(const std::string& program, const std::vector<std::string>& args) const {
     lxt::RunOptions o;
     o.set("LORVEX_EVENTLOG", dir_.file("events")).set("LORVEX_GATHERERS", dir_.file("layout"));
-    // The journal, which the double writes as whoever it runs as.
     lxt::write_file(journal_path(), "");
     EXPECT_EQ(::chown(journal_path().c_str(), service_uid_, service_gid_), 0);
     return run_program(program, args, o, "USER,HOME,LOGNAME");
@@ -92,7 +83,7 @@ uid_t owner(const std::string& path) {
 // account, nothing runs and nothing is written.
 TEST_F(ServiceUser, TheCycleCommandRunByRootIsTheTreeOwnersCycle) {
   give_tree(service_uid_, service_gid_);
-  lxt::RunResult r = run("lorvex-cycle", {dir_.file("layout/g1.ini")});
+  lxt::RunResult r = run_recorded("lorvex-cycle", {dir_.file("layout/g1.ini")});
   EXPECT_EQ(r.status, 1) << r.err;  // the double leaves no record of a cycle
   const std::vector<lxt::Record> started = journal();
   ASSERT_EQ(started.size(), 1u) << r.err;
@@ -107,7 +98,7 @@ TEST_F(ServiceUser, TheCycleCommandRunByRootIsTheTreeOwnersCycle) {
     ::unlink(dir_.file(gdir(written)).c_str());
   }
   give_tree(kStranger, kStranger);
-  r = run("lorvex-cycle", {dir_.file("layout/g1.ini")});
+  r = run_recorded("lorvex-cycle", {dir_.file("layout/g1.ini")});
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(matches(r.err, "^" + lxt::diagnostic_prefix("lorvex-cycle") + "ERROR: The gatherer directory " +
                                  literal(dir_.file(gdir())) + " is not used: " + literal(dir_.file(gdir())) +
@@ -127,14 +118,14 @@ TEST_F(ServiceUser, TheStatusCommandRunByRootLooksAsTheTreesOwner) {
   dir_.write("data/PRODUCTION.gdbm", "db\n");
   dir_.write("data/INFO.soif", "@FILE { x\nNumber-Of-Templates{2}:\t7\n}\n");
   ASSERT_EQ(::chmod(dir_.file("data/INFO.soif").c_str(), 0600), 0);
-  lxt::RunResult r = run("lorvex-status", {"--brief"});
+  lxt::RunResult r = run_recorded("lorvex-status", {"--brief"});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(matches(r.out, "^g1: cycle idle; daemon free; templates -;[^\n]*; warning: INFO\\.soif cannot be "
                              "read: errno=13"))
       << r.out << r.err;
 
   give_tree(kStranger, kStranger);
-  r = run("lorvex-status", {"--brief"});
+  r = run_recorded("lorvex-status", {"--brief"});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(matches(r.out, "^g1: cannot tell: the gatherer directory " + literal(dir_.file(gdir())) +
                              " is owned by user id 4242, which has no account to look as\n"))

@@ -1,8 +1,9 @@
 // cmd: the command interpreter that "cmd.exe /C LINE" reaches on POSIX. It
 // runs the little the system's lines need, read as the Windows interpreter
 // reads them: %NAME% variables, "&", "&&", "||", the escape "^", pipes, the
-// redirections <, >, 2> and 2>&1, the null device, and the built-ins type,
-// del and rmdir.
+// redirections (<, > or 1>, >>, 2>, 2>>, 2>&1, >&2 or 1>&2, and a stream
+// joined to itself, which changes nothing), the null device, and the
+// built-ins type, del and rmdir.
 #include <signal.h>
 
 #include <cstdlib>
