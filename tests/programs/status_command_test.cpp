@@ -1,7 +1,6 @@
-// The scheduler's cycle command and the status command, run as black boxes:
-// lorvex-cycle over the real launcher, whose Perl is the recording double
-// (it writes the cycle's output), and lorvex-status over gatherer folders
-// as the launcher, the cycle command and the export daemon leave them.
+// The status command, run as a black box: lorvex-status over gatherer
+// folders as the launcher, the cycle command and the export daemon leave
+// them.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <fcntl.h>
@@ -24,167 +23,61 @@ using std::chrono::milliseconds;
 
 using lxt::matches;
 
-const std::string kStamp = std::string(lxt::kStampPattern) + " ";
-
-// A message page as the system writes one; the identification comments
-// come after the number's comment and must not be taken for it.
-std::string page(const std::string& number, const std::string& text) {
-  return "Content-Type: text/html\n\n<!-- " + number +
-         " 8765 -->\n<!-- Lorvex: the gathering administration. -->\n<!-- Rights. -->\n\n"
-         "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML//EN\">\n<FONT SIZE=\"4\"><DL><DD><TABLE><TR>\n"
-         "<TD ALIGN=\"left\">" + number + ":</TD>\n<TD ALIGN=\"left\">" + text +
-         "</TD>\n</TR></TABLE></DL></FONT>\n</BODY></HTML>\n";
-}
-
 using lxt::Gatherers;
 using lxt::last_cycle_record;
 using lxt::record;
 
-// ---- lorvex-cycle ----------------------------------------------------------------
-
-// A launcher that started a gatherer whose cycle left no record is no clean
-// cycle, whatever its output says; the record takes the place of whatever
-// stands in last-cycle's, never written through a link, and a directory
-// there keeps it out.
-TEST_F(Gatherers, TheCycleCommandJudgesByRecordsNeverByTheCyclesWords) {
-  dir_.write("outside", "not the outcome\n");
-  ASSERT_EQ(::mkfifo(dir_.file("fifo").c_str(), 0644), 0);
-  ASSERT_EQ(::symlink(dir_.file("fifo").c_str(), dir_.file(gdir("last-cycle")).c_str()), 0);
-  ASSERT_EQ(::symlink(dir_.file("outside").c_str(), dir_.file(gdir("last-cycle.new")).c_str()), 0);
-  lxt::RunOptions o;
-  // A page of success, and a launcher's line as it would say one was at work.
-  o.set("LXT_PERL_PRINT", page("LXCM601-I", "The search service was told.") + "LaunchCrawler: x is running\n");
-  o.cwd = dir_.path();
-  o.set("LORVEX_EVENTLOG", dir_.file("events")).set("LORVEX_GATHERERS", dir_.file("layout"));
-  const lxt::RunResult r =
-      run_program("lorvex-cycle", {dir_.file("layout/g1.ini")}, o, "LORVEX_CYCLE_ID,LORVEX_LAUNCH_FD");
-  EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_TRUE(matches(r.out, "LXCM601-I")) << "passed on unchanged";
-  const std::string what = "cyclerun left no record of this cycle \\(there is none\\)";
-  EXPECT_TRUE(matches(dir_.read("events"), "^lorvex-cycle\tERROR\t0x00000001\tg1: status 1: " + what + "\n$"))
-      << dir_.read("events");
-  EXPECT_TRUE(matches(dir_.read(gdir("last-cycle")), "\nstatus=1\nlevel=error\nwhat=" + what + "\n"));
-  EXPECT_EQ(dir_.read("outside"), "not the outcome\n");
-  struct stat fifo {};
-  EXPECT_TRUE(::stat(dir_.file("fifo").c_str(), &fifo) == 0 && S_ISFIFO(fifo.st_mode));
-  EXPECT_FALSE(dir_.exists(gdir("last-cycle.new")));
-  // Every program of the cycle got its id; the record of its beginning has it.
-  const std::vector<lxt::Record> started = journal();
-  ASSERT_EQ(started.size(), 1u);
-  const std::string began = dir_.read(gdir("cycle-began"));
-  EXPECT_TRUE(matches(began, "\ncycle=[0-9a-f]{32}\n")) << began;
-  ASSERT_TRUE(started[0].env.at("LORVEX_CYCLE_ID").has_value());
-  EXPECT_TRUE(matches(began, "\ncycle=" + *started[0].env.at("LORVEX_CYCLE_ID") + "\n")) << began;
-  EXPECT_FALSE(started[0].env.at("LORVEX_LAUNCH_FD").has_value()) << "the launcher's channel is its own";
-  ::unlink(dir_.file(gdir("last-cycle")).c_str());
-  dir_.mkdir(gdir("last-cycle"));
-  const lxt::RunResult kept_out = run("lorvex-cycle", {dir_.file("layout/g1.ini")}, o);
-  EXPECT_EQ(kept_out.status, 1);
-  EXPECT_TRUE(matches(kept_out.err, "Cannot keep the outcome in [^\n]*last-cycle \\(errno=21\\)\\.")) << kept_out.err;
-}
-
-TEST_F(Gatherers, TheCycleCommandSaysTryLaterWhileAGathererIsAtWork) {
-  const std::string failed = record("lorvex-cycle", "began=20261209 18:00:00\nbegan-at=1765300000\nended=20261209 "
-                                    "18:10:00\nstatus=1\nlevel=error\nwhat=x\n");
-  dir_.write(gdir("last-cycle"), failed);
-  auto holder = hold(gdir("log.gatherer"), gdir("Gatherer.pid"));
-  // Whether the pid file names the gatherer or holds no number.
-  for (const auto& [says, what] :
-       {std::pair<std::string, std::string>{"The gatherer of process ID [0-9]+ is running\\.",
-                                            "a gatherer is already at work \\(process [0-9]+\\)"},
-        {"A gatherer is running, but Gatherer\\.pid holds no process ID\\.", "a gatherer is already at work"}}) {
-    ::unlink(dir_.file("events").c_str());
-    const lxt::RunResult r = run("lorvex-cycle", {dir_.file("layout/g1.ini")});
-    EXPECT_EQ(r.status, 75);
-    EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(matches(r.err, "^LaunchCrawler: [^\n]*ERROR: " + says)) << r.err;
-    EXPECT_TRUE(journal().empty()) << "no second cycle";
-    EXPECT_TRUE(matches(dir_.read("events"), "^lorvex-cycle\tWARNING\t0x0000004B\tg1: status 75: " + what + "\n$"))
-        << dir_.read("events");
-    EXPECT_EQ(dir_.read(gdir("last-cycle")), failed) << "the last cycle's failure stays";
-    EXPECT_FALSE(dir_.exists(gdir("cycle-began"))) << "no cycle began";
-    dir_.write(gdir("Gatherer.pid"), "x\n");
-  }
-  dir_.write("release", "");
-  ASSERT_TRUE(holder->wait(milliseconds(30000)).has_value());
-  // A launcher that refuses ran no cycle: its own line says why.
-  ::unlink(dir_.file(gdir("Gatherer.pid")).c_str());
-  ASSERT_EQ(::mkfifo(dir_.file(gdir("Gatherer.pid")).c_str(), 0644), 0);
-  const lxt::RunResult refused = run("lorvex-cycle", {dir_.file("layout/g1.ini")});
-  EXPECT_EQ(refused.status, 2);
-  EXPECT_TRUE(matches(refused.err, "^LaunchCrawler: [^\n]*ERROR: Cannot open Gatherer\\.pid \\(errno=13\\)")) << refused.err;
-  EXPECT_TRUE(matches(dir_.read(gdir("last-cycle")), "\nstatus=2\nlevel=error\nwhat=the launcher refused to start a "
-                                                     "gatherer \\(its error line says why\\)\n"))
-      << dir_.read(gdir("last-cycle"));
-}
-
-// A cycle whose outcome would have no place is not run: the launcher would
-// run it in the current directory. The system log says why.
-TEST_F(Gatherers, TheCycleCommandRunsNoCycleWithoutAGathererDirectory) {
-  const std::string base = "KESTREL_HOME=" + dir_.file("home") + "\nGATHERER_DATA=" + dir_.file("data") + "\n";
-  dir_.write("home/gatherers/file", "");
-  struct Case {
-    std::string name;
-    std::string settings;  // empty: no settings file
-    std::string error;     // a pattern of the error line
-    std::string why;       // the logged line after "status 2: "
-  };
-  const Case cases[] = {
-      {"no settings file", "", "Cannot open [^\n]*none\\.ini \\(errno=2\\)\\.  No cycle is run\\.",
-       "the settings file cannot be opened \\(errno=2\\)"},
-      {"no gatherer directory", base + "GATHERER_NAME=gone\n",
-       "Cannot find the gatherer directory [^\n]*/home/gatherers/gone \\(errno=2\\)\\.  No cycle is run\\.",
-       "the gatherer directory .*/gone cannot be found \\(errno=2\\)"},
-      {"a file in its place", base + "GATHERER_NAME=file\n", "/home/gatherers/file is not a directory\\.",
-       "the gatherer directory .*/file is not a directory"},
-      {"half a character", base + "GATHERER_NAME=g1\x83\n", "is invalid\\.  \\(GATHERER_NAME ends in half",
-       "GATHERER_NAME ends in half a double-byte character"},
-      {"saved as Unicode", lxt::saved_as_unicode("GATHERER_NAME=g1\n" + base)[0].first,
-       "is invalid\\.  \\(It is saved as UTF-8 with a byte-order mark; save it as ANSI \\(Shift_JIS\\)\\.\\)  No cycle",
-       "the settings file is saved as UTF-8 with a byte-order mark; save it as ANSI \\(Shift_JIS\\)"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ::unlink(dir_.file("events").c_str());
-    if (!c.settings.empty()) dir_.write("none.ini", c.settings);
-    const lxt::RunResult r = run("lorvex-cycle", {dir_.file("none.ini")});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(matches(r.err, "^lorvex-cycle: [^\n]*" + c.error)) << r.err;
-    EXPECT_TRUE(matches(dir_.read("events"), "\tERROR\t0x00000002\t.*: status 2: " + c.why + "\n$"))
-        << dir_.read("events");
-    EXPECT_TRUE(journal().empty()) << "no cycle";
-    EXPECT_FALSE(dir_.exists("log.gatherer")) << "nothing in the current directory";
-  }
-}
-
-// The other lines of a settings file are the environment of the gatherer's
-// processes, never the commands' own: they cannot send the system log's line
-// elsewhere nor show another installation's cycle lock.
-TEST_F(Gatherers, ASettingsFileSetsNeitherCommandsOwnEnvironment) {
-  dir_.mkdir("other");
-  dir_.write("other/.lxQ71K58R03lock", "");
-  dir_.write("other.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORA\\Moxa3R\\0201/A\\PathName]\n\"Path00\"=\"" +
-                              dir_.file("other") + "\"\n");
-  dir_.write("layout/g1.ini", dir_.read("layout/g1.ini") + "LORVEX_EVENTLOG=" + dir_.file("elsewhere") +
-                                  "\nLORVEX_REGISTRY=" + dir_.file("other.reg") + "\n");
-  EXPECT_EQ(run("lorvex-cycle", {dir_.file("layout/g1.ini")}).status, 1);
-  EXPECT_FALSE(dir_.exists("elsewhere"));
-  EXPECT_TRUE(matches(dir_.read("events"), "\tg1: status 1: cyclerun left no record"));
-  const lxt::RunResult r = run("lorvex-status", {"--brief"});
-  EXPECT_TRUE(matches(r.out, "; lock none;")) << r.out;
-}
-
 // ---- lorvex-status ---------------------------------------------------------------
 
-TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
-  const std::string clean = last_cycle_record(0, "clean");
-  const auto finished = [this](bool done) {
+// A state of a gatherer as the look finds it, and the brief line it gets.
+struct StateCase {
+  std::string name;
+  std::string setup;  // what is made before the look
+  std::string brief;  // a pattern of the brief line
+  int status;
+};
+
+const StateCase kStateCases[] = {
+    {"idle", "", "^g1: cycle idle; daemon free; templates 3; database [0-9]+s; lock none; finishing done; last "
+                 "\"status 0: clean \\(20261209 18:10:00\\)\"\n$", 0},
+    {"at work", "cycle", "^g1: cycle at work; daemon free;.*; lock none;", 0},
+    {"at work, the cycle's lock held", "cycle,lock", "^g1: cycle at work;.*; lock held \\([0-9]+s\\);", 0},
+    {"daemon running", "daemon", "^g1: cycle idle; daemon held;", 0},
+    {"a lock left behind", "lock", "; lock left behind \\([0-9]+s\\);", 1},
+    {"drifted data directory", "drift", "; warning: GATHERER_DATA .* and the Data-Directory .*/home/gatherers/g1/data "
+                                        "of g1.cf disagree", 1},
+    {"the last cycle failed", "failed", "; last \"status 1: x \\(20261209 18:10:00\\)\"\n$", 1},
+    {"the finishing failed", "unfinished", "; finishing failed at dump: x; ", 1},
+    {"a cycle that began and never ended", "began", "; last \"interrupted: the cycle begun 20261209 19:00:00 never "
+                                                    "ended; before it, status 0: clean", 1},
+    {"a dump that is not the database's", "old dump", "; warning: All-Templates.gz is not the dump of "
+                                                      "PRODUCTION.gdbm: the export daemon serves templates of another "
+                                                      "database\n$", 1},
+    {"a database older than the last clean cycle", "older", "; warning: PRODUCTION.gdbm is older than the last clean "
+                                                            "cycle", 1},
+    {"a daemon that died without its stop", "dead daemon", "^g1: cycle idle; daemon free;.*; warning: Exportd.pid is "
+                                                           "left behind: it names no running daemon", 1},
+    {"a daemon's log that cannot be tested", "logdir",
+     "^g1: cycle idle; daemon cannot tell \\(whether exportd\\.log is held cannot be tested[^)]*\\);", 1},
+    // Judged as entries: what a link leads to may be any process's file,
+    // and the age of a lock that is a link is the link's own.
+    {"a daemon's log that is a link to a held file", "loglink",
+     "^g1: cycle idle; daemon cannot tell \\(exportd\\.log is a symbolic link\\);", 1},
+    {"a lock that is a link to an old file", "linked", "; lock left behind \\([0-9]+s\\);", 1},
+};
+
+// The layout with a clean cycle, its finishing done and its dump the
+// database's, into which a case makes its state.
+class StateLook : public Gatherers {
+ protected:
+  void write_finishing(bool done) const {
     dir_.write("data/storeseal.outcome",
                record("storeseal", std::string("status=") + (done ? "0\nfailed=none\n" : "1\nfailed=dump\nline=x\n") +
                                        "production=-\ndump=-\ndump-state=new\n"));
-  };
+  }
+
   // The dump is the database's when packdump's record says both are as they are.
-  const auto dumped = [this] {
+  void write_dump_record() const {
     std::string production, dump;
     for (const auto& [name, value] : {std::pair<const char*, std::string*>{"data/PRODUCTION.gdbm", &production},
                                       {"data/All-Templates.gz", &dump}}) {
@@ -195,94 +88,77 @@ TEST_F(Gatherers, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
     }
     dir_.write("data/packdump.outcome", record("packdump", "status=0\nfailed=none\nproduction=" + production +
                                                                "\ndump=" + dump + "\n"));
-  };
-  struct Case {
-    std::string name;
-    std::string setup;  // what is made before the look
-    std::string brief;  // a pattern of the brief line
-    int status;
-  };
-  const Case cases[] = {
-      {"idle", "", "^g1: cycle idle; daemon free; templates 3; database [0-9]+s; lock none; finishing done; last "
-                   "\"status 0: clean \\(20261209 18:10:00\\)\"\n$", 0},
-      {"at work", "cycle", "^g1: cycle at work; daemon free;.*; lock none;", 0},
-      {"at work, the cycle's lock held", "cycle,lock", "^g1: cycle at work;.*; lock held \\([0-9]+s\\);", 0},
-      {"daemon running", "daemon", "^g1: cycle idle; daemon held;", 0},
-      {"a lock left behind", "lock", "; lock left behind \\([0-9]+s\\);", 1},
-      {"drifted data directory", "drift", "; warning: GATHERER_DATA .* and the Data-Directory .*/home/gatherers/g1/data "
-                                          "of g1.cf disagree", 1},
-      {"the last cycle failed", "failed", "; last \"status 1: x \\(20261209 18:10:00\\)\"\n$", 1},
-      {"the finishing failed", "unfinished", "; finishing failed at dump: x; ", 1},
-      {"a cycle that began and never ended", "began", "; last \"interrupted: the cycle begun 20261209 19:00:00 never "
-                                                      "ended; before it, status 0: clean", 1},
-      {"a dump that is not the database's", "old dump", "; warning: All-Templates.gz is not the dump of "
-                                                        "PRODUCTION.gdbm: the export daemon serves templates of another "
-                                                        "database\n$", 1},
-      {"a database older than the last clean cycle", "older", "; warning: PRODUCTION.gdbm is older than the last clean "
-                                                              "cycle", 1},
-      {"a daemon that died without its stop", "dead daemon", "^g1: cycle idle; daemon free;.*; warning: Exportd.pid is "
-                                                             "left behind: it names no running daemon", 1},
-      {"a daemon's log that cannot be tested", "logdir",
-       "^g1: cycle idle; daemon cannot tell \\(whether exportd\\.log is held cannot be tested[^)]*\\);", 1},
-      // Judged as entries: what a link leads to may be any process's file,
-      // and the age of a lock that is a link is the link's own.
-      {"a daemon's log that is a link to a held file", "loglink",
-       "^g1: cycle idle; daemon cannot tell \\(exportd\\.log is a symbolic link\\);", 1},
-      {"a lock that is a link to an old file", "linked", "; lock left behind \\([0-9]+s\\);", 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  }
+
+  void make_clean() const {
     dir_.write("data/PRODUCTION.gdbm", "db");
     dir_.write("data/All-Templates.gz", "dump");
     dir_.write("data/INFO.soif", "@INFO { g1\nGatherer-ID{2}:\tg1\nNumber-Of-Templates{1}:\t3\n}\n");
-    dir_.write(gdir("last-cycle"), clean);
-    finished(true);
-    dumped();
-    std::unique_ptr<lxt::Background> cycle, daemon;
-    if (c.setup.find("cycle") != std::string::npos) cycle = hold(gdir("log.gatherer"), gdir("Gatherer.pid"));
-    if (c.setup.find("daemon held") != std::string::npos || c.setup == "daemon") {
-      daemon = hold("data/exportd.log", "data/Exportd.pid");
-    }
-    if (c.setup.find("lock") != std::string::npos) dir_.write("inst/.lxQ71K58R03lock", "");
-    if (c.setup == "drift") dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nURL: file:a.html\n");
-    if (c.setup == "failed") dir_.write(gdir("last-cycle"), last_cycle_record(1, "x"));
-    if (c.setup == "unfinished") finished(false);
-    if (c.setup == "began") {
+    dir_.write(gdir("last-cycle"), last_cycle_record(0, "clean"));
+    write_finishing(true);
+    write_dump_record();
+  }
+
+  // What a case makes of the files; the processes that hold a file stay
+  // until put_back.
+  void make(const std::string& setup) {
+    if (setup.find("cycle") != std::string::npos) cycle_ = hold(gdir("log.gatherer"), gdir("Gatherer.pid"));
+    if (setup == "daemon") daemon_ = hold("data/exportd.log", "data/Exportd.pid");
+    if (setup.find("lock") != std::string::npos) dir_.write("inst/.lxQ71K58R03lock", "");
+    if (setup == "drift") dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nURL: file:a.html\n");
+    if (setup == "failed") dir_.write(gdir("last-cycle"), last_cycle_record(1, "x"));
+    if (setup == "unfinished") write_finishing(false);
+    if (setup == "began") {
       dir_.write(gdir("cycle-began"), record("lorvex-cycle", "began=20261209 19:00:00\nbegan-at=1765303600\n",
                                              std::string(32, 'a')));
     }
-    if (c.setup == "old dump") dir_.write("data/All-Templates.gz", "another dump");
-    if (c.setup == "older") dir_.write(gdir("last-cycle"), last_cycle_record(0, "clean", "last-clean-at=99999999999\n"));
-    if (c.setup == "dead daemon") dir_.write("data/Exportd.pid", "4242\n");
-    if (c.setup == "loglink") {
-      daemon = hold("data/other.log", "data/Exportd.pid");
+    if (setup == "old dump") dir_.write("data/All-Templates.gz", "another dump");
+    if (setup == "older") dir_.write(gdir("last-cycle"), last_cycle_record(0, "clean", "last-clean-at=99999999999\n"));
+    if (setup == "dead daemon") dir_.write("data/Exportd.pid", "4242\n");
+    if (setup == "loglink") {
+      daemon_ = hold("data/other.log", "data/Exportd.pid");
       ::unlink(dir_.file("data/exportd.log").c_str());
       ::symlink("other.log", dir_.file("data/exportd.log").c_str());
     }
-    if (c.setup == "linked") {
+    if (setup == "linked") {
       dir_.write("old", "");
       const timespec a_day_ago[2] = {{::time(nullptr) - 86400, 0}, {::time(nullptr) - 86400, 0}};
       ::utimensat(AT_FDCWD, dir_.file("old").c_str(), a_day_ago, 0);
       ::symlink(dir_.file("old").c_str(), dir_.file("inst/.lxQ71K58R03lock").c_str());
     }
-    if (c.setup == "logdir") {
+    if (setup == "logdir") {
       ::unlink(dir_.file("data/exportd.log").c_str());
       dir_.mkdir("data/exportd.log");
       dir_.write("data/Exportd.pid", "4242\n");
     }
-    const lxt::RunResult r = run("lorvex-status", {"--brief"});
-    EXPECT_EQ(r.status, c.status) << r.out << r.err;
-    EXPECT_TRUE(matches(r.out, c.brief)) << r.out;
-    // Put back.
+  }
+
+  void put_back() {
     dir_.write("release", "");
-    if (cycle) cycle->wait(milliseconds(30000));
-    if (daemon) daemon->wait(milliseconds(30000));
+    if (cycle_) cycle_->wait(milliseconds(30000));
+    if (daemon_) daemon_->wait(milliseconds(30000));
+    cycle_.reset();
+    daemon_.reset();
     for (const char* f : {"release", "inst/.lxQ71K58R03lock", "home/gatherers/g1/Gatherer.pid", "data/Exportd.pid",
                           "home/gatherers/g1/cycle-began", "data/exportd.log"}) {
       ::unlink(dir_.file(f).c_str());
     }
     ::rmdir(dir_.file("data/exportd.log").c_str());
     dir_.write(gdir("g1.cf"), "Gatherer-Name: g1\nData-Directory: " + dir_.file("data") + "\nURL: file:a.html\n");
+  }
+
+  std::unique_ptr<lxt::Background> cycle_, daemon_;
+};
+
+TEST_F(StateLook, TheStatusCommandTellsWhatIsAtWorkAndWhatNeedsAttention) {
+  for (const StateCase& c : kStateCases) {
+    SCOPED_TRACE(c.name);
+    make_clean();
+    make(c.setup);
+    const lxt::RunResult r = run("lorvex-status", {"--brief"});
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_TRUE(matches(r.out, c.brief)) << r.out;
+    put_back();
   }
 }
 
@@ -320,22 +196,26 @@ TEST_F(Gatherers, TheStatusTableNamesEachGathererAndCannotTellWithoutItsSettings
 // the command reads only what a regular file holds (a record only as the
 // system writes it, and only one that nobody else may have written), never
 // what a link leads to, never waits, and says when it cannot tell.
-TEST_F(Gatherers, TheStatusCommandReadsOnlyWhatRegularFilesHoldAndSaysWhenItCannotTell) {
-  const std::string last = gdir("last-cycle"), info = "data/INFO.soif", db = "data/PRODUCTION.gdbm";
+// A file put where the look reads, or what stands in its place, and the
+// brief line's end it gets.
+struct FileCase {
+  std::string name;
+  // What is put where: "link" (to the secret), "zero" (a link to a device),
+  // "fifo", "dir", "others" (the good record, group-writable), "foreign"
+  // (the good record, another user's), or the file's bytes.
+  std::vector<std::pair<std::string, std::string>> files;
+  std::string brief;  // a pattern of the brief line's end
+  int status;
+};
+
+const std::string kGoodRecord = last_cycle_record(0, "clean");
+
+std::vector<FileCase> file_cases() {
+  const std::string last = "home/gatherers/g1/last-cycle", info = "data/INFO.soif", db = "data/PRODUCTION.gdbm";
   const std::string count = "@INFO { g1\nNumber-Of-Templates{2}:\t";
-  const std::string good = last_cycle_record(0, "clean");
-  dir_.write("secret", "root:the first line of a file the command may read\n");
-  struct Case {
-    std::string name;
-    // What is put where: "link" (to the secret), "zero" (a link to a device),
-    // "fifo", "dir", "others" (the good record, group-writable), "foreign"
-    // (the good record, another user's), or the file's bytes.
-    std::vector<std::pair<std::string, std::string>> files;
-    std::string brief;  // a pattern of the brief line's end
-    int status;
-  };
+  const std::string good = kGoodRecord;
   const std::string unknown = "; last cannot tell; warning: last-cycle cannot be read: ";
-  const Case cases[] = {
+  return {
       {"a link as last-cycle", {{last, "link"}}, unknown + "it is no regular file\n$", 1},
       {"a link to a device as last-cycle", {{last, "zero"}}, unknown + "it is no regular file", 1},
       {"a FIFO as last-cycle", {{last, "fifo"}}, unknown + "it is no regular file\n$", 1},
@@ -375,30 +255,49 @@ TEST_F(Gatherers, TheStatusCommandReadsOnlyWhatRegularFilesHoldAndSaysWhenItCann
        "; templates -;.*is no count", 1},
       {"a negative count", {{db, "db"}, {info, count + "-3\n}\n"}}, "; templates -;.*is no count", 1},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    if (c.files[0].second == "foreign" && ::geteuid() != 0) continue;
-    for (const auto& [name, make] : c.files) {
+}
+
+class FileLook : public Gatherers {
+ protected:
+  void make(const FileCase& c) const {
+    for (const auto& [name, what] : c.files) {
       const std::string path = dir_.file(name);
-      if (make == "link") {
+      if (what == "link") {
         ASSERT_EQ(::symlink(dir_.file("secret").c_str(), path.c_str()), 0);
-      } else if (make == "zero") {
+      } else if (what == "zero") {
         ASSERT_EQ(::symlink("/dev/zero", path.c_str()), 0);
-      } else if (make == "fifo") {
+      } else if (what == "fifo") {
         ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
-      } else if (make == "dir") {
+      } else if (what == "dir") {
         dir_.mkdir(name);
-      } else if (make == "others" || make == "foreign") {
-        dir_.write(name, good);
-        if (make == "others") {
+      } else if (what == "others" || what == "foreign") {
+        dir_.write(name, kGoodRecord);
+        if (what == "others") {
           ::chmod(path.c_str(), 0664);
         } else {
           ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
         }
       } else {
-        dir_.write(name, make);
+        dir_.write(name, what);
       }
     }
+  }
+
+  void remove(const FileCase& c) const {
+    for (const auto& file : c.files) {
+      const std::string& name = file.first;
+      ::rmdir(dir_.file(name).c_str());
+      ::unlink(dir_.file(name).c_str());
+    }
+  }
+};
+
+TEST_F(FileLook, TheStatusCommandReadsOnlyWhatRegularFilesHoldAndSaysWhenItCannotTell) {
+  dir_.write("secret", "root:the first line of a file the command may read\n");
+  for (const FileCase& c : file_cases()) {
+    SCOPED_TRACE(c.name);
+    if (c.files[0].second == "foreign" && ::geteuid() != 0) continue;
+    make(c);
     lxt::RunOptions o;
     o.timeout = milliseconds(60000);
     const lxt::RunResult r = run("lorvex-status", {"--brief"}, o);
@@ -408,10 +307,7 @@ TEST_F(Gatherers, TheStatusCommandReadsOnlyWhatRegularFilesHoldAndSaysWhenItCann
     EXPECT_EQ(r.out.find("root:"), std::string::npos) << "what the link leads to is shown";
     EXPECT_EQ(r.out.find("aaaa"), std::string::npos) << "a line that is no record is shown";
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "a control byte reached the terminal";
-    for (const auto& [name, make] : c.files) {
-      ::rmdir(dir_.file(name).c_str());
-      ::unlink(dir_.file(name).c_str());
-    }
+    remove(c);
   }
 }
 
