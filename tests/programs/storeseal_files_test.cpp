@@ -35,6 +35,9 @@ using lxt::progress_out;
 using lxt::progress_texts;
 using lxt::Seal;
 
+// Once the production database holds the gathered templates, a gathered
+// database left in place would be joined again by the next run, and bring
+// back templates that the cycle's expiry removed.
 TEST_F(Seal, AGatheredDatabaseThatCannotBeRemovedGoesWhereNoRunJoinsIt) {
   if (lxt::is_wine()) GTEST_SKIP() << "the failing removal is dealt by the POSIX port's test mode";
   struct Row {

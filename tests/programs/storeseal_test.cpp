@@ -499,8 +499,4 @@ TEST_F(Seal, EveryFileIsOldOrNewAndTheWordsSayWhichAndWhy) {
   }
 }
 
-// Once the production database holds the gathered templates, a gathered
-// database left in place would be joined again by the next run, and bring
-// back templates that the cycle's expiry removed.
-
 }  // namespace
