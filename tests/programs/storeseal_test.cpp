@@ -339,110 +339,63 @@ TEST_F(Seal, FailedConsolidationKeepsEveryDatabaseAndEndsTheRun) {
   }
 }
 
-// Each row: what goes wrong, the exit status, which of the files are new
-// (the others old, byte for byte), and the error lines that say so.
-TEST_F(Seal, EveryFileIsOldOrNewAndTheWordsSayWhichAndWhy) {
-  const std::string stamp = "(storeseal|packdump): " + kStamp + ": ";
-  const std::string kept = "; PRODUCTION.gdbm, INDEX.gdbm, MD5.gdbm, WORKING.gdbm and REFRESH.gdbm are left as they were";
-  const std::string old_dump = "The dump was not rebuilt \\((packdump.exe returned 1|packdump.exe left All-Templates.gz "
-                               "as it was)\\); the export daemon serves the dump of the previous database, and the "
-                               "statistics are made from PRODUCTION.gdbm";
-  const std::set<std::string> database{"PRODUCTION.gdbm", "INDEX.gdbm", "MD5.gdbm", "WORKING.gdbm"};
-  const std::set<std::string> all{"PRODUCTION.gdbm", "INDEX.gdbm", "MD5.gdbm", "WORKING.gdbm", "All-Templates.gz",
-                                  "INFO.soif", "INFO_J.txt"};
-  std::set<std::string> old_statistics = database;
-  old_statistics.insert("All-Templates.gz");
-  std::set<std::string> statistics = old_statistics;
-  statistics.insert("INFO.soif");
-  std::set<std::string> no_dump = database;
-  no_dump.insert({"INFO.soif", "INFO_J.txt"});
-  const auto read_only = [this](const char* name) {
+// What goes wrong in a run, the exit status, which of the files are new (the
+// others old, byte for byte), and the error lines that say so.
+struct FateRow {
+  std::string name;
+  std::string blocked;  // held by a reader without delete sharing (Wine) or a directory in its place
+  std::vector<lxt::EnvChange> env;
+  std::function<void()> setup;
+  int status;
+  std::set<std::string> fresh;
+  std::vector<std::string> errors;  // whole lines, "ERROR: " ones with it
+  bool native_only = false;
+  bool wine_only = false;
+};
+
+const std::string kKept = "; PRODUCTION.gdbm, INDEX.gdbm, MD5.gdbm, WORKING.gdbm and REFRESH.gdbm are left as they were";
+const std::string kOldDump = "The dump was not rebuilt \\((packdump.exe returned 1|packdump.exe left All-Templates.gz "
+                             "as it was)\\); the export daemon serves the dump of the previous database, and the "
+                             "statistics are made from PRODUCTION.gdbm";
+// The sets of new files a row names.
+const std::set<std::string> kDatabase{"PRODUCTION.gdbm", "INDEX.gdbm", "MD5.gdbm", "WORKING.gdbm"};
+const std::set<std::string> kAll{"PRODUCTION.gdbm", "INDEX.gdbm",       "MD5.gdbm", "WORKING.gdbm",
+                                 "All-Templates.gz", "INFO.soif", "INFO_J.txt"};
+const std::set<std::string> kOldStatistics{"PRODUCTION.gdbm", "INDEX.gdbm", "MD5.gdbm", "WORKING.gdbm",
+                                           "All-Templates.gz"};
+const std::set<std::string> kStatistics{"PRODUCTION.gdbm", "INDEX.gdbm", "MD5.gdbm", "WORKING.gdbm",
+                                        "All-Templates.gz", "INFO.soif"};
+const std::set<std::string> kNoDump{"PRODUCTION.gdbm", "INDEX.gdbm", "MD5.gdbm", "WORKING.gdbm", "INFO.soif",
+                                    "INFO_J.txt"};
+
+class FileFates : public Seal {
+ protected:
+  void read_only(const char* name) const {
     std::filesystem::permissions(dir_.file(std::string("data/") + name), std::filesystem::perms::owner_read);
-  };
-  struct Row {
-    std::string name;
-    std::string blocked;  // held by a reader without delete sharing (Wine) or a directory in its place
-    std::vector<lxt::EnvChange> env;
-    std::function<void()> setup;
-    int status;
-    std::set<std::string> fresh;
-    std::vector<std::string> errors;  // whole lines, "ERROR: " ones with it
-    bool native_only = false;
-    bool wine_only = false;
-  };
-  const Row rows[] = {
-      {"index fails", "", {{"LXT_KEYBUILD_EXIT", "5"}}, {}, 1, {},
-       {"ERROR: Building the index failed \\(keybuild.exe returned 5\\)" + kept}},
-      {"production blocked", "PRODUCTION.gdbm", {}, {}, 1, {},
-       {"ERROR: Cannot put storeseal.gdbm in the place of PRODUCTION.gdbm \\(errno=[0-9]+\\)" + kept}},
-      {"dump blocked", "All-Templates.gz", {}, {}, 1, no_dump,
-       {"ERROR: Cannot put packdump.out.gz in the place of All-Templates.gz \\(errno=[0-9]+\\); All-Templates.gz is "
-        "left as it was",
-        "ERROR: " + old_dump}},
-      // packdump ends with 0 when its gzip probe fails: the dump is judged by the file.
-      {"probe fails once", "", {{"LXT_GZIP_EXIT", "1"}, {"LXT_GZIP_ONCE", dir_.host("once")}}, {}, 1, no_dump,
-       {"ERROR: " + old_dump}},
-      // The words tell a missing program from a failing one, and an output that
-      // cannot be written from both.
-      {"perl missing", "", {},
-       [this] {
-         ASSERT_TRUE(install_.write_registry(lxt::RegistryKeys{
-             .path00 = std::nullopt, .env_info = "\"PerlPath\"=" + lxt::reg_string(dir_.host("nowhere/perl")) + "\n"}));
-       },
-       1, old_statistics,
-       {"ERROR: Generating the statistics failed \\(perl was not found\\); INFO.soif still holds the statistics of "
-        "the previous database"}},
-      {"statistics output blocked", "", {}, [this] { dir_.mkdir("data/storeseal.out/sub"); }, 1, old_statistics,
-       {"ERROR: Generating the statistics failed \\(the output file storeseal.out could not be opened "
-        "\\(errno=[0-9]+\\)\\); INFO.soif still holds the statistics of the previous database"}},
-      // A child that ends with 0 and writes nothing replaces no whole file.
-      {"index empty", "", {{"LXT_KEYBUILD_EMPTY", "1"}}, {}, 1, {},
-       {"ERROR: Building the index failed \\(keybuild.exe left INDEX.gdbm empty\\)" + kept}},
-      {"statistics empty", "", {{"LXT_PERL_PRINT", ""}}, {}, 1, old_statistics,
-       {"ERROR: Generating the statistics failed \\(perl left storeseal.soif empty\\); INFO.soif still holds the "
-        "statistics of the previous database"}},
-      {"rendering empty", "", {{"LXT_RIDORIZIDOR_PRINT", ""}}, {}, 1, statistics,
-       {"ERROR: Rendering the statistics in Japanese failed \\(ridOrizIdor left storeseal.txt empty\\); INFO_J.txt "
-        "still holds the rendering of the previous statistics"}},
-      {"rendering fails", "", {{"LXT_RIDORIZIDOR_EXIT", "1"}}, {}, 1, statistics,
-       {"ERROR: Rendering the statistics in Japanese failed \\(ridOrizIdor returned 1\\); INFO_J.txt still holds the "
-        "rendering of the previous statistics"}},
-      {"rendering missing", "", {}, [this] { std::filesystem::remove(install_.tools_dir() + "/" + lxt::exe_name("ridOrizIdor")); },
-       1, statistics,
-       {"ERROR: Rendering the statistics in Japanese failed \\(ridOrizIdor was not found\\); INFO_J.txt still holds "
-        "the rendering of the previous statistics"}},
-      // Read-only files the run gives up or replaces go all the same (Windows refuses to remove them).
-      {"read-only index and gathered database", "", {}, [&] { read_only("INDEX.gdbm"); read_only("MD5.gdbm"); read_only("WORKING.gdbm"); },
-       0, all, {}},
-      // An index aside of no use (the new database is in place) is removed, read-only or not.
-      {"index aside left", "", {}, [&] { dir_.write("data/INDEX.gdbm.old", "older\n"); read_only("INDEX.gdbm.old"); },
-       0, all, {}},
-      // One that cannot be removed is said and passed over: a leftover never
-      // refuses a run (the old index goes as it would without an aside).
-      {"index aside a directory", "", {}, [this] { dir_.mkdir("data/INDEX.gdbm.old/sub"); }, 0, all,
-       {"Cannot remove INDEX.gdbm.old, left by an earlier run \\(errno=[0-9]+\\); it is passed over\\.",
-        "Cannot move INDEX.gdbm aside to INDEX.gdbm.old \\(errno=[0-9]+\\); it is removed instead\\."}, true},
-      // A cleaning that empties the gathered database consolidates nothing.
-      {"cleaning empties", "", {{"LXT_STORETIDY_CREATE", "WORKING.gdbm"}, {"LXT_STORETIDY_EMPTY", "1"}}, {}, 1, {},
-       {"ERROR: Cleaning WORKING.gdbm failed \\(storetidy.exe left WORKING.gdbm empty, from a database that was "
-        "not\\); nothing was consolidated, WORKING.gdbm, REFRESH.gdbm and PRODUCTION.gdbm are kept"}},
-      // No templates read from a database that holds some: no empty dump and
-      // no statistics of none.
-      {"templates empty", "", {{"LXT_DBMTOOL_PRINT", ""}}, {}, 1, database,
-       {"ERROR: Cannot build All-Templates.gz \\(dbmtool left packdump.out empty\\); All-Templates.gz is left "
-        "as it was",
-        "ERROR: " + old_dump,
-        "ERROR: Generating the statistics failed \\(dbmtool left storeseal.out empty\\); INFO.soif still holds "
-        "the statistics of the previous database"}},
-      // A gathered database that cannot be removed (held without delete sharing) is said to be joined again.
-      {"gathered held", "WORKING.gdbm", {}, {}, 1, all,
-       {"ERROR: Cannot remove WORKING.gdbm \\(errno=[0-9]+\\), nor rename it to WORKING.gdbm.joined \\(errno=[0-9]+\\); "
-        "the next run would join it again"},
-       false, true},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    if ((row.native_only && lxt::is_wine()) || (row.wine_only && !lxt::is_wine())) continue;
+  }
+
+  void run_rows(const std::vector<FateRow>& rows) {
+    for (const FateRow& row : rows) {
+      SCOPED_TRACE(row.name);
+      if ((row.native_only && lxt::is_wine()) || (row.wine_only && !lxt::is_wine())) continue;
+      std::unique_ptr<lxt::Background> reader = prepare(row);
+      lxt::RunOptions options;
+      options.set("LXG_STARTMODE", "LX");
+      options.env.insert(options.env.end(), row.env.begin(), row.env.end());
+      const RunResult result = storeseal({"gid", data()}, options);
+      dir_.write("release", "");
+      EXPECT_TRUE(!reader || reader->wait(std::chrono::seconds(30)).has_value());
+      std::filesystem::remove(dir_.file("release"));
+      std::filesystem::remove(dir_.file("reader.pid"));
+      if (!row.blocked.empty()) std::filesystem::remove(dir_.file("data/" + row.blocked));
+      check(row, result);
+    }
+  }
+
+ private:
+  // The gathered databases and the old files, with what the row changes;
+  // the reader that holds a file, when the row blocks one under Wine.
+  std::unique_ptr<lxt::Background> prepare(const FateRow& row) {
     SetUp();
     std::filesystem::remove_all(dir_.file("data/INDEX.gdbm.old"));
     std::filesystem::remove_all(dir_.file("data/storeseal.out"));
@@ -450,26 +403,23 @@ TEST_F(Seal, EveryFileIsOldOrNewAndTheWordsSayWhichAndWhy) {
     gathered(true);
     dir_.write("data/INFO_J.txt", "old rendering\n");
     if (row.setup) row.setup();
-    std::unique_ptr<lxt::Background> reader;
     if (!row.blocked.empty() && lxt::is_wine()) {
       lxt::RunOptions hold;
       hold.set("LXT_HOLD", dir_.host("data") + "\\" + row.blocked).set("LXT_UNTIL", dir_.host("release"));
-      reader = std::make_unique<lxt::Background>(std::vector<std::string>{lxt::double_path("lxrecord")},
-                                                 hold.set("LXT_PIDFILE", dir_.host("reader.pid")));
-      ASSERT_TRUE(lxt::wait_for_file(dir_.file("reader.pid")));
-    } else if (!row.blocked.empty()) {
+      auto reader = std::make_unique<lxt::Background>(std::vector<std::string>{lxt::double_path("lxrecord")},
+                                                      hold.set("LXT_PIDFILE", dir_.host("reader.pid")));
+      EXPECT_TRUE(lxt::wait_for_file(dir_.file("reader.pid")));
+      return reader;
+    }
+    if (!row.blocked.empty()) {
       std::filesystem::remove(dir_.file("data/" + row.blocked));
       dir_.mkdir("data/" + row.blocked);
     }
-    lxt::RunOptions options;
-    options.set("LXG_STARTMODE", "LX");
-    options.env.insert(options.env.end(), row.env.begin(), row.env.end());
-    const RunResult result = storeseal({"gid", data()}, options);
-    dir_.write("release", "");
-    EXPECT_TRUE(!reader || reader->wait(std::chrono::seconds(30)).has_value());
-    std::filesystem::remove(dir_.file("release"));
-    std::filesystem::remove(dir_.file("reader.pid"));
-    if (!row.blocked.empty()) std::filesystem::remove(dir_.file("data/" + row.blocked));
+    return nullptr;
+  }
+
+  void check(const FateRow& row, const RunResult& result) const {
+    const std::string stamp = "(storeseal|packdump): " + kStamp + ": ";
     std::string errors;
     for (const std::string& text : row.errors) errors += stamp + text + (text.ends_with(".") ? "\n" : "\\.\n");
     EXPECT_EQ(result.status, row.status) << result.err;
@@ -497,6 +447,109 @@ TEST_F(Seal, EveryFileIsOldOrNewAndTheWordsSayWhichAndWhy) {
     const std::string record = dir_.read("data/storeseal.outcome");
     EXPECT_TRUE(matches(record, "\nstatus=" + std::to_string(row.status) + "\n")) << record;
   }
+};
+
+// A step of the database's own finishing fails: every database is kept.
+TEST_F(FileFates, AFailingDatabaseStepKeepsEveryDatabase) {
+  run_rows({
+      {"index fails", "", {{"LXT_KEYBUILD_EXIT", "5"}}, {}, 1, {},
+       {"ERROR: Building the index failed \\(keybuild.exe returned 5\\)" + kKept}},
+      {"production blocked", "PRODUCTION.gdbm", {}, {}, 1, {},
+       {"ERROR: Cannot put storeseal.gdbm in the place of PRODUCTION.gdbm \\(errno=[0-9]+\\)" + kKept}},
+      // A child that ends with 0 and writes nothing replaces no whole file.
+      {"index empty", "", {{"LXT_KEYBUILD_EMPTY", "1"}}, {}, 1, {},
+       {"ERROR: Building the index failed \\(keybuild.exe left INDEX.gdbm empty\\)" + kKept}},
+      // A cleaning that empties the gathered database consolidates nothing.
+      {"cleaning empties", "", {{"LXT_STORETIDY_CREATE", "WORKING.gdbm"}, {"LXT_STORETIDY_EMPTY", "1"}}, {}, 1, {},
+       {"ERROR: Cleaning WORKING.gdbm failed \\(storetidy.exe left WORKING.gdbm empty, from a database that was "
+        "not\\); nothing was consolidated, WORKING.gdbm, REFRESH.gdbm and PRODUCTION.gdbm are kept"}},
+      // A gathered database that cannot be removed (held without delete sharing) is said to be joined again.
+      {"gathered held", "WORKING.gdbm", {}, {}, 1, kAll,
+       {"ERROR: Cannot remove WORKING.gdbm \\(errno=[0-9]+\\), nor rename it to WORKING.gdbm.joined \\(errno=[0-9]+\\); "
+        "the next run would join it again"},
+       false, true},
+  });
+}
+
+// The dump, the statistics or their rendering fails: the new database
+// stays, and each of those files is the old one, and said to be.
+TEST_F(FileFates, AFailingDumpOrStatisticsLeavesTheOldFileAndSaysSo) {
+  run_rows({
+      {"dump blocked", "All-Templates.gz", {}, {}, 1, kNoDump,
+       {"ERROR: Cannot put packdump.out.gz in the place of All-Templates.gz \\(errno=[0-9]+\\); All-Templates.gz is "
+        "left as it was",
+        "ERROR: " + kOldDump}},
+      // packdump ends with 0 when its gzip probe fails: the dump is judged by the file.
+      {"probe fails once", "", {{"LXT_GZIP_EXIT", "1"}, {"LXT_GZIP_ONCE", dir_.host("once")}}, {}, 1, kNoDump,
+       {"ERROR: " + kOldDump}},
+      // The words tell a missing program from a failing one, and an output that
+      // cannot be written from both.
+      {"perl missing", "", {},
+       [this] {
+         ASSERT_TRUE(install_.write_registry(lxt::RegistryKeys{
+             .path00 = std::nullopt, .env_info = "\"PerlPath\"=" + lxt::reg_string(dir_.host("nowhere/perl")) + "\n"}));
+       },
+       1, kOldStatistics,
+       {"ERROR: Generating the statistics failed \\(perl was not found\\); INFO.soif still holds the statistics of "
+        "the previous database"}},
+      {"statistics output blocked", "", {}, [this] { dir_.mkdir("data/storeseal.out/sub"); }, 1, kOldStatistics,
+       {"ERROR: Generating the statistics failed \\(the output file storeseal.out could not be opened "
+        "\\(errno=[0-9]+\\)\\); INFO.soif still holds the statistics of the previous database"}},
+      {"statistics empty", "", {{"LXT_PERL_PRINT", ""}}, {}, 1, kOldStatistics,
+       {"ERROR: Generating the statistics failed \\(perl left storeseal.soif empty\\); INFO.soif still holds the "
+        "statistics of the previous database"}},
+      // No templates read from a database that holds some: no empty dump and
+      // no statistics of none.
+      {"templates empty", "", {{"LXT_DBMTOOL_PRINT", ""}}, {}, 1, kDatabase,
+       {"ERROR: Cannot build All-Templates.gz \\(dbmtool left packdump.out empty\\); All-Templates.gz is left "
+        "as it was",
+        "ERROR: " + kOldDump,
+        "ERROR: Generating the statistics failed \\(dbmtool left storeseal.out empty\\); INFO.soif still holds "
+        "the statistics of the previous database"}},
+  });
+}
+
+TEST_F(FileFates, AFailingRenderingLeavesTheOldRenderingAndSaysSo) {
+  run_rows({
+      {"rendering empty", "", {{"LXT_RIDORIZIDOR_PRINT", ""}}, {}, 1, kStatistics,
+       {"ERROR: Rendering the statistics in Japanese failed \\(ridOrizIdor left storeseal.txt empty\\); INFO_J.txt "
+        "still holds the rendering of the previous statistics"}},
+      {"rendering fails", "", {{"LXT_RIDORIZIDOR_EXIT", "1"}}, {}, 1, kStatistics,
+       {"ERROR: Rendering the statistics in Japanese failed \\(ridOrizIdor returned 1\\); INFO_J.txt still holds the "
+        "rendering of the previous statistics"}},
+      {"rendering missing", "", {},
+       [this] { std::filesystem::remove(install_.tools_dir() + "/" + lxt::exe_name("ridOrizIdor")); }, 1,
+       kStatistics,
+       {"ERROR: Rendering the statistics in Japanese failed \\(ridOrizIdor was not found\\); INFO_J.txt still holds "
+        "the rendering of the previous statistics"}},
+  });
+}
+
+// Read-only files and leftovers of earlier runs never keep a run from
+// making every file new.
+TEST_F(FileFates, ReadOnlyFilesAndLeftoversGoAndRefuseNothing) {
+  run_rows({
+      // Read-only files the run gives up or replaces go all the same (Windows refuses to remove them).
+      {"read-only index and gathered database", "", {},
+       [this] {
+         read_only("INDEX.gdbm");
+         read_only("MD5.gdbm");
+         read_only("WORKING.gdbm");
+       },
+       0, kAll, {}},
+      // An index aside of no use (the new database is in place) is removed, read-only or not.
+      {"index aside left", "", {},
+       [this] {
+         dir_.write("data/INDEX.gdbm.old", "older\n");
+         read_only("INDEX.gdbm.old");
+       },
+       0, kAll, {}},
+      // One that cannot be removed is said and passed over: a leftover never
+      // refuses a run (the old index goes as it would without an aside).
+      {"index aside a directory", "", {}, [this] { dir_.mkdir("data/INDEX.gdbm.old/sub"); }, 0, kAll,
+       {"Cannot remove INDEX.gdbm.old, left by an earlier run \\(errno=[0-9]+\\); it is passed over\\.",
+        "Cannot move INDEX.gdbm aside to INDEX.gdbm.old \\(errno=[0-9]+\\); it is removed instead\\."}, true},
+  });
 }
 
 }  // namespace
