@@ -99,6 +99,121 @@ TEST_F(Stop, WithoutARunningDaemonNothingChanges) {
   }
 }
 
+enum class Names { kDaemon, kOther, kDead, kText, kLinkedPidFile };
+enum class Log { kPlain, kNullLink, kNullNode, kLinkToHeld, kFifo };
+
+// Who the pid file names, how the log stands, and what a stop must do then.
+struct HolderRow {
+  Names names;
+  std::string text;  // kText: the pid file's bytes
+  bool backdated;    // the pid file last written before the daemon started
+  Log log;
+  bool ended;  // the daemon ended, exit 0, the pid file and work files gone
+  std::string err;
+  const char* runs_as = "exportd";  // the device holder's program name
+};
+
+std::vector<HolderRow> holder_rows() {
+  const std::string unknown = "ERROR: Cannot tell which process holds exportd\\.log: Exportd\\.pid ";
+  const std::string not_daemon = unknown + "names process [0-9]+, which is not the daemon: it ";
+  const std::string no_number = unknown + "holds no process ID\\.  Nothing is stopped\\.\n$";
+  const std::string linked_log =
+      "ERROR: Cannot tell whether exportd\\.log is held open for writing: it is a symbolic link\\.  Nothing is "
+      "stopped\\.\n$";
+  return {
+      {Names::kDaemon, "", false, Log::kPlain, true, ""},
+      {Names::kOther, "", false, Log::kPlain, false,
+       not_daemon + "does not (hold the log open for writing|run the daemon's program)"},
+      {Names::kDead, "", false, Log::kPlain, false, unknown + "names process [0-9]+, which is not running\\."},
+      {Names::kDaemon, "", true, Log::kPlain, false, not_daemon + "started after the pid file was written"},
+      {Names::kText, "0", false, Log::kPlain, false, no_number},
+      {Names::kText, "-1", false, Log::kPlain, false, no_number},
+      {Names::kText, "1", false, Log::kPlain, false, no_number},
+      {Names::kText, "", false, Log::kPlain, false, no_number},
+      {Names::kText, "junk", false, Log::kPlain, false, no_number},
+      {Names::kText, "99999999999", false, Log::kPlain, false, no_number},
+      {Names::kText, "2147483647", false, Log::kPlain, false, unknown + "names process 2147483647, which is not running"},
+      {Names::kLinkedPidFile, "", false, Log::kPlain, false,
+       "ERROR: Exportd\\.pid is a symbolic link, which is not read\\.  The daemon is left running\\.\n$"},
+      // Many processes hold the null device, any file may be another's.
+      {Names::kDaemon, "", false, Log::kNullLink, false, linked_log},
+      {Names::kOther, "", false, Log::kLinkToHeld, false, linked_log},
+      {Names::kDaemon, "", false, Log::kNullNode, true, ""},
+      {Names::kDaemon, "", false, Log::kNullNode, false,
+       not_daemon + "does not hold the log open for writing under the daemon's name \\(the log is a device\\)", "sleep"},
+      {Names::kDaemon, "", false, Log::kFifo, false,
+       "ERROR: Cannot tell whether exportd\\.log is held open for writing: it is a FIFO"},
+  };
+}
+
+class WhoHolds : public Stop {
+ protected:
+  // The daemon as the row has it hold its log; null when the row cannot be
+  // made here (only root makes a device node).
+  std::unique_ptr<lxt::Background> start_daemon(const HolderRow& row) const {
+    for (const char* f : {"release", "holder.journal", "data/exportd.log", "data/Exportd.pid", "other.pid", "real.pid"}) {
+      ::unlink(dir_.file(f).c_str());
+    }
+    if (row.log == Log::kNullNode &&
+        ::mknod(dir_.file("data/exportd.log").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) {
+      return nullptr;
+    }
+    dir_.write("data/gathering.tmp", "");
+    if (row.log != Log::kNullLink && row.log != Log::kNullNode) {
+      auto daemon = hold(row.log == Log::kPlain ? "data/exportd.log" : "data/other.log", "data/Exportd.pid", {}, true);
+      if (row.log == Log::kFifo) {
+        EXPECT_EQ(::mkfifo(dir_.file("data/exportd.log").c_str(), 0644), 0);
+      }
+      if (row.log == Log::kPlain) dir_.write("data/exportd.log", "line\n");
+      return daemon;
+    }
+    // The double opens plain files only; the shell holds the device as the daemon would.
+    if (row.log == Log::kNullLink) {
+      EXPECT_EQ(::symlink("/dev/null", dir_.file("data/exportd.log").c_str()), 0);
+    }
+    lxt::RunOptions here;
+    here.cwd = dir_.path();
+    auto daemon = std::make_unique<lxt::Background>(
+        std::vector<std::string>{"/bin/sh", "-c",
+                                 "exec 3>>data/exportd.log; echo $$ >Exportd.tmp; mv Exportd.tmp data/Exportd.pid; "
+                                 "exec bin/" + std::string(row.runs_as) + " 600"},
+        here);
+    EXPECT_TRUE(lxt::wait_for_file(dir_.file("data/Exportd.pid")));
+    return daemon;
+  }
+
+  // The pid file as the row has it name a process; the other process it
+  // names, when one runs.
+  std::unique_ptr<lxt::Background> name_in_pid_file(const HolderRow& row) const {
+    std::unique_ptr<lxt::Background> other;
+    if (row.names == Names::kOther) {
+      // It holds a file of its own for writing, which a linked log may lead to.
+      other = std::make_unique<lxt::Background>(std::vector<std::string>{lxt::double_path("lxrecord")},
+                                                lxt::RunOptions().set("LXT_PIDFILE", dir_.host("other.pid"))
+                                                    .set("LXT_HOLD", dir_.host("other.held"))
+                                                    .set("LXT_UNTIL", dir_.host("release")));
+      EXPECT_TRUE(lxt::wait_for_file(dir_.file("other.pid")));
+      dir_.write("data/Exportd.pid", dir_.read("other.pid"));
+      if (row.log == Log::kLinkToHeld) {
+        EXPECT_EQ(::symlink("../other.held", dir_.file("data/exportd.log").c_str()), 0);
+      }
+    } else if (row.names == Names::kDead) {
+      lxt::run({lxt::double_path("lxrecord")}, lxt::RunOptions().set("LXT_PIDFILE", dir_.host("other.pid")));
+      dir_.write("data/Exportd.pid", dir_.read("other.pid"));
+    } else if (row.names == Names::kText) {
+      dir_.write("data/Exportd.pid", row.text);
+    } else if (row.names == Names::kLinkedPidFile) {
+      EXPECT_EQ(::rename(dir_.file("data/Exportd.pid").c_str(), dir_.file("real.pid").c_str()), 0);
+      EXPECT_EQ(::symlink("../real.pid", dir_.file("data/Exportd.pid").c_str()), 0);
+    }
+    if (row.backdated) {
+      const timespec an_hour_ago[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+      EXPECT_EQ(::utimensat(AT_FDCWD, dir_.file("data/Exportd.pid").c_str(), an_hour_ago, 0), 0);
+    }
+    return other;
+  }
+};
+
 // Only a process seen to be the daemon is ended. With the log held, a pid file
 // naming another live process, no number (nor this test's group, everyone,
 // init), a dead process or a process that started after it was written
@@ -107,120 +222,30 @@ TEST_F(Stop, WithoutARunningDaemonNothingChanges) {
 // (a log linked to the null device or to a file another process holds, a
 // pid file linked to one with the daemon's number), and a device node as the
 // log counts only for a process under the daemon's name.
-TEST_F(Stop, OnlyTheDaemonHoldingTheLogIsEnded) {
-  enum Names { kDaemon, kOther, kDead, kText, kLinkedPidFile };
-  enum Log { kPlain, kNullLink, kNullNode, kLinkToHeld, kFifo };
-  struct Row {
-    Names names;
-    std::string text;  // kText: the pid file's bytes
-    bool backdated;    // the pid file last written before the daemon started
-    Log log;
-    bool ended;  // the daemon ended, exit 0, the pid file and work files gone
-    std::string err;
-    const char* runs_as = "exportd";  // the device holder's program name
-  };
-  const std::string unknown = "ERROR: Cannot tell which process holds exportd\\.log: Exportd\\.pid ";
-  const std::string not_daemon = unknown + "names process [0-9]+, which is not the daemon: it ";
-  const std::string no_number = unknown + "holds no process ID\\.  Nothing is stopped\\.\n$";
-  const std::string linked_log =
-      "ERROR: Cannot tell whether exportd\\.log is held open for writing: it is a symbolic link\\.  Nothing is "
-      "stopped\\.\n$";
-  const Row rows[] = {
-      {kDaemon, "", false, kPlain, true, ""},
-      {kOther, "", false, kPlain, false, not_daemon + "does not (hold the log open for writing|run the daemon's program)"},
-      {kDead, "", false, kPlain, false, unknown + "names process [0-9]+, which is not running\\."},
-      {kDaemon, "", true, kPlain, false, not_daemon + "started after the pid file was written"},
-      {kText, "0", false, kPlain, false, no_number},   {kText, "-1", false, kPlain, false, no_number},
-      {kText, "1", false, kPlain, false, no_number},   {kText, "", false, kPlain, false, no_number},
-      {kText, "junk", false, kPlain, false, no_number}, {kText, "99999999999", false, kPlain, false, no_number},
-      {kText, "2147483647", false, kPlain, false, unknown + "names process 2147483647, which is not running"},
-      {kLinkedPidFile, "", false, kPlain, false,
-       "ERROR: Exportd\\.pid is a symbolic link, which is not read\\.  The daemon is left running\\.\n$"},
-      // Many processes hold the null device, any file may be another's.
-      {kDaemon, "", false, kNullLink, false, linked_log},
-      {kOther, "", false, kLinkToHeld, false, linked_log},
-      {kDaemon, "", false, kNullNode, true, ""},
-      {kDaemon, "", false, kNullNode, false,
-       not_daemon + "does not hold the log open for writing under the daemon's name \\(the log is a device\\)", "sleep"},
-      {kDaemon, "", false, kFifo, false, "ERROR: Cannot tell whether exportd\\.log is held open for writing: it is a FIFO"},
-  };
+TEST_F(WhoHolds, OnlyTheDaemonHoldingTheLogIsEnded) {
   const std::string path = settings(base());
   dir_.mkdir("bin");
   ::symlink("/bin/sleep", dir_.file("bin/exportd").c_str());
   ::symlink("/bin/sleep", dir_.file("bin/sleep").c_str());
-  for (const Row& row : rows) {
-    SCOPED_TRACE(&row - rows);
+  const std::vector<HolderRow> rows = holder_rows();
+  for (const HolderRow& row : rows) {
+    SCOPED_TRACE(&row - rows.data());
     // Wine shows a POSIX link as the file it leads to (no reparse point).
-    if ((row.log != kPlain || row.names == kLinkedPidFile) && lxt::is_wine()) continue;
-    for (const char* f : {"release", "holder.journal", "data/exportd.log", "data/Exportd.pid", "other.pid", "real.pid"}) {
-      ::unlink(dir_.file(f).c_str());
-    }
-    // Only root makes a device node.
-    if (row.log == kNullNode && ::mknod(dir_.file("data/exportd.log").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) {
-      continue;
-    }
-    dir_.write("data/gathering.tmp", "");
-    std::unique_ptr<lxt::Background> daemon, other;
-    lxt::RunOptions here;
-    here.cwd = dir_.path();
-    if (row.log == kNullLink || row.log == kNullNode) {
-      // The double opens plain files only; the shell holds the device as the daemon would.
-      if (row.log == kNullLink) {
-        ASSERT_EQ(::symlink("/dev/null", dir_.file("data/exportd.log").c_str()), 0);
-      }
-      daemon = std::make_unique<lxt::Background>(std::vector<std::string>{
-          "/bin/sh", "-c", "exec 3>>data/exportd.log; echo $$ >Exportd.tmp; mv Exportd.tmp data/Exportd.pid; exec bin/" +
-                               std::string(row.runs_as) + " 600"},
-          here);
-      ASSERT_TRUE(lxt::wait_for_file(dir_.file("data/Exportd.pid")));
-    } else {
-      daemon = hold(row.log == kPlain ? "data/exportd.log" : "data/other.log", "data/Exportd.pid", {}, true);
-      if (row.log == kFifo) {
-        ASSERT_EQ(::mkfifo(dir_.file("data/exportd.log").c_str(), 0644), 0);
-      }
-      if (row.log == kPlain) dir_.write("data/exportd.log", "line\n");
-    }
-    const std::string daemon_pid = lxt::lf(dir_.read("data/Exportd.pid"));
-    if (row.names == kOther) {
-      // It holds a file of its own for writing, which a linked log may lead to.
-      other = std::make_unique<lxt::Background>(std::vector<std::string>{lxt::double_path("lxrecord")},
-                                                lxt::RunOptions().set("LXT_PIDFILE", dir_.host("other.pid"))
-                                                    .set("LXT_HOLD", dir_.host("other.held"))
-                                                    .set("LXT_UNTIL", dir_.host("release")));
-      ASSERT_TRUE(lxt::wait_for_file(dir_.file("other.pid")));
-      dir_.write("data/Exportd.pid", dir_.read("other.pid"));
-      if (row.log == kLinkToHeld) {
-        ASSERT_EQ(::symlink("../other.held", dir_.file("data/exportd.log").c_str()), 0);
-      }
-    } else if (row.names == kDead) {
-      lxt::run({lxt::double_path("lxrecord")}, lxt::RunOptions().set("LXT_PIDFILE", dir_.host("other.pid")));
-      dir_.write("data/Exportd.pid", dir_.read("other.pid"));
-    } else if (row.names == kText) {
-      dir_.write("data/Exportd.pid", row.text);
-    } else if (row.names == kLinkedPidFile) {
-      ASSERT_EQ(::rename(dir_.file("data/Exportd.pid").c_str(), dir_.file("real.pid").c_str()), 0);
-      ASSERT_EQ(::symlink("../real.pid", dir_.file("data/Exportd.pid").c_str()), 0);
-    }
-    if (row.backdated) {
-      const timespec an_hour_ago[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
-      ASSERT_EQ(::utimensat(AT_FDCWD, dir_.file("data/Exportd.pid").c_str(), an_hour_ago, 0), 0);
-    }
+    if ((row.log != Log::kPlain || row.names == Names::kLinkedPidFile) && lxt::is_wine()) continue;
+    const std::unique_ptr<lxt::Background> daemon = start_daemon(row);
+    if (daemon == nullptr) continue;
+    const std::unique_ptr<lxt::Background> other = name_in_pid_file(row);
     const std::string recorded = dir_.read("data/Exportd.pid");
-
     const RunResult r = stop({path, "FORCED"});
     EXPECT_EQ(r.status, row.ended ? 0 : 1);
-    if (row.ended) {
-      EXPECT_EQ(r.err, "");
-    } else {
-      EXPECT_TRUE(matches(r.err, prefix() + row.err)) << r.err;
-    }
+    EXPECT_TRUE(row.ended ? r.err.empty() : matches(r.err, prefix() + row.err)) << r.err;
     EXPECT_EQ(daemon->wait(milliseconds(row.ended ? 30000 : 0)).has_value(), row.ended);
     EXPECT_EQ(dir_.exists("data/Exportd.pid"), !row.ended);
     if (!row.ended) {
       EXPECT_EQ(dir_.read("data/Exportd.pid"), recorded);
     }
     EXPECT_EQ(dir_.exists("data/gathering.tmp"), !row.ended);
-    if (row.log == kPlain) {
+    if (row.log == Log::kPlain) {
       EXPECT_EQ(matches(dir_.read("data/exportd.log"), "Gather daemon has stopped by request\\.\r?\n$"), row.ended);
     }
     if (other) {
