@@ -288,11 +288,91 @@ TEST_F(Notice, GathererNameLimits) {
   EXPECT_FALSE(lock_exists());
 }
 
+class ManyCycles : public Notice {
+ protected:
+  // Each run has its own working and data directory; the settings files.
+  std::vector<std::string> make_runs(int runs) const {
+    std::vector<std::string> settings_paths;
+    for (int i = 0; i < runs; ++i) {
+      const std::string n = std::to_string(i);
+      dir_.mkdir("work" + n);
+      dir_.mkdir("data" + n);
+      dir_.write("work" + n + "/gatherinput", kUrls);
+      std::string text = base_settings();
+      text = std::regex_replace(text, std::regex("Data-Directory=[^\n]*"), "Data-Directory=" + dir_.host("data" + n));
+      text = std::regex_replace(text, std::regex("Working-Directory=[^\n]*"),
+                                "Working-Directory=" + dir_.host("work" + n));
+      dir_.write("work" + n + "/cyclerun.ini", text);
+      settings_paths.push_back(dir_.host("work" + n + "/cyclerun.ini"));
+    }
+    return settings_paths;
+  }
+
+  // Runs every cycle at once. Their storeseal holds until every run has
+  // reached it, so that all of them go on to the notice together; a run
+  // that ended without reaching its storeseal ends the wait as well.
+  std::vector<RunResult> run_together(const std::vector<std::string>& settings_paths) const {
+    const std::size_t count = settings_paths.size();
+    std::vector<RunResult> results(count);
+    std::vector<std::atomic<bool>> ended(count);
+    std::vector<std::thread> runs;
+    for (std::size_t i = 0; i < count; ++i) {
+      runs.emplace_back([&, i] {
+        lxt::RunOptions options;
+        options.timeout = std::chrono::minutes(5);
+        options.set("LXT_STORESEAL_PIDFILE", dir_.host("ready/" + std::to_string(i)));
+        options.set("LXT_STORESEAL_UNTIL", dir_.host("go"));
+        options.search_dirs.push_back(install_.tools_dir());
+        options.cwd = dir_.path();
+        results[i] = lxt::run({lxt::program("cyclerun"), settings_paths[i]}, options);
+        ended[i] = true;
+      });
+    }
+    const auto reached = [&](std::size_t i) { return dir_.exists("ready/" + std::to_string(i)); };
+    const bool all_there = lxt::wait_until(
+        [&] {
+          for (std::size_t i = 0; i < count; ++i) {
+            if (!reached(i) && !ended[i]) return false;
+          }
+          return true;
+        },
+        std::chrono::minutes(4));
+    dir_.write("go", "");
+    for (auto& run : runs) run.join();
+    EXPECT_TRUE(all_there);
+    for (std::size_t i = 0; i < count; ++i) {
+      EXPECT_TRUE(reached(i)) << "run " << i << " ended before its storeseal:\n" << results[i].out << results[i].err;
+    }
+    return results;
+  }
+};
+
+// What each run's page says became of its notice: given (counted in
+// noticed), held back by the lock (in held_back), or failed.
+void count_notices(const std::vector<RunResult>& results, int* noticed, int* held_back) {
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const RunResult& result = results[i];
+    SCOPED_TRACE("run " + std::to_string(i) + "\n" + result.out + result.err);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_FALSE(result.timed_out);
+    std::smatch first;
+    ASSERT_TRUE(
+        std::regex_search(result.out, first, std::regex("^Content-Type: text/html\r?\n\r?\n<!-- (LXCM[0-9]+-[EI])")));
+    if (first[1] == "LXCM601-I") {
+      ++*noticed;
+    } else if (first[1] == "LXCM016-E") {
+      ++*held_back;
+    } else {
+      EXPECT_EQ(first[1].str().back(), 'E');
+    }
+  }
+}
+
 // Many cycles ending at once, one search service: the cycle lock lets one
 // notice at a time through, and every run either gives its notice or says why
 // not. The service double holds each connection unanswered for a while and
 // counts connections open at the same time.
-TEST_F(Notice, ManyCyclesEndingAtOnceSendOneNoticeAtATime) {
+TEST_F(ManyCycles, ManyCyclesEndingAtOnceSendOneNoticeAtATime) {
   if (lxt::is_wine()) GTEST_SKIP() << "64 Wine programs at once are beyond this machine";
   constexpr int kRuns = 64;
   dir_.mkdir("service");
@@ -305,54 +385,7 @@ TEST_F(Notice, ManyCyclesEndingAtOnceSendOneNoticeAtATime) {
                           native);
   ASSERT_TRUE(lxt::wait_for_file(dir_.file("service/port")));
   registry(std::stoi(dir_.read("service/port")));
-
-  // Each run has its own working and data directory; their storeseal holds
-  // until every run has reached it, so that all of them go on to the notice
-  // together.
-  std::vector<std::string> settings_paths;
-  for (int i = 0; i < kRuns; ++i) {
-    const std::string n = std::to_string(i);
-    dir_.mkdir("work" + n);
-    dir_.mkdir("data" + n);
-    dir_.write("work" + n + "/gatherinput", kUrls);
-    std::string text = base_settings();
-    text = std::regex_replace(text, std::regex("Data-Directory=[^\n]*"), "Data-Directory=" + dir_.host("data" + n));
-    text = std::regex_replace(text, std::regex("Working-Directory=[^\n]*"),
-                              "Working-Directory=" + dir_.host("work" + n));
-    dir_.write("work" + n + "/cyclerun.ini", text);
-    settings_paths.push_back(dir_.host("work" + n + "/cyclerun.ini"));
-  }
-  std::vector<RunResult> results(kRuns);
-  std::vector<std::atomic<bool>> ended(kRuns);
-  std::vector<std::thread> runs;
-  for (int i = 0; i < kRuns; ++i) {
-    runs.emplace_back([&, i] {
-      lxt::RunOptions options;
-      options.timeout = std::chrono::minutes(5);
-      options.set("LXT_STORESEAL_PIDFILE", dir_.host("ready/" + std::to_string(i)));
-      options.set("LXT_STORESEAL_UNTIL", dir_.host("go"));
-      options.search_dirs.push_back(install_.tools_dir());
-      options.cwd = dir_.path();
-      results[i] = lxt::run({lxt::program("cyclerun"), settings_paths[i]}, options);
-      ended[i] = true;
-    });
-  }
-  // A run that ended without reaching its storeseal ends the wait as well.
-  const auto reached = [&](int i) { return dir_.exists("ready/" + std::to_string(i)); };
-  const bool all_there = lxt::wait_until(
-      [&] {
-        for (int i = 0; i < kRuns; ++i) {
-          if (!reached(i) && !ended[i]) return false;
-        }
-        return true;
-      },
-      std::chrono::minutes(4));
-  dir_.write("go", "");
-  for (auto& run : runs) run.join();
-  ASSERT_TRUE(all_there);
-  for (int i = 0; i < kRuns; ++i) {
-    ASSERT_TRUE(reached(i)) << "run " << i << " ended before its storeseal:\n" << results[i].out << results[i].err;
-  }
+  const std::vector<RunResult> results = run_together(make_runs(kRuns));
   dir_.write("service/stop", "");
   ASSERT_EQ(service.wait(std::chrono::seconds(30)), 0);
 
@@ -364,22 +397,7 @@ TEST_F(Notice, ManyCyclesEndingAtOnceSendOneNoticeAtATime) {
   EXPECT_EQ(counts[2].str(), connections > 0 ? "1" : "0") << "two notices were exchanged at the same time";
   int noticed = 0;
   int held_back = 0;
-  for (int i = 0; i < kRuns; ++i) {
-    const RunResult& result = results[i];
-    SCOPED_TRACE("run " + std::to_string(i) + "\n" + result.out + result.err);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_FALSE(result.timed_out);
-    // The page says what became of the notice: given, held back by the lock, or failed.
-    std::smatch first;
-    ASSERT_TRUE(std::regex_search(result.out, first, std::regex("^Content-Type: text/html\r?\n\r?\n<!-- (LXCM[0-9]+-[EI])")));
-    if (first[1] == "LXCM601-I") {
-      ++noticed;
-    } else if (first[1] == "LXCM016-E") {
-      ++held_back;
-    } else {
-      EXPECT_EQ(first[1].str().back(), 'E');
-    }
-  }
+  count_notices(results, &noticed, &held_back);
   EXPECT_GE(noticed, 1);
   EXPECT_EQ(noticed, connections) << "every notice sent was answered and reported";
   std::string requests;
