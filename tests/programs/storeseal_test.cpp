@@ -123,42 +123,32 @@ TEST_F(Seal, AToolPlantedInTheDataDirectoryByAnotherUserIsNeverRun) {
   ::chmod(dir_.file("data").c_str(), 0755);
 }
 
-TEST_F(Seal, RunsTheStepsInOrderAndEachToolSeesItsFiles) {
-  struct Case {
-    std::vector<std::string> args;  // before the directory
-    bool refresh;
-    std::vector<std::string> join_args;
-    std::string dir_end = "";  // after the directory's name
-  };
-  const Case cases[] = {
-      {{"gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
-      // Final separators name the same directory.
-      {{"gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}, "\\"},
-      {{"gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}, "\\\\"},
-      {{"--save-spase", "gid"}, true, {"--save-spase", "storeseal.gdbm", "WORKING.gdbm", "REFRESH.gdbm", "PRODUCTION.gdbm"}},
-      // As the first of two arguments the usage text's spelling is a gatherer ID.
-      {{"--save-space"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
-      // The ID reaches the statistics script whole, a final backslash and a lone percent sign included.
-      {{"my gatherer\\"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
-      {{"100% gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args) + " " + c.dir_end);
-    SetUp();
-    std::remove(dir_.file("journal").c_str());
-    gathered(c.refresh);
-    std::vector<std::string> args = c.args;
-    args.push_back(data() + c.dir_end);
-    const RunResult result = storeseal(args);
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.out, progress_out(data() + c.dir_end));
+// What storeseal is given, and what storejoin must be given then.
+struct StepCase {
+  std::vector<std::string> args;  // before the directory
+  bool refresh;
+  std::vector<std::string> join_args;
+  std::string dir_end = "";  // after the directory's name
+};
 
-    std::vector<std::string> expected{"storetidy"};
-    if (c.refresh) expected.push_back("storetidy");
-    expected.insert(expected.end(), {"storejoin", "keybuild", "gzip", "dbmtool", "gzip", "gzip", "gzip", "perl"});
-    EXPECT_EQ(programs(), expected);
+const StepCase kStepCases[] = {
+    {{"gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
+    // Final separators name the same directory.
+    {{"gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}, "\\"},
+    {{"gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}, "\\\\"},
+    {{"--save-spase", "gid"}, true, {"--save-spase", "storeseal.gdbm", "WORKING.gdbm", "REFRESH.gdbm", "PRODUCTION.gdbm"}},
+    // As the first of two arguments the usage text's spelling is a gatherer ID.
+    {{"--save-space"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
+    // The ID reaches the statistics script whole, a final backslash and a lone percent sign included.
+    {{"my gatherer\\"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
+    {{"100% gid"}, false, {"storeseal.gdbm", "WORKING.gdbm", "PRODUCTION.gdbm"}},
+};
 
+class Steps : public Seal {
+ protected:
+  // Each tool ran on the files it is for, in the data directory; args are
+  // storeseal's.
+  void check_tools(const StepCase& c, const std::vector<std::string>& args) const {
     const std::vector<Record> tidy = runs_of("storetidy");
     EXPECT_EQ(tidy[0].args, std::vector<std::string>{"WORKING.gdbm"});
     if (c.refresh) {
@@ -194,13 +184,39 @@ TEST_F(Seal, RunsTheStepsInOrderAndEachToolSeesItsFiles) {
     EXPECT_TRUE(contains(gzip[1].files, "packdump.out"));
     EXPECT_TRUE(contains(runs_of("perl").at(0).files, "storeseal.out"));
     EXPECT_EQ(runs_of("perl").at(0).args, (std::vector<std::string>{"-S", "crawlstats.pl", args[args.size() - 2]}));
+  }
 
+  // The new database is in place, and nothing of the run is left.
+  void check_files() const {
     EXPECT_EQ(lxt::lf(dir_.read("data/PRODUCTION.gdbm")), "made by storejoin\n");
     for (const char* gone : {"WORKING.gdbm", "REFRESH.gdbm", "storeseal.gdbm", "packdump.out.gz", "INFO_J.txt",
                              "packdump.out", "packdump.lock", "storeseal.out", "storeseal.soif", "INDEX.gdbm.old"}) {
       EXPECT_FALSE(dir_.exists("data/" + std::string(gone))) << gone;
     }
     EXPECT_TRUE(dir_.exists("data/INFO.soif"));
+  }
+};
+
+TEST_F(Steps, RunsTheStepsInOrderAndEachToolSeesItsFiles) {
+  for (const StepCase& c : kStepCases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args) + " " + c.dir_end);
+    SetUp();
+    std::remove(dir_.file("journal").c_str());
+    gathered(c.refresh);
+    std::vector<std::string> args = c.args;
+    args.push_back(data() + c.dir_end);
+    const RunResult result = storeseal(args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, progress_out(data() + c.dir_end));
+
+    std::vector<std::string> expected{"storetidy"};
+    if (c.refresh) expected.push_back("storetidy");
+    expected.insert(expected.end(), {"storejoin", "keybuild", "gzip", "dbmtool", "gzip", "gzip", "gzip", "perl"});
+    EXPECT_EQ(programs(), expected);
+
+    check_tools(c, args);
+    check_files();
   }
 }
 
