@@ -93,19 +93,73 @@ class Finishing : public lxt::ProgramTest {
   std::vector<std::string> search_{dir_.file("killers"), lxt::bin_dir() + "/../kestrel/bin"};
 };
 
-TEST_F(Finishing, ChildrenThatFailEndInSuccessWithEveryFileNewOrInAFailureThatNamesTheOldOnes) {
+class FailingChildren : public Finishing {
+ protected:
+  // The tools are links in one folder, gzip and Perl configured there, so
+  // that each can be taken away or put behind a script that fails.
+  void link_tools() {
+    const std::string kestrel = lxt::bin_dir() + "/../kestrel/bin";
+    dir_.mkdir("tools");
+    std::vector<std::filesystem::path> linked{"/usr/bin/gzip", "/usr/bin/perl"};
+    for (const auto& entry : std::filesystem::directory_iterator(kestrel)) linked.push_back(entry.path());
+    for (const auto& path : linked) std::filesystem::create_symlink(path, tools() + "/" + path.filename().string());
+    ASSERT_TRUE(install_.write_registry(lxt::RegistryKeys{
+        .path00 = std::nullopt,
+        .env_info = "\"GzipPath\"=" + lxt::reg_string(tools() + "/gzip") + "\n\"PerlPath\"=" +
+                    lxt::reg_string(tools() + "/perl") + "\n"}));
+    search_ = {tools()};
+  }
+
+  std::string tools() const { return dir_.file("tools"); }
+
+  // Runs storeseal in the data directory with the tool as the outcome has
+  // it: missing, ending with 3, killed after cut_short, or ending with 1
+  // after cut_short. The tool is put back after.
+  RunResult run_with(const std::string& tool, const std::string& outcome, const std::string& cut_short,
+                     const std::string& data) {
+    const std::string link = tools() + "/" + tool;
+    const std::string real = std::filesystem::read_symlink(link).string();
+    std::filesystem::remove(link);
+    if (outcome != "missing") {
+      const std::string body = outcome == "non-zero" ? "REAL \"$@\"\nexit 3"
+                               : outcome == "killed"  ? cut_short + "\nkill -9 $$"
+                                                      : cut_short + "\nexit 1";
+      // Only gzip's probe of usability always succeeds.
+      lxt::write_file(link, std::regex_replace("#!/bin/sh\n[ \"$1\" = -V ] && exec REAL -V\n" + body + "\n",
+                                               std::regex("REAL"), real));
+      std::filesystem::permissions(link, std::filesystem::perms::owner_all);
+    }
+    const RunResult result = storeseal("gid", data);
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(real, link);
+    return result;
+  }
+
+  // No template is lost, and the run either succeeded with every file new
+  // or failed naming each file that is still the old one.
+  void check(const RunResult& result, const std::string& data, bool no_gzip, const std::set<std::string>& all) const {
+    std::set<std::string> kept;
+    for (const char* name : {"PRODUCTION.gdbm", "WORKING.gdbm", "REFRESH.gdbm"}) {
+      for (const std::string& url : urls(data + "/" + name)) kept.insert(url);
+    }
+    const std::vector<std::string> left = stale(data);
+    const bool succeeded = result.status == 0 && result.out.ends_with("storeseal: Databases ready for export.\n") &&
+                           !dir_.exists(data + "/WORKING.gdbm") &&
+                           left == std::vector<std::string>(no_gzip ? 1 : 0, "All-Templates.gz");
+    bool failed = result.status != 0 && matches(result.err, "storeseal: " + kStamp + ": ERROR: ");
+    for (const std::string& name : left) {
+      failed = failed && result.err.find(name) != std::string::npos &&
+               dir_.read(data + "/" + name) == dir_.read("base/" + name);
+    }
+    EXPECT_TRUE(kept == all && (succeeded || failed))
+        << "status " << result.status << ", not describing the database: " << ::testing::PrintToString(left)
+        << ", templates: " << ::testing::PrintToString(kept) << "\n" << result.err;
+  }
+};
+
+TEST_F(FailingChildren, ChildrenThatFailEndInSuccessWithEveryFileNewOrInAFailureThatNamesTheOldOnes) {
   if (lxt::is_wine()) GTEST_SKIP() << "the failing children are shell scripts around the POSIX tools";
-  // The tools are links in one folder, gzip and Perl configured there, so that
-  // each can be taken away or put behind a script that fails.
-  const std::string kestrel = lxt::bin_dir() + "/../kestrel/bin";
-  const std::string tools = dir_.file("tools");
-  dir_.mkdir("tools");
-  std::vector<std::filesystem::path> linked{"/usr/bin/gzip", "/usr/bin/perl"};
-  for (const auto& entry : std::filesystem::directory_iterator(kestrel)) linked.push_back(entry.path());
-  for (const auto& path : linked) std::filesystem::create_symlink(path, tools + "/" + path.filename().string());
-  ASSERT_TRUE(install_.write_registry(lxt::RegistryKeys{.path00 = std::nullopt, .env_info = "\"GzipPath\"=" + lxt::reg_string(tools + "/gzip") + "\n\"PerlPath\"=" +
-                                           lxt::reg_string(tools + "/perl") + "\n"}));
-  search_ = {tools};
+  link_tools();
   // A finished database, and a new gathering for it.
   gathered("base");
   ASSERT_EQ(storeseal("gid", "base").status, 0);
@@ -114,7 +168,6 @@ TEST_F(Finishing, ChildrenThatFailEndInSuccessWithEveryFileNewOrInAFailureThatNa
   dir_.write("base/REFRESH.gdbm", "@FILE { http://a.example.jp/1\nBody{1}:\tN\n}\n");
   const std::set<std::string> all{"http://a.example.jp/1", "http://b.example.jp/2", "http://c.example.jp/3",
                                   "http://d.example.jp/4"};
-
   // What each tool writes when it is cut short.
   const std::map<std::string, std::string> cut{{"storetidy", "head -c 40 \"$1\" > \"$1.tidy\""},
                                                {"storejoin", "REAL \"$@\" && truncate -s 40 \"$1\""},
@@ -128,40 +181,9 @@ TEST_F(Finishing, ChildrenThatFailEndInSuccessWithEveryFileNewOrInAFailureThatNa
       SCOPED_TRACE(tool + " " + outcome);
       const std::string data = "run" + std::to_string(++n);
       std::filesystem::copy(dir_.file("base"), dir_.file(data), std::filesystem::copy_options::recursive);
-      const std::string link = tools + "/" + tool;
-      const std::string real = std::filesystem::read_symlink(link).string();
-      std::filesystem::remove(link);
-      if (outcome != "missing") {
-        const std::string body = outcome == "non-zero" ? "REAL \"$@\"\nexit 3"
-                                 : outcome == "killed"  ? cut_short + "\nkill -9 $$"
-                                                        : cut_short + "\nexit 1";
-        // Only gzip's probe of usability always succeeds.
-        lxt::write_file(link, std::regex_replace("#!/bin/sh\n[ \"$1\" = -V ] && exec REAL -V\n" + body + "\n",
-                                                 std::regex("REAL"), real));
-        std::filesystem::permissions(link, std::filesystem::perms::owner_all);
-      }
-      const RunResult result = storeseal("gid", data);
-      std::filesystem::remove(link);
-      std::filesystem::create_symlink(real, link);
-
-      std::set<std::string> kept;
-      for (const char* name : {"PRODUCTION.gdbm", "WORKING.gdbm", "REFRESH.gdbm"}) {
-        for (const std::string& url : urls(data + "/" + name)) kept.insert(url);
-      }
-      const std::vector<std::string> left = stale(data);
+      const RunResult result = run_with(tool, outcome, cut_short, data);
       // Without a usable gzip no dump is made, and that is no failure.
-      const bool no_gzip = tool == "gzip" && outcome == "missing";
-      const bool succeeded = result.status == 0 && result.out.ends_with("storeseal: Databases ready for export.\n") &&
-                             !dir_.exists(data + "/WORKING.gdbm") &&
-                             left == std::vector<std::string>(no_gzip ? 1 : 0, "All-Templates.gz");
-      bool failed = result.status != 0 && matches(result.err, "storeseal: " + kStamp + ": ERROR: ");
-      for (const std::string& name : left) {
-        failed = failed && result.err.find(name) != std::string::npos &&
-                 dir_.read(data + "/" + name) == dir_.read("base/" + name);
-      }
-      EXPECT_TRUE(kept == all && (succeeded || failed))
-          << "status " << result.status << ", not describing the database: " << ::testing::PrintToString(left)
-          << ", templates: " << ::testing::PrintToString(kept) << "\n" << result.err;
+      check(result, data, tool == "gzip" && outcome == "missing", all);
     }
   }
 }
