@@ -203,6 +203,80 @@ TEST_F(Crawler, OnlyANonzeroPidFileWithAHeldLogKeepsTheScriptOut) {
   }
 }
 
+enum class Names { kLauncherAtWork, kExeLauncherAtWork, kNoLauncher, kLinkedPidFile };
+enum class Log { kRenamed, kRemoved, kNull, kFifo, kLinkToHeld, kHeld };
+
+// Who the pid file names, what became of the log, and whether a second
+// launcher starts a script then.
+struct AtWorkRow {
+  Names names;
+  Log log;
+  bool starts;
+  std::string err;
+};
+
+std::vector<AtWorkRow> at_work_rows() {
+  const std::string running = "ERROR: The gatherer of process ID [0-9]+ is running\\.  ";
+  return {
+      {Names::kLauncherAtWork, Log::kRenamed, false, running},
+      {Names::kLauncherAtWork, Log::kRemoved, false, running},
+      {Names::kLauncherAtWork, Log::kNull, false, running},
+      {Names::kExeLauncherAtWork, Log::kRenamed, false, running},
+      {Names::kNoLauncher, Log::kRemoved, true, ""},
+      {Names::kNoLauncher, Log::kNull, true, ""},
+      {Names::kNoLauncher, Log::kLinkToHeld, true, ""},
+      {Names::kNoLauncher, Log::kFifo, false,
+       "ERROR: Cannot tell whether \\.\\\\log\\.gatherer is held open for writing: it is a FIFO"},
+      {Names::kLinkedPidFile, Log::kHeld, false,
+       "ERROR: A gatherer is running, but Gatherer\\.pid cannot be read \\(errno=13\\)\\.  Terminate the gatherer of "
+       "process ID [0-9]+\\.\n$"},
+  };
+}
+
+class AtWork : public Crawler {
+ protected:
+  // The first launcher at work with its script, or a holder of another
+  // file that the pid file names; *scripts, the scripts it started.
+  std::unique_ptr<lxt::Background> start_first(const AtWorkRow& row, const std::string& path, size_t* scripts) const {
+    for (const char* f : {"journal", "release", "holder.journal", "log.gatherer.1", "secret.pid"}) {
+      ::unlink(dir_.file(f).c_str());
+    }
+    ::unlink(dir_.file(log()).c_str());
+    ::unlink(dir_.file(gdir() + "/Gatherer.pid").c_str());
+    *scripts = 0;
+    if (row.names != Names::kLauncherAtWork && row.names != Names::kExeLauncherAtWork) {
+      return hold("holder.log", gdir() + "/Gatherer.pid");
+    }
+    lxt::RunOptions o;
+    o.set("LXT_PERL_HOLD", "log.gatherer").set("LXT_PERL_UNTIL", dir_.host("release"));
+    const std::string launcher =
+        row.names == Names::kLauncherAtWork ? lxt::program("LaunchCrawler") : dir_.file("LaunchCrawler.exe");
+    auto first = std::make_unique<lxt::Background>(std::vector<std::string>{launcher, path}, in_test(o));
+    EXPECT_TRUE(lxt::wait_until([&] { return journal().size() == 1; }, milliseconds(60000)));
+    *scripts = 1;
+    return first;
+  }
+
+  // What becomes of the log and the pid file in the row.
+  void change_files(const AtWorkRow& row) const {
+    const std::string at = dir_.file(log());
+    if (row.log == Log::kRenamed) ::rename(at.c_str(), dir_.file("log.gatherer.1").c_str());
+    if (row.log != Log::kRenamed) ::unlink(at.c_str());
+    if (row.log == Log::kNull) ::symlink("/dev/null", at.c_str());
+    if (row.log == Log::kFifo) ::mkfifo(at.c_str(), 0644);
+    if (row.log == Log::kLinkToHeld) ::symlink(dir_.file("holder.log").c_str(), at.c_str());
+    if (row.log == Log::kHeld) ::link(dir_.file("holder.log").c_str(), at.c_str());
+    if (row.names == Names::kLinkedPidFile) {
+      // A number only root may read.
+      ::rename(dir_.file(gdir() + "/Gatherer.pid").c_str(), dir_.file("secret.pid").c_str());
+      ::chmod(dir_.file("secret.pid").c_str(), 0600);
+      ::symlink(dir_.file("secret.pid").c_str(), dir_.file(gdir() + "/Gatherer.pid").c_str());
+    }
+  }
+
+  std::string log() const { return gdir() + "/log.gatherer"; }
+};
+
 // A log renamed, removed or made a link while its gatherer works keeps a
 // second one out all the same, by the launcher at work in the directory (also
 // one started through a link named LaunchCrawler.exe, whose process name the
@@ -210,64 +284,18 @@ TEST_F(Crawler, OnlyANonzeroPidFileWithAHeldLogKeepsTheScriptOut) {
 // that is no launcher keeps nothing out, whatever file a link in the log's
 // place leads to; a FIFO as the log is never opened and starts nothing. A
 // pid file that is a link is never read: the number it leads to is not told.
-TEST_F(Crawler, AGathererAtWorkIsSeenWhateverBecameOfItsLog) {
-  enum Names { kLauncherAtWork, kExeLauncherAtWork, kNoLauncher, kLinkedPidFile };
-  enum Log { kRenamed, kRemoved, kNull, kFifo, kLinkToHeld, kHeld };
-  struct Row {
-    Names names;
-    Log log;
-    bool starts;
-    std::string err;
-  };
-  const std::string running = "ERROR: The gatherer of process ID [0-9]+ is running\\.  ";
-  const Row rows[] = {
-      {kLauncherAtWork, kRenamed, false, running}, {kLauncherAtWork, kRemoved, false, running},
-      {kLauncherAtWork, kNull, false, running},    {kExeLauncherAtWork, kRenamed, false, running},
-      {kNoLauncher, kRemoved, true, ""},           {kNoLauncher, kNull, true, ""},
-      {kNoLauncher, kLinkToHeld, true, ""},
-      {kNoLauncher, kFifo, false, "ERROR: Cannot tell whether \\.\\\\log\\.gatherer is held open for writing: it is a FIFO"},
-      {kLinkedPidFile, kHeld, false,
-       "ERROR: A gatherer is running, but Gatherer\\.pid cannot be read \\(errno=13\\)\\.  Terminate the gatherer of "
-       "process ID [0-9]+\\.\n$"},
-  };
+TEST_F(AtWork, AGathererAtWorkIsSeenWhateverBecameOfItsLog) {
   const std::string path = settings(base());
-  const std::string log = gdir() + "/log.gatherer";
   ::symlink(lxt::program("LaunchCrawler").c_str(), dir_.file("LaunchCrawler.exe").c_str());
-  for (const Row& row : rows) {
-    SCOPED_TRACE(&row - rows);
+  const std::vector<AtWorkRow> rows = at_work_rows();
+  for (const AtWorkRow& row : rows) {
+    SCOPED_TRACE(&row - rows.data());
     // Windows keeps a file held open from being renamed or removed.
-    if (lxt::is_wine() && !(row.names == kNoLauncher && row.log == kRemoved)) continue;
-    for (const char* f : {"journal", "release", "holder.journal", "log.gatherer.1", "secret.pid"}) {
-      ::unlink(dir_.file(f).c_str());
-    }
-    ::unlink(dir_.file(log).c_str());
-    ::unlink(dir_.file(gdir() + "/Gatherer.pid").c_str());
-    std::unique_ptr<lxt::Background> first;
+    if (lxt::is_wine() && !(row.names == Names::kNoLauncher && row.log == Log::kRemoved)) continue;
     size_t scripts = 0;
-    if (row.names == kLauncherAtWork || row.names == kExeLauncherAtWork) {
-      lxt::RunOptions o;
-      o.set("LXT_PERL_HOLD", "log.gatherer").set("LXT_PERL_UNTIL", dir_.host("release"));
-      const std::string launcher = row.names == kLauncherAtWork ? lxt::program("LaunchCrawler") : dir_.file("LaunchCrawler.exe");
-      first = std::make_unique<lxt::Background>(std::vector<std::string>{launcher, path}, in_test(o));
-      ASSERT_TRUE(lxt::wait_until([&] { return journal().size() == 1; }, milliseconds(60000)));
-      scripts = 1;
-    } else {
-      first = hold("holder.log", gdir() + "/Gatherer.pid");
-    }
-    if (row.log == kRenamed) ::rename(dir_.file(log).c_str(), dir_.file("log.gatherer.1").c_str());
-    if (row.log != kRenamed) ::unlink(dir_.file(log).c_str());
-    if (row.log == kNull) ::symlink("/dev/null", dir_.file(log).c_str());
-    if (row.log == kFifo) ::mkfifo(dir_.file(log).c_str(), 0644);
-    if (row.log == kLinkToHeld) ::symlink(dir_.file("holder.log").c_str(), dir_.file(log).c_str());
-    if (row.log == kHeld) ::link(dir_.file("holder.log").c_str(), dir_.file(log).c_str());
-    if (row.names == kLinkedPidFile) {
-      // A number only root may read.
-      ::rename(dir_.file(gdir() + "/Gatherer.pid").c_str(), dir_.file("secret.pid").c_str());
-      ::chmod(dir_.file("secret.pid").c_str(), 0600);
-      ::symlink(dir_.file("secret.pid").c_str(), dir_.file(gdir() + "/Gatherer.pid").c_str());
-    }
+    const std::unique_ptr<lxt::Background> first = start_first(row, path, &scripts);
+    change_files(row);
     const std::string recorded = dir_.read(gdir() + "/Gatherer.pid");
-
     const RunResult r = launch(path);
     EXPECT_EQ(r.status, 0);
     if (row.starts) {
