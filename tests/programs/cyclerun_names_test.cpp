@@ -71,29 +71,42 @@ std::vector<DirName> chosen_names() {
   };
 }
 
+// "g" beside W, and "old" in the current directory, where a relative rest
+// of a split name would land, each with the files a cycle removes.
+void make_neighbours(const lxt::TempDir& dir) {
+  for (const std::string neighbour : {"g/g", "old"}) {
+    dir.mkdir(neighbour.substr(0, neighbour.find('/')));
+    dir.mkdir(neighbour);
+    dir.mkdir(neighbour + "/cache-liburl");
+    for (const char* file : {"localmap.cf", "HTTPAuth.cf", "FTPAuth.cf", "gatherinput", "cyclerun.ini"}) {
+      dir.write(neighbour + "/" + file, "neighbour");
+    }
+  }
+}
+
+void expect_neighbours_kept(const lxt::TempDir& dir) {
+  for (const std::string neighbour : {"g/g", "old"}) {
+    EXPECT_TRUE(dir.exists(neighbour + "/cache-liburl")) << neighbour;
+    for (const char* file : {"localmap.cf", "HTTPAuth.cf", "FTPAuth.cf", "gatherinput", "cyclerun.ini"}) {
+      EXPECT_EQ(dir.read(neighbour + "/" + file), "neighbour") << neighbour << "/" << file;
+    }
+  }
+}
+
+// A Shift_JIS name as the file system holds it: Wine keeps Windows names as
+// UTF-8 in the POSIX file system.
+std::string fs_name(const std::string& sjis) { return lxt::is_wine() ? lxt::convert(sjis, "UTF-8", "CP932") : sjis; }
+
 // The cycle's composed lines ("type W\gatherinput | ...", "rmdir /S /Q
 // W\cache-liburl") and its removal of W\localmap.cf act on W and on no
 // neighbour: neither "g", whose name is a prefix of W's, nor the "old" that
 // a separator would make of W's rest. Or W is refused before anything runs.
 TEST_F(Cycle, ComposedLinesActOnTheWorkingDirectoryAndNoNeighbour) {
-  const auto fs_name = [](const std::string& sjis) {
-    // Wine keeps Windows names as UTF-8 in the POSIX file system.
-    return lxt::is_wine() ? lxt::convert(sjis, "UTF-8", "CP932") : sjis;
-  };
   for (const DirName& row : chosen_names()) {
     if (lxt::is_wine() && !row.windows_name) continue;
     SCOPED_TRACE(row.name);
     const char* refusal = lxt::is_wine() ? row.refused_windows : row.refused_native;
-    // "g" beside W, and "old" in the current directory, where a relative
-    // rest of a split name would land.
-    for (const std::string neighbour : {"g/g", "old"}) {
-      dir_.mkdir(neighbour.substr(0, neighbour.find('/')));
-      dir_.mkdir(neighbour);
-      dir_.mkdir(neighbour + "/cache-liburl");
-      for (const char* file : {"localmap.cf", "HTTPAuth.cf", "FTPAuth.cf", "gatherinput", "cyclerun.ini"}) {
-        dir_.write(neighbour + "/" + file, "neighbour");
-      }
-    }
+    make_neighbours(dir_);
     const std::string ours = "g/" + fs_name(row.name);
     const std::string ours_host = dir_.host("g") + lxt::host_sep() + row.name;
     dir_.mkdir(ours);
@@ -128,12 +141,7 @@ TEST_F(Cycle, ComposedLinesActOnTheWorkingDirectoryAndNoNeighbour) {
         EXPECT_FALSE(dir_.exists(ours + "/" + gone)) << gone;
       }
     }
-    for (const std::string neighbour : {"g/g", "old"}) {
-      EXPECT_TRUE(dir_.exists(neighbour + "/cache-liburl")) << neighbour;
-      for (const char* file : {"localmap.cf", "HTTPAuth.cf", "FTPAuth.cf", "gatherinput", "cyclerun.ini"}) {
-        EXPECT_EQ(dir_.read(neighbour + "/" + file), "neighbour") << neighbour << "/" << file;
-      }
-    }
+    expect_neighbours_kept(dir_);
     std::filesystem::remove_all(dir_.file("g"));
     std::filesystem::remove_all(dir_.file("old"));
     std::filesystem::remove(dir_.file("journal"));
