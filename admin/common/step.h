@@ -42,3 +42,7 @@ enum class StepFailure {
 };
 // *failure (when given) receives what failed, kNone on success.
 bool run_step(const Step& step, char* detail, std::size_t size, StepFailure* failure = nullptr);
+
+// The size of the file, 0 when it is not there (or file is null): an empty
+// file and none are alike to a step's judge.
+long long size_of(const char* file);

@@ -205,12 +205,6 @@ bool Seal::clean() {
   return tidy(kWorking) && (!refresh_ || tidy(kRefresh));
 }
 
-// The size of a file, 0 when it is not there.
-long long size_of(const char* name) {
-  port::FileInfo info;
-  return port::file_stat(name, &info) == 0 ? info.size : 0;
-}
-
 bool Seal::tidy(const char* database) {
   char line[kLineSize];
   char detail[kDetailSize];
@@ -272,9 +266,8 @@ void Seal::recover_index() {
       }
       continue;
     }
-    if (port::exists(file.name)) port::make_writable(file.name);
     port::make_writable(file.aside);
-    if (port::replace_file(file.aside, file.name) != 0) {
+    if (put_in_place(file.aside, file.name) != 0) {
       out_.say("Cannot put %s left by an earlier run back in the place of %s (errno=%d); it is passed over.",
                file.aside, file.name, errno);
     }
@@ -350,8 +343,7 @@ bool Seal::build_index() {
 // moment is there no production database, nor data that is in none of the
 // files.
 bool Seal::replace_production() {
-  if (port::exists(kProduction)) port::make_writable(kProduction);
-  if (port::replace_file(kJoined, kProduction) != 0) {
+  if (put_in_place(kJoined, kProduction) != 0) {
     char why[kDetailSize];
     std::snprintf(why, sizeof why, "Cannot put %s in the place of %s (errno=%d)", kJoined, kProduction, errno);
     keep_old_database(why, true);
