@@ -163,12 +163,12 @@ class Seal {
 
   // A step of the run: its progress text, what it does, and the outcome of
   // a run that fails there.
-  struct Stage {
+  struct SealStep {
     const char* progress;
     bool (Seal::*work)();
     Outcome failure;
   };
-  static const Stage kStages[];
+  static const SealStep kSteps[];
 
   const SealArguments& args_;
   SealOutput out_;
@@ -186,7 +186,7 @@ class Seal {
   port::FileLock lock_;
 };
 
-const Seal::Stage Seal::kStages[] = {
+const Seal::SealStep Seal::kSteps[] = {
     {"Cleaning up the gathered templates...", &Seal::clean, Outcome::kClean},
     {"Consolidating databases...", &Seal::consolidate, Outcome::kConsolidate},
     {"Building an index for the Gatherer...", &Seal::build_index, Outcome::kIndex},
@@ -499,18 +499,18 @@ int Seal::run() {
     keep_record();
     return status_of(outcome_);
   }
-  for (const Stage& stage : kStages) {
-    out_.progress("%s", stage.progress);
-    if (&stage == &kStages[0]) {
+  for (const SealStep& step : kSteps) {
+    out_.progress("%s", step.progress);
+    if (&step == &kSteps[0]) {
       // The log is opened once the run is sure to change something; it
       // gets the lines told before as well.
       out_.open_log();
       out_.log_only("Using given directory: %s", args_.directory);
-      out_.log_only("%s", stage.progress);
+      out_.log_only("%s", step.progress);
     }
-    if ((this->*stage.work)()) continue;
-    fail(stage.failure);
-    if (ends_run(stage.failure)) break;
+    if ((this->*step.work)()) continue;
+    fail(step.failure);
+    if (ends_run(step.failure)) break;
   }
   if (outcome_ == Outcome::kReady) out_.progress("Databases ready for export.");
   keep_record();
