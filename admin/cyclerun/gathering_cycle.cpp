@@ -1,4 +1,4 @@
-#include "admin/cyclerun/cycle.h"
+#include "admin/cyclerun/gathering_cycle.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -298,7 +298,7 @@ void Cycle::notify() {
 
 }  // namespace
 
-void run_cycle(const char* settings_path, const SettingsStore& settings) {
+void run_gathering_cycle(const char* settings_path, const SettingsStore& settings) {
   Cycle cycle(settings_path, settings);
   cycle.run();
 }
