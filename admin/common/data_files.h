@@ -11,6 +11,10 @@ inline constexpr char kDump[] = "All-Templates.gz";
 inline constexpr char kInfo[] = "INFO.soif";
 inline constexpr char kRendering[] = "INFO_J.txt";  // the statistics in Japanese
 
+// In the gatherer's working directory: the URL input the caller places there
+// for the cycle's seeding pipeline.
+inline constexpr char kGatherInput[] = "gatherinput";
+
 // In the gatherer directory, the cycle command's own: the record of the
 // last cycle it ran to its end, the record of the cycle it began last (a
 // cycle whose end was never recorded was interrupted), and its lock, which

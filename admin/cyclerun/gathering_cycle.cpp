@@ -242,7 +242,7 @@ bool Cycle::gather() {
     error("Working-Directory is lost.");
     return false;
   }
-  const auto input = dir_file_word("the URL seeding pipeline", work_dir_.c_str(), "gatherinput");
+  const auto input = dir_file_word("the URL seeding pipeline", work_dir_.c_str(), kGatherInput);
   if (!input) return false;
   const auto pipeline = compose("the URL seeding pipeline", "cmd.exe /C type %s | %s | %s", input->c_str(), seed,
                                 essence);
@@ -270,7 +270,7 @@ void Cycle::remove_run_files() {
   }
   // The per-run files stay for a look when debugging.
   if (port::get_env("KESTREL_DEBUG") == nullptr) {
-    for (const char* name : {"cyclerun.ini", "gatherinput"}) {
+    for (const char* name : {"cyclerun.ini", kGatherInput}) {
       if (const auto path = join(work_dir, name)) port::remove_file(path->c_str());
     }
   }
