@@ -22,20 +22,16 @@ namespace {
 
 constexpr char kJoined[] = "storeseal.gdbm";
 constexpr char kLock[] = "storeseal.lock";
-// The index of the production database waits under these names while the
-// new one is built, and comes back when the new database does not take the
-// production database's place.
+// A file and the name it waits under (data_files.h says when).
 struct AsideName {
   const char* name;
   const char* aside;
 };
-constexpr AsideName kIndexFiles[] = {{kIndex, "INDEX.gdbm.old"}, {kMd5, "MD5.gdbm.old"}};
-// A gathered database that cannot be removed once it is in the production
-// database goes under these names, which no run joins.
+constexpr AsideName kIndexFiles[] = {{kIndex, kIndexAside}, {kMd5, kMd5Aside}};
 // REFRESH.gdbm goes first: a run cut off between the two removals leaves
 // WORKING.gdbm, whose join again is harmless, never refreshed templates
 // that would bring back what this cycle's expiry removed.
-constexpr AsideName kGatheredFiles[] = {{kRefresh, "REFRESH.gdbm.joined"}, {kWorking, "WORKING.gdbm.joined"}};
+constexpr AsideName kGatheredFiles[] = {{kRefresh, kRefreshJoined}, {kWorking, kWorkingJoined}};
 constexpr int kLineSize = kSealLineSize;
 constexpr int kDetailSize = 160;
 
