@@ -105,15 +105,6 @@ int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int
 // first, so that the caller's output and the interpreter's keep their order.
 int run_shell(const char* line);
 
-// Results of end_process besides 0 (ended).
-constexpr int kNoSuchProcess = 1;   // no process has this id (nor ever an id of 1 or below on POSIX)
-constexpr int kCannotEnd = -1;      // it exists but cannot be ended
-
-// Ends the process with this id at once. 0 when ended, kNoSuchProcess, or
-// kCannotEnd with *error (when given) set to the system's code (errno on
-// POSIX, GetLastError on Windows).
-int end_process(long pid, int* error = nullptr);
-
 // What end_daemon found and did.
 enum class DaemonEnd {
   kEnded,          // it was the daemon, and it has ended (or was gone by the signal)

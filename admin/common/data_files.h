@@ -11,6 +11,20 @@ inline constexpr char kDump[] = "All-Templates.gz";
 inline constexpr char kInfo[] = "INFO.soif";
 inline constexpr char kRendering[] = "INFO_J.txt";  // the statistics in Japanese
 
+// The index of the production database waits under these names while the
+// new one is built, and comes back when the new database does not take the
+// production database's place.
+inline constexpr char kIndexAside[] = "INDEX.gdbm.old";
+inline constexpr char kMd5Aside[] = "MD5.gdbm.old";
+// A gathered database that cannot be removed once it is in the production
+// database goes under these names, which no run joins.
+inline constexpr char kRefreshJoined[] = "REFRESH.gdbm.joined";
+inline constexpr char kWorkingJoined[] = "WORKING.gdbm.joined";
+
+// In the gatherer's working directory: the URL input the caller places there
+// for the cycle's seeding pipeline.
+inline constexpr char kGatherInput[] = "gatherinput";
+
 // In the gatherer directory, the cycle command's own: the record of the
 // last cycle it ran to its end, the record of the cycle it began last (a
 // cycle whose end was never recorded was interrupted), and its lock, which

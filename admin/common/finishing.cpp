@@ -5,6 +5,7 @@
 
 #include "admin/common/command_line.h"
 #include "admin/common/data_files.h"
+#include "port/file.h"
 
 bool compose_gzip_probe(char* out, std::size_t size, const char* gzip_word, ProbeOutput output) {
   char body[kSealLineSize];
@@ -62,4 +63,9 @@ bool take_finishing_lock(port::FileLock* lock, const char* program, const char* 
   }
   *refusal = "Cannot take the lock " + name + " (errno=" + std::to_string(error) + "); " + left_failed;
   return false;
+}
+
+int put_in_place(const char* made, const char* name) {
+  if (port::exists(name)) port::make_writable(name);
+  return port::replace_file(made, name);
 }

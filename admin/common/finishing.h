@@ -1,7 +1,8 @@
 #pragma once
 // What the two finishing programs, storeseal and packdump, share beyond the
 // data directory's file names: their line sizes, the lines that probe gzip and
-// export the templates, and the lock each holds while it works.
+// export the templates, the lock each holds while it works, and the way a
+// file they made takes the place of the one it replaces.
 #include <cstddef>
 #include <string>
 
@@ -31,3 +32,10 @@ bool compose_template_export(char* out, std::size_t size, const char* file);
 // while someone holds it, left_failed otherwise).
 bool take_finishing_lock(port::FileLock* lock, const char* program, const char* lock_name, const char* left_held,
                          const char* left_failed, std::string* refusal);
+
+// Puts the whole file made in the place of name in one step (port's
+// replace_file: at every moment name is the old file or the whole new one).
+// A read-only file in the name's place is made writable first, as before
+// every other change: Windows refuses to replace a read-only file. 0, or -1
+// with errno.
+int put_in_place(const char* made, const char* name);

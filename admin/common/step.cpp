@@ -21,14 +21,14 @@ bool left_file(const char* file) {
   return file == nullptr || (port::file_stat(file, &info) == 0 && info.is_regular);
 }
 
+}  // namespace
+
 long long size_of(const char* file) {
   port::FileInfo info;
   return file != nullptr && port::file_stat(file, &info) == 0 ? info.size : 0;
 }
 
-}  // namespace
-
-bool run_step(const Step& step, char* detail, std::size_t size, StepFailure* failure) {
+bool run_step(const ToolStep& step, char* detail, std::size_t size, StepFailure* failure) {
   StepFailure unused;
   StepFailure& failed = failure != nullptr ? *failure : unused;
   failed = StepFailure::kNone;

@@ -2,7 +2,7 @@
 // A child whose work is judged by its exit status and by the files it leaves.
 #include <cstddef>
 
-struct Step {
+struct ToolStep {
   const char* line;     // the command line
   const char* name;     // what the words call the program ("gzip", "storejoin.exe")
   const char* program;  // the word to find before the line runs (null: none)
@@ -41,4 +41,8 @@ enum class StepFailure {
   kEmpty,       // it left a file empty that must not be
 };
 // *failure (when given) receives what failed, kNone on success.
-bool run_step(const Step& step, char* detail, std::size_t size, StepFailure* failure = nullptr);
+bool run_step(const ToolStep& step, char* detail, std::size_t size, StepFailure* failure = nullptr);
+
+// The size of the file, 0 when it is not there (or file is null): an empty
+// file and none are alike to a step's judge.
+long long size_of(const char* file);

@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "admin/common/diagnostics.h"
-#include "admin/cyclerun/cycle.h"
+#include "admin/cyclerun/gathering_cycle.h"
 #include "admin/cyclerun/settings.h"
 #include "admin/cyclerun/trees.h"
 #include "port/env.h"
@@ -24,7 +24,7 @@ int LORVEX_PROGRAM_ENTRY(int argc, char** argv) {
   SettingsStore settings;
   read_settings(argv[1], &settings);
   if (!trees_are_roots(argv[1], settings)) return 1;
-  run_cycle(argv[1], settings);
+  run_gathering_cycle(argv[1], settings);
 
   settings.release();
   std::fclose(stderr);

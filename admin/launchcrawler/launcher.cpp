@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr char kProgram[] = "LaunchCrawler";
+constexpr const char* kProgram = kLauncherProgram;
 constexpr const char* kPidFile = kGathererPidFile;
 // Held open for writing by a gatherer at work.
 constexpr const char* kLog = kGathererLog;

@@ -2,7 +2,7 @@
 // and tells its outcome by the exit status, in the system log and in the
 // gatherer directory's last-cycle.
 #include "admin/common/diagnostics.h"
-#include "admin/lorvexcycle/cycle.h"
+#include "admin/lorvexcycle/cycle_command.h"
 #include "port/help_version.h"
 
 namespace {

@@ -101,8 +101,7 @@ const char* Dump::make_and_place() {
   // Without a usable gzip there is no dump to make, and nothing to say.
   if (exec_cmd_in_order(probe_) != 0) return "no-gzip";
   if (!make_dump()) return "templates";
-  if (port::exists(kDump)) port::make_writable(kDump);
-  if (port::replace_file(kPartial, kDump) != 0) {
+  if (put_in_place(kPartial, kDump) != 0) {
     const int error_code = errno;
     port::remove_file(kPartial);
     diagnostics_.error("Cannot put %s in the place of %s (errno=%d); %s is left as it was.", kPartial, kDump,

@@ -22,20 +22,16 @@ namespace {
 
 constexpr char kJoined[] = "storeseal.gdbm";
 constexpr char kLock[] = "storeseal.lock";
-// The index of the production database waits under these names while the
-// new one is built, and comes back when the new database does not take the
-// production database's place.
+// A file and the name it waits under (data_files.h says when).
 struct AsideName {
   const char* name;
   const char* aside;
 };
-constexpr AsideName kIndexFiles[] = {{kIndex, "INDEX.gdbm.old"}, {kMd5, "MD5.gdbm.old"}};
-// A gathered database that cannot be removed once it is in the production
-// database goes under these names, which no run joins.
+constexpr AsideName kIndexFiles[] = {{kIndex, kIndexAside}, {kMd5, kMd5Aside}};
 // REFRESH.gdbm goes first: a run cut off between the two removals leaves
 // WORKING.gdbm, whose join again is harmless, never refreshed templates
 // that would bring back what this cycle's expiry removed.
-constexpr AsideName kGatheredFiles[] = {{kRefresh, "REFRESH.gdbm.joined"}, {kWorking, "WORKING.gdbm.joined"}};
+constexpr AsideName kGatheredFiles[] = {{kRefresh, kRefreshJoined}, {kWorking, kWorkingJoined}};
 constexpr int kLineSize = kSealLineSize;
 constexpr int kDetailSize = 160;
 
@@ -51,6 +47,59 @@ std::string present(std::initializer_list<const char*> names, const char* one, c
   }
   return list.empty() ? last + " " + one : list + " and " + last + " " + many;
 }
+
+// What a run came to: ready, or the first thing that failed. Later failures
+// are said too, but the first one is what the run failed of.
+enum class Outcome {
+  kReady,  // the new database is in place and described
+  // Refused before anything was changed.
+  kNoDatabase,
+  kUsage,
+  // Failed before the new database took the production database's place:
+  // the run ends there.
+  kClean,
+  kConsolidate,
+  kIndex,
+  // Failed once the new database was in place: the steps after still
+  // describe it, and the run ends in failure after them.
+  kReplace,
+  kGathered,
+  kDump,
+  kStatistics,
+};
+
+// The word the run's record names the outcome by.
+const char* failed_word(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kReady: return "none";
+    case Outcome::kNoDatabase: return "no-database";
+    case Outcome::kUsage: return "usage";
+    case Outcome::kClean: return "clean";
+    case Outcome::kConsolidate: return "consolidate";
+    case Outcome::kIndex: return "index";
+    case Outcome::kReplace: return "replace";
+    case Outcome::kGathered: return "gathered";
+    case Outcome::kDump: return "dump";
+    case Outcome::kStatistics: return "statistics";
+  }
+  return "none";
+}
+
+bool ends_run(Outcome failure) {
+  return failure == Outcome::kClean || failure == Outcome::kConsolidate || failure == Outcome::kIndex;
+}
+
+int status_of(Outcome outcome) { return outcome == Outcome::kReady ? 0 : 1; }
+
+// Whose an index left aside by a run cut short is. storeseal.gdbm is there
+// from the consolidation until it takes the production database's place,
+// and a run that fails removes it only once the old index is back: beside
+// it, the index aside is the production database's and is put back;
+// without it, the database it belonged to has been replaced and the index
+// aside is of no use.
+enum class IndexAside { kProductions, kOfNoUse };
+
+IndexAside index_aside_is() { return port::exists(kJoined) ? IndexAside::kProductions : IndexAside::kOfNoUse; }
 
 constexpr char kAsItWas[] = "is left as it was";
 constexpr char kAsTheyWere[] = "are left as they were";
@@ -87,9 +136,9 @@ class Seal {
   // Runs "storetidy.exe DATABASE" on a database made writable first.
   bool tidy(const char* database);
   // Puts back an index that a run cut short left aside, or removes one that
-  // is of no use any more. Never refuses the run: a leftover that cannot be
-  // put back or removed is said and passed over (this run builds a new
-  // index anyway).
+  // is of no use any more (index_aside_is). Never refuses the run: a
+  // leftover that cannot be put back or removed is said and passed over
+  // (this run builds a new index anyway).
   void recover_index();
   bool replace_production();
   // Gives the gathered databases up once the production database holds
@@ -99,28 +148,23 @@ class Seal {
   // it ran) and says why the new database was not taken.
   void keep_old_database(const char* why, bool index_made);
 
-  // The run's outcome is its first failure: the step that failed (its
-  // record's word), told by the first error line. Later failures are said
-  // too, but the first one is what the run failed of.
-  void fail(const char* step) {
-    if (failed_step_ == nullptr) failed_step_ = step;
+  // The first failure is the run's outcome, told by the first error line.
+  void fail(Outcome failure) {
+    if (outcome_ == Outcome::kReady) outcome_ = failure;
   }
   // Leaves the record of the run in the data directory, for the cycle
   // command and the status command. A run that another run's lock kept out
   // leaves none: that record is the other run's.
   void keep_record();
 
-  // A step of the run: its progress text, what it does, the word its record
-  // names it by, and whether a failure ends the run (false: the steps after
-  // it still describe the new database, and the run ends in failure after
-  // them).
-  struct Stage {
+  // A step of the run: its progress text, what it does, and the outcome of
+  // a run that fails there.
+  struct SealStep {
     const char* progress;
     bool (Seal::*work)();
-    const char* step;
-    bool ends_run;
+    Outcome failure;
   };
-  static const Stage kStages[];
+  static const SealStep kSteps[];
 
   const SealArguments& args_;
   SealOutput out_;
@@ -130,8 +174,7 @@ class Seal {
   bool refresh_ = false;
   // The dump that packdump left is not the one that was there before it.
   bool dump_is_new_ = false;
-  // null while nothing failed.
-  const char* failed_step_ = nullptr;
+  Outcome outcome_ = Outcome::kReady;
   // This run moved the index file of the same place in kIndexFiles aside.
   bool moved_aside_[std::size(kIndexFiles)] = {};
   // Kept by the children too, so that a run killed while its children work
@@ -139,12 +182,12 @@ class Seal {
   port::FileLock lock_;
 };
 
-const Seal::Stage Seal::kStages[] = {
-    {"Cleaning up the gathered templates...", &Seal::clean, "clean", true},
-    {"Consolidating databases...", &Seal::consolidate, "consolidate", true},
-    {"Building an index for the Gatherer...", &Seal::build_index, "index", true},
-    {"Building the exportd cache...", &Seal::rebuild_dump, "dump", false},
-    {"Generating statistics of the database...", &Seal::count, "statistics", false},
+const Seal::SealStep Seal::kSteps[] = {
+    {"Cleaning up the gathered templates...", &Seal::clean, Outcome::kClean},
+    {"Consolidating databases...", &Seal::consolidate, Outcome::kConsolidate},
+    {"Building an index for the Gatherer...", &Seal::build_index, Outcome::kIndex},
+    {"Building the exportd cache...", &Seal::rebuild_dump, Outcome::kDump},
+    {"Generating statistics of the database...", &Seal::count, Outcome::kStatistics},
 };
 
 bool Seal::enter_directory() {
@@ -205,12 +248,6 @@ bool Seal::clean() {
   return tidy(kWorking) && (!refresh_ || tidy(kRefresh));
 }
 
-// The size of a file, 0 when it is not there.
-long long size_of(const char* name) {
-  port::FileInfo info;
-  return port::file_stat(name, &info) == 0 ? info.size : 0;
-}
-
 bool Seal::tidy(const char* database) {
   char line[kLineSize];
   char detail[kDetailSize];
@@ -256,25 +293,19 @@ bool Seal::consolidate() {
   return false;
 }
 
-// Between moving the index aside and putting the new database in place,
-// storeseal.gdbm is there: the index aside is then the production
-// database's. Once storeseal.gdbm has become the production database, the
-// index beside it is the new one and the one aside is of no use: it is
-// removed, and when it cannot be, the run goes on without it.
 void Seal::recover_index() {
-  const bool replaced = !port::exists(kJoined);
+  const IndexAside left = index_aside_is();
   for (const AsideName& file : kIndexFiles) {
     port::FileInfo aside;
     if (port::entry_stat(file.aside, &aside) != 0) continue;
-    if (replaced || !aside.is_regular) {
+    if (left == IndexAside::kOfNoUse || !aside.is_regular) {
       if (give_up(file.aside) != 0) {
         out_.say("Cannot remove %s, left by an earlier run (errno=%d); it is passed over.", file.aside, errno);
       }
       continue;
     }
-    if (port::exists(file.name)) port::make_writable(file.name);
     port::make_writable(file.aside);
-    if (port::replace_file(file.aside, file.name) != 0) {
+    if (put_in_place(file.aside, file.name) != 0) {
       out_.say("Cannot put %s left by an earlier run back in the place of %s (errno=%d); it is passed over.",
                file.aside, file.name, errno);
     }
@@ -350,8 +381,7 @@ bool Seal::build_index() {
 // moment is there no production database, nor data that is in none of the
 // files.
 bool Seal::replace_production() {
-  if (port::exists(kProduction)) port::make_writable(kProduction);
-  if (port::replace_file(kJoined, kProduction) != 0) {
+  if (put_in_place(kJoined, kProduction) != 0) {
     char why[kDetailSize];
     std::snprintf(why, sizeof why, "Cannot put %s in the place of %s (errno=%d)", kJoined, kProduction, errno);
     keep_old_database(why, true);
@@ -362,7 +392,7 @@ bool Seal::replace_production() {
   if (port::flush_directory(".") != 0) {
     out_.error("Cannot flush the data directory to the disk (errno=%d); %s is the new database, %s.", errno,
                kProduction, present({kWorking, kRefresh}, "is kept", "are kept").c_str());
-    fail("replace");
+    fail(Outcome::kReplace);
     return true;
   }
   for (std::size_t i = 0; i < std::size(kIndexFiles); ++i) {
@@ -377,12 +407,12 @@ bool Seal::replace_production() {
   // The database is in place whatever becomes of the gathered ones: the
   // steps after this one describe it, and the run ends in failure after
   // them when one would be joined again.
-  if (!remove_gathered()) fail("gathered");
+  if (!remove_gathered()) fail(Outcome::kGathered);
   // The names removed and changed survive a power loss.
   if (port::flush_directory(".") != 0) {
     out_.error("Cannot flush the data directory to the disk (errno=%d); the gathered databases may come back.",
                errno);
-    fail("gathered");
+    fail(Outcome::kGathered);
   }
   return true;
 }
@@ -429,14 +459,14 @@ bool Seal::rebuild_dump() {
 
 bool Seal::count() {
   if (!statistics_.write(dump_is_new_, &out_)) return false;
-  if (statistics_.dump_unreadable()) fail("dump");
+  if (statistics_.dump_unreadable()) fail(Outcome::kDump);
   return !out_.product_mode() || statistics_.render(&out_);
 }
 
 void Seal::keep_record() {
   RecordWriter record("storeseal");
-  record.add_number("status", failed_step_ == nullptr ? 0 : 1);
-  record.add("failed", failed_step_ == nullptr ? "none" : failed_step_);
+  record.add_number("status", status_of(outcome_));
+  record.add("failed", failed_word(outcome_));
   if (!out_.first_error().empty()) record.add_text("line", out_.first_error());
   record.add("production", identity_value(kProduction));
   record.add("dump", identity_value(kDump));
@@ -455,31 +485,32 @@ int Seal::run() {
   out_.progress("Using given directory: %s", args_.directory);
   // A refusal before anything is changed leaves its record too, but only
   // while no other run is at work here.
-  const char* refused = !gathered_databases_readable()              ? "no-database"
-                        : !statistics_.compose(args_.gatherer_id, &out_) ? "usage"
-                                                                          : nullptr;
-  if (!take_lock()) return 1;
-  if (refused != nullptr) {
-    fail(refused);
-    keep_record();
-    return 1;
+  if (!gathered_databases_readable()) {
+    fail(Outcome::kNoDatabase);
+  } else if (!statistics_.compose(args_.gatherer_id, &out_)) {
+    fail(Outcome::kUsage);
   }
-  for (const Stage& stage : kStages) {
-    out_.progress("%s", stage.progress);
-    if (&stage == &kStages[0]) {
+  if (!take_lock()) return 1;
+  if (outcome_ != Outcome::kReady) {
+    keep_record();
+    return status_of(outcome_);
+  }
+  for (const SealStep& step : kSteps) {
+    out_.progress("%s", step.progress);
+    if (&step == &kSteps[0]) {
       // The log is opened once the run is sure to change something; it
       // gets the lines told before as well.
       out_.open_log();
       out_.log_only("Using given directory: %s", args_.directory);
-      out_.log_only("%s", stage.progress);
+      out_.log_only("%s", step.progress);
     }
-    if ((this->*stage.work)()) continue;
-    fail(stage.step);
-    if (stage.ends_run) break;
+    if ((this->*step.work)()) continue;
+    fail(step.failure);
+    if (ends_run(step.failure)) break;
   }
-  if (failed_step_ == nullptr) out_.progress("Databases ready for export.");
+  if (outcome_ == Outcome::kReady) out_.progress("Databases ready for export.");
   keep_record();
-  return failed_step_ == nullptr ? 0 : 1;
+  return status_of(outcome_);
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ bool StatisticsLines::write(bool dump_is_new, SealOutput* out) {
                         .may_be_empty = false},
                        detail, sizeof detail);
   port::remove_file(kTemplates);
-  made = made && put_in_place(kNewInfo, kInfo, detail, sizeof detail);
+  made = made && placed(kNewInfo, kInfo, detail, sizeof detail);
   if (!made) {
     port::remove_file(kNewInfo);
     out->error("Generating the statistics failed (%s); %s %s.", detail, kInfo,
@@ -120,7 +120,7 @@ bool StatisticsLines::render(SealOutput* out) {
                               .output = kNewRendering,
                               .may_be_empty = false},
                              detail, sizeof detail) &&
-                    put_in_place(kNewRendering, kRendering, detail, sizeof detail);
+                    placed(kNewRendering, kRendering, detail, sizeof detail);
   if (made) return true;
   port::remove_file(kNewRendering);
   out->error("Rendering the statistics in Japanese failed (%s); %s %s.", detail, kRendering,
@@ -128,10 +128,8 @@ bool StatisticsLines::render(SealOutput* out) {
   return false;
 }
 
-bool StatisticsLines::put_in_place(const char* made, const char* name, char* detail, std::size_t size) {
-  if (port::exists(name)) port::make_writable(name);
-  // replace_file flushes the new file before its name changes.
-  if (port::replace_file(made, name) == 0) return true;
+bool StatisticsLines::placed(const char* made, const char* name, char* detail, std::size_t size) {
+  if (put_in_place(made, name) == 0) return true;
   std::snprintf(detail, size, "cannot put %s in the place of %s, errno=%d", made, name, errno);
   return false;
 }

@@ -23,7 +23,7 @@ class StatisticsLines {
 
  private:
   // Puts the whole file made in the place of name; false with the reason in detail.
-  static bool put_in_place(const char* made, const char* name, char* detail, std::size_t size);
+  static bool placed(const char* made, const char* name, char* detail, std::size_t size);
 
   static constexpr int kLineSize = kSealLineSize;
   std::string perl_program_;  // the programs as the lines name them, to be found before they run

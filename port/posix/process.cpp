@@ -12,7 +12,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -266,16 +265,6 @@ int run_shell(const char* line) {
   StartRequest request;
   int error = 0;
   return run(command.c_str(), request, ChildOptions{}, &error);
-}
-
-int end_process(long pid, int* error) {
-  // kill() with 0, -1 or a negative id reaches whole groups, and 1 is init:
-  // none of these is a process the caller can mean.
-  if (pid <= 1 || pid > static_cast<long>(INT_MAX)) return kNoSuchProcess;
-  if (posix::sys().kill(static_cast<pid_t>(pid), SIGKILL) == 0) return 0;
-  if (errno == ESRCH) return kNoSuchProcess;
-  if (error != nullptr) *error = errno;
-  return kCannotEnd;
 }
 
 void sleep_ms(unsigned milliseconds) {

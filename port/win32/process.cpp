@@ -211,26 +211,6 @@ int run_shell(const char* line) {
   return std::system(line);
 }
 
-int end_process(long pid, int* error) {
-  // No process has an id below 1, nor one beyond a DWORD.
-  if (pid <= 0 || static_cast<unsigned long long>(pid) > 0xFFFFFFFFULL) return kNoSuchProcess;
-  UniqueHandle process(OpenProcess(PROCESS_ALL_ACCESS, TRUE, static_cast<DWORD>(pid)));
-  if (!process.valid()) {
-    const DWORD code = GetLastError();
-    // The system's word for an id that names no process.
-    if (code == ERROR_INVALID_PARAMETER) return kNoSuchProcess;
-    set_error(error, code);
-    return kCannotEnd;
-  }
-  if (TerminateProcess(process.get(), 0)) return 0;
-  const DWORD code = GetLastError();
-  // A process that has already ended is refused termination, yet it is gone.
-  DWORD status = 0;
-  if (GetExitCodeProcess(process.get(), &status) && status != STILL_ACTIVE) return kNoSuchProcess;
-  set_error(error, code);
-  return kCannotEnd;
-}
-
 void sleep_ms(unsigned milliseconds) { Sleep(milliseconds); }
 
 int current_pid() { return _getpid(); }

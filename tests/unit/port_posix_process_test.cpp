@@ -262,8 +262,8 @@ TEST_F(PortProcess, RunningDaemonIsDetachedFromTheCallersDescriptors) {
   EXPECT_EQ(fds, (std::vector<std::string>{"0", "1", "2"}));
   EXPECT_EQ(process_group_of(pid), pid);
 
-  // Ending it by id, as the stop does.
-  EXPECT_EQ(port::end_process(pid), 0);
+  // Ending it by id, as a caller that started it does.
+  EXPECT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
   int status = 0;
   ASSERT_EQ(::waitpid(static_cast<pid_t>(pid), &status, 0), pid);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
@@ -271,21 +271,29 @@ TEST_F(PortProcess, RunningDaemonIsDetachedFromTheCallersDescriptors) {
 
 std::vector<long> killed;
 
-TEST_F(PortProcess, EndProcessNeverSignalsGroupsOrInit) {
+int looked_at = 0;
+
+TEST_F(PortProcess, EndDaemonNeverSignalsGroupsOrInit) {
   killed.clear();
+  looked_at = 0;
   port::posix::sys().kill = [](pid_t pid, int) {
     killed.push_back(pid);
     return 0;
   };
+  port::posix::sys().lstat = [](const char*, struct stat*) {
+    ++looked_at;
+    errno = ENOENT;
+    return -1;
+  };
+  const port::DaemonCheck check{.pid_file = "Exportd.pid", .log = "exportd.log", .program = "exportd"};
   for (long pid : {1L, 0L, -1L, -4242L, static_cast<long>(INT_MAX) + 2}) {
-    EXPECT_EQ(port::end_process(pid), port::kNoSuchProcess) << pid;
+    int error = 0;
+    const char* why = nullptr;
+    EXPECT_EQ(port::end_daemon(pid, check, &error, &why), port::DaemonEnd::kNoProcess) << pid;
   }
+  // Refused before anything is looked at, let alone signalled.
+  EXPECT_EQ(looked_at, 0);
   EXPECT_TRUE(killed.empty());
-  EXPECT_EQ(port::end_process(4242), 0);
-  EXPECT_EQ(killed, std::vector<long>{4242});
-
-  port::posix::reset_sys();
-  EXPECT_EQ(port::end_process(1L << 30), port::kNoSuchProcess);  // beyond any pid the kernel hands out
 }
 
 std::string spawned_path;

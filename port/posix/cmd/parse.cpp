@@ -94,7 +94,7 @@ class Parser {
       }
       return 0;
     }
-    parsed_->steps.push_back(Step{joint_, std::move(pipeline_)});
+    parsed_->steps.push_back(PipelineStep{joint_, std::move(pipeline_)});
     return 0;
   }
 
@@ -158,7 +158,7 @@ class Parser {
     if (pipeline_empty()) {
       return fail(op + " was unexpected at this time.");
     }
-    parsed_->steps.push_back(Step{joint_, std::move(pipeline_)});
+    parsed_->steps.push_back(PipelineStep{joint_, std::move(pipeline_)});
     pipeline_ = Pipeline{};
     joint_ = next;
     return 0;

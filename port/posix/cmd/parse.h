@@ -47,13 +47,13 @@ enum class Joint {
   kOnFailure,  // after "||": only when the status so far is not 0
 };
 
-struct Step {
+struct PipelineStep {
   Joint joint = Joint::kAlways;
   Pipeline pipeline;
 };
 
 struct Line {
-  std::vector<Step> steps;  // one or more
+  std::vector<PipelineStep> steps;  // one or more
 };
 
 // Looks a variable up: true with *value when it is defined.

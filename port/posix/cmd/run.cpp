@@ -26,7 +26,7 @@ namespace {
 constexpr int kNotRecognized = 9009;
 
 // One command of the line and the descriptors it uses.
-struct Stage {
+struct RunningCommand {
   int in = -1;
   int out = -1;
   int err = -1;
@@ -37,7 +37,7 @@ struct Stage {
   int status = 0;
 };
 
-void close_owned(Stage* stage) { stage->owned.clear(); }
+void close_owned(RunningCommand* stage) { stage->owned.clear(); }
 
 int open_flags(RedirKind kind) {
   switch (kind) {
@@ -58,7 +58,7 @@ int open_flags(RedirKind kind) {
 
 // Applies the command's redirections left to right. On a file that cannot
 // be opened the message goes where the standard error points so far.
-bool redirect(const Command& command, Stage* stage) {
+bool redirect(const Command& command, RunningCommand* stage) {
   for (const Redirection& redir : command.redirections) {
     if (redir.kind == RedirKind::kErrToOut) {
       stage->err = stage->out;
@@ -92,7 +92,7 @@ bool redirect(const Command& command, Stage* stage) {
 }
 
 // Starts a program with the command's text split by the command-line rules.
-void start_program(const Command& command, Stage* stage) {
+void start_program(const Command& command, RunningCommand* stage) {
   const ParsedCommand& parsed = command.parsed;
   std::string path;
   const int found = find_program(parsed.program, &path);
@@ -164,9 +164,9 @@ namespace {
 // redirection fails.
 int run_pipeline(const Pipeline& pipeline, const StandardStreams& streams) {
   const std::size_t count = pipeline.commands.size();
-  std::vector<std::unique_ptr<Stage>> stages;
+  std::vector<std::unique_ptr<RunningCommand>> stages;
   for (std::size_t i = 0; i < count; ++i) {
-    auto stage = std::make_unique<Stage>();
+    auto stage = std::make_unique<RunningCommand>();
     stage->in = streams.in.get();
     stage->out = streams.out.get();
     stage->err = streams.err.get();
@@ -186,7 +186,7 @@ int run_pipeline(const Pipeline& pipeline, const StandardStreams& streams) {
 
   for (std::size_t i = 0; i < count; ++i) {
     const Command& command = pipeline.commands[i];
-    Stage* stage = stages[i].get();
+    RunningCommand* stage = stages[i].get();
     if (!redirect(command, stage)) {
       stage->status = 1;
       close_owned(stage);
@@ -243,7 +243,7 @@ int run_pipeline(const Pipeline& pipeline, const StandardStreams& streams) {
 
 int run_line(const Line& line, const StandardStreams& streams) {
   int status = 0;
-  for (const Step& step : line.steps) {
+  for (const PipelineStep& step : line.steps) {
     if ((step.joint == Joint::kOnSuccess && status != 0) || (step.joint == Joint::kOnFailure && status == 0)) {
       continue;
     }

@@ -1,10 +1,11 @@
-#include "admin/cyclerun/cycle.h"
+#include "admin/cyclerun/gathering_cycle.h"
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <optional>
 #include <string>
 
 #include "admin/common/command_line.h"
@@ -53,19 +54,24 @@ class Cycle {
 
   const char* get(Setting name) const { return settings_.get(name); }
 
-  // Formats into the working buffer; a text that does not fit is refused
-  // with a message, never cut.
-  __attribute__((format(printf, 3, 4))) bool compose(const char* what, const char* format, ...) {
+  // A path or command line of the cycle; one longer than the cycle's
+  // buffers hold is refused with a message (nullopt), never cut.
+  __attribute__((format(printf, 3, 4))) std::optional<std::string> compose(const char* what, const char* format,
+                                                                           ...) {
+    char text[kWorkBufferSize];
     std::va_list args;
     va_start(args, format);
-    const bool fits = vcompose_line(work_, sizeof work_, format, args);
+    const bool fits = vcompose_line(text, sizeof text, format, args);
     va_end(args);
-    if (!fits) too_long(what);
-    return fits;
+    if (!fits) {
+      too_long(what);
+      return std::nullopt;
+    }
+    return std::string(text);
   }
   void too_long(const char* what);
-  // The path of the file name in dir, in the working buffer.
-  bool join(const char* dir, const char* name) {
+  // The path of the file name in dir.
+  std::optional<std::string> join(const char* dir, const char* name) {
     return compose((std::string("the path of ") + name).c_str(), "%s\\%s", dir, name);
   }
 
@@ -77,9 +83,9 @@ class Cycle {
   // false after a message.
   bool resolve_work_dir();
 
-  // The working directory's file name as one word of an interpreter line,
-  // in the path buffer; false after a message when it cannot be had.
-  bool dir_file_word(const char* what, const char* work_dir, const char* name);
+  // The working directory's file name as one word of an interpreter line;
+  // nullopt after a message when it cannot be had.
+  std::optional<std::string> dir_file_word(const char* what, const char* work_dir, const char* name);
 
   // Runs a configured command line and records its end under the setting's
   // name; false when it could not be started, which ends the cycle. A
@@ -99,8 +105,6 @@ class Cycle {
   Ending ending_ = Ending::kWhole;
   const char* notice_ = "none";
   RecordWriter record_{"cyclerun"};
-  char work_[kWorkBufferSize] = {};
-  char word_[kWorkBufferSize] = {};
 };
 
 bool Cycle::run_command(const char* key, const char* command_line) {
@@ -126,11 +130,13 @@ bool Cycle::whole_characters(const char* dir, const char* setting) {
   return false;
 }
 
-bool Cycle::dir_file_word(const char* what, const char* work_dir, const char* name) {
-  if (!compose(what, "%s\\%s", work_dir, name)) return false;
-  if (quote_path(work_, word_, sizeof word_) == 0) return true;
+std::optional<std::string> Cycle::dir_file_word(const char* what, const char* work_dir, const char* name) {
+  const auto path = compose(what, "%s\\%s", work_dir, name);
+  if (!path) return std::nullopt;
+  char word[kWorkBufferSize];
+  if (quote_path(path->c_str(), word, sizeof word) == 0) return std::string(word);
   too_long(what);
-  return false;
+  return std::nullopt;
 }
 
 bool Cycle::resolve_work_dir() {
@@ -189,9 +195,10 @@ void Cycle::keep_record() {
     std::string resolved;
     record_.add_text("data-directory", port::resolve_directory(data_dir, &resolved) == 0 ? resolved : data_dir);
   }
-  if (!join(work_dir_.c_str(), kCyclerunRecord)) return;
-  if (record_.write(work_) != 0) {
-    Diagnostics("cyclerun").error("Cannot keep the record of this cycle in %s (errno=%d).", work_, errno);
+  const auto path = join(work_dir_.c_str(), kCyclerunRecord);
+  if (!path) return;
+  if (record_.write(*path) != 0) {
+    Diagnostics("cyclerun").error("Cannot keep the record of this cycle in %s (errno=%d).", path->c_str(), errno);
   }
 }
 
@@ -209,12 +216,14 @@ bool Cycle::expire_production() {
   // Expiry and a new index only for a gatherer that has a production database.
   const char* data_dir = get(Setting::kDataDirectory);
   if (data_dir == nullptr) return true;
-  if (!join(data_dir, kProduction)) return false;
-  if (!port::exists(work_)) return true;
-  port::make_writable(work_);
+  const auto production = join(data_dir, kProduction);
+  if (!production) return false;
+  if (!port::exists(production->c_str())) return true;
+  port::make_writable(production->c_str());
   if (!run_command("agecullcmd", get(Setting::kAgecullcmd))) return false;
-  if (join(data_dir, kIndex)) port::remove_file(work_);
-  if (join(data_dir, kMd5)) port::remove_file(work_);
+  for (const char* name : {kIndex, kMd5}) {
+    if (const auto path = join(data_dir, name)) port::remove_file(path->c_str());
+  }
   return run_command("keybuildcmd", get(Setting::kKeybuildcmd));
 }
 
@@ -233,32 +242,37 @@ bool Cycle::gather() {
     error("Working-Directory is lost.");
     return false;
   }
-  if (!dir_file_word("the URL seeding pipeline", work_dir_.c_str(), "gatherinput")) return false;
-  if (!compose("the URL seeding pipeline", "cmd.exe /C type %s | %s | %s", word_, seed, essence)) return false;
-  return run_command("pipeline", work_);
+  const auto input = dir_file_word("the URL seeding pipeline", work_dir_.c_str(), kGatherInput);
+  if (!input) return false;
+  const auto pipeline = compose("the URL seeding pipeline", "cmd.exe /C type %s | %s | %s", input->c_str(), seed,
+                                essence);
+  return pipeline && run_command("pipeline", pipeline->c_str());
 }
 
 void Cycle::remove_run_files() {
   const char* work_dir = work_dir_.c_str();
   const char* keep_cache = get(Setting::kKeepCache);
   if (keep_cache == nullptr || (keep_cache[0] != 'y' && keep_cache[0] != 'Y')) {
-    if (dir_file_word("the cache removal command", work_dir, "cache-liburl") &&
-        compose("the cache removal command", "rmdir /S /Q %s", word_)) {
-      port::run_shell(work_);
+    if (const auto cache = dir_file_word("the cache removal command", work_dir, "cache-liburl")) {
+      if (const auto line = compose("the cache removal command", "rmdir /S /Q %s", cache->c_str())) {
+        port::run_shell(line->c_str());
+      }
     }
   }
   // Files only, never through a link: the interpreter's del would be handed
   // a directory as "all its files", or wait for an answer to that question.
   // Missing files and failures go unremarked, as they always have.
   for (const char* name : {"localmap.cf", "HTTPAuth.cf", "FTPAuth.cf"}) {
-    if (join(work_dir, name) && port::remove_plain_file(work_) != 0 && errno == EPERM) {
-      Diagnostics("cyclerun").error("%s is not a file: it is left in place.", work_);
+    const auto path = join(work_dir, name);
+    if (path && port::remove_plain_file(path->c_str()) != 0 && errno == EPERM) {
+      Diagnostics("cyclerun").error("%s is not a file: it is left in place.", path->c_str());
     }
   }
   // The per-run files stay for a look when debugging.
   if (port::get_env("KESTREL_DEBUG") == nullptr) {
-    if (join(work_dir, "cyclerun.ini")) port::remove_file(work_);
-    if (join(work_dir, "gatherinput")) port::remove_file(work_);
+    for (const char* name : {"cyclerun.ini", kGatherInput}) {
+      if (const auto path = join(work_dir, name)) port::remove_file(path->c_str());
+    }
   }
 }
 
@@ -284,7 +298,7 @@ void Cycle::notify() {
 
 }  // namespace
 
-void run_cycle(const char* settings_path, const SettingsStore& settings) {
+void run_gathering_cycle(const char* settings_path, const SettingsStore& settings) {
   Cycle cycle(settings_path, settings);
   cycle.run();
 }

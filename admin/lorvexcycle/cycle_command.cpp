@@ -1,4 +1,4 @@
-#include "admin/lorvexcycle/cycle.h"
+#include "admin/lorvexcycle/cycle_command.h"
 
 #include <cerrno>
 #include <cstdio>
