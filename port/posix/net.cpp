@@ -74,7 +74,7 @@ int finish_interrupted_connect(int fd, const sockaddr* address, socklen_t addres
   pollfd entry{fd, POLLOUT, 0};
   int ready = 0;
   do {
-    ready = ::poll(&entry, 1, -1);
+    ready = posix::sys().poll(&entry, 1, -1);
   } while (ready < 0 && errno == EINTR);
   if (ready < 0) return -1;
   int error = 0;

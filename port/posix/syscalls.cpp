@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/random.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -40,6 +41,13 @@ int openat_call(int dir, const char* path, int flags, ...) {
   return ::openat(dir, path, flags, mode);
 }
 
+// Through syscall(): a C library older than the kernel has no wrapper.
+int pidfd_open_call(pid_t pid, unsigned flags) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, flags)); }
+
+int pidfd_send_signal_call(int process_fd, int number, siginfo_t* info, unsigned flags) {
+  return static_cast<int>(::syscall(SYS_pidfd_send_signal, process_fd, number, info, flags));
+}
+
 SysCalls real_calls() {
   SysCalls calls{};
   calls.spawn = &start_child;
@@ -65,7 +73,10 @@ SysCalls real_calls() {
   calls.getcwd = [](auto... a) { return ::getcwd(a...); };
   calls.fcntl = &::fcntl;
   calls.opendir = [](auto... a) { return ::opendir(a...); };
+  calls.poll = [](auto... a) { return ::poll(a...); };
   calls.kill = [](auto... a) { return ::kill(a...); };
+  calls.pidfd_open = &pidfd_open_call;
+  calls.pidfd_send_signal = &pidfd_send_signal_call;
   calls.socket = [](auto... a) { return ::socket(a...); };
   calls.connect = [](auto... a) { return ::connect(a...); };
   calls.send = [](auto... a) { return ::send(a...); };

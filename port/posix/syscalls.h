@@ -6,6 +6,8 @@
 #include <dirent.h>
 #include <grp.h>
 #include <netdb.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -39,7 +41,12 @@ struct SysCalls {
   char* (*getcwd)(char*, size_t);
   int (*fcntl)(int, int, ...);
   DIR* (*opendir)(const char*);
+  int (*poll)(struct pollfd*, nfds_t, int);
   int (*kill)(pid_t, int);
+  // A process named by a descriptor, which keeps naming it when its id is
+  // taken again.
+  int (*pidfd_open)(pid_t, unsigned);
+  int (*pidfd_send_signal)(int, int, siginfo_t*, unsigned);
   int (*socket)(int, int, int);
   int (*connect)(int, const struct sockaddr*, socklen_t);
   ssize_t (*send)(int, const void*, size_t, int);
