@@ -81,6 +81,7 @@ SysCalls real_calls() {
   calls.connect = [](auto... a) { return ::connect(a...); };
   calls.send = [](auto... a) { return ::send(a...); };
   calls.recv = [](auto... a) { return ::recv(a...); };
+  calls.getenv = [](auto... a) { return ::getenv(a...); };
   calls.setenv = [](auto... a) { return ::setenv(a...); };
   calls.unsetenv = [](auto... a) { return ::unsetenv(a...); };
   calls.initgroups = [](auto... a) { return ::initgroups(a...); };

@@ -51,6 +51,7 @@ struct SysCalls {
   int (*connect)(int, const struct sockaddr*, socklen_t);
   ssize_t (*send)(int, const void*, size_t, int);
   ssize_t (*recv)(int, void*, size_t, int);
+  char* (*getenv)(const char*);
   int (*setenv)(const char*, const char*, int);
   int (*unsetenv)(const char*);
   int (*initgroups)(const char*, gid_t);
