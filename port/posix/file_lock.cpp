@@ -33,7 +33,7 @@ constexpr int kTries = 100;
 
 int lock_without_waiting(int fd) {
   for (;;) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
+    if (sys().flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
     if (errno != EINTR) return -1;
   }
 }
@@ -42,7 +42,7 @@ int lock_without_waiting(int fd) {
 bool still_named(int fd, const char* native) {
   struct stat opened {};
   struct stat named {};
-  return ::fstat(fd, &opened) == 0 && sys().stat(native, &named) == 0 && opened.st_dev == named.st_dev &&
+  return sys().fstat(fd, &opened) == 0 && sys().stat(native, &named) == 0 && opened.st_dev == named.st_dev &&
          opened.st_ino == named.st_ino;
 }
 
@@ -79,7 +79,7 @@ FileLock::Result FileLock::take(const char* path) {
     // Opened without waiting, so that a FIFO in its place never blocks; but
     // only a regular file is locked, and so ever removed by release().
     struct stat opened {};
-    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+    if (sys().fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
       sys().close(fd);
       errno = EACCES;
       return Result::kFailed;

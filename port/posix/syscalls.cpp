@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -72,6 +73,7 @@ SysCalls real_calls() {
   calls.readlink = [](auto... a) { return ::readlink(a...); };
   calls.getcwd = [](auto... a) { return ::getcwd(a...); };
   calls.fcntl = &::fcntl;
+  calls.flock = [](auto... a) { return ::flock(a...); };
   calls.opendir = [](auto... a) { return ::opendir(a...); };
   calls.poll = [](auto... a) { return ::poll(a...); };
   calls.kill = [](auto... a) { return ::kill(a...); };

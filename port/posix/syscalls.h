@@ -40,6 +40,7 @@ struct SysCalls {
   ssize_t (*readlink)(const char*, char*, size_t);
   char* (*getcwd)(char*, size_t);
   int (*fcntl)(int, int, ...);
+  int (*flock)(int, int);
   DIR* (*opendir)(const char*);
   int (*poll)(struct pollfd*, nfds_t, int);
   int (*kill)(pid_t, int);
