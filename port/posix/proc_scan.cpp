@@ -52,7 +52,7 @@ Scan process_holds(const std::string& pid, dev_t dev, ino_t ino, int lowest_fd, 
   if (fds.get() == nullptr) return errno == ENOENT ? Scan::kNoWriter : Scan::kUnseen;
   bool unseen = false;
   int unseen_error = 0;
-  while (const dirent* entry = readdir(fds.get())) {
+  while (const dirent* entry = sys().readdir(fds.get())) {
     if (!all_digits(entry->d_name) || std::atoi(entry->d_name) < lowest_fd) continue;
     struct stat st {};
     if (sys().stat((fd_dir + "/" + entry->d_name).c_str(), &st) != 0) continue;
@@ -79,7 +79,7 @@ std::vector<long> processes_with_open(dev_t dev, ino_t ino) {
   std::vector<long> holders;
   const UniqueDir proc(sys().opendir("/proc"));
   if (proc.get() == nullptr) return holders;
-  while (const dirent* process = readdir(proc.get())) {
+  while (const dirent* process = sys().readdir(proc.get())) {
     if (all_digits(process->d_name) && process_holds(process->d_name, dev, ino, 0, false) == Scan::kWriter) {
       holders.push_back(std::strtol(process->d_name, nullptr, 10));
     }
@@ -100,7 +100,7 @@ Scan scan_for_writer(dev_t dev, ino_t ino, std::vector<long>* writers, int lowes
   if (sys().stat("/proc/1", &first) != 0 || proc_hides_others()) return Scan::kUnseen;
   bool unseen = false;
   bool found = false;
-  while (const dirent* process = readdir(proc.get())) {
+  while (const dirent* process = sys().readdir(proc.get())) {
     if (!all_digits(process->d_name)) continue;
     switch (process_writes(process->d_name, dev, ino, lowest_fd)) {
       case Scan::kWriter:

@@ -64,6 +64,7 @@ SysCalls real_calls() {
   calls.lstat = [](auto... a) { return ::lstat(a...); };
   calls.fstat = [](auto... a) { return ::fstat(a...); };
   calls.fstatat = [](auto... a) { return ::fstatat(a...); };
+  calls.statx = [](auto... a) { return ::statx(a...); };
   calls.access = [](auto... a) { return ::access(a...); };
   calls.chmod = &chmod_entry;
   calls.unlink = [](auto... a) { return ::unlink(a...); };
@@ -75,6 +76,8 @@ SysCalls real_calls() {
   calls.fcntl = &::fcntl;
   calls.flock = [](auto... a) { return ::flock(a...); };
   calls.opendir = [](auto... a) { return ::opendir(a...); };
+  calls.fdopendir = [](auto... a) { return ::fdopendir(a...); };
+  calls.readdir = [](auto... a) { return ::readdir(a...); };
   calls.poll = [](auto... a) { return ::poll(a...); };
   calls.kill = [](auto... a) { return ::kill(a...); };
   calls.pidfd_open = &pidfd_open_call;

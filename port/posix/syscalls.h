@@ -31,6 +31,7 @@ struct SysCalls {
   int (*lstat)(const char*, struct stat*);
   int (*fstat)(int, struct stat*);
   int (*fstatat)(int, const char*, struct stat*, int);
+  int (*statx)(int, const char*, int, unsigned, struct statx*);
   int (*access)(const char*, int);
   int (*chmod)(const char*, mode_t);  // never through a link in the last part
   int (*unlink)(const char*);
@@ -42,6 +43,8 @@ struct SysCalls {
   int (*fcntl)(int, int, ...);
   int (*flock)(int, int);
   DIR* (*opendir)(const char*);
+  DIR* (*fdopendir)(int);
+  struct dirent* (*readdir)(DIR*);
   int (*poll)(struct pollfd*, nfds_t, int);
   int (*kill)(pid_t, int);
   // A process named by a descriptor, which keeps naming it when its id is
