@@ -19,7 +19,6 @@
 #include "port/posix/path.h"
 #include "port/posix/proc_scan.h"
 #include "port/posix/syscalls.h"
-#include "port/posix/unique_fd.h"
 
 namespace port {
 
@@ -133,20 +132,8 @@ FileLock::Held FileLock::held(const char* path) {
     return errno == ENOENT || errno == ENOTDIR ? Held::kNo : Held::kCannotTell;
   }
   if (!S_ISREG(file.st_mode)) return Held::kCannotTell;
-  const posix::UniqueFd list_fd = posix::open_fd(kLockList, O_RDONLY | O_CLOEXEC);
-  if (!list_fd.valid()) return Held::kCannotTell;
   std::string list;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t count = sys().read(list_fd.get(), buffer, sizeof buffer);
-    if (count > 0) {
-      list.append(buffer, static_cast<std::size_t>(count));
-      continue;
-    }
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return Held::kCannotTell;
-    break;
-  }
+  if (!posix::read_whole(kLockList, &list)) return Held::kCannotTell;
   return listed(list, file) ? Held::kYes : Held::kNo;
 }
 

@@ -14,6 +14,19 @@
 
 namespace port::posix {
 
+bool read_whole(const char* path, std::string* text) {
+  const UniqueFd fd = open_fd(path, O_RDONLY | O_CLOEXEC);
+  if (!fd.valid()) return false;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = sys().read(fd.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    text->append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
 namespace {
 
 bool all_digits(const char* text) {
@@ -26,6 +39,8 @@ bool all_digits(const char* text) {
 
 // The access mode in /proc/PID/fdinfo/FD ("flags:" is octal): 1 for writing,
 // 0 for not, -1 when it cannot be read (the descriptor may have been closed).
+// Opened by the C library, outside the call table: an open made to fail
+// for the files the program names must not blind it to who holds them.
 int fd_open_for_writing(const std::string& fdinfo_path) {
   std::FILE* file = std::fopen(fdinfo_path.c_str(), "re");
   if (file == nullptr) return -1;
@@ -179,20 +194,6 @@ bool started_after(const timespec& start, const struct stat& file) {
 }
 
 namespace {
-
-// The whole of a small file of /proc; false with errno when it cannot be read.
-bool read_whole(const char* path, std::string* text) {
-  const UniqueFd fd = open_fd(path, O_RDONLY | O_CLOEXEC);
-  if (!fd.valid()) return false;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = sys().read(fd.get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    text->append(buffer, static_cast<std::size_t>(got));
-  }
-}
 
 // The word of a line of mountinfo at this place (from 0), "" past its end.
 std::string word_at(const std::string& line, int place) {
