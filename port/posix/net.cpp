@@ -79,7 +79,7 @@ int finish_interrupted_connect(int fd, const sockaddr* address, socklen_t addres
   if (ready < 0) return -1;
   int error = 0;
   socklen_t size = sizeof error;
-  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return -1;
+  if (posix::sys().getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return -1;
   if (error != 0) {
     errno = error;
     return -1;

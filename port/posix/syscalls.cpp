@@ -73,6 +73,8 @@ SysCalls real_calls() {
   calls.chdir = [](auto... a) { return ::chdir(a...); };
   calls.readlink = [](auto... a) { return ::readlink(a...); };
   calls.getcwd = [](auto... a) { return ::getcwd(a...); };
+  calls.realpath = [](auto... a) { return ::realpath(a...); };
+  calls.lseek = [](auto... a) { return ::lseek(a...); };
   calls.fcntl = &::fcntl;
   calls.flock = [](auto... a) { return ::flock(a...); };
   calls.opendir = [](auto... a) { return ::opendir(a...); };
@@ -86,6 +88,7 @@ SysCalls real_calls() {
   calls.connect = [](auto... a) { return ::connect(a...); };
   calls.send = [](auto... a) { return ::send(a...); };
   calls.recv = [](auto... a) { return ::recv(a...); };
+  calls.getsockopt = [](auto... a) { return ::getsockopt(a...); };
   calls.getenv = [](auto... a) { return ::getenv(a...); };
   calls.setenv = [](auto... a) { return ::setenv(a...); };
   calls.unsetenv = [](auto... a) { return ::unsetenv(a...); };

@@ -40,6 +40,8 @@ struct SysCalls {
   int (*chdir)(const char*);
   ssize_t (*readlink)(const char*, char*, size_t);
   char* (*getcwd)(char*, size_t);
+  char* (*realpath)(const char*, char*);
+  off_t (*lseek)(int, off_t, int);
   int (*fcntl)(int, int, ...);
   int (*flock)(int, int);
   DIR* (*opendir)(const char*);
@@ -55,6 +57,7 @@ struct SysCalls {
   int (*connect)(int, const struct sockaddr*, socklen_t);
   ssize_t (*send)(int, const void*, size_t, int);
   ssize_t (*recv)(int, void*, size_t, int);
+  int (*getsockopt)(int, int, int, void*, socklen_t*);
   char* (*getenv)(const char*);
   int (*setenv)(const char*, const char*, int);
   int (*unsetenv)(const char*);
