@@ -3,7 +3,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,11 +37,11 @@ DaemonEnd not_it(const char** why, const char* reason) {
 }
 
 UniqueFd open_process(long pid) {
-  return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)));
+  return UniqueFd(sys().pidfd_open(static_cast<pid_t>(pid), 0));
 }
 
 int send_signal(int process_fd, int number) {
-  return static_cast<int>(::syscall(SYS_pidfd_send_signal, process_fd, number, nullptr, 0));
+  return sys().pidfd_send_signal(process_fd, number, nullptr, 0);
 }
 
 // Whether the process the handle names still runs: a process whose /proc
@@ -76,7 +75,7 @@ long wait_for_ends(const std::vector<UniqueFd>& handles, const std::vector<long>
     for (;;) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       pollfd gone{handles[i].get(), POLLIN, 0};
-      const int ready = ::poll(&gone, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+      const int ready = sys().poll(&gone, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
       if (ready > 0) break;
       if (ready < 0 && errno == EINTR) continue;
       return ids[i];

@@ -94,7 +94,7 @@ int find_entries(const char* pattern, std::vector<DirEntry>* entries) {
   }
   const posix::UniqueDir directory(sys().opendir(dir.c_str()));
   if (directory.get() == nullptr) return -1;
-  while (const dirent* entry = readdir(directory.get())) {
+  while (const dirent* entry = sys().readdir(directory.get())) {
     const char* name = entry->d_name;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     if (!name_matches(last, name)) continue;

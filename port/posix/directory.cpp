@@ -17,8 +17,8 @@ namespace port {
 std::size_t max_path_length() { return PATH_MAX - 1; }
 
 int resolve_directory(const char* path, std::string* resolved) {
-  const std::unique_ptr<char, decltype(&std::free)> real(::realpath(posix::native_path(path).c_str(), nullptr),
-                                                         &std::free);
+  const std::unique_ptr<char, decltype(&std::free)> real(
+      posix::sys().realpath(posix::native_path(path).c_str(), nullptr), &std::free);
   if (real == nullptr) return -1;
   // Every later step would read a "\" in a name as a separator and reach
   // another directory: such a directory cannot be named by the programs.

@@ -62,7 +62,7 @@ int put_env(const char* assignment) {
 
 const char* get_env(const char* name) {
   if (name == nullptr) return nullptr;
-  if (const char* exact = std::getenv(name)) return exact;
+  if (const char* exact = posix::sys().getenv(name)) return exact;
   const std::string wanted(name);
   if (wanted.empty() || wanted.find('=') != std::string::npos) return nullptr;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
@@ -93,7 +93,7 @@ void warn_dropped(const std::string& entry) {
 
 void drop_relative_search_entries() {
   if (::geteuid() != 0) return;
-  const char* current = std::getenv("PATH");
+  const char* current = sys().getenv("PATH");
   if (current == nullptr) return;
   const std::string value = current;
   std::string kept;

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "port/posix/syscalls.h"
+#include "port/posix/unique_fd.h"
 
 namespace port {
 
@@ -63,11 +65,9 @@ bool system_logger_listens() {
   address.sun_family = AF_UNIX;
   std::snprintf(address.sun_path, sizeof address.sun_path, "%s", _PATH_LOG);
   for (int type : {SOCK_DGRAM, SOCK_STREAM}) {
-    const int fd = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
-    if (fd < 0) continue;
-    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    if (connected) return true;
+    const posix::UniqueFd fd(posix::sys().socket(AF_UNIX, type | SOCK_CLOEXEC, 0));
+    if (!fd.valid()) continue;
+    if (posix::sys().connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;
   }
   return false;
 }
@@ -81,7 +81,7 @@ int report_event(const char* source, unsigned short type, unsigned long event_id
   if (source == nullptr) return -1;
   const std::string details = id_text(event_id) + joined(strings, string_count);
   const std::string line = std::string(source) + '\t' + type_word(type) + '\t' + details + '\n';
-  const char* file_name = std::getenv("LORVEX_EVENTLOG");
+  const char* file_name = posix::sys().getenv("LORVEX_EVENTLOG");
   if (file_name != nullptr && *file_name != '\0') {
     std::FILE* file = open_file(file_name, "a");
     if (file == nullptr) return -1;

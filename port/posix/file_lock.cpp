@@ -19,7 +19,6 @@
 #include "port/posix/path.h"
 #include "port/posix/proc_scan.h"
 #include "port/posix/syscalls.h"
-#include "port/posix/unique_fd.h"
 
 namespace port {
 
@@ -33,7 +32,7 @@ constexpr int kTries = 100;
 
 int lock_without_waiting(int fd) {
   for (;;) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
+    if (sys().flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
     if (errno != EINTR) return -1;
   }
 }
@@ -42,7 +41,7 @@ int lock_without_waiting(int fd) {
 bool still_named(int fd, const char* native) {
   struct stat opened {};
   struct stat named {};
-  return ::fstat(fd, &opened) == 0 && sys().stat(native, &named) == 0 && opened.st_dev == named.st_dev &&
+  return sys().fstat(fd, &opened) == 0 && sys().stat(native, &named) == 0 && opened.st_dev == named.st_dev &&
          opened.st_ino == named.st_ino;
 }
 
@@ -79,7 +78,7 @@ FileLock::Result FileLock::take(const char* path) {
     // Opened without waiting, so that a FIFO in its place never blocks; but
     // only a regular file is locked, and so ever removed by release().
     struct stat opened {};
-    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+    if (sys().fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
       sys().close(fd);
       errno = EACCES;
       return Result::kFailed;
@@ -133,20 +132,8 @@ FileLock::Held FileLock::held(const char* path) {
     return errno == ENOENT || errno == ENOTDIR ? Held::kNo : Held::kCannotTell;
   }
   if (!S_ISREG(file.st_mode)) return Held::kCannotTell;
-  const posix::UniqueFd list_fd = posix::open_fd(kLockList, O_RDONLY | O_CLOEXEC);
-  if (!list_fd.valid()) return Held::kCannotTell;
   std::string list;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t count = sys().read(list_fd.get(), buffer, sizeof buffer);
-    if (count > 0) {
-      list.append(buffer, static_cast<std::size_t>(count));
-      continue;
-    }
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return Held::kCannotTell;
-    break;
-  }
+  if (!posix::read_whole(kLockList, &list)) return Held::kCannotTell;
   return listed(list, file) ? Held::kYes : Held::kNo;
 }
 

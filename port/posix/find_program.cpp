@@ -95,7 +95,7 @@ std::string absolute(const std::string& path) {
 std::string own_program_dir() {
   std::string self(256, '\0');
   for (;;) {
-    const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size());
+    const ssize_t length = sys().readlink("/proc/self/exe", self.data(), self.size());
     if (length < 0) return "";
     if (static_cast<std::size_t>(length) < self.size()) {
       self.resize(static_cast<std::size_t>(length));
@@ -142,7 +142,7 @@ int find_program(const std::string& word, std::string* resolved) {
   }
   const std::string here = current_dir();
   dirs.emplace_back(here, true);
-  if (const char* path = std::getenv("PATH")) {
+  if (const char* path = sys().getenv("PATH")) {
     // An empty entry means the current directory, as POSIX shells read it; a
     // relative one names a directory from there.
     std::string value(path);

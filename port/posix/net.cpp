@@ -74,12 +74,12 @@ int finish_interrupted_connect(int fd, const sockaddr* address, socklen_t addres
   pollfd entry{fd, POLLOUT, 0};
   int ready = 0;
   do {
-    ready = ::poll(&entry, 1, -1);
+    ready = posix::sys().poll(&entry, 1, -1);
   } while (ready < 0 && errno == EINTR);
   if (ready < 0) return -1;
   int error = 0;
   socklen_t size = sizeof error;
-  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return -1;
+  if (posix::sys().getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return -1;
   if (error != 0) {
     errno = error;
     return -1;

@@ -14,6 +14,19 @@
 
 namespace port::posix {
 
+bool read_whole(const char* path, std::string* text) {
+  const UniqueFd fd = open_fd(path, O_RDONLY | O_CLOEXEC);
+  if (!fd.valid()) return false;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = sys().read(fd.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    text->append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
 namespace {
 
 bool all_digits(const char* text) {
@@ -26,6 +39,8 @@ bool all_digits(const char* text) {
 
 // The access mode in /proc/PID/fdinfo/FD ("flags:" is octal): 1 for writing,
 // 0 for not, -1 when it cannot be read (the descriptor may have been closed).
+// Opened by the C library, outside the call table: an open made to fail
+// for the files the program names must not blind it to who holds them.
 int fd_open_for_writing(const std::string& fdinfo_path) {
   std::FILE* file = std::fopen(fdinfo_path.c_str(), "re");
   if (file == nullptr) return -1;
@@ -52,7 +67,7 @@ Scan process_holds(const std::string& pid, dev_t dev, ino_t ino, int lowest_fd, 
   if (fds.get() == nullptr) return errno == ENOENT ? Scan::kNoWriter : Scan::kUnseen;
   bool unseen = false;
   int unseen_error = 0;
-  while (const dirent* entry = readdir(fds.get())) {
+  while (const dirent* entry = sys().readdir(fds.get())) {
     if (!all_digits(entry->d_name) || std::atoi(entry->d_name) < lowest_fd) continue;
     struct stat st {};
     if (sys().stat((fd_dir + "/" + entry->d_name).c_str(), &st) != 0) continue;
@@ -79,7 +94,7 @@ std::vector<long> processes_with_open(dev_t dev, ino_t ino) {
   std::vector<long> holders;
   const UniqueDir proc(sys().opendir("/proc"));
   if (proc.get() == nullptr) return holders;
-  while (const dirent* process = readdir(proc.get())) {
+  while (const dirent* process = sys().readdir(proc.get())) {
     if (all_digits(process->d_name) && process_holds(process->d_name, dev, ino, 0, false) == Scan::kWriter) {
       holders.push_back(std::strtol(process->d_name, nullptr, 10));
     }
@@ -100,7 +115,7 @@ Scan scan_for_writer(dev_t dev, ino_t ino, std::vector<long>* writers, int lowes
   if (sys().stat("/proc/1", &first) != 0 || proc_hides_others()) return Scan::kUnseen;
   bool unseen = false;
   bool found = false;
-  while (const dirent* process = readdir(proc.get())) {
+  while (const dirent* process = sys().readdir(proc.get())) {
     if (!all_digits(process->d_name)) continue;
     switch (process_writes(process->d_name, dev, ino, lowest_fd)) {
       case Scan::kWriter:
@@ -179,20 +194,6 @@ bool started_after(const timespec& start, const struct stat& file) {
 }
 
 namespace {
-
-// The whole of a small file of /proc; false with errno when it cannot be read.
-bool read_whole(const char* path, std::string* text) {
-  const UniqueFd fd = open_fd(path, O_RDONLY | O_CLOEXEC);
-  if (!fd.valid()) return false;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = sys().read(fd.get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    text->append(buffer, static_cast<std::size_t>(got));
-  }
-}
 
 // The word of a line of mountinfo at this place (from 0), "" past its end.
 std::string word_at(const std::string& line, int place) {

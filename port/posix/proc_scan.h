@@ -29,6 +29,10 @@ Scan scan_for_writer(dev_t dev, ino_t ino, std::vector<long>* writers = nullptr,
 // whose descriptors cannot be looked into are passed over.
 std::vector<long> processes_with_open(dev_t dev, ino_t ino);
 
+// The whole of a small file of /proc, read through the call table; false with
+// errno when it cannot be read.
+bool read_whole(const char* path, std::string* text);
+
 // What /proc/PID/stat says of a process (readable for every user).
 struct ProcStat {
   std::string name;  // the name (comm), at most 15 bytes

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -188,7 +187,7 @@ int run_child_relayed(const char* command_line, OutputRelay* relay, int* start_e
     if (options.return_on_end_request && end_request() != 0) return kEndRequested;
     pollfd ready[4] = {{out_read.get(), POLLIN, 0}, {err_read.get(), POLLIN, 0}, {report_read.get(), POLLIN, 0},
                        {wake, POLLIN, 0}};
-    if (::poll(ready, 4, -1) < 0) {
+    if (posix::sys().poll(ready, 4, -1) < 0) {
       if (errno == EINTR) continue;
       break;  // cannot be watched: the child is still waited for below
     }
@@ -234,7 +233,7 @@ int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int
   // it fell over at once: wait for its end with a bound, and return the moment
   // it comes (a process descriptor wakes us then), never after a fixed step.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-  const posix::UniqueFd process_fd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  const posix::UniqueFd process_fd(posix::sys().pidfd_open(pid, 0));
   for (;;) {
     int raw = 0;
     const pid_t rc = posix::sys().waitpid(pid, &raw, WNOHANG);
@@ -248,7 +247,7 @@ int start_daemon(const char* command_line, unsigned wait_ms, int* exit_code, int
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
     if (process_fd.valid()) {
       pollfd ready{process_fd.get(), POLLIN, 0};
-      ::poll(&ready, 1, static_cast<int>(left));
+      posix::sys().poll(&ready, 1, static_cast<int>(left));
     } else {
       // Without process descriptors (an old kernel): look again in short steps.
       sleep_ms(static_cast<unsigned>(left < 2 ? left : 2));

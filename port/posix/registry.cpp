@@ -105,7 +105,7 @@ Refusal& refusal() {
 }
 
 RegistryPtr load_registry() {
-  const char* name = std::getenv("LORVEX_REGISTRY");
+  const char* name = posix::sys().getenv("LORVEX_REGISTRY");
   if (name == nullptr || *name == '\0') name = kDefaultRegistryFile;
   // The registry names the programs' tools and directories: a file another
   // user can change is no registry to follow.

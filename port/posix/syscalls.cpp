@@ -5,7 +5,9 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/random.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -40,6 +42,13 @@ int openat_call(int dir, const char* path, int flags, ...) {
   return ::openat(dir, path, flags, mode);
 }
 
+// Through syscall(): a C library older than the kernel has no wrapper.
+int pidfd_open_call(pid_t pid, unsigned flags) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, flags)); }
+
+int pidfd_send_signal_call(int process_fd, int number, siginfo_t* info, unsigned flags) {
+  return static_cast<int>(::syscall(SYS_pidfd_send_signal, process_fd, number, info, flags));
+}
+
 SysCalls real_calls() {
   SysCalls calls{};
   calls.spawn = &start_child;
@@ -55,6 +64,7 @@ SysCalls real_calls() {
   calls.lstat = [](auto... a) { return ::lstat(a...); };
   calls.fstat = [](auto... a) { return ::fstat(a...); };
   calls.fstatat = [](auto... a) { return ::fstatat(a...); };
+  calls.statx = [](auto... a) { return ::statx(a...); };
   calls.access = [](auto... a) { return ::access(a...); };
   calls.chmod = &chmod_entry;
   calls.unlink = [](auto... a) { return ::unlink(a...); };
@@ -63,13 +73,23 @@ SysCalls real_calls() {
   calls.chdir = [](auto... a) { return ::chdir(a...); };
   calls.readlink = [](auto... a) { return ::readlink(a...); };
   calls.getcwd = [](auto... a) { return ::getcwd(a...); };
+  calls.realpath = [](auto... a) { return ::realpath(a...); };
+  calls.lseek = [](auto... a) { return ::lseek(a...); };
   calls.fcntl = &::fcntl;
+  calls.flock = [](auto... a) { return ::flock(a...); };
   calls.opendir = [](auto... a) { return ::opendir(a...); };
+  calls.fdopendir = [](auto... a) { return ::fdopendir(a...); };
+  calls.readdir = [](auto... a) { return ::readdir(a...); };
+  calls.poll = [](auto... a) { return ::poll(a...); };
   calls.kill = [](auto... a) { return ::kill(a...); };
+  calls.pidfd_open = &pidfd_open_call;
+  calls.pidfd_send_signal = &pidfd_send_signal_call;
   calls.socket = [](auto... a) { return ::socket(a...); };
   calls.connect = [](auto... a) { return ::connect(a...); };
   calls.send = [](auto... a) { return ::send(a...); };
   calls.recv = [](auto... a) { return ::recv(a...); };
+  calls.getsockopt = [](auto... a) { return ::getsockopt(a...); };
+  calls.getenv = [](auto... a) { return ::getenv(a...); };
   calls.setenv = [](auto... a) { return ::setenv(a...); };
   calls.unsetenv = [](auto... a) { return ::unsetenv(a...); };
   calls.initgroups = [](auto... a) { return ::initgroups(a...); };

@@ -6,6 +6,8 @@
 #include <dirent.h>
 #include <grp.h>
 #include <netdb.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -29,6 +31,7 @@ struct SysCalls {
   int (*lstat)(const char*, struct stat*);
   int (*fstat)(int, struct stat*);
   int (*fstatat)(int, const char*, struct stat*, int);
+  int (*statx)(int, const char*, int, unsigned, struct statx*);
   int (*access)(const char*, int);
   int (*chmod)(const char*, mode_t);  // never through a link in the last part
   int (*unlink)(const char*);
@@ -37,13 +40,25 @@ struct SysCalls {
   int (*chdir)(const char*);
   ssize_t (*readlink)(const char*, char*, size_t);
   char* (*getcwd)(char*, size_t);
+  char* (*realpath)(const char*, char*);
+  off_t (*lseek)(int, off_t, int);
   int (*fcntl)(int, int, ...);
+  int (*flock)(int, int);
   DIR* (*opendir)(const char*);
+  DIR* (*fdopendir)(int);
+  struct dirent* (*readdir)(DIR*);
+  int (*poll)(struct pollfd*, nfds_t, int);
   int (*kill)(pid_t, int);
+  // A process named by a descriptor, which keeps naming it when its id is
+  // taken again.
+  int (*pidfd_open)(pid_t, unsigned);
+  int (*pidfd_send_signal)(int, int, siginfo_t*, unsigned);
   int (*socket)(int, int, int);
   int (*connect)(int, const struct sockaddr*, socklen_t);
   ssize_t (*send)(int, const void*, size_t, int);
   ssize_t (*recv)(int, void*, size_t, int);
+  int (*getsockopt)(int, int, int, void*, socklen_t*);
+  char* (*getenv)(const char*);
   int (*setenv)(const char*, const char*, int);
   int (*unsetenv)(const char*);
   int (*initgroups)(const char*, gid_t);

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -259,6 +260,25 @@ TEST_F(Chain, AGathererAlreadyAtWorkIsTryLaterAndChangesNoRecord) {
   EXPECT_EQ(status().status, 0) << "a cycle that ran no cycle is no fault";
   release();
   holder->wait(milliseconds(30000));
+}
+
+// A lock the system refuses to take keeps the cycle out as surely as a lock
+// another command holds: nothing starts, nothing is recorded, and the line
+// says why.
+TEST_F(Chain, ALockThatCannotBeTakenRunsNoCycle) {
+  if (lxt::is_wine()) GTEST_SKIP() << "faults are dealt by the POSIX port only";
+  ASSERT_TRUE(install_.write_registry("\"CgiPortNo\"=" + lxt::reg_dword(lxt::Peer::closed_port()) + "\n"));
+  lxt::RunOptions o = options();
+  o.set("LORVEX_TEST_FAULT_INJECTION", "lock:1:EIO:" + dir_.file("hit"));
+  const lxt::RunResult cycle = run_argv(cycle_argv(), o);
+  ASSERT_TRUE(dir_.exists("hit")) << "the lock was never asked for\n" << cycle.err;
+  EXPECT_NE(cycle.status, 0);
+  EXPECT_TRUE(matches(cycle.err, "^lorvex-cycle: [^\n]*: Cannot take the lock [^\n]*lorvex-cycle.lock \\(errno=" +
+                                     std::to_string(EIO) + "\\)\\.  No cycle is run\\.\n$"))
+      << cycle.err;
+  EXPECT_FALSE(dir_.exists(gdir("cycle-began")));
+  EXPECT_EQ(last_cycle(), "");
+  EXPECT_FALSE(dir_.exists(gdir("Gatherer.pid"))) << "a gatherer was started";
 }
 
 // A full disk under the data directory fails the cycle; the old production

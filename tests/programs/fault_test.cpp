@@ -188,7 +188,7 @@ class FinishingFaults : public Faults {
 
 TEST_P(FinishingFaults, StoresealLosesNoDatabaseAndSaysWhatFailed) {
   Path path;
-  path.kinds = {"open", "read", "write", "close", "rename", "unlink", "chmod", "spawn", "fsync"};
+  path.kinds = {"open", "read", "write", "close", "rename", "unlink", "chmod", "spawn", "fsync", "lock"};
   path.prepare = [&] { gathered(); };
   path.run = [&](std::vector<lxt::EnvChange> env) {
     lxt::RunOptions run_options = options(std::move(env));
@@ -221,7 +221,7 @@ TEST_P(FinishingFaults, StoresealLosesNoDatabaseAndSaysWhatFailed) {
 
 TEST_P(FinishingFaults, PackdumpKeepsTheOldDumpUntilAWholeNewOneReplacesIt) {
   Path path;
-  path.kinds = {"open", "close", "rename", "unlink", "chmod", "spawn", "fsync"};
+  path.kinds = {"open", "close", "rename", "unlink", "chmod", "spawn", "fsync", "lock"};
   path.prepare = [&] {
     gathered();
     dir_.write("data/packdump.out.gz", "leftover");
@@ -437,7 +437,8 @@ class ServerFaults : public Faults {
 
 TEST_P(ServerFaults, LaunchServerStartsTheDaemonOrSaysWhyNot) {
   Path path;
-  path.kinds = {"open", "read", "write", "close", "spawn"};
+  // A daemon's end is watched through its process descriptor, or without one.
+  path.kinds = {"open", "read", "write", "close", "spawn", "pidfd"};
   path.prepare = [&] {
     std::filesystem::remove(dir_.file("journal"));
     std::filesystem::remove(dir_.file("events"));
@@ -466,7 +467,9 @@ TEST_P(ServerFaults, LaunchServerStartsTheDaemonOrSaysWhyNot) {
 TEST_P(ServerFaults, StopServerNeverLeavesADaemonOutOfReach) {
   Holder daemon(dir_, "data/exportd.log");
   Path path;
-  path.kinds = {"open", "read", "write", "close", "unlink", "spawn"};
+  // The daemon is examined and ended through process descriptors: one that
+  // cannot be had or signalled is a stop that says it failed.
+  path.kinds = {"open", "read", "write", "close", "unlink", "spawn", "pidfd", "signal"};
   path.prepare = [&] {
     dir_.write("data/Exportd.pid", std::to_string(daemon.ensure()) + "\n");
     dir_.write("data/gathering.1", "part");

@@ -2,6 +2,7 @@
 // file form.
 #include <errno.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -85,6 +86,38 @@ TEST_F(PortEnv, EventFileThatCannotBeOpenedReportsNothing) {
   EXPECT_EQ(port::report_event("Moxa3R", port::kEventError, 1, strings, 1), -1);
   struct stat st {};
   EXPECT_NE(::stat(dir.file("no").c_str(), &st), 0);
+}
+
+// Where no system logger takes the report (its socket cannot be made, or
+// nobody listens), the line goes to standard error rather than into a
+// syslog() that drops it without a word.
+TEST_F(PortEnv, EventNoLoggerCanTakeGoesToStandardError) {
+  using Calls = port::posix::SysCalls;
+  struct Row {
+    const char* what;
+    int (*socket)(int, int, int);
+    decltype(Calls::connect) connect;
+    bool on_stderr;
+  };
+  const auto real_socket = [](int domain, int type, int protocol) { return ::socket(domain, type, protocol); };
+  const Row rows[] = {
+      {"no socket", [](int, int, int) { return errno = EMFILE, -1; }, nullptr, true},
+      {"nobody listens", real_socket, [](int, const sockaddr*, socklen_t) { return errno = ECONNREFUSED, -1; }, true},
+      {"a logger listens", real_socket, [](int, const sockaddr*, socklen_t) { return 0; }, false},
+  };
+  unsetenv("LORVEX_EVENTLOG");
+  const char* strings[] = {"text"};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    port::posix::reset_sys();
+    port::posix::sys().socket = row.socket;
+    if (row.connect != nullptr) port::posix::sys().connect = row.connect;
+    ::testing::internal::CaptureStderr();
+    const int result = port::report_event("Moxa3R", port::kEventError, 5, strings, 1);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(said, row.on_stderr ? "Moxa3R\tERROR\t0x00000005\ttext\n" : "");
+  }
 }
 
 }  // namespace

@@ -288,12 +288,12 @@ struct Level {
 // The names in the open directory (the descriptor stays open).
 bool read_names(int dir_fd, std::vector<std::string>* names) {
   UniqueFd copy(sys().fcntl(dir_fd, F_DUPFD_CLOEXEC, 0));
-  const UniqueDir stream(copy.valid() ? ::fdopendir(copy.get()) : nullptr);
+  const UniqueDir stream(copy.valid() ? sys().fdopendir(copy.get()) : nullptr);
   if (stream.get() == nullptr) {
     return false;
   }
   copy.release();  // the directory stream's now
-  while (const dirent* entry = ::readdir(stream.get())) {
+  while (const dirent* entry = sys().readdir(stream.get())) {
     if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
       names->push_back(entry->d_name);
     }
@@ -306,7 +306,7 @@ bool read_names(int dir_fd, std::vector<std::string>* names) {
 // mount ids gives the device alone.
 bool mount_of(int fd, std::uint64_t* mount) {
   struct statx info {};
-  if (::statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_MNT_ID, &info) == 0 &&
+  if (sys().statx(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_MNT_ID, &info) == 0 &&
       (info.stx_mask & STATX_MNT_ID) != 0) {
     *mount = info.stx_mnt_id;
     return true;

@@ -25,7 +25,9 @@ constexpr char kFaultVariable[] = "LORVEX_TEST_FAULT_INJECTION";
 constexpr char kCountVariable[] = "LORVEX_TEST_FAULT_COUNT_FD";
 constexpr char kCountName[] = "lorvex-fault-count";
 
-enum class Kind { kOpen, kRead, kWrite, kClose, kRename, kUnlink, kChmod, kSpawn, kSocket, kConnect, kFsync };
+enum class Kind {
+  kOpen, kRead, kWrite, kClose, kRename, kUnlink, kChmod, kSpawn, kSocket, kConnect, kFsync, kPidfd, kSignal, kLock
+};
 
 struct Named {
   const char* name;
@@ -38,7 +40,8 @@ constexpr Named kKinds[] = {
     {"rename", static_cast<int>(Kind::kRename)},   {"unlink", static_cast<int>(Kind::kUnlink)},
     {"chmod", static_cast<int>(Kind::kChmod)},     {"spawn", static_cast<int>(Kind::kSpawn)},
     {"socket", static_cast<int>(Kind::kSocket)},   {"connect", static_cast<int>(Kind::kConnect)},
-    {"fsync", static_cast<int>(Kind::kFsync)},
+    {"fsync", static_cast<int>(Kind::kFsync)},     {"pidfd", static_cast<int>(Kind::kPidfd)},
+    {"signal", static_cast<int>(Kind::kSignal)},   {"lock", static_cast<int>(Kind::kLock)},
 };
 
 constexpr Named kErrors[] = {{"ENOSPC", ENOSPC}, {"EIO", EIO}, {"EMFILE", EMFILE}, {"EACCES", EACCES}, {"EINTR", EINTR}};
@@ -238,6 +241,18 @@ int fault_connect(int fd, const struct sockaddr* address, socklen_t size) {
   return deal(Kind::kConnect) ? failed() : connected;
 }
 
+int fault_pidfd_open(pid_t pid, unsigned flags) {
+  return deal(Kind::kPidfd) ? failed() : inner.pidfd_open(pid, flags);
+}
+
+int fault_pidfd_send_signal(int process_fd, int number, siginfo_t* info, unsigned flags) {
+  return deal(Kind::kSignal) ? failed() : inner.pidfd_send_signal(process_fd, number, info, flags);
+}
+
+int fault_kill(pid_t pid, int number) { return deal(Kind::kSignal) ? failed() : inner.kill(pid, number); }
+
+int fault_flock(int fd, int operation) { return deal(Kind::kLock) ? failed() : inner.flock(fd, operation); }
+
 }  // namespace
 
 void start_fault_injection() {
@@ -273,6 +288,10 @@ void start_fault_injection() {
   table.rename = &fault_rename;
   table.socket = &fault_socket;
   table.connect = &fault_connect;
+  table.pidfd_open = &fault_pidfd_open;
+  table.pidfd_send_signal = &fault_pidfd_send_signal;
+  table.kill = &fault_kill;
+  table.flock = &fault_flock;
   // Standard output, the program's own report, goes through the table too.
   std::fflush(stdout);
   if (std::FILE* out = table_stream(STDOUT_FILENO, "w")) stdout = out;

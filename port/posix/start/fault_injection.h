@@ -6,7 +6,8 @@
 // the port's call table fails with the error, once. KIND is one of open
 // (open, openat and pipe2: every call that makes a descriptor), read, write,
 // close, rename, unlink (unlink and unlinkat), chmod, spawn, socket, connect,
-// fsync; ERROR one of ENOSPC, EIO, EMFILE, EACCES, EINTR. When the fault is
+// fsync, pidfd (pidfd_open), signal (pidfd_send_signal and kill), lock
+// (flock); ERROR one of ENOSPC, EIO, EMFILE, EACCES, EINTR. When the fault is
 // dealt, a line is appended to HITFILE (when given), so that a test can tell
 // a run that met its fault from one that made fewer calls. A value that
 // cannot be read is said on standard error, and no fault is dealt. A close or a
