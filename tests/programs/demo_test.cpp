@@ -100,6 +100,24 @@ TEST(DemoCatalogue, EveryIssuedKeyHasAJapaneseTextWithItsIdentifierAndPlaceholde
   }
 }
 
+// Each local document summarized by the summarizer of its type, through the
+// outside programs the summarizers start: the body text of the page (no
+// title, script or comment), the troff page's abstract, the words of the
+// print document's pages.
+struct DemoSummary {
+  const char* document;
+  const char* summarizer;
+  const char* holds;
+  const char* lacks;  // null: nothing to look for
+};
+const DemoSummary kDemoSummaries[] = {
+    {"guide.html", "htmlsift", "The demo gatherer collects the pages of the intranet once a week, summarizes each "
+                               "document by its type & keeps", "Demo gatherer guide"},
+    {"lxgather.1", "skim", "summarizes every document it fetches and finishes the databases. ...", nullptr},
+    {"report.pdf", "pdfsift", "\tQuarterly gathering report The gatherer summarized 1,204 documents (38 new) "
+                              "this quarter.", "/Type"},
+};
+
 // The demo in the test's own folder: the stand-ins keep no journal.
 class Demo : public lxt::ProgramTest {
  protected:
@@ -175,6 +193,69 @@ class DemoCycle : public Demo {
     return match.str(1) + match.str(2);
   }
 
+  // Each tool said what it did, in the cycle's order, database finishing last.
+  static void expect_each_tool_said_what_it_did(const RunResult& result) {
+    std::vector<std::string> tools;
+    for (const std::string& line : lines_of(result.err)) tools.push_back(line.substr(0, line.find(':')));
+    const std::vector<std::string> expected{"linkprune", "agecull",   "keybuild",  "seedurls",
+                                            "essence",   "essence",   "essence",   "essence",
+                                            "storetidy", "storejoin", "keybuild"};
+    if (lxt::is_wine()) {
+      // Wine's interpreter cannot start the POSIX Perl: it says so after these.
+      ASSERT_GE(tools.size(), expected.size()) << result.err;
+      tools.resize(expected.size());
+    }
+    EXPECT_EQ(tools, expected) << result.err;
+    EXPECT_NE(result.err.find("seedurls: passed 7 URLs, skipped 2 lines"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("essence: appended 7 templates"), std::string::npos) << result.err;
+  }
+
+  // The URLs of the production database after the cycle: those gathered that
+  // look fetchable, then the one kept from the production database.
+  std::vector<std::string> production_urls() const {
+    return {"http://www.example.jp/index.html",
+            "http://www.example.jp/news/",
+            "http://intranet.example.jp:8080/docs/manual.html",
+            "https://www.example.co.jp/products/?lang=ja",
+            documents_url_ + "/guide.html",
+            documents_url_ + "/lxgather.1",
+            documents_url_ + "/report.pdf",
+            "http://www.example.jp/about.html"};
+  }
+
+  // What the production database holds, template by template.
+  struct Production {
+    std::vector<std::string> urls;
+    std::map<std::string, std::string> summaries;  // URL -> its Summary attribute line
+    std::map<std::string, std::string> updated;    // URL -> its Update-Time attribute line
+  };
+  Production read_production() const {
+    Production production;
+    for (const std::string& line : lines_of(lxt::lf(dir_.read("demo/data/PRODUCTION.gdbm")))) {
+      if (line.starts_with("@FILE { ")) production.urls.push_back(line.substr(8));
+      if (line.starts_with("Summary{")) production.summaries[production.urls.back()] = line;
+      if (line.starts_with("Update-Time{")) production.updated[production.urls.back()] = line;
+    }
+    return production;
+  }
+
+  // A local document summarized by the summarizer of its type: its Summary
+  // line holds what it should (and not what it should not), its length
+  // prefix is right, and essence named the summarizer.
+  void expect_summarized(const DemoSummary& e, const std::string& line, const std::string& err) const {
+    SCOPED_TRACE(e.document);
+    const std::string url = documents_url_ + "/" + e.document;
+    EXPECT_NE(line.find(e.holds), std::string::npos) << line;
+    if (e.lacks != nullptr) {
+      EXPECT_EQ(line.find(e.lacks), std::string::npos) << line;
+    }
+    const std::size_t tab = line.find(":\t");
+    ASSERT_NE(tab, std::string::npos) << line;
+    EXPECT_EQ(line.substr(0, tab), "Summary{" + std::to_string(line.size() - tab - 2) + "}");
+    EXPECT_NE(err.find(std::string("essence: ") + e.summarizer + " summarized " + url + " in "), std::string::npos)
+        << err;
+  }
+
   std::string catalogue_;
   std::string documents_url_;
 };
@@ -190,76 +271,24 @@ TEST_F(DemoCycle, WholeCycleWithTheStandInsAndTheService) {
   EXPECT_EQ(peer.request(), std::string("ZIVIDUZ demo\0", 13));
   EXPECT_EQ(message_of(result.out), catalogue_text(catalogue_, "LXC_MSG_601")) << result.out;
 
-  // Each tool said what it did, in the cycle's order, database finishing last.
-  std::vector<std::string> tools;
-  for (const std::string& line : lines_of(result.err)) tools.push_back(line.substr(0, line.find(':')));
-  const std::vector<std::string> expected{"linkprune", "agecull",   "keybuild",  "seedurls",
-                                          "essence",   "essence",   "essence",   "essence",
-                                          "storetidy", "storejoin", "keybuild"};
-  if (lxt::is_wine()) {
-    // Wine's interpreter cannot start the POSIX Perl: it says so after these.
-    ASSERT_GE(tools.size(), expected.size()) << result.err;
-    tools.resize(expected.size());
-  }
-  EXPECT_EQ(tools, expected) << result.err;
-  EXPECT_NE(result.err.find("seedurls: passed 7 URLs, skipped 2 lines"), std::string::npos) << result.err;
-  EXPECT_NE(result.err.find("essence: appended 7 templates"), std::string::npos) << result.err;
+  ASSERT_NO_FATAL_FAILURE(expect_each_tool_said_what_it_did(result));
   EXPECT_TRUE(result.out.starts_with("storeseal: Using given directory: " + dir_.host("demo/data") + "\n")) << result.out;
 
   // The templates gathered for the URLs that look fetchable, consolidated with
   // the production database (a URL gathered anew replacing its old template)
   // and indexed; the gathered database is gone.
-  const std::vector<std::string> urls{"http://www.example.jp/index.html", "http://www.example.jp/news/",
-                                      "http://intranet.example.jp:8080/docs/manual.html",
-                                      "https://www.example.co.jp/products/?lang=ja",
-                                      documents_url_ + "/guide.html", documents_url_ + "/lxgather.1",
-                                      documents_url_ + "/report.pdf", "http://www.example.jp/about.html"};
-  std::vector<std::string> production;
-  std::map<std::string, std::string> summaries;  // URL -> its Summary attribute line
-  std::map<std::string, std::string> updated;    // URL -> its Update-Time attribute line
-  for (const std::string& line : lines_of(lxt::lf(dir_.read("demo/data/PRODUCTION.gdbm")))) {
-    if (line.starts_with("@FILE { ")) production.push_back(line.substr(8));
-    if (line.starts_with("Summary{")) summaries[production.back()] = line;
-    if (line.starts_with("Update-Time{")) updated[production.back()] = line;
-  }
-  EXPECT_EQ(production, urls);
+  const std::vector<std::string> urls = production_urls();
+  Production production = read_production();
+  EXPECT_EQ(production.urls, urls);
   const std::string old_stamp = "Update-Time{10}:\t1765152000";
-  EXPECT_NE(updated["http://www.example.jp/index.html"], old_stamp) << "gathered anew";
-  EXPECT_EQ(updated["http://www.example.jp/about.html"], old_stamp) << "kept from the production database";
+  EXPECT_NE(production.updated["http://www.example.jp/index.html"], old_stamp) << "gathered anew";
+  EXPECT_EQ(production.updated["http://www.example.jp/about.html"], old_stamp) << "kept from the production database";
 
-  // Each local document summarized by the summarizer of its type, through
-  // the outside programs the summarizers start: the body text of the page
-  // (no title, script or comment), the troff page's abstract, the words of
-  // the print document's pages.
-  struct Summary {
-    const char* document;
-    const char* summarizer;
-    const char* holds;
-    const char* lacks;  // null: nothing to look for
-  };
-  const Summary expected_summaries[] = {
-      {"guide.html", "htmlsift", "The demo gatherer collects the pages of the intranet once a week, summarizes each "
-                                 "document by its type & keeps", "Demo gatherer guide"},
-      {"lxgather.1", "skim", "summarizes every document it fetches and finishes the databases. ...", nullptr},
-      {"report.pdf", "pdfsift", "\tQuarterly gathering report The gatherer summarized 1,204 documents (38 new) "
-                                "this quarter.", "/Type"},
-  };
-  for (const Summary& e : expected_summaries) {
-    SCOPED_TRACE(e.document);
-    const std::string url = documents_url_ + "/" + e.document;
-    const std::string& line = summaries[url];
-    EXPECT_NE(line.find(e.holds), std::string::npos) << line;
-    if (e.lacks != nullptr) {
-      EXPECT_EQ(line.find(e.lacks), std::string::npos) << line;
-    }
-    const std::size_t tab = line.find(":\t");
-    ASSERT_NE(tab, std::string::npos) << line;
-    EXPECT_EQ(line.substr(0, tab), "Summary{" + std::to_string(line.size() - tab - 2) + "}");
-    EXPECT_NE(result.err.find(std::string("essence: ") + e.summarizer + " summarized " + url + " in "),
-              std::string::npos)
-        << result.err;
+  for (const DemoSummary& e : kDemoSummaries) {
+    ASSERT_NO_FATAL_FAILURE(
+        expect_summarized(e, production.summaries[documents_url_ + "/" + e.document], result.err));
   }
-  EXPECT_EQ(summaries.size(), 3u);
+  EXPECT_EQ(production.summaries.size(), 3u);
   std::string index;
   for (const std::string& url : urls) index += url + "\n";
   EXPECT_EQ(lxt::lf(dir_.read("demo/data/INDEX.gdbm")), index);

@@ -29,6 +29,8 @@ using lxt::matches;
 
 constexpr uid_t kStranger = 4242;
 constexpr gid_t kNogroup = 65534;
+// How a fault of an entry another user owns ends, as the refusal says it.
+const std::string kAnotherUsers = " is another user's";
 
 const std::vector<std::string> kAll = {"cyclerun", "storeseal", "packdump", "LaunchCrawler", "LaunchServer", "StopServer"};
 
@@ -84,6 +86,21 @@ class OwnerRule : public lxt::ProgramTest {
     ASSERT_EQ(::lchown(path.c_str(), uid, gid), 0) << path;
     ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
   }
+
+  // PROGRAM refused with STATUS and the line that names ENTRY (below the test
+  // folder) and its FAULT, with the mend that fits it; no tool ran.
+  void expect_refused(const std::string& program, const lxt::RunResult& result, int status, const std::string& entry,
+                      const std::string& fault) const {
+    EXPECT_EQ(result.status, status) << result.err;
+    const std::string mend = fault.find(kAnotherUsers) != std::string::npos
+                                 ? "Root acts for no other user: run it as 4242 \\(runuser -u 4242 -- " + program
+                                 : "Take the right to write there away: chmod go-w " + literal(dir_.file(entry));
+    EXPECT_TRUE(matches(result.err, "^" + lxt::diagnostic_prefix(program) + "ERROR: [^\n]* is not used: " +
+                                        literal(dir_.file(entry)) + " " + fault +
+                                        ", so another user can change it\\.  " + mend))
+        << result.err;
+    EXPECT_TRUE(programs().empty()) << "a tool ran";
+  }
 };
 
 struct Row {
@@ -99,12 +116,11 @@ TEST_F(OwnerRule, RootRefusesATreeAnotherUserOwnsOrCanWrite) {
   const auto set = [](const std::string& path, uid_t uid, gid_t gid, mode_t mode) {
     return [=](const OwnerRule&, const lxt::TempDir& d) { own(d.file(path), uid, gid, mode); };
   };
-  const std::string other = " is another user's";
   const std::vector<Row> rows = {
       {"root's own tree", set("in", 0, 0, 0755), set("in", 0, 0, 0755), {}, "", ""},
       {"the data directory another user's", set("in/data", kStranger, 0, 0755), set("in/data", 0, 0, 0755),
        {"cyclerun", "storeseal", "packdump", "LaunchServer", "StopServer"}, "in/data",
-       "\\(owner 4242, mode 0755\\)" + other},
+       "\\(owner 4242, mode 0755\\)" + kAnotherUsers},
       {"the working directory writable for a shared group", set("in/work", 0, kNogroup, 0775),
        set("in/work", 0, 0, 0755), {"cyclerun"}, "in/work",
        "\\(owner root, mode 0775\\) is writable for the group nogroup"},
@@ -120,12 +136,12 @@ TEST_F(OwnerRule, RootRefusesATreeAnotherUserOwnsOrCanWrite) {
          fs::remove(d.file("in/home/lib/gatherer"));
          fs::create_directory(d.file("in/home/lib/gatherer"));
        },
-       kAll, "other", "\\(owner 4242, mode 0755\\)" + other},
+       kAll, "other", "\\(owner 4242, mode 0755\\)" + kAnotherUsers},
       {"a sticky directory every user may write on the way, root's entries in it",
        set("in/home/gatherers", 0, 0, 01777), set("in/home/gatherers", 0, 0, 0755), {}, "", ""},
       {"the gatherer directory the service user's", set("in/home/gatherers/demo", kStranger, kStranger, 0755),
        set("in/home/gatherers/demo", 0, 0, 0755), {"LaunchCrawler"}, "in/home/gatherers/demo",
-       "\\(owner 4242, mode 0755\\)" + other},
+       "\\(owner 4242, mode 0755\\)" + kAnotherUsers},
       {"the gatherer's .cf writable for a shared group", set("in/home/gatherers/demo/demo.cf", 0, kNogroup, 0664),
        set("in/home/gatherers/demo/demo.cf", 0, 0, 0644), {"LaunchCrawler"}, "in/home/gatherers/demo/demo.cf",
        "\\(owner root, mode 0664\\) is writable for the group nogroup"},
@@ -146,15 +162,7 @@ TEST_F(OwnerRule, RootRefusesATreeAnotherUserOwnsOrCanWrite) {
         continue;
       }
       const auto status = row.statuses.find(program);
-      EXPECT_EQ(result.status, status == row.statuses.end() ? 1 : status->second) << result.err;
-      const std::string mend = row.fault.find(other) != std::string::npos
-                                   ? "Root acts for no other user: run it as 4242 \\(runuser -u 4242 -- " + program
-                                   : "Take the right to write there away: chmod go-w " + literal(dir_.file(row.entry));
-      EXPECT_TRUE(matches(result.err, "^" + lxt::diagnostic_prefix(program) + "ERROR: [^\n]* is not used: " +
-                                          literal(dir_.file(row.entry)) + " " + row.fault +
-                                          ", so another user can change it\\.  " + mend))
-          << result.err;
-      EXPECT_TRUE(programs().empty()) << "a tool ran";
+      expect_refused(program, result, status == row.statuses.end() ? 1 : status->second, row.entry, row.fault);
     }
     row.undo(*this, dir_);
   }

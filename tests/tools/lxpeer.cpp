@@ -45,40 +45,73 @@ int usage(const char* why) {
   return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Options {
   std::string port_file, request_file, reply, read_mode = "once", watch;
   bool have_reply = false;
   int timeout_ms = 60000;
   int hold_ms = 0;
+};
+
+// 0 with the options filled in, or the status of a bad command line.
+int parse_options(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool has_value = i + 1 < argc;
     if (!has_value) {
       return usage(("missing value for " + a).c_str());
     } else if (a == "--port-file") {
-      port_file = argv[++i];
+      o.port_file = argv[++i];
     } else if (a == "--request-file") {
-      request_file = argv[++i];
+      o.request_file = argv[++i];
     } else if (a == "--reply") {
-      reply += argv[++i];
-      have_reply = true;
+      o.reply += argv[++i];
+      o.have_reply = true;
     } else if (a == "--read") {
-      read_mode = argv[++i];
-      if (read_mode != "once" && read_mode != "nul" && read_mode != "eof")
+      o.read_mode = argv[++i];
+      if (o.read_mode != "once" && o.read_mode != "nul" && o.read_mode != "eof")
         return usage("--read takes once, nul or eof");
     } else if (a == "--watch") {
-      watch = argv[++i];
+      o.watch = argv[++i];
     } else if (a == "--hold-ms") {
-      hold_ms = std::atoi(argv[++i]);
+      o.hold_ms = std::atoi(argv[++i]);
     } else if (a == "--timeout-ms") {
-      timeout_ms = std::atoi(argv[++i]);
+      o.timeout_ms = std::atoi(argv[++i]);
     } else {
       return usage(("unknown option " + a).c_str());
     }
   }
-  if (port_file.empty() || request_file.empty()) return usage("--port-file and --request-file are needed");
+  if (o.port_file.empty() || o.request_file.empty()) return usage("--port-file and --request-file are needed");
+  return 0;
+}
+
+// Takes the request as --read says, records it (and what --watch saw), holds
+// and answers as told; false when a record or the answer could not be made.
+bool exchange(peer::Sock conn, const Options& o) {
+  std::string request;
+  char buf[4096];
+  for (;;) {
+    int n = peer::receive(conn, buf, static_cast<int>(sizeof buf), o.timeout_ms);
+    if (n <= 0) break;
+    request.append(buf, static_cast<size_t>(n));
+    if (o.read_mode == "once") break;
+    if (o.read_mode == "nul" && request.find('\0') != std::string::npos) break;
+  }
+  bool ok = write_file(o.request_file, request);
+  if (!o.watch.empty()) {
+    std::FILE* f = std::fopen(o.watch.c_str(), "rb");
+    if (f) std::fclose(f);
+    ok = write_file(o.request_file + ".watch", f ? "present" : "absent") && ok;
+  }
+  if (o.hold_ms > 0) peer::receive(conn, buf, static_cast<int>(sizeof buf), o.hold_ms);
+  if (o.have_reply) ok = peer::send_all(conn, o.reply.data(), static_cast<int>(o.reply.size())) && ok;
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (const int bad = parse_options(argc, argv, o); bad != 0) return bad;
 
   if (!peer::startup()) return 4;
   unsigned short bound = 0;
@@ -87,34 +120,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "lxpeer: cannot listen (error %d)\n", peer::last_error());
     return 4;
   }
-  if (!write_file_at_once(port_file, std::to_string(bound))) {
-    std::fprintf(stderr, "lxpeer: cannot write %s\n", port_file.c_str());
+  if (!write_file_at_once(o.port_file, std::to_string(bound))) {
+    std::fprintf(stderr, "lxpeer: cannot write %s\n", o.port_file.c_str());
     return 4;
   }
-  peer::Sock conn = peer::accept_within(listener, timeout_ms);
+  peer::Sock conn = peer::accept_within(listener, o.timeout_ms);
   peer::close_socket(listener);
   if (conn == peer::kNoSock) {
     std::fprintf(stderr, "lxpeer: no client\n");
     return 3;
   }
 
-  std::string request;
-  char buf[4096];
-  for (;;) {
-    int n = peer::receive(conn, buf, static_cast<int>(sizeof buf), timeout_ms);
-    if (n <= 0) break;
-    request.append(buf, static_cast<size_t>(n));
-    if (read_mode == "once") break;
-    if (read_mode == "nul" && request.find('\0') != std::string::npos) break;
-  }
-  bool ok = write_file(request_file, request);
-  if (!watch.empty()) {
-    std::FILE* f = std::fopen(watch.c_str(), "rb");
-    if (f) std::fclose(f);
-    ok = write_file(request_file + ".watch", f ? "present" : "absent") && ok;
-  }
-  if (hold_ms > 0) peer::receive(conn, buf, static_cast<int>(sizeof buf), hold_ms);
-  if (have_reply) ok = peer::send_all(conn, reply.data(), static_cast<int>(reply.size())) && ok;
+  const bool ok = exchange(conn, o);
   peer::close_socket(conn);
   peer::cleanup();
   return ok ? 0 : 4;

@@ -305,6 +305,29 @@ void cmd_relay(const char* line) {
   print_run(rc, start_error);
 }
 
+void cmd_held(const char* path) {
+  switch (port::held_open_for_writing(path)) {
+    case port::HoldState::kFree: std::printf("free\n"); break;
+    case port::HoldState::kHeld: std::printf("held\n"); break;
+    case port::HoldState::kMissing: std::printf("missing\n"); break;
+    case port::HoldState::kCannotTell: std::printf("cannot tell\n"); break;
+    case port::HoldState::kDevice: std::printf("device\n"); break;
+    case port::HoldState::kLink: std::printf("link\n"); break;
+  }
+}
+
+// Takes the rest of the command line: the strings of the event.
+void cmd_event(Args& a) {
+  const char* source = need(a, "source");
+  unsigned long type = number(need(a, "type"));
+  unsigned long id = number(need(a, "event id"));
+  std::vector<const char*> strings;
+  while (a.more()) strings.push_back(a.next());
+  int rc = port::report_event(source, static_cast<unsigned short>(type), id, strings.data(),
+                              static_cast<int>(strings.size()));
+  std::printf("rc=%d\n", rc);
+}
+
 int drive(Args& a) {
   int status = 0;
   while (a.more()) {
@@ -328,14 +351,7 @@ int drive(Args& a) {
       flush();
       std::printf("status=%d\n", port::run_shell(line));
     } else if (cmd == "held") {
-      switch (port::held_open_for_writing(need(a, "path"))) {
-        case port::HoldState::kFree: std::printf("free\n"); break;
-        case port::HoldState::kHeld: std::printf("held\n"); break;
-        case port::HoldState::kMissing: std::printf("missing\n"); break;
-        case port::HoldState::kCannotTell: std::printf("cannot tell\n"); break;
-        case port::HoldState::kDevice: std::printf("device\n"); break;
-        case port::HoldState::kLink: std::printf("link\n"); break;
-      }
+      cmd_held(need(a, "path"));
     } else if (cmd == "find") {
       cmd_find(need(a, "pattern"));
     } else if (cmd == "regenum") {
@@ -343,14 +359,7 @@ int drive(Args& a) {
     } else if (cmd == "regquery") {
       cmd_regquery(a);
     } else if (cmd == "event") {
-      const char* source = need(a, "source");
-      unsigned long type = number(need(a, "type"));
-      unsigned long id = number(need(a, "event id"));
-      std::vector<const char*> strings;
-      while (a.more()) strings.push_back(a.next());
-      int rc = port::report_event(source, static_cast<unsigned short>(type), id, strings.data(),
-                                  static_cast<int>(strings.size()));
-      std::printf("rc=%d\n", rc);
+      cmd_event(a);
     } else if (cmd == "tcp") {
       cmd_tcp(a);
     } else if (cmd == "kill") {

@@ -123,19 +123,51 @@ bool hold_file(const char* path) {
   return port::open_file(path, reading ? "rb" : "ab") != nullptr;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const std::string name = base_name(argc > 0 ? argv[0] : "lxrecord");
+// The upper-cased name this copy runs as, each character that is not a letter
+// or digit a '_', as the options' variable names spell it.
+std::string option_name(const std::string& name) {
+  std::string upper;
   for (char c : name)
-    run_name += std::isalnum(static_cast<unsigned char>(c))
-                    ? static_cast<char>(std::toupper(static_cast<unsigned char>(c)))
-                    : '_';
+    upper += std::isalnum(static_cast<unsigned char>(c))
+                 ? static_cast<char>(std::toupper(static_cast<unsigned char>(c)))
+                 : '_';
+  return upper;
+}
 
-  if (const char* hold = option("HOLD")) {
-    if (!hold_file(hold)) std::fprintf(stderr, "lxrecord: cannot hold %s\n", hold);
+void record_environment(std::string& rec, const std::string& list) {
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t comma = list.find(',', start);
+    if (comma == std::string::npos) comma = list.size();
+    std::string var = list.substr(start, comma - start);
+    if (!var.empty()) {
+      // The name exactly as written: a test tells apart what a program
+      // left in another letter case (Windows' runtime reads any case).
+      if (const char* v = std::getenv(var.c_str())) field(rec, "env:" + var, v);
+      else rec += "unset:" + var + "\n";
+    }
+    start = comma + 1;
   }
+}
 
+// STDIN "copy" passes standard input through; "read" puts its bytes into the
+// record.
+void take_standard_input(std::string& rec) {
+  const char* stdin_mode = option("STDIN");
+  if (stdin_mode && std::strcmp(stdin_mode, "copy") == 0) {
+    port::set_binary_mode(stdin);
+    port::set_binary_mode(stdout);
+    std::string data = read_all(stdin);
+    std::fwrite(data.data(), 1, data.size(), stdout);
+    std::fflush(stdout);
+  } else if (stdin_mode && std::strcmp(stdin_mode, "read") == 0) {
+    port::set_binary_mode(stdin);
+    field(rec, "stdin", read_all(stdin));
+  }
+}
+
+// The whole record of this start, standard input taken as STDIN says.
+std::string compose_record(int argc, char** argv, const std::string& name) {
   std::string rec = "record\n";
   field(rec, "program", name);
   field(rec, "argv0", argc > 0 ? argv[0] : "");
@@ -150,57 +182,33 @@ int main(int argc, char** argv) {
     }
     for (const std::string& file_name : names) field(rec, "file", file_name);
   }
-  if (const char* names = option("ENV")) {
-    std::string list = names;
-    size_t start = 0;
-    while (start <= list.size()) {
-      size_t comma = list.find(',', start);
-      if (comma == std::string::npos) comma = list.size();
-      std::string var = list.substr(start, comma - start);
-      if (!var.empty()) {
-        // The name exactly as written: a test tells apart what a program
-        // left in another letter case (Windows' runtime reads any case).
-        if (const char* v = std::getenv(var.c_str())) field(rec, "env:" + var, v);
-        else rec += "unset:" + var + "\n";
-      }
-      start = comma + 1;
-    }
-  }
-
-  const char* stdin_mode = option("STDIN");
-  if (stdin_mode && std::strcmp(stdin_mode, "copy") == 0) {
-    port::set_binary_mode(stdin);
-    port::set_binary_mode(stdout);
-    std::string data = read_all(stdin);
-    std::fwrite(data.data(), 1, data.size(), stdout);
-    std::fflush(stdout);
-  } else if (stdin_mode && std::strcmp(stdin_mode, "read") == 0) {
-    port::set_binary_mode(stdin);
-    field(rec, "stdin", read_all(stdin));
-  }
+  if (const char* names = option("ENV")) record_environment(rec, names);
+  take_standard_input(rec);
   rec += "end\n";
+  return rec;
+}
 
-  if (const char* print = option("PRINT")) {
-    std::fputs(print, stdout);
-    std::fflush(stdout);
-  }
-
-  if (const char* create = option("CREATE")) {
-    std::string names = create;
-    for (std::size_t at = 0, comma; at <= names.size(); at = comma + 1) {
-      comma = std::min(names.find(',', at), names.size());
-      const std::string file = names.substr(at, comma - at);
-      std::FILE* made = port::open_file(file.c_str(), "wb");
-      const char* empty = option("EMPTY");
-      if (made) {
-        if (empty == nullptr || std::strcmp(empty, "1") != 0) std::fprintf(made, "made by %s\n", name.c_str());
-        std::fclose(made);
-      } else {
-        std::fprintf(stderr, "lxrecord: cannot create %s\n", file.c_str());
-      }
+void create_files(const std::string& name) {
+  const char* create = option("CREATE");
+  if (create == nullptr) return;
+  std::string names = create;
+  for (std::size_t at = 0, comma; at <= names.size(); at = comma + 1) {
+    comma = std::min(names.find(',', at), names.size());
+    const std::string file = names.substr(at, comma - at);
+    std::FILE* made = port::open_file(file.c_str(), "wb");
+    const char* empty = option("EMPTY");
+    if (made) {
+      if (empty == nullptr || std::strcmp(empty, "1") != 0) std::fprintf(made, "made by %s\n", name.c_str());
+      std::fclose(made);
+    } else {
+      std::fprintf(stderr, "lxrecord: cannot create %s\n", file.c_str());
     }
   }
+}
 
+// Keeps the record, leaves the process id, waits as told and gives the exit
+// status: 120 when the record could not be kept, else EXIT as ONCE allows.
+int keep_record_and_end(const std::string& rec) {
   int status = 0;
   if (const char* journal = option("JOURNAL")) {
     if (!append(journal, rec)) {
@@ -224,4 +232,24 @@ int main(int argc, char** argv) {
     if (const char* code = option("EXIT")) status = static_cast<int>(std::strtol(code, nullptr, 10));
   }
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string name = base_name(argc > 0 ? argv[0] : "lxrecord");
+  run_name = option_name(name);
+
+  if (const char* hold = option("HOLD")) {
+    if (!hold_file(hold)) std::fprintf(stderr, "lxrecord: cannot hold %s\n", hold);
+  }
+
+  const std::string rec = compose_record(argc, argv, name);
+
+  if (const char* print = option("PRINT")) {
+    std::fputs(print, stdout);
+    std::fflush(stdout);
+  }
+  create_files(name);
+  return keep_record_and_end(rec);
 }

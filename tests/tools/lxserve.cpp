@@ -62,31 +62,80 @@ std::string read_request(peer::Sock conn) {
   return request;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Options {
   std::string port_file, record_file, stop_file, reply;
   int hold_ms = 100;
+};
+
+// 0 with the options filled in, or the status of a bad command line.
+int parse_options(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (i + 1 >= argc) return usage(("missing value for " + a).c_str());
     const std::string value = argv[++i];
     if (a == "--port-file") {
-      port_file = value;
+      o.port_file = value;
     } else if (a == "--record-file") {
-      record_file = value;
+      o.record_file = value;
     } else if (a == "--stop-file") {
-      stop_file = value;
+      o.stop_file = value;
     } else if (a == "--reply") {
-      reply = value;
+      o.reply = value;
     } else if (a == "--hold-ms") {
-      hold_ms = std::atoi(value.c_str());
+      o.hold_ms = std::atoi(value.c_str());
     } else {
       return usage(("unknown option " + a).c_str());
     }
   }
-  if (port_file.empty() || record_file.empty() || stop_file.empty() || reply.empty())
+  if (o.port_file.empty() || o.record_file.empty() || o.stop_file.empty() || o.reply.empty())
     return usage("--port-file, --record-file, --stop-file and --reply are needed");
+  return 0;
+}
+
+struct Served {
+  std::vector<std::string> requests;  // in the order the connections came
+  size_t most = 0;                    // connections open at the same time
+  bool ok = true;                     // every answer was sent
+};
+
+// Answers every connection until the stop file appears.
+Served serve(peer::Sock listener, const Options& o) {
+  Served served;
+  std::vector<peer::Sock> open;
+  for (;;) {
+    // While connections are held, a new one within the hold overlaps them.
+    const peer::Sock conn = peer::accept_within(listener, open.empty() ? 50 : o.hold_ms);
+    if (conn != peer::kNoSock) {
+      served.requests.push_back(read_request(conn));
+      open.push_back(conn);
+      served.most = std::max(served.most, open.size());
+      continue;
+    }
+    if (!open.empty()) {
+      for (const peer::Sock held : open) {
+        served.ok = peer::send_all(held, o.reply.data(), static_cast<int>(o.reply.size())) && served.ok;
+        peer::close_socket(held);
+      }
+      open.clear();
+      continue;
+    }
+    if (exists(o.stop_file)) break;
+  }
+  return served;
+}
+
+bool write_record(const std::string& path, const Served& served) {
+  std::string record = "connections " + std::to_string(served.requests.size()) + "\nmost-at-once " +
+                       std::to_string(served.most) + "\n";
+  for (const std::string& request : served.requests) record += "request " + request + "\n";
+  return write_file_at_once(path, record);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (const int bad = parse_options(argc, argv, o); bad != 0) return bad;
 
   if (!peer::startup()) return 4;
   unsigned short bound = 0;
@@ -95,37 +144,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "lxserve: cannot listen (error %d)\n", peer::last_error());
     return 4;
   }
-  if (!write_file_at_once(port_file, std::to_string(bound))) return 4;
+  if (!write_file_at_once(o.port_file, std::to_string(bound))) return 4;
 
-  std::vector<peer::Sock> open;
-  std::vector<std::string> requests;
-  size_t most = 0;
-  bool ok = true;
-  for (;;) {
-    // While connections are held, a new one within the hold overlaps them.
-    const peer::Sock conn = peer::accept_within(listener, open.empty() ? 50 : hold_ms);
-    if (conn != peer::kNoSock) {
-      requests.push_back(read_request(conn));
-      open.push_back(conn);
-      most = std::max(most, open.size());
-      continue;
-    }
-    if (!open.empty()) {
-      for (const peer::Sock held : open) {
-        ok = peer::send_all(held, reply.data(), static_cast<int>(reply.size())) && ok;
-        peer::close_socket(held);
-      }
-      open.clear();
-      continue;
-    }
-    if (exists(stop_file)) break;
-  }
+  const Served served = serve(listener, o);
   peer::close_socket(listener);
   peer::cleanup();
 
-  std::string record = "connections " + std::to_string(requests.size()) + "\nmost-at-once " +
-                       std::to_string(most) + "\n";
-  for (const std::string& request : requests) record += "request " + request + "\n";
-  if (!write_file_at_once(record_file, record)) return 4;
-  return ok ? 0 : 4;
+  if (!write_record(o.record_file, served)) return 4;
+  return served.ok ? 0 : 4;
 }

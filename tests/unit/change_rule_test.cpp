@@ -47,6 +47,69 @@ struct Row {
   bool missing;
 };
 
+// The trees, each made under a top directory of root's (0755). The rows count
+// on root's group being root's own: no member, nobody else's primary group (as
+// on every Debian system).
+const Row kTreeRows[] = {
+    {"root's file in root's tree", [](auto& t) { make_file(t + "/f", 0644); }, "f", Exposure::kNone, "", false},
+    {"another user's file", [](auto& t) { make_file(t + "/f", 0644, kStranger); }, "f", Exposure::kOwner, "f", false},
+    {"root's file in another user's directory",
+     [](auto& t) {
+       make_dir(t + "/d", 0755, kStranger);
+       make_file(t + "/d/f", 0644);
+     },
+     "d/f", Exposure::kOwner, "d", false},
+    {"a file writable for a shared group", [](auto& t) { make_file(t + "/f", 0664, 0, kNogroup); }, "f",
+     Exposure::kGroupWritable, "f", false},
+    {"a file writable for its owner's private group", [](auto& t) { make_file(t + "/f", 0664, 0, 0); }, "f",
+     Exposure::kNone, "", false},
+    {"a file writable for every user", [](auto& t) { make_file(t + "/f", 0646); }, "f", Exposure::kOthersWritable,
+     "f", false},
+    {"a directory writable for a shared group",
+     [](auto& t) {
+       make_dir(t + "/d", 02775, 0, kNogroup);
+       make_file(t + "/d/f", 0644);
+     },
+     "d/f", Exposure::kGroupWritable, "d", false},
+    {"a sticky directory for every user, root's file in it",
+     [](auto& t) {
+       make_dir(t + "/d", 01777);
+       make_file(t + "/d/f", 0644);
+     },
+     "d/f", Exposure::kNone, "", false},
+    {"a sticky directory for every user, another user's file in it",
+     [](auto& t) {
+       make_dir(t + "/d", 01777);
+       make_file(t + "/d/f", 0644, kStranger);
+     },
+     "d/f", Exposure::kOthersWritable, "d", false},
+    {"a link to a file in another user's directory",
+     [](auto& t) {
+       make_dir(t + "/d", 0755, kStranger);
+       make_file(t + "/d/f", 0644);
+       ASSERT_EQ(::symlink((t + "/d/f").c_str(), (t + "/link").c_str()), 0);
+     },
+     "link", Exposure::kOwner, "d", false},
+    {"a link in another user's directory to root's file",
+     [](auto& t) {
+       make_file(t + "/f", 0644);
+       make_dir(t + "/d", 0755, kStranger);
+       ASSERT_EQ(::symlink("../f", (t + "/d/link").c_str()), 0);
+     },
+     "d/link", Exposure::kOwner, "d", false},
+    {"\"..\" after a link goes up from where the link leads",
+     [](auto& t) {
+       make_dir(t + "/d", 0755, kStranger);
+       make_dir(t + "/d/sub", 0755);
+       ASSERT_EQ(::symlink("d/sub", (t + "/link").c_str()), 0);
+       make_file(t + "/f", 0644);
+     },
+     "link/../f", Exposure::kOwner, "d", false},
+    {"a missing file in root's directory", [](auto&) {}, "none/f", Exposure::kNone, "", true},
+    {"a missing file in a directory every user may write", [](auto& t) { make_dir(t + "/d", 0777); }, "d/f",
+     Exposure::kOthersWritable, "d", true},
+};
+
 class ChangeRule : public port_posix_test::SysCallsRestored {
  protected:
   void SetUp() override {
@@ -55,68 +118,7 @@ class ChangeRule : public port_posix_test::SysCallsRestored {
 };
 
 TEST_F(ChangeRule, TreesOfOtherUsersAndGroups) {
-  // The rows count on root's group being root's own: no member, nobody
-  // else's primary group (as on every Debian system).
-  const Row rows[] = {
-      {"root's file in root's tree", [](auto& t) { make_file(t + "/f", 0644); }, "f", Exposure::kNone, "", false},
-      {"another user's file", [](auto& t) { make_file(t + "/f", 0644, kStranger); }, "f", Exposure::kOwner, "f", false},
-      {"root's file in another user's directory",
-       [](auto& t) {
-         make_dir(t + "/d", 0755, kStranger);
-         make_file(t + "/d/f", 0644);
-       },
-       "d/f", Exposure::kOwner, "d", false},
-      {"a file writable for a shared group", [](auto& t) { make_file(t + "/f", 0664, 0, kNogroup); }, "f",
-       Exposure::kGroupWritable, "f", false},
-      {"a file writable for its owner's private group", [](auto& t) { make_file(t + "/f", 0664, 0, 0); }, "f",
-       Exposure::kNone, "", false},
-      {"a file writable for every user", [](auto& t) { make_file(t + "/f", 0646); }, "f", Exposure::kOthersWritable,
-       "f", false},
-      {"a directory writable for a shared group",
-       [](auto& t) {
-         make_dir(t + "/d", 02775, 0, kNogroup);
-         make_file(t + "/d/f", 0644);
-       },
-       "d/f", Exposure::kGroupWritable, "d", false},
-      {"a sticky directory for every user, root's file in it",
-       [](auto& t) {
-         make_dir(t + "/d", 01777);
-         make_file(t + "/d/f", 0644);
-       },
-       "d/f", Exposure::kNone, "", false},
-      {"a sticky directory for every user, another user's file in it",
-       [](auto& t) {
-         make_dir(t + "/d", 01777);
-         make_file(t + "/d/f", 0644, kStranger);
-       },
-       "d/f", Exposure::kOthersWritable, "d", false},
-      {"a link to a file in another user's directory",
-       [](auto& t) {
-         make_dir(t + "/d", 0755, kStranger);
-         make_file(t + "/d/f", 0644);
-         ASSERT_EQ(::symlink((t + "/d/f").c_str(), (t + "/link").c_str()), 0);
-       },
-       "link", Exposure::kOwner, "d", false},
-      {"a link in another user's directory to root's file",
-       [](auto& t) {
-         make_file(t + "/f", 0644);
-         make_dir(t + "/d", 0755, kStranger);
-         ASSERT_EQ(::symlink("../f", (t + "/d/link").c_str()), 0);
-       },
-       "d/link", Exposure::kOwner, "d", false},
-      {"\"..\" after a link goes up from where the link leads",
-       [](auto& t) {
-         make_dir(t + "/d", 0755, kStranger);
-         make_dir(t + "/d/sub", 0755);
-         ASSERT_EQ(::symlink("d/sub", (t + "/link").c_str()), 0);
-         make_file(t + "/f", 0644);
-       },
-       "link/../f", Exposure::kOwner, "d", false},
-      {"a missing file in root's directory", [](auto&) {}, "none/f", Exposure::kNone, "", true},
-      {"a missing file in a directory every user may write", [](auto& t) { make_dir(t + "/d", 0777); }, "d/f",
-       Exposure::kOthersWritable, "d", true},
-  };
-  for (const Row& row : rows) {
+  for (const Row& row : kTreeRows) {
     SCOPED_TRACE(row.what);
     TempDir scratch;
     const std::string top = scratch.file("top");

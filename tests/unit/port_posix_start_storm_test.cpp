@@ -44,6 +44,51 @@ class Collect : public port::OutputRelay {
   std::string out, err;
 };
 
+// What went wrong in the storm's starts, counted from every starter thread.
+struct Tally {
+  std::atomic<int> wrong_daemon{0}, wrong_status{0}, wrong_output{0}, failed_start{0};
+};
+
+// A child's status that the storm explains: success, or, when its signals
+// may end a child before its program runs, death by one of those.
+bool explained(int status, bool ending) {
+  return status == 0 || (ending && (status == 128 + SIGTERM || status == 128 + SIGUSR1 || status == 128 + SIGHUP));
+}
+
+// The 60 starts of starter thread T, each counted in TALLY when it goes wrong.
+void start_children(int t, bool ending, bool daemons, Tally& tally) {
+  for (int i = 0; i < 60; ++i) {
+    int error = 0;
+    if (daemons) {
+      // A daemon has a group of its own: what reaches the caller's group
+      // while it starts is not its business. It ends by itself at once.
+      int code = 0;
+      if (port::start_daemon("/bin/sh -c \"exit 7\"", 10000, &code, &error) != 0) ++tally.failed_start;
+      if (code != 7) ++tally.wrong_daemon;
+    } else if (t % 2 == 0) {
+      // SIGINT ignored in the child: only SIGTERM, SIGUSR1 or SIGHUP
+      // can end it before its program runs.
+      port::ChildOptions options;
+      options.inherit_handles = (i % 2) == 0;
+      const int status = port::run_child("/bin/true", options, &error);
+      if (error != 0) ++tally.failed_start;
+      if (!explained(status, ending)) {
+        ++tally.wrong_status;
+      }
+    } else {
+      Collect collect;
+      const std::string word = "w" + std::to_string(t) + "-" + std::to_string(i);
+      const std::string line = "/bin/echo " + word;
+      const int status = port::run_child_relayed(line.c_str(), &collect, &error);
+      if (error != 0) ++tally.failed_start;
+      if (status == 0 && collect.out != word + "\n") ++tally.wrong_output;
+      if (!explained(status, ending)) {
+        ++tally.wrong_status;
+      }
+    }
+  }
+}
+
 // The storm itself, in the forked process; its exit code says what went
 // wrong (0: nothing).
 // signals: sent in turn to the group; ending: whether any of them may end a
@@ -60,59 +105,25 @@ int storm(const std::vector<int>& signals, bool ending, bool daemons) {
     if (::sigaction(number, &action, nullptr) != 0) return 11;
   }
   std::atomic<bool> done{false};
-  std::atomic<int> wrong_daemon{0}, wrong_status{0}, wrong_output{0}, failed_start{0};
+  Tally tally;
   std::thread sender([&] {
     for (std::size_t i = 0; !done.load(); ++i) {
       ::kill(0, signals[i % signals.size()]);
       std::this_thread::yield();
     }
   });
-  const auto expected = [&](int status) {
-    return status == 0 || (ending && (status == 128 + SIGTERM || status == 128 + SIGUSR1 || status == 128 + SIGHUP));
-  };
   std::vector<std::thread> starters;
   for (int t = 0; t < 4; ++t) {
-    starters.emplace_back([&, t] {
-      for (int i = 0; i < 60; ++i) {
-        int error = 0;
-        if (daemons) {
-          // A daemon has a group of its own: what reaches the caller's group
-          // while it starts is not its business. It ends by itself at once.
-          int code = 0;
-          if (port::start_daemon("/bin/sh -c \"exit 7\"", 10000, &code, &error) != 0) ++failed_start;
-          if (code != 7) ++wrong_daemon;
-        } else if (t % 2 == 0) {
-          // SIGINT ignored in the child: only SIGTERM, SIGUSR1 or SIGHUP
-          // can end it before its program runs.
-          port::ChildOptions options;
-          options.inherit_handles = (i % 2) == 0;
-          const int status = port::run_child("/bin/true", options, &error);
-          if (error != 0) ++failed_start;
-          if (!expected(status)) {
-            ++wrong_status;
-          }
-        } else {
-          Collect collect;
-          const std::string word = "w" + std::to_string(t) + "-" + std::to_string(i);
-          const std::string line = "/bin/echo " + word;
-          const int status = port::run_child_relayed(line.c_str(), &collect, &error);
-          if (error != 0) ++failed_start;
-          if (status == 0 && collect.out != word + "\n") ++wrong_output;
-          if (!expected(status)) {
-            ++wrong_status;
-          }
-        }
-      }
-    });
+    starters.emplace_back([&, t] { start_children(t, ending, daemons, tally); });
   }
   for (std::thread& starter : starters) starter.join();
   done = true;
   sender.join();
   if (ran_in_child != 0) return 20;
-  if (failed_start != 0) return 21;
-  if (wrong_status != 0) return 22;
-  if (wrong_output != 0) return 23;
-  if (wrong_daemon != 0) return 25;
+  if (tally.failed_start != 0) return 21;
+  if (tally.wrong_status != 0) return 22;
+  if (tally.wrong_output != 0) return 23;
+  if (tally.wrong_daemon != 0) return 25;
   if (ran_in_caller == 0) return 24;  // the storm reached nobody: the test proves nothing
   return 0;
 }
