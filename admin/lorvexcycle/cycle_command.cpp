@@ -87,7 +87,13 @@ int CycleCommand::run() {
     log_outcome(gatherer_, verdict_.status, level_of(verdict_.status), verdict_.what);
     return verdict_.status;
   }
-  if (!take_lock()) return kCycleAtWork;
+  if (!take_lock()) {
+    // Another cycle command at work says nothing more; a lock that cannot
+    // be taken at all is no cycle at work, but no cycle either.
+    if (verdict_.status == kCycleAtWork) return kCycleAtWork;
+    log_outcome(gatherer_, verdict_.status, level_of(verdict_.status), verdict_.what);
+    return verdict_.status;
+  }
   if (!make_cycle_id()) return finish(verdict_);
   book_ = std::make_unique<CycleBook>(static_cast<const Diagnostics&>(*this), gatherer_dir_, cycle_);
   // A cycle that began is recorded before anything starts: one that a kill
@@ -164,6 +170,7 @@ bool CycleCommand::take_lock() {
     case port::FileLock::Result::kTaken:
       return true;
     case port::FileLock::Result::kHeld:
+      verdict_ = Verdict{kCycleAtWork, "another cycle command is at work"};
       say("Another %s is at work for the gatherer %s (%s is locked%s%s).  Nothing is run.", kProgram,
           gatherer_.c_str(), path.c_str(), lock_.holders().empty() ? "" : " by ", lock_.holders().c_str());
       return false;
@@ -171,8 +178,9 @@ bool CycleCommand::take_lock() {
       break;
   }
   // Without the lock a second command could run beside this one: none runs.
-  error("Cannot take the lock %s (errno=%d).  No cycle is run.", path.c_str(), errno);
-  return false;
+  const int error_number = errno;
+  error("Cannot take the lock %s (errno=%d).  No cycle is run.", path.c_str(), error_number);
+  return refuse("the cycle command's lock " + path + " cannot be taken (errno=" + std::to_string(error_number) + ")");
 }
 
 bool CycleCommand::make_cycle_id() {

@@ -264,7 +264,8 @@ TEST_F(Chain, AGathererAlreadyAtWorkIsTryLaterAndChangesNoRecord) {
 
 // A lock the system refuses to take keeps the cycle out as surely as a lock
 // another command holds: nothing starts, nothing is recorded, and the line
-// says why.
+// says why. It is no cycle at work: the status says no cycle ran, and the
+// system log says it as an error.
 TEST_F(Chain, ALockThatCannotBeTakenRunsNoCycle) {
   if (lxt::is_wine()) GTEST_SKIP() << "faults are dealt by the POSIX port only";
   ASSERT_TRUE(install_.write_registry("\"CgiPortNo\"=" + lxt::reg_dword(lxt::Peer::closed_port()) + "\n"));
@@ -272,7 +273,11 @@ TEST_F(Chain, ALockThatCannotBeTakenRunsNoCycle) {
   o.set("LORVEX_TEST_FAULT_INJECTION", "lock:1:EIO:" + dir_.file("hit"));
   const lxt::RunResult cycle = run_argv(cycle_argv(), o);
   ASSERT_TRUE(dir_.exists("hit")) << "the lock was never asked for\n" << cycle.err;
-  EXPECT_NE(cycle.status, 0);
+  EXPECT_EQ(cycle.status, 2);
+  EXPECT_TRUE(matches(dir_.read("events"), "^lorvex-cycle\tERROR\t0x00000002\tg1: status 2: the cycle command's "
+                                           "lock [^\n]*lorvex-cycle.lock cannot be taken \\(errno=" +
+                                               std::to_string(EIO) + "\\)\n$"))
+      << dir_.read("events");
   EXPECT_TRUE(matches(cycle.err, "^lorvex-cycle: [^\n]*: Cannot take the lock [^\n]*lorvex-cycle.lock \\(errno=" +
                                      std::to_string(EIO) + "\\)\\.  No cycle is run\\.\n$"))
       << cycle.err;
