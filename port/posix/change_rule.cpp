@@ -134,6 +134,10 @@ struct Entry {
 
 // Walks the path down from "/". 0 with the verdict and, when the path exists,
 // its real path and what lstat told of it in *end; -1 with errno.
+// Long as one piece: each step down judges the directory above with the
+// entry met in it (for the sticky rule), a link met on the way puts its
+// target's names in front of what is left, and ".." goes back up the
+// directories met so far; the three share the walk's state.
 int walk(const std::string& native, PathVerdict* verdict, Entry* end) {
   *verdict = PathVerdict();
   std::deque<std::string> pending = components(native);

@@ -126,6 +126,9 @@ DaemonEnd end_and_wait(long group, const LogEntry& log, bool whole_group, unsign
 
 }  // namespace
 
+// Long as one piece: every check of the process is made on the one pidfd
+// taken first, so that the process signalled is the one examined; the
+// decision list reads in the order the checks must run.
 DaemonEnd end_daemon(long pid, const DaemonCheck& check, int* error, const char** why, long* process) {
   if (process != nullptr) *process = pid;
   // kill() with 0, -1 or a negative id reaches whole groups, and 1 is init:

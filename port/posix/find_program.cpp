@@ -108,6 +108,9 @@ std::string own_program_dir() {
   return slash == 0 ? std::string("/") : self.substr(0, slash);
 }
 
+// Long as one piece: the order of the places searched (own folder, the
+// current directory, each PATH entry, each judged by who can change it) is
+// the search, and reads best in one list.
 int find_program(const std::string& word, std::string* resolved) {
   if (word.empty()) {
     return ENOENT;

@@ -147,6 +147,8 @@ class ReportVariable {
 
 }  // namespace
 
+// Long as one piece: the pipes, the child, the end requests and the relay
+// loop share descriptors that every way out must close in one order.
 int run_child_relayed(const char* command_line, OutputRelay* relay, int* start_error, const RelayOptions& options) {
   if (start_error) *start_error = 0;
   const auto fail = [&](int error) {

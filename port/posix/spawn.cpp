@@ -144,6 +144,9 @@ struct KernelAction {
 // The child between its start and the program, under the rules at the top
 // of this file: raw system calls and sigismember only, every signal blocked
 // until the handlers are the default.
+// One function, long as it is: the child may call no helper of ours that
+// the sanitizers instrument or that could be inlined differently, and its
+// steps read in the order the kernel takes them.
 __attribute__((no_sanitize("address", "undefined"))) int child_steps(ChildArgs* args) {
   // No handler of the caller's may run here, on its memory: each becomes
   // the default, as the program would have it anyway; what the caller

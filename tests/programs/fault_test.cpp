@@ -244,6 +244,24 @@ TEST_P(FinishingFaults, PackdumpKeepsTheOldDumpUntilAWholeNewOneReplacesIt) {
 
 // ---- cyclerun -----------------------------------------------------------------
 
+// What a cycle did: the programs it started, the message page it ended
+// with, and what it left in the working directory.
+std::string cycle_effects(std::vector<std::string> names, const std::string& page, const std::string& work_dir) {
+  // The members of the seeding pipeline start together: their order is no effect.
+  std::sort(names.begin(), names.end());
+  std::string started;
+  for (const std::string& name : names) started += name + " ";
+  const std::size_t id = page.find("<!-- ");
+  // The URL input that cannot be deleted stays without a word, as every
+  // failed clean-up of the cycle does: the next gathering writes it anew.
+  std::string work;
+  for (const auto& entry : std::filesystem::directory_iterator(work_dir)) {
+    if (entry.path().filename() != "gatherinput") work += entry.path().filename().string() + " ";
+  }
+  return "started=" + started + "\npage=" + (id == std::string::npos ? "" : page.substr(id, page.find(" -->") - id)) +
+         "\nwork=" + work;
+}
+
 TEST_P(Faults, CyclerunLeavesNoLockAndReportsWhatItCouldNotDo) {
   install_.install_tools({"linkprune", "agecull", "keybuild", "seedurls", "essence", "storeseal"});
   install_.write_catalogue();
@@ -276,22 +294,7 @@ TEST_P(Faults, CyclerunLeavesNoLockAndReportsWhatItCouldNotDo) {
     page = result.out;
     return result;
   };
-  path.effects = [&] {
-    // The members of the seeding pipeline start together: their order is no effect.
-    std::vector<std::string> names = programs();
-    std::sort(names.begin(), names.end());
-    std::string started;
-    for (const std::string& name : names) started += name + " ";
-    const std::size_t id = page.find("<!-- ");
-    // The URL input that cannot be deleted stays without a word, as every
-    // failed clean-up of the cycle does: the next gathering writes it anew.
-    std::string work;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_.file("work"))) {
-      if (entry.path().filename() != "gatherinput") work += entry.path().filename().string() + " ";
-    }
-    return "started=" + started + "\npage=" + (id == std::string::npos ? "" : page.substr(id, page.find(" -->") - id)) +
-           "\nwork=" + work;
-  };
+  path.effects = [&] { return cycle_effects(programs(), page, dir_.file("work")); };
   path.succeeded = [] { return true; };  // its status is always 0
   path.whole = [&] {
     // Only a lock that could not be removed stays, and the page says so.

@@ -329,6 +329,8 @@ class TreeRemoval {
   // by "..", checked to be the directory it came from, so that a directory
   // swapped for a link or moved away meanwhile never leads it out of the
   // tree. Failures are reported and the walk goes on past them.
+  // Long as one piece: the two descriptors and the way back up are the
+  // walk's safety, and each turn of it must see them as one.
   bool remove(int parent_fd, const std::string& name) {
     UniqueFd fd = open_subdir(parent_fd, name.c_str());
     if (fd.valid() && (!mount_of(parent_fd, &mount_) || !on_tree_mount(fd.get()))) {

@@ -27,6 +27,9 @@ class Parser {
  public:
   Parser(const std::string& line, Line* parsed, std::string* error) : line_(line), parsed_(parsed), error_(error) {}
 
+  // The line read once from left to right: one loop whose cases share the
+  // position, the quoting state and the command being built, so it is one
+  // function, long as it is.
   int run() {
     parsed_->steps.clear();
     if (line_.size() > kMaxLine) {
@@ -165,6 +168,9 @@ class Parser {
   }
 
   // At "<", ">", "1>" or "2>": reads the operator and its file name.
+  // One function for the eight operators: they share the reading of the
+  // stream digit, the ">" and ">>", and the file name after them, which
+  // apart would be read in eight places.
   int redirection() {
     Redirection redir;
     char stream = '1';

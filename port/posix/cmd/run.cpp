@@ -162,6 +162,9 @@ namespace {
 // them. The status is the last command's: its exit status, 128 plus the
 // signal that ended it, 9009 for a program that cannot be found, 1 when its
 // redirection fails.
+// Long as one piece: the pipes, the starts and the waits share the
+// descriptors each command is given, and every path out of the function
+// must close the same ones; split, each part would have to hand them on.
 int run_pipeline(const Pipeline& pipeline, const StandardStreams& streams) {
   const std::size_t count = pipeline.commands.size();
   std::vector<std::unique_ptr<RunningCommand>> stages;
