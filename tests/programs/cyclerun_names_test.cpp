@@ -20,18 +20,8 @@
 
 namespace {
 
-using lxt::Record;
-using lxt::RunResult;
-
-using lxt::comment;
-using lxt::Cycle;
-using lxt::kPrefix;
-using lxt::kTools;
-using lxt::kUrls;
-using lxt::make_read_only;
-using lxt::matches;
-using lxt::Peer;
-using lxt::writable;
+// The fixtures and helpers of the program tests.
+using namespace lxt;
 
 // A directory name an administrator may choose, as Shift_JIS bytes, and
 // what the cycle must do with it on the target that runs.

@@ -23,18 +23,9 @@
 
 namespace {
 
-using lxt::Record;
-using lxt::RunResult;
+// The fixtures and helpers of the program tests.
+using namespace lxt;
 using std::chrono::milliseconds;
-
-using lxt::kStamp;
-using lxt::last_line;
-using lxt::literal;
-using lxt::matches;
-using lxt::Process;
-using lxt::process_alive;
-using lxt::status_of;
-using lxt::unicode_refusal;
 
 // ---- StopServer ----------------------------------------------------------------
 

@@ -24,16 +24,8 @@
 
 namespace {
 
-using lxt::Record;
-using lxt::RunResult;
-
-using lxt::contains;
-using lxt::kDoubles;
-using lxt::kStamp;
-using lxt::matches;
-using lxt::progress_out;
-using lxt::progress_texts;
-using lxt::Seal;
+// The fixtures and helpers of the program tests.
+using namespace lxt;
 
 TEST_F(Seal, ArgumentsThatDoNotFitGiveTheUsageAndChangeNothing) {
   gathered(true);

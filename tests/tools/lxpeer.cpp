@@ -25,21 +25,6 @@
 
 namespace {
 
-bool write_file(const std::string& path, const std::string& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
-}
-
-// The test waits for the file to be there: it must appear complete.
-bool write_file_at_once(const std::string& path, const std::string& bytes) {
-  const std::string tmp = path + ".tmp";
-  if (!write_file(tmp, bytes)) return false;
-  std::remove(path.c_str());
-  return std::rename(tmp.c_str(), path.c_str()) == 0;
-}
-
 int usage(const char* why) {
   std::fprintf(stderr, "lxpeer: %s\n", why);
   return 2;
@@ -96,11 +81,11 @@ bool exchange(peer::Sock conn, const Options& o) {
     if (o.read_mode == "once") break;
     if (o.read_mode == "nul" && request.find('\0') != std::string::npos) break;
   }
-  bool ok = write_file(o.request_file, request);
+  bool ok = peer::write_file(o.request_file, request);
   if (!o.watch.empty()) {
     std::FILE* f = std::fopen(o.watch.c_str(), "rb");
     if (f) std::fclose(f);
-    ok = write_file(o.request_file + ".watch", f ? "present" : "absent") && ok;
+    ok = peer::write_file(o.request_file + ".watch", f ? "present" : "absent") && ok;
   }
   if (o.hold_ms > 0) peer::receive(conn, buf, static_cast<int>(sizeof buf), o.hold_ms);
   if (o.have_reply) ok = peer::send_all(conn, o.reply.data(), static_cast<int>(o.reply.size())) && ok;
@@ -113,17 +98,8 @@ int main(int argc, char** argv) {
   Options o;
   if (const int bad = parse_options(argc, argv, o); bad != 0) return bad;
 
-  if (!peer::startup()) return 4;
-  unsigned short bound = 0;
-  peer::Sock listener = peer::listen_local(0, &bound);
-  if (listener == peer::kNoSock) {
-    std::fprintf(stderr, "lxpeer: cannot listen (error %d)\n", peer::last_error());
-    return 4;
-  }
-  if (!write_file_at_once(o.port_file, std::to_string(bound))) {
-    std::fprintf(stderr, "lxpeer: cannot write %s\n", o.port_file.c_str());
-    return 4;
-  }
+  const peer::Sock listener = peer::listen_announced("lxpeer", o.port_file);
+  if (listener == peer::kNoSock) return 4;
   peer::Sock conn = peer::accept_within(listener, o.timeout_ms);
   peer::close_socket(listener);
   if (conn == peer::kNoSock) {

@@ -35,17 +35,6 @@ bool exists(const std::string& path) {
   return true;
 }
 
-// The file appears complete: the reader waits for it to be there.
-bool write_file_at_once(const std::string& path, const std::string& bytes) {
-  const std::string tmp = path + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  if (std::fclose(f) != 0 || !written) return false;
-  std::remove(path.c_str());
-  return std::rename(tmp.c_str(), path.c_str()) == 0;
-}
-
 std::string read_request(peer::Sock conn) {
   std::string request;
   char buf[1024];
@@ -128,7 +117,7 @@ bool write_record(const std::string& path, const Served& served) {
   std::string record = "connections " + std::to_string(served.requests.size()) + "\nmost-at-once " +
                        std::to_string(served.most) + "\n";
   for (const std::string& request : served.requests) record += "request " + request + "\n";
-  return write_file_at_once(path, record);
+  return peer::write_file_at_once(path, record);
 }
 
 }  // namespace
@@ -137,14 +126,8 @@ int main(int argc, char** argv) {
   Options o;
   if (const int bad = parse_options(argc, argv, o); bad != 0) return bad;
 
-  if (!peer::startup()) return 4;
-  unsigned short bound = 0;
-  const peer::Sock listener = peer::listen_local(0, &bound);
-  if (listener == peer::kNoSock) {
-    std::fprintf(stderr, "lxserve: cannot listen (error %d)\n", peer::last_error());
-    return 4;
-  }
-  if (!write_file_at_once(o.port_file, std::to_string(bound))) return 4;
+  const peer::Sock listener = peer::listen_announced("lxserve", o.port_file);
+  if (listener == peer::kNoSock) return 4;
 
   const Served served = serve(listener, o);
   peer::close_socket(listener);

@@ -12,7 +12,9 @@
 #include <unistd.h>
 #endif
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace peer {
 
@@ -87,6 +89,36 @@ bool send_all(Sock s, const char* data, int size) {
     size -= n;
   }
   return true;
+}
+
+bool write_file(const std::string& path, const std::string& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && written;
+}
+
+bool write_file_at_once(const std::string& path, const std::string& bytes) {
+  const std::string tmp = path + ".tmp";
+  if (!write_file(tmp, bytes)) return false;
+  std::remove(path.c_str());
+  return std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+Sock listen_announced(const char* tool, const std::string& port_file) {
+  if (!startup()) return kNoSock;
+  unsigned short bound = 0;
+  const Sock listener = listen_local(0, &bound);
+  if (listener == kNoSock) {
+    std::fprintf(stderr, "%s: cannot listen (error %d)\n", tool, last_error());
+    return kNoSock;
+  }
+  if (!write_file_at_once(port_file, std::to_string(bound))) {
+    std::fprintf(stderr, "%s: cannot write %s\n", tool, port_file.c_str());
+    close_socket(listener);
+    return kNoSock;
+  }
+  return listener;
 }
 
 }  // namespace peer
