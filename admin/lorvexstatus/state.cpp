@@ -52,8 +52,9 @@ struct Reader {
   std::size_t at = 0;
   bool good = true;
 
-  bool number(long long* value, long long low, long long high) {
-    const std::size_t end = text.find('\n', at);
+  // A decimal number in range, up to the byte that ends it.
+  bool number(long long* value, long long low, long long high, char ends = '\n') {
+    const std::size_t end = text.find(ends, at);
     if (!good || end == std::string::npos || end == at) return good = false;
     errno = 0;
     char* stop = nullptr;
@@ -64,23 +65,15 @@ struct Reader {
     return true;
   }
   void operator()(std::string& value) {
-    const std::size_t blank = text.find(' ', at);
     long long size = 0;
-    if (!good || blank == std::string::npos) {
+    if (!number(&size, 0, static_cast<long long>(text.size()), ' ')) return;
+    const std::size_t length = static_cast<std::size_t>(size);
+    if (length > text.size() - at || text.compare(at + length, 1, "\n") != 0) {
       good = false;
       return;
     }
-    errno = 0;
-    char* stop = nullptr;
-    size = std::strtoll(text.c_str() + at, &stop, 10);
-    if (errno != 0 || stop != text.c_str() + blank || size < 0 ||
-        static_cast<unsigned long long>(size) > text.size() - blank - 1 ||
-        text.compare(blank + 1 + size, 1, "\n") != 0) {
-      good = false;
-      return;
-    }
-    value = text.substr(blank + 1, size);
-    at = blank + 2 + size;
+    value = text.substr(at, length);
+    at += length + 1;
   }
   void operator()(long long& value) { number(&value, -1, 1LL << 62); }
   void operator()(int& value) {
